@@ -1,0 +1,32 @@
+// Decoded pictures and the loaders for BMP files, JPEG files and the built-in pictures.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "render/Bitmap.h"
+
+class CMainCtl;
+
+struct Picture {
+  Bitmap32 rgb;          // every picture as 32 bits per pixel (0x00RRGGBB)
+  int bitsPerPixel = 0;  // of the source: 1, 4, 8, 16, 24 or 32 (JPEG: 24, grey 8)
+  Bitmap1 mono;          // one-bit sources only: bit set where the palette index is 1
+};
+
+// Each returns 0, or -1 for a missing, truncated, oversized or malformed picture.
+int DecodeBmp(const std::uint8_t* data, std::size_t size, Picture* out);
+int LoadBmpFile(const std::string& path, Picture* out);
+int DecodeJpeg(const std::uint8_t* data, std::size_t size, Picture* out);
+int LoadJpegFile(const std::string& path, Picture* out);
+// A picture embedded from resources/, by name without the leading "*".
+int LoadBuiltinPicture(const std::string& name, Picture* out);
+// Always yields a picture: "*NAME" a built-in one; else by FileTypeOf (2 BMP, 3 JPEG) from the
+// data folder; anything else or a failure gives NOTFOUND and returns -1.
+int LoadPictureOrNotFound(CMainCtl& settings, const std::string& name, Picture* out);
+
+// Writes any bitmap as a PNG file (tests, tools, the headless renderer). 0 or -1.
+int WritePng(const std::string& path, const Bitmap32& bmp);
+int WritePng(const std::string& path, const Bitmap8& bmp);
+int WritePng(const std::string& path, const Bitmap1& bmp);

@@ -1,0 +1,92 @@
+// Per-pixel and rectangle operations on 32-bit bitmaps: shade, blend, paint, mask blit,
+// stretching, turning, and the exact area-weight tables used for resampling.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "render/Bitmap.h"
+#include "render/CMonoBmp.h"
+
+// Script colours are 0x00BBGGRR; stage pixels are 0x00RRGGBB.
+inline std::uint32_t ToStageColour(std::int32_t bgr) {
+  const std::uint32_t v = static_cast<std::uint32_t>(bgr);
+  return ((v & 0xFF) << 16) | (v & 0xFF00) | ((v >> 16) & 0xFF);
+}
+
+// Ramp slot onto a stage pixel with an entry's contrast (0xFF0000 = opaque).
+inline void ShadePixel(std::uint32_t* d, const ShadeSlot& s, std::int32_t contrast) {
+  if (contrast == 0xFF0000) {
+    *d = (*d & 0xFF000000u) | (s.packed & 0x00FFFFFFu);
+    return;
+  }
+  const int a = contrast >> 16;
+  const int db = *d & 0xFF, dg = (*d >> 8) & 0xFF, dr = (*d >> 16) & 0xFF;
+  const int b = db + a * (s.b - db) / 256;
+  const int g = dg + a * (s.g - dg) / 256;
+  const int r = dr + a * (s.r - dr) / 256;
+  *d = (*d & 0xFF000000u) | (static_cast<std::uint32_t>(r) << 16) |
+       (static_cast<std::uint32_t>(g) << 8) | static_cast<std::uint32_t>(b);
+}
+
+// Contrast blend of a non-black source pixel (black is transparent); A = contrast >> 16.
+inline std::uint32_t BlendPixel(std::uint32_t d, std::uint32_t s, int a) {
+  if (s == 0) return d;
+  std::uint32_t out = d & 0xFF000000u;
+  for (int shift = 0; shift <= 16; shift += 8) {
+    const int dc = (d >> shift) & 0xFF, sc = (s >> shift) & 0xFF;
+    out |= static_cast<std::uint32_t>(dc + (sc - dc) * a / 256) << shift;
+  }
+  return out;
+}
+
+// Saturating additive paint of a non-black source pixel.
+inline std::uint32_t PaintPixel(std::uint32_t d, std::uint32_t s, int a) {
+  if (s == 0) return d;
+  std::uint32_t out = d & 0xFF000000u;
+  for (int shift = 0; shift <= 16; shift += 8) {
+    const int dc = (d >> shift) & 0xFF, add = (((s >> shift) & 0xFF) * a) / 256;
+    out |= static_cast<std::uint32_t>(255 - dc < add ? 255 : dc + add) << shift;
+  }
+  return out;
+}
+
+inline constexpr int kStretchDrop = 3;     // each destination pixel takes one source pixel
+inline constexpr int kStretchAverage = 4;  // halftone averaging
+
+// Stretches src (sx, sy, sw, sh) onto dst (dx, dy, dw, dh), clipped to dst. A negative sw or sh
+// mirrors. `mode` is kStretchDrop or kStretchAverage.
+void StretchBlt(Bitmap32& dst, int dx, int dy, int dw, int dh, const Bitmap32& src, int sx, int sy,
+                int sw, int sh, int mode);
+// Plain copy of src (sx, sy, w, h) to dst at (dx, dy), clipped on both sides.
+void CopyRect(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy, int w, int h);
+void FillRect(Bitmap32& dst, int x, int y, int w, int h, std::uint32_t colour);
+// Transparent copy: src pixels equal to `transparent` (0x00RRGGBB) leave dst as it is.
+void MaskBlit(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy, int w, int h,
+              std::uint32_t transparent);
+// Raster combinations of the same-sized area (dst &= src, dst |= src, dst = ~dst).
+void AndRect(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy, int w, int h);
+void OrRect(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy, int w, int h);
+void InvertRect(Bitmap32& dst, int x, int y, int w, int h);
+// Turns `p` by `t` radians about its centre into a new, even-sized, black-cornered picture.
+Bitmap32 RotatePicture(const Bitmap32& p, double t);
+
+// Exact area resampling of n source pixels onto m destination pixels (m <= n).
+struct AreaUnits {
+  std::int64_t L = 0;  // least common multiple of n and m
+  std::int64_t a = 0;  // units per source pixel
+  std::int64_t b = 0;  // units per destination pixel
+};
+AreaUnits AreaUnitsOf(int n, int m);
+struct AreaWeight16 {
+  std::uint16_t index;  // destination pixel of w0; w1 goes to index + 1
+  std::uint16_t w0;
+  std::uint16_t w1;
+};
+struct AreaWeight32 {
+  std::uint16_t index;
+  std::uint32_t w0;
+  std::uint32_t w1;
+};
+std::vector<AreaWeight16> AreaWeights16(int n, int m, std::uint32_t c);
+std::vector<AreaWeight32> AreaWeights32(int n, int m, std::uint32_t c);
