@@ -1,0 +1,2 @@
+// Entry point of the ondrelix program.
+int main() { return 0; }
