@@ -1,0 +1,48 @@
+// Outline text on FreeType and fontconfig: face lookup by the names scripts and settings use,
+// measuring, and drawing CP932 text into one-bit and 32-bit bitmaps.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "render/Bitmap.h"
+
+struct FontSpec {
+  // UTF-8 as a user or script wrote it (upper-cased Latin names, Japanese names). "ＭＳ ゴシック"
+  // maps to IPAGothic, "ＭＳ Ｐゴシック" to IPAPGothic, else any face fontconfig offers for
+  // lang=ja; a face that is not installed falls back to the Japanese Gothic face.
+  std::string face;
+  int height = 15;  // cell height in pixels
+  bool bold = false;
+  bool italic = false;
+};
+
+class FontRaster {
+ public:
+  FontRaster();
+  ~FontRaster();
+  FontRaster(const FontRaster&) = delete;
+  FontRaster& operator=(const FontRaster&) = delete;
+
+  // Advance width in pixels of CP932 text.
+  int TextWidth(const FontSpec& f, std::string_view sjis);
+  // Cell height in pixels.
+  int TextHeight(const FontSpec& f);
+  // Ink (bit 1) into a one-bit bitmap, no anti-aliasing, OR-ed; top-left of the cell at (x, y).
+  // Clipped to `dst`. Returns the advance width.
+  int DrawMono(Bitmap1& dst, int x, int y, const FontSpec& f, std::string_view sjis);
+  // Anti-aliased text of `colour` (0x00RRGGBB) over an opaque black cell background (the cell
+  // rectangle, advance width x cell height, is filled black first). Clipped. Returns the width.
+  int Draw32(Bitmap32& dst, int x, int y, const FontSpec& f, std::string_view sjis,
+             std::uint32_t colour = 0xFFFFFF);
+
+  // Installed Japanese-capable families (UTF-8), sorted and without duplicates.
+  static std::vector<std::string> JapaneseFamilies();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
