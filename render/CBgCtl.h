@@ -1,0 +1,82 @@
+// The background layer: a tiled picture with placed pictures, or a plain fill, seen through a
+// camera that jumps, glides or drifts; its camera is also the viewpoint of the image objects.
+#pragma once
+
+#include <cstdint>
+
+#include "render/Bitmap.h"
+#include "script/TimeEvents.h"
+
+class CMainCtl;
+
+inline constexpr int kMaxPlaced = 64;  // placed pictures of one background
+
+// Transparent-colour markers a TRANS attribute may give instead of a colour.
+inline constexpr std::int32_t kTransOff = -1;
+inline constexpr std::int32_t kTransLeftTop = -2;
+inline constexpr std::int32_t kTransRightTop = -3;
+inline constexpr std::int32_t kTransLeftBottom = -4;
+inline constexpr std::int32_t kTransRightBottom = -5;
+
+// The transparent colour (packed 0x00BBGGRR) a TRANS value names for `pic`: a corner marker
+// reads that corner pixel; -1 (or any other negative value, or an empty picture) means none.
+std::int32_t ResolveTransparent(std::int32_t trans, const Bitmap32& pic);
+
+// One axis of camera motion. `exact` is the unrounded position while a move runs.
+struct BgAxis {
+  double exact = 0;
+  double velocity = 0;
+  double target = 0;
+  double accel = 0;
+  double cruise = 0;
+  double decel = 0;
+  std::int32_t counter = 0;  // frames left; 0x7FFFFFFF for a drift that never ends
+  std::int32_t accelEnd = 0;
+  std::int32_t decelStart = 0;
+};
+
+struct BgRect {
+  int left = 0;
+  int top = 0;
+  int right = 0;   // left + width
+  int bottom = 0;  // top + height
+};
+
+class CBgCtl {
+ public:
+  explicit CBgCtl(CMainCtl* settings);
+
+  void MakeBackground(const CTimeBgMake& rec);
+  void ScrollBackground(const CTimeBgScroll& rec);
+  int AnimateBackground();  // 1 when x or y changed this frame
+  void DrawBackground(StageBitmap& stage);
+  // SOLID: mode 0 and its packed colour; CLEAR: mode 1 and 0.
+  void SetBackgroundFill(int mode, std::int32_t colour);
+  Point3 GetCamera() const { return Camera; }
+  void ClearBackground();
+
+  // Redraws `composed` from the base picture and the placed pictures at the current camera.
+  void ComposeBackground();
+
+  // State, public for tests and tools.
+  Bitmap32 composed;  // the current 640 x 272 window
+  Bitmap32 basePicture;
+  int hasBase = 0;
+  Bitmap32 placed[kMaxPlaced];
+  bool placedUsed[kMaxPlaced] = {};
+  BgRect placedRect[kMaxPlaced];
+  std::int32_t placedTransparent[kMaxPlaced];  // packed 0x00BBGGRR or -1
+  int placedCount = 0;
+  Point3 Camera;
+  std::int32_t fillColour = 0;  // packed 0x00BBGGRR
+  int fillMode = 0;             // 1 draws `composed`, 0 fills with `fillColour`
+  BgAxis axis[3];               // x, y, z
+
+ private:
+  void LoadPicture(const char* name, Bitmap32* out);
+  void StartPositionMove(const CTimeBgScroll& rec);
+  void StartRateMove(const CTimeBgScroll& rec);
+  double& Coord(int i);
+
+  CMainCtl* settings_;
+};

@@ -1,0 +1,91 @@
+// The image layer: up to 64 pictures placed in space, turned, scaled, faded and moved, projected
+// each frame against the background camera and drawn as four independently clipped quadrants.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "render/Bitmap.h"
+#include "script/TimeEvents.h"
+
+class CMainCtl;
+class CBgCtl;
+class FontRaster;
+
+inline constexpr int kMaxImages = 64;  // live image objects of one layer
+
+// One animated value: a timed glide with acceleration and deceleration, or an endless drift.
+struct Motion {
+  std::int32_t counter = 0;  // frames left; 0 when idle
+  std::int32_t accelEnd = 0;
+  std::int32_t decelStart = 0;
+  double velocity = 0;
+  double accel = 0;
+  double cruise = 0;
+  double decel = 0;
+  double target = 0;
+};
+
+struct QuadRect {
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+};
+
+// Indexes of the animated values in CPtDataI::motion.
+enum MotionAxis { kMotionX = 0, kMotionY, kMotionZ, kMotionAngle, kMotionSize, kMotionCount };
+
+struct CPtDataI {
+  int id = -1;
+  std::int32_t transparent = -1;  // packed 0x00BBGGRR, -1 for none
+  Point3 position;                // z is the script value + 270
+  double angle = 0;               // radians
+  double size = 1.0;
+  std::int32_t contrast = 0xFF0000;
+  int lifetime = 0;  // frames
+  Bitmap32 picture;  // the source, even-sized
+  Bitmap32 turned;   // `picture` turned by `angle` (a copy when 0)
+  int quality = 3;   // stretch mode
+  Point3 base;       // place in background coordinates
+  int operation = 1;  // 1 COPY, 2 PAINT
+  Motion motion[kMotionCount];
+  std::int32_t contrastCount = 0;
+  std::int32_t contrastTarget = 0;
+  std::int32_t contrastDelta = 0;
+  // Projection of the last frame: quadrants 0 lower right, 1 upper right, 2 upper left,
+  // 3 lower left; an empty stage rectangle is not drawn.
+  int anchorX = 0;
+  int anchorY = 0;
+  QuadRect source[4];
+  QuadRect stage[4];
+};
+
+class COthBmp {
+ public:
+  COthBmp(CMainCtl* settings, CBgCtl* background);
+  ~COthBmp();
+  COthBmp(const COthBmp&) = delete;
+  COthBmp& operator=(const COthBmp&) = delete;
+
+  void AddImage(const CTimeImage& rec);
+  void SetImage(const CTimeSchedule& rec);
+  int AnimateImages();  // 1 when an object was removed or is visible
+  void DrawImages(StageBitmap& stage);
+  void ClearImages();
+
+  // State, public for tests and tools.
+  std::unique_ptr<CPtDataI> slots[kMaxImages];
+  int next = 0;
+  int count = 0;
+
+ private:
+  void LoadSource(const CTimeImage& rec, CPtDataI* obj);
+  void Project(CPtDataI* obj, const Point3& camera);
+  void DrawQuadrant(StageBitmap& stage, const CPtDataI& obj, int q);
+
+  CMainCtl* settings_;
+  CBgCtl* background_;
+  std::unique_ptr<FontRaster> font_;  // made on the first STRING picture
+  Bitmap32 temp_;                     // stage-sized scratch for blended quadrants
+};
