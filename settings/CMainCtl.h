@@ -4,8 +4,11 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
-inline constexpr int kMaxNoExe = 64;       // switched-off scripts remembered
+#include "platform/NameResolver.h"
+
+inline constexpr int kMaxNoExe = 64;          // switched-off scripts remembered
 inline constexpr int kScanBudgetSeconds = 5;  // CountScripts' time budget
 
 class CMainCtl {
@@ -22,13 +25,20 @@ class CMainCtl {
   void SetStorePath(const std::string& path) { storePath_ = path; }
   const std::string& StorePath() const { return storePath_; }
   static std::string DefaultStorePath();
-  // The bundled demo folder: <prefix>/share/Velnori when installed, else the source tree's examples/.
+  // The bundled demo folder: <prefix>/share/Velnori when installed, else the source tree's
+  // examples/.
   static std::string DefaultDataFolder();
 
   // Accessors; setters store the value and return it.
   const std::string& GetCurPath() const { return CurPath; }
-  const std::string& SetCurPath(const std::string& p) { return CurPath = p; }
-  const std::string& RestoreCurPath() { return CurPath = LoadedPath; }
+  const std::string& SetCurPath(const std::string& p) {
+    resolver_.ClearCache();
+    return CurPath = p;
+  }
+  const std::string& RestoreCurPath() {
+    resolver_.ClearCache();
+    return CurPath = LoadedPath;
+  }
   const std::string& GetLoadedPath() const { return LoadedPath; }
   const std::string& GetCptFont() const { return CptFont; }
   const std::string& SetCptFont(const std::string& f) { return CptFont = f; }
@@ -58,6 +68,8 @@ class CMainCtl {
   std::int32_t NoExeAt(int slot) const { return NoExe[slot]; }
 
   // `CurPath` + "/" + name (just `CurPath` for an empty name). Valid until the next call.
+  // A name from a script is given as the existing path it resolves to (see FileExists); a name
+  // that resolves to nothing is joined as written, "\" read as "/" and CP932 decoded.
   const std::string& FullPath(const std::string& name);
   // 0 when FullPath(name) names an existing file or folder, -1 if not. Names from scripts use
   // "\" as separator, may be CP932 and are matched without regard to case per component.
@@ -66,10 +78,12 @@ class CMainCtl {
   std::string ResolvePath(const std::string& name);
 
   void StartScanClock();
-  int ScanTimedOut(int limitSeconds) const;  // -1 once the budget is spent, else 0
+  int ScanTimedOut(int limitSeconds) const;     // -1 once the budget is spent, else 0
   int CountScripts(const std::string& folder);  // count, or -1 when the budget ran out
   // The clock of the scan budget, in whole seconds; tests inject their own.
   void SetSecondsClock(std::function<std::int64_t()> clock) { secondsClock_ = std::move(clock); }
+  // Replaces how Save writes each chunk of the store file (fd, bytes; false = failed). For tests.
+  void SetStoreWriter(std::function<bool(int, std::string_view)> w) { writer_ = std::move(w); }
 
   // 0 none, 1 movie (.avi), 2 bitmap (.bmp), 3 JPEG (.jpg), 4 sound (.wav, .mp3, .mid).
   static int FileTypeOf(const std::string& name);
@@ -97,8 +111,10 @@ class CMainCtl {
  private:
   int CountScriptsIn(const std::string& folder, int depth, void* visited);
 
+  NameResolver resolver_;  // folder listings, kept while CurPath stays the same
   std::string storePath_;
   std::function<std::int64_t()> secondsClock_;
+  std::function<bool(int, std::string_view)> writer_;
 };
 
 // The default caption font and the default outline face of formatted text.
