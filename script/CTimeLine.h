@@ -1,0 +1,166 @@
+// The script engine: the timeline a script is compiled into, the catalogue of scripts found in
+// the data folder, the play order, the parse state the tag handlers share and the last error.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "script/ScriptReader.h"
+#include "script/TimeEvents.h"
+
+class CMainCtl;
+class CBgCtl;
+class CMPlayer;
+class COthBmp;
+class CMonoBmp;
+class CCaption;
+class CScrText;
+class ScriptDiagnostics;
+
+inline constexpr int kMaxEvents = 2048;
+inline constexpr int kMaxScripts = 64;
+inline constexpr int kScriptTitleBytes = 32;  // at most 30 characters used
+inline constexpr int kScriptTitleChars = 30;
+inline constexpr int kScriptFolderBytes = 256;
+inline constexpr int kScriptPathBytes = 256;
+inline constexpr int kErrorPathBytes = 128;
+inline constexpr int kErrorMessageBytes = 128;
+inline constexpr std::int32_t kVersionMax = 110;  // VERSION 1.10
+
+// One catalogued script. Texts are UTF-8 paths with "/", zero-terminated, cut to fit.
+struct ScriptEntry {
+  char Title[kScriptTitleBytes] = {};    // CP932 bytes of the DATA tag's TITLE
+  char Folder[kScriptFolderBytes] = {};  // ends with "/"
+  char Path[kScriptPathBytes] = {};      // folder and file name
+  std::int32_t DataOffset = 0;           // byte offset of the "<" of the DATA tag
+};
+
+// The most recent parse error of the current script. `Message` is UTF-8.
+struct ScriptError {
+  char ScriptPath[kErrorPathBytes] = {};
+  std::int32_t TagOrdinal = 0;
+  char Message[kErrorMessageBytes] = {};
+};
+
+class CTimeLine {
+ public:
+  static constexpr int kMaxEvents = ::kMaxEvents;
+  static constexpr int kMaxScripts = ::kMaxScripts;
+
+  // Every link but `settings` may be null (an engine that only catalogues scripts).
+  CTimeLine(CMainCtl* settings, CBgCtl* bg, CMPlayer* player, COthBmp* images,
+            CMonoBmp* textLayer, CMonoBmp* titleLayer, CCaption* caption);
+  ~CTimeLine();
+  CTimeLine(const CTimeLine&) = delete;
+  CTimeLine& operator=(const CTimeLine&) = delete;
+
+  // Frees every event and clears all parse state; the catalogue and play order stay.
+  void ResetTimeline();
+  // Kind of the event at PlayCursor when it is due at `tick`, else 0.
+  int PeekEventKind(int tick);
+  // The event at PlayCursor (null past the end); advances PlayCursor.
+  CTimeDat* PopEvent();
+
+  // Catalogue. Folders are UTF-8 and end with "/".
+  int ScanFolder(const std::string& folder);
+  int CatalogueFile(const std::string& folder, const std::string& name);
+  // 0 and the header filled when the DATA tag has a TITLE and a VERSION of at most 1.10, else -1.
+  int ReadScriptHeader(const TagRecord& record, CTimeData* into);
+  // 0 with the entry's title (CP932 bytes) and identity, -1 for an index outside the catalogue.
+  int ScriptIdentity(int index, std::string* title, std::int32_t* identity);
+  void BuildPlayOrder();
+  // Loads the next script of the play order: 0 when one was loaded, -1 when none could be.
+  int LoadNextScript();
+  // Loads catalogue entry `index` as LoadNextScript does, without moving OrderPos.
+  int LoadCatalogueEntry(int index);
+  // Compiles a script held in memory (zero-terminated CP932 text). Returns 0.
+  int LoadScriptText(const char* text);
+
+  // Writes "Script.log" into CurPath: 0 when the end event was reached, -1 otherwise.
+  int WriteScriptLog();
+  // The log's bytes (line ends CR LF) as WriteScriptLog writes them; `result` as its return.
+  std::string ScriptLogText(int* result) const;
+
+  // Applies one tokenised tag: 0, or -1 when its handler reported an error.
+  int ApplyTag(TagRecord& record);
+  // Sorts Events[0..EventCount) by Tick, then OrderKey.
+  void SortTimeline();
+
+  // Diagnostics for script authors (--check); null during normal play.
+  void SetDiagnostics(ScriptDiagnostics* sink) { diag_ = sink; }
+  ScriptDiagnostics* Diagnostics() const { return diag_; }
+
+  // The timeline.
+  std::unique_ptr<CTimeDat> Events[kMaxEvents];
+  std::int32_t EventCount = 0;
+  std::int32_t PlayCursor = 0;
+  std::int32_t ClockMs = 0;
+  std::int32_t NextImageNo = 0;
+  std::int32_t ScriptEndMs = 0;
+
+  // The catalogue and play order.
+  std::unique_ptr<ScriptEntry> Catalogue[kMaxScripts];
+  std::int32_t PlayOrder[kMaxScripts] = {};
+  std::int32_t CatalogueCount = 0;
+  std::int32_t PlayableCount = 0;
+  std::int32_t OrderPos = 0;
+
+  ScriptError LastError;
+
+  // Links (not owned).
+  CMainCtl* Settings = nullptr;
+  CBgCtl* BackgroundLayer = nullptr;
+  CCaption* CaptionLayer = nullptr;
+  CMonoBmp* TitleLayer = nullptr;
+  CMonoBmp* TextLayer = nullptr;
+  COthBmp* ImageLayer = nullptr;
+  CMPlayer* Player = nullptr;
+
+  // Parse state.
+  int MusicPreloaded = 0;
+  int InBgMake = 0;
+  int InTitle = 0;
+  int InImage = 0;
+  std::int32_t CurrentObjectNo = 0;
+  bool EventsRefused = false;  // the script produced more events than the timeline holds
+
+  std::unique_ptr<CScrText> ScrText;  // owned formatted-text engine
+
+ private:
+  int LoadEntry(const ScriptEntry& entry);
+  bool ReadScrTextBody(ScriptSource& src);
+  bool ReadCaptionBody(ScriptSource& src);
+  void ApplyCommonRules(int tagId);
+  int ApplyTextTag(TagRecord& record);
+  int AddEvent(std::unique_ptr<CTimeDat> ev, int kind, std::int32_t tick, std::int32_t cls);
+  void RaiseEnd(std::int32_t startMs, std::int32_t timeMs);
+  void Warn(const std::string& message);
+  void Error(const std::string& message);
+
+  int ApplyData(TagRecord& r);
+  int ApplyDataEnd();
+  int ApplyEnd();
+  int ApplyClock(TagRecord& r);
+  int ApplyScreen(TagRecord& r);
+  int ApplyBgMake(TagRecord& r);
+  int ApplyObject(TagRecord& r);
+  int ApplyBgMakeEnd();
+  int ApplyBgScroll(TagRecord& r, int kind);
+  int ApplyBgm(TagRecord& r);
+  int ApplyImage(TagRecord& r);
+  int ApplyTitle(TagRecord& r);
+  int ApplyScrText(TagRecord& r);
+  int ApplyCaption(TagRecord& r);
+  int ApplySolid(TagRecord& r);
+  int ApplyClear(TagRecord& r);
+  int ApplySchedule(TagRecord& r, int mode);
+  int ApplyBodySchedule(TagRecord& r, int mode);
+  void AddFades(int fade, int kind, std::int32_t bmpNo, std::int32_t tick, std::int32_t endMs);
+
+  ScriptDiagnostics* diag_ = nullptr;
+  ScriptSource* source_ = nullptr;  // the source being loaded, for diagnostic positions
+  std::unique_ptr<CTimeBgMake> pendingBgMake_;  // the open BGMAKE block, counted at /BGMAKE
+  int bgObjects_ = 0;
+  bool bodyCaptionOpen_ = false;
+};
