@@ -1,2 +1,150 @@
-// Entry point of the ondrelix program.
-int main() { return 0; }
+// Entry point of the ondrelix program: command-line tools, the screen-saver switch, the
+// single-instance locks, and the window of the chosen mode.
+#include <QApplication>
+#include <QMessageBox>
+#include <QPalette>
+#include <QScreen>
+#include <QWidget>
+#include <QWindow>
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "app/EntryPoint.h"
+#include "platform/DisplayCheck.h"
+#include "platform/InstanceLock.h"
+#include "settings/CMainCtl.h"
+
+namespace {
+
+// Shows a message as the standard error box does; on a headless platform it goes to stderr.
+void ShowErrorBox(const std::string& message) {
+  if (HeadlessPlatform()) {
+    std::fprintf(stderr, "%s: %s\n", kAppTitle, message.c_str());
+    return;
+  }
+  QMessageBox::critical(nullptr, QString::fromUtf8(kAppTitle), QString::fromStdString(message));
+}
+
+QWidget* BlackWindow(int width, int height) {
+  auto* w = new QWidget;
+  w->setAttribute(Qt::WA_DeleteOnClose);
+  QPalette pal = w->palette();
+  pal.setColor(QPalette::Window, Qt::black);
+  w->setPalette(pal);
+  w->setAutoFillBackground(true);
+  w->setWindowTitle(QString::fromUtf8(kAppTitle));
+  w->resize(width, height);
+  return w;
+}
+
+// ---- Window factories: each mode's window is made here and shown by main(). ----
+
+// The saver window (stand-in until TSaverWin): 640 x 519 client area in window mode, else the
+// whole screen. The record is loaded and given this run's --data and --mode.
+QWidget* CreateSaverWindow() {
+  CMainCtl settings;
+  settings.Load();
+  ApplyRunOptions(ThisRunOptions(), settings);
+  QWidget* w = BlackWindow(640, 519);
+  if (settings.GetDspMode() != 4) w->setWindowState(Qt::WindowFullScreen);
+  return w;
+}
+
+// The preview window (stand-in until TMiniWin): 152 x 112, or the host window's size inside it.
+QWidget* CreatePreviewWindow(std::uint64_t hostId) {
+  QWidget* w = BlackWindow(152, 112);
+  if (hostId == 0) return w;
+  QWindow* host = QWindow::fromWinId(static_cast<WId>(hostId));
+  if (host == nullptr) return w;
+  w->setWindowFlags(Qt::FramelessWindowHint);
+  w->winId();  // makes the native window, so that it can be given a parent
+  w->windowHandle()->setParent(host);
+  QSize size = host->geometry().size();
+  if (!size.isEmpty()) w->setGeometry(0, 0, size.width(), size.height());
+  return w;
+}
+
+// The settings dialog (stand-in until TSetteiForm; the bonus window is made after it).
+QWidget* CreateSettingsWindow() {
+  return BlackWindow(281, 258);
+}
+
+// ---- end of the window factories ----
+
+int RunMode(const CommandLine& cl) {
+  QWidget* window = nullptr;
+  switch (cl.mode) {
+    case SaverMode::kSaver:
+      window = CreateSaverWindow();
+      break;
+    case SaverMode::kPreview: {
+      std::uint64_t hostId = 0;
+      std::string error;
+      if (ParseHostWindow(cl.hostArg, cl.hasHostArg, &hostId, &error) != 0) {
+        ShowErrorBox(error);
+        return 0;
+      }
+      window = CreatePreviewWindow(hostId);
+      break;
+    }
+    case SaverMode::kConfig:
+      window = CreateSettingsWindow();
+      break;
+  }
+  window->show();
+  return QApplication::exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // ---- Command-line tools: each returns its exit code, or -1 when the arguments are not its
+  // own. They run before any Qt object exists, so they need no display. One line per tool:
+  // (compiler: --log, --list, --check)
+  // (playback: --render)
+  // ---- end of the command-line tools ----
+
+  CommandLine cl = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (!cl.error.empty()) {
+    std::fprintf(stderr, "ondrelix: %s\nTry 'ondrelix --help' for the options.\n",
+                 cl.error.c_str());
+    return kExitUsage;
+  }
+  if (cl.help) {
+    std::fputs(HelpText().c_str(), stdout);
+    return 0;
+  }
+  if (cl.version) {
+    std::fputs(VersionText().c_str(), stdout);
+    return 0;
+  }
+  ThisRunOptions() = cl.options;
+
+  // The saver and the settings dialog share one lock; the preview has its own, so it runs beside
+  // either. A second saver or dialog exits with 1, a second preview quietly with 0. Without a
+  // lock file at all the program runs unguarded rather than not at all.
+  bool preview = cl.mode == SaverMode::kPreview;
+  InstanceLock lock;
+  if (lock.Acquire(preview ? kPreviewLockName : kSaverLockName) == 1) return preview ? 0 : 1;
+
+  std::string why;
+  if (!DisplayAvailable(&why)) {
+    std::fprintf(stderr, "ondrelix: no display to show a window on (%s).\n", why.c_str());
+    return 1;
+  }
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("ondrelix"));
+  QApplication::setApplicationDisplayName(QString::fromUtf8(kAppTitle));
+  try {
+    return RunMode(cl);
+  } catch (const std::exception& e) {
+    ShowErrorBox(e.what());
+  } catch (...) {
+    ShowErrorBox("unexpected error");
+  }
+  return 0;
+}

@@ -1,0 +1,161 @@
+// Command-line decoding for the ondrelix program.
+#include "app/EntryPoint.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+
+#include "settings/CMainCtl.h"
+
+namespace {
+
+// Makes `dir` absolute against the working folder, without resolving links (the path is part of
+// every script's identity, so it is kept as the user wrote it).
+std::string AbsoluteFolder(const std::string& dir) {
+  std::filesystem::path p(dir);
+  if (p.is_relative()) {
+    std::error_code ec;
+    std::filesystem::path cwd = std::filesystem::current_path(ec);
+    if (!ec) p = cwd / p;
+  }
+  std::string out = p.lexically_normal().string();
+  while (out.size() > 1 && out.back() == '/') out.pop_back();
+  return out;
+}
+
+bool ParseMode(const std::string& s, int* mode) {
+  if (s.size() != 1 || s[0] < '0' || s[0] > '4') return false;
+  *mode = s[0] - '0';
+  return true;
+}
+
+}  // namespace
+
+char ModeLetter(std::string_view firstArg) {
+  if (firstArg.size() < 2) return 0;
+  char c = firstArg[1];
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+SaverMode ModeOf(char letter) {
+  if (letter == 's') return SaverMode::kSaver;
+  if (letter == 'p') return SaverMode::kPreview;
+  return SaverMode::kConfig;
+}
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  CommandLine cl;
+  std::vector<std::string> plain;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (!a.starts_with("--") || a == "--") {
+      plain.push_back(a);
+      continue;
+    }
+    std::string name = a, value;
+    bool inlineValue = false;
+    if (size_t eq = a.find('='); eq != std::string::npos) {
+      name = a.substr(0, eq);
+      value = a.substr(eq + 1);
+      inlineValue = true;
+    }
+    auto takeValue = [&]() {
+      if (inlineValue) return true;
+      if (i + 1 >= args.size()) return false;
+      value = args[++i];
+      return true;
+    };
+    if (name == "--help" && !inlineValue) {
+      cl.help = true;
+    } else if (name == "--version" && !inlineValue) {
+      cl.version = true;
+    } else if (name == "--data") {
+      if (!takeValue() || value.empty()) {
+        cl.error = "option --data needs a folder";
+        return cl;
+      }
+      cl.options.dataFolder = AbsoluteFolder(value);
+    } else if (name == "--mode") {
+      if (!takeValue()) {
+        cl.error = "option --mode needs a display mode (0 to 4)";
+        return cl;
+      }
+      if (!ParseMode(value, &cl.options.displayMode)) {
+        cl.error = "invalid display mode '" + value + "' (use 0 to 4)";
+        return cl;
+      }
+    } else {
+      cl.error = "unknown option '" + a + "'";
+      return cl;
+    }
+  }
+  cl.letter = plain.empty() ? 0 : ModeLetter(plain[0]);
+  cl.mode = ModeOf(cl.letter);
+  if (plain.size() >= 2) {
+    cl.hasHostArg = true;
+    cl.hostArg = plain[1];
+  }
+  return cl;
+}
+
+int ParseHostWindow(const std::string& arg, bool given, std::uint64_t* id, std::string* error) {
+  auto fail = [&]() {
+    if (error != nullptr)
+      *error = "'" + (given ? arg : std::string()) + "' is not a valid integer value";
+    return -1;
+  };
+  if (!given || arg.empty()) return fail();
+  size_t i = arg[0] == '+' ? 1 : 0;
+  if (i == arg.size()) return fail();
+  std::uint64_t v = 0;
+  for (; i < arg.size(); ++i) {
+    if (arg[i] < '0' || arg[i] > '9') return fail();
+    v = v * 10 + static_cast<std::uint64_t>(arg[i] - '0');
+    if (v > 0xFFFFFFFFu) return fail();  // X11 window ids are 32-bit
+  }
+  *id = v;
+  return 0;
+}
+
+void ApplyRunOptions(const RunOptions& options, CMainCtl& settings) {
+  if (!options.dataFolder.empty()) {
+    settings.LoadedPath = options.dataFolder;
+    settings.SetCurPath(options.dataFolder);
+  }
+  if (options.displayMode >= 0) settings.SetDspMode(options.displayMode);
+}
+
+RunOptions& ThisRunOptions() {
+  static RunOptions options;
+  return options;
+}
+
+std::string HelpText() {
+  return "Usage: ondrelix [/s | /p ID | /c] [--data DIR] [--mode N]\n"
+         "Plays animation shows written as scripts (script_*.txt) in a data folder.\n"
+         "\n"
+         "  /s            start the screen saver\n"
+         "  /p ID         draw the preview inside the X11 window ID (decimal)\n"
+         "  /c            open the settings dialog (also with no switch)\n"
+         "  --data DIR    use DIR as the data folder for this run (not saved)\n"
+         "  --mode N      display mode for this run (not saved): 0 640x480 full screen,\n"
+         "                1 centred, 2 stretched, 3 doubled, 4 in a window\n"
+         "  --help        show this help\n"
+         "  --version     show the version\n"
+         "\n"
+         "Authoring tools (no display needed):\n"
+         "  --log FILE [--script N]       compile a show and print its log\n"
+         "  --list [--data DIR]           list the scripts of a data folder\n"
+         "  --check FILE...               check scripts, every error with its line\n"
+         "  --render FILE [--script N] --out DIR --ticks A-B[:STEP] [--dump-events]\n"
+         "                                render frames of a show to PNG files\n"
+         "\n"
+         "Settings: $XDG_CONFIG_HOME/Velnori/Pralvex.reg (default ~/.config/Velnori/Pralvex.reg)\n";
+}
+
+std::string VersionText() {
+  return std::string("ondrelix ") + ONDRELIX_VERSION + "\n";
+}
