@@ -21,6 +21,9 @@ inline constexpr std::int32_t kTransRightBottom = -5;
 // The transparent colour (packed 0x00BBGGRR) a TRANS value names for `pic`: a corner marker
 // reads that corner pixel; -1 (or any other negative value, or an empty picture) means none.
 std::int32_t ResolveTransparent(std::int32_t trans, const Bitmap32& pic);
+// The same for the top-left width x height part of `pic` (a picture padded on the right and
+// bottom keeps its corners there).
+std::int32_t ResolveTransparent(std::int32_t trans, const Bitmap32& pic, int width, int height);
 
 // One axis of camera motion. `exact` is the unrounded position while a move runs.
 struct BgAxis {

@@ -43,11 +43,11 @@ struct CPtDataI {
   double angle = 0;               // radians
   double size = 1.0;
   std::int32_t contrast = 0xFF0000;
-  int lifetime = 0;  // frames
-  Bitmap32 picture;  // the source, even-sized
-  Bitmap32 turned;   // `picture` turned by `angle` (a copy when 0)
-  int quality = 3;   // stretch mode
-  Point3 base;       // place in background coordinates
+  int lifetime = 0;   // frames
+  Bitmap32 picture;   // the source, even-sized
+  Bitmap32 turned;    // `picture` turned by `angle` (a copy when 0)
+  int quality = 3;    // stretch mode
+  Point3 base;        // place in background coordinates
   int operation = 1;  // 1 COPY, 2 PAINT
   Motion motion[kMotionCount];
   std::int32_t contrastCount = 0;

@@ -1,0 +1,314 @@
+// The background layer: tiled base picture with placed pictures, camera motion, fill colour.
+#include "render/CBgCtl.h"
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "render/Picture.h"
+#include "render/PixelOps.h"
+#include "settings/CMainCtl.h"
+
+namespace {
+
+constexpr std::int32_t kEndless = 0x7FFFFFFF;  // frame counter of a drift
+
+// Frames of `ms`, raised to even; 0 for anything under one frame.
+int EvenFrames(std::int64_t ms) {
+  const std::int64_t n = ms / kTickMs;
+  if (n <= 0) return 0;
+  const std::int64_t e = (n + 1) & ~std::int64_t{1};
+  return e > kEndless - 1 ? kEndless - 1 : static_cast<int>(e);
+}
+
+// Whole part of a camera coordinate as a wide integer, so that tiling never overflows.
+std::int64_t Whole(double v) {
+  if (!(v > -9.0e15 && v < 9.0e15)) return 0;
+  return static_cast<std::int64_t>(v);
+}
+
+int SaturatedAdd(int a, int b) {
+  const std::int64_t v = static_cast<std::int64_t>(a) + b;
+  return v > INT32_MAX ? INT32_MAX : static_cast<int>(v);
+}
+
+int Mod(std::int64_t v, int n) {
+  const std::int64_t r = v % n;
+  return static_cast<int>(r < 0 ? r + n : r);
+}
+
+}  // namespace
+
+std::int32_t ResolveTransparent(std::int32_t trans, const Bitmap32& pic) {
+  return ResolveTransparent(trans, pic, pic.width, pic.height);
+}
+
+std::int32_t ResolveTransparent(std::int32_t trans, const Bitmap32& pic, int width, int height) {
+  if (trans >= 0) return trans;
+  if (width > pic.width) width = pic.width;
+  if (height > pic.height) height = pic.height;
+  if (width <= 0 || height <= 0) return kTransOff;
+  int x = 0, y = 0;
+  switch (trans) {
+    case kTransLeftTop:
+      break;
+    case kTransRightTop:
+      x = width - 1;
+      break;
+    case kTransLeftBottom:
+      y = height - 1;
+      break;
+    case kTransRightBottom:
+      x = width - 1;
+      y = height - 1;
+      break;
+    default:
+      return kTransOff;
+  }
+  // Stage pixels are 0x00RRGGBB; swapping red and blue gives the packed script colour.
+  return static_cast<std::int32_t>(
+      ToStageColour(static_cast<std::int32_t>(pic.Row(y)[x] & 0xFFFFFF)));
+}
+
+CBgCtl::CBgCtl(CMainCtl* settings) : settings_(settings) {
+  composed.Create(kStageWidth, kStageHeight, 0);
+  for (auto& t : placedTransparent) t = kTransOff;
+}
+
+// ---- start ----
+
+void CBgCtl::LoadPicture(const char* name, Bitmap32* out) {
+  Picture pic;
+  const std::string n(name, strnlen(name, 64));
+  if (settings_) {
+    LoadPictureOrNotFound(*settings_, n, &pic);
+  } else {
+    LoadBuiltinPicture("NOTFOUND", &pic);
+  }
+  *out = std::move(pic.rgb);
+}
+
+void CBgCtl::MakeBackground(const CTimeBgMake& rec) {
+  if (rec.FileName[0] == '\0') {
+    hasBase = 0;
+    fillMode = 0;
+  } else {
+    // The parser writes "*NOTFOUND" for a base picture that does not exist.
+    LoadPicture(rec.FileName[0] == '*' ? "*NOTFOUND" : rec.FileName, &basePicture);
+    hasBase = 1;
+    fillMode = 1;
+  }
+  if (settings_) settings_->SetBackColour(static_cast<std::uint32_t>(rec.BgColor));
+
+  for (int n = 0; n < kMaxPlaced && rec.ResName[n][0] != '\0'; ++n) {
+    LoadPicture(rec.ResName[n], &placed[n]);
+    const Bitmap32& p = placed[n];
+    placedRect[n] = {rec.ResPos[n].x, rec.ResPos[n].y, SaturatedAdd(rec.ResPos[n].x, p.width),
+                     SaturatedAdd(rec.ResPos[n].y, p.height)};
+    placedTransparent[n] = ResolveTransparent(rec.ResPalent[n], p);
+    placedUsed[n] = true;
+  }
+  placedCount = 0;
+  while (placedCount < kMaxPlaced && placedUsed[placedCount]) ++placedCount;
+  ComposeBackground();
+}
+
+void CBgCtl::ComposeBackground() {
+  if (!hasBase) return;
+  const int w = basePicture.width, h = basePicture.height;
+  if (w <= 0 || h <= 0) {
+    composed.Fill(0);
+    return;
+  }
+  const std::int64_t cx = Whole(Camera.x), cy = Whole(Camera.y);
+  const int ox = Mod(cx, w), oy = Mod(cy, h);
+
+  // Tiling: the first period of each row comes from the base picture, the rest of the row
+  // repeats what is already written, doubling the copied length each time.
+  const int firstRun = w - ox < kStageWidth ? w - ox : kStageWidth;
+  const int period = w < kStageWidth ? w : kStageWidth;
+  for (int sy = 0; sy < kStageHeight; ++sy) {
+    std::uint32_t* d = composed.Row(sy);
+    const std::uint32_t* s = basePicture.Row((oy + sy) % h);
+    std::memcpy(d, s + ox, sizeof(std::uint32_t) * firstRun);
+    if (firstRun < period)
+      std::memcpy(d + firstRun, s, sizeof(std::uint32_t) * (period - firstRun));
+    for (int done = period; done < kStageWidth;) {
+      const int n = done < kStageWidth - done ? done : kStageWidth - done;
+      std::memcpy(d + done, d, sizeof(std::uint32_t) * n);
+      done += n;
+    }
+  }
+
+  const std::int64_t vx0 = cx, vy0 = cy;
+  const std::int64_t vx1 = Whole(kStageWidth + Camera.x), vy1 = Whole(kStageHeight + Camera.y);
+  for (int n = 0; n < kMaxPlaced && placedUsed[n]; ++n) {
+    const BgRect& r = placedRect[n];
+    if (!(vx1 >= r.left && r.right >= vx0 && vy1 >= r.top && r.bottom >= vy0)) continue;
+    const std::int64_t left = r.left > vx0 ? r.left : vx0;
+    const std::int64_t top = r.top > vy0 ? r.top : vy0;
+    const std::int64_t right = r.right < vx1 ? r.right : vx1;
+    const std::int64_t bottom = r.bottom < vy1 ? r.bottom : vy1;
+    const int dx = static_cast<int>(Whole(static_cast<double>(left) - Camera.x));
+    const int dy = static_cast<int>(Whole(static_cast<double>(top) - Camera.y));
+    const int sx = static_cast<int>(left - r.left), sy = static_cast<int>(top - r.top);
+    const int cw = static_cast<int>(right - left), ch = static_cast<int>(bottom - top);
+    if (placedTransparent[n] == kTransOff) {
+      CopyRect(composed, dx, dy, placed[n], sx, sy, cw, ch);
+    } else {
+      MaskBlit(composed, dx, dy, placed[n], sx, sy, cw, ch, ToStageColour(placedTransparent[n]));
+    }
+  }
+}
+
+// ---- set ----
+
+double& CBgCtl::Coord(int i) {
+  return i == 0 ? Camera.x : (i == 1 ? Camera.y : Camera.z);
+}
+
+void CBgCtl::ScrollBackground(const CTimeBgScroll& rec) {
+  if (rec.SpeedMode == 1) {
+    StartRateMove(rec);
+  } else {
+    StartPositionMove(rec);
+  }
+}
+
+void CBgCtl::StartPositionMove(const CTimeBgScroll& rec) {
+  const double values[3] = {rec.XValue, rec.YValue, rec.ZValue};
+  const int modes[3] = {rec.XMode, rec.YMode, rec.ZMode};
+  const double centre[3] = {kStageCentreX, kStageCentreY, 0};
+  double targets[3] = {};
+  bool given[3] = {};
+  for (int i = 0; i < 3; ++i) {
+    if (modes[i] == 1) targets[i] = values[i] - centre[i];
+    if (modes[i] == 2) targets[i] = values[i] + Coord(i);
+    given[i] = modes[i] == 1 || modes[i] == 2;
+  }
+
+  // A move shorter than one frame has no steps to spread over: it jumps like TIME 0.
+  const int e = EvenFrames(rec.Time);
+  if (e == 0) {
+    for (int i = 0; i < 3; ++i) {
+      if (!given[i]) continue;
+      Coord(i) = targets[i];
+      axis[i].exact = targets[i];
+    }
+    ComposeBackground();
+    return;
+  }
+
+  const std::int64_t t = rec.Time;
+  int a = rec.Acc > 0 ? static_cast<int>(t * rec.Acc / 3300) & ~1 : 0;
+  int d = rec.Dec > 0 ? static_cast<int>(t * rec.Dec / 3300) & ~1 : 0;
+  if (rec.Acc < 0 || rec.Acc > 100 || rec.Dec < 0 || rec.Dec > 100 || rec.Acc + rec.Dec > 100) {
+    a = d = 0;
+  }
+  const int m = e - (a + d) / 2;
+  for (int i = 0; i < 3; ++i) {
+    if (!given[i]) continue;
+    BgAxis& ax = axis[i];
+    const double current = Coord(i);
+    const double p = (targets[i] - current) / m;
+    ax.counter = e;
+    ax.accelEnd = a;
+    ax.decelStart = d;
+    ax.exact = current;
+    ax.target = targets[i];
+    ax.decel = d > 0 ? -p / d : 0;
+    if (a > 0) {
+      ax.accel = p / a;
+      ax.accelEnd = e - a;
+      ax.cruise = p;
+      ax.velocity = 0;
+    } else {
+      ax.accel = 0;
+      ax.velocity = p;
+    }
+  }
+}
+
+void CBgCtl::StartRateMove(const CTimeBgScroll& rec) {
+  const double rates[3] = {rec.XValue, rec.YValue, rec.ZValue};
+  const int modes[3] = {rec.XMode, rec.YMode, rec.ZMode};
+  const int n = rec.Time > 0 ? rec.Time / kTickMs : 0;
+  for (int i = 0; i < 3; ++i) {
+    if (modes[i] == 0) continue;
+    BgAxis& ax = axis[i];
+    const double speed = rates[i] / kTickMs;
+    ax.decel = 0;
+    ax.decelStart = 0;
+    ax.counter = kEndless;
+    if (n == 0) {
+      ax.velocity = speed;
+      ax.accel = 0;
+      ax.cruise = 0;
+      ax.accelEnd = 0;
+    } else {
+      ax.cruise = speed;
+      ax.accel = (speed - ax.velocity) / n;
+      ax.accelEnd = kEndless - n;
+    }
+  }
+}
+
+// ---- animate ----
+
+int CBgCtl::AnimateBackground() {
+  const double oldX = Camera.x, oldY = Camera.y;
+  for (int i = 0; i < 3; ++i) {
+    BgAxis& ax = axis[i];
+    if (ax.counter <= 0) continue;
+    if (ax.counter == 1) {
+      Coord(i) = ax.target;
+      ax.exact = ax.target;
+    } else {
+      if (ax.counter == ax.accelEnd) {
+        ax.accel = 0;
+        ax.velocity = ax.cruise;
+      }
+      if (ax.counter == ax.decelStart) ax.accel = ax.decel;
+      ax.velocity += ax.accel;
+      ax.exact += ax.velocity;
+      Coord(i) = std::trunc(ax.exact);
+    }
+    ax.counter -= 1;
+  }
+  if (Camera.x == oldX && Camera.y == oldY) return 0;
+  ComposeBackground();
+  return 1;
+}
+
+// ---- draw ----
+
+void CBgCtl::DrawBackground(StageBitmap& stage) {
+  if (fillMode == 1) {
+    CopyRect(stage, 0, 0, composed, 0, 0, kStageWidth, kStageHeight);
+  } else {
+    FillRect(stage, 0, 0, kStageWidth, kStageHeight, ToStageColour(fillColour));
+  }
+}
+
+void CBgCtl::SetBackgroundFill(int mode, std::int32_t colour) {
+  fillMode = mode;
+  fillColour = colour;
+}
+
+// ---- clear ----
+
+void CBgCtl::ClearBackground() {
+  composed.Fill(0);
+  for (int n = 0; n < kMaxPlaced; ++n) {
+    placed[n] = Bitmap32();
+    placedUsed[n] = false;
+    placedRect[n] = BgRect();
+    placedTransparent[n] = kTransOff;
+  }
+  placedCount = 0;
+  Camera = Point3{0, 0, 0};
+  for (auto& ax : axis) ax = BgAxis();
+  fillColour = 0;
+  fillMode = 0;
+}

@@ -1,0 +1,406 @@
+// The image layer: picture loading, SET/MOVE schedules, projection and quadrant drawing.
+#include "render/COthBmp.h"
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "render/CBgCtl.h"
+#include "render/FontRaster.h"
+#include "render/Picture.h"
+#include "render/PixelOps.h"
+#include "settings/CMainCtl.h"
+
+namespace {
+
+constexpr std::int32_t kEndless = 0x7FFFFFFF;  // frame counter of an endless MOVE
+constexpr int kStringHeight = 15;              // cell height of STRING pictures
+const char* const kStringFace = "ＭＳ ゴシック";
+
+// Truncation toward zero, held inside a range where later sums cannot overflow an int.
+int TruncInt(double v) {
+  if (!(v > -1.0e9)) return v != v ? 0 : -1000000000;
+  if (v > 1.0e9) return 1000000000;
+  return static_cast<int>(v);
+}
+
+bool Given(double v) {
+  return v != kUnsetReal;
+}
+
+// Frames of a schedule's time; a time under one frame counts as none.
+int FramesOf(std::int32_t ms) {
+  return ms > 0 ? ms / kTickMs : 0;
+}
+
+void Turn(CPtDataI* obj) {
+  if (obj->angle == 0 || obj->picture.Empty()) {
+    obj->turned = obj->picture;
+  } else {
+    obj->turned = RotatePicture(obj->picture, obj->angle);
+  }
+}
+
+double& Value(CPtDataI* obj, int axis) {
+  switch (axis) {
+    case kMotionX:
+      return obj->position.x;
+    case kMotionY:
+      return obj->position.y;
+    case kMotionZ:
+      return obj->position.z;
+    case kMotionAngle:
+      return obj->angle;
+    default:
+      return obj->size;
+  }
+}
+
+// Pads to even sizes (black column and row on the right and bottom) and mirrors as REVERSE says.
+void PadAndReverse(Bitmap32* pic, int reverse) {
+  const int w = pic->width, h = pic->height;
+  if (reverse == 0 && (w & 1) == 0 && (h & 1) == 0) return;
+  Bitmap32 out;
+  if (!out.Create((w + 1) & ~1, (h + 1) & ~1, 0)) return;
+  for (int y = 0; y < h; ++y) {
+    const std::uint32_t* s = pic->Row(reverse == 2 ? h - 1 - y : y);
+    std::uint32_t* d = out.Row(y);
+    if (reverse == 1) {
+      for (int x = 0; x < w; ++x) d[x] = s[w - 1 - x];
+    } else {
+      std::memcpy(d, s, sizeof(std::uint32_t) * w);
+    }
+  }
+  *pic = std::move(out);
+}
+
+// Moves one value a frame along its schedule.
+void Step(Motion& m, double& value) {
+  if (m.counter == 1) {
+    value = m.target;
+  } else {
+    if (m.counter == m.accelEnd) {
+      m.accel = 0;
+      m.velocity = m.cruise;
+    }
+    if (m.counter == m.decelStart) m.accel = m.decel;
+    m.velocity += m.accel;
+    value += m.velocity;
+  }
+  m.counter -= 1;
+}
+
+// Clips one quadrant against the stage, cutting its source at source resolution.
+void ClipQuadrant(QuadRect& src, QuadRect& dst, double s) {
+  const bool outside = dst.width < 1 || dst.height < 1 || dst.x > kStageWidth - 1 ||
+                       dst.x + dst.width - 1 < 0 || dst.y > kStageHeight - 1 ||
+                       dst.y + dst.height - 1 < 0;
+  if (!outside) {
+    if (dst.x < 0) {
+      const int cut = -dst.x, scut = TruncInt(cut / s);
+      src.x += scut;
+      src.width -= scut;
+      dst.x = 0;
+      dst.width -= cut;
+    }
+    if (dst.x + dst.width - 1 > kStageWidth - 1) {
+      const int cut = dst.x + dst.width - kStageWidth;
+      src.width -= TruncInt(cut / s);
+      dst.width -= cut;
+    }
+    if (dst.y < 0) {
+      const int cut = -dst.y, scut = TruncInt(cut / s);
+      src.y += scut;
+      src.height -= scut;
+      dst.y = 0;
+      dst.height -= cut;
+    }
+    if (dst.y + dst.height - 1 > kStageHeight - 1) {
+      const int cut = dst.y + dst.height - kStageHeight;
+      src.height -= TruncInt(cut / s);
+      dst.height -= cut;
+    }
+    if (src.width >= 1 && src.height >= 1) return;
+  }
+  src = QuadRect();
+  dst = QuadRect();
+}
+
+}  // namespace
+
+COthBmp::COthBmp(CMainCtl* settings, CBgCtl* background)
+    : settings_(settings), background_(background) {
+  temp_.Create(kStageWidth, kStageHeight, 0);
+}
+
+COthBmp::~COthBmp() = default;
+
+// ---- start ----
+
+void COthBmp::LoadSource(const CTimeImage& rec, CPtDataI* obj) {
+  Picture pic;
+  obj->transparent = kTransOff;
+  if (rec.FileName[0] != '\0') {
+    const std::string name(rec.FileName, strnlen(rec.FileName, sizeof rec.FileName));
+    if (settings_) {
+      LoadPictureOrNotFound(*settings_, name, &pic);
+    } else {
+      LoadBuiltinPicture("NOTFOUND", &pic);
+    }
+    obj->picture = std::move(pic.rgb);
+    const int w = obj->picture.width, h = obj->picture.height;
+    PadAndReverse(&obj->picture, rec.Reverse == 1 || rec.Reverse == 2 ? rec.Reverse : 0);
+    // Corner markers read the picture as shown, not the padding that made its sides even.
+    obj->transparent = ResolveTransparent(rec.Trans, obj->picture, w, h);
+    return;
+  }
+  if (rec.String) {
+    if (!font_) font_ = std::make_unique<FontRaster>();
+    const FontSpec spec{kStringFace, kStringHeight};
+    int w = font_->TextWidth(spec, *rec.String);
+    if (w > kMaxBitmapSide) w = kMaxBitmapSide;
+    if (w > 0 && obj->picture.Create(w, kStringHeight, 0)) {
+      font_->Draw32(obj->picture, 0, 0, spec, *rec.String, 0xFFFFFF);
+    }
+  } else {
+    LoadBuiltinPicture("NOTFOUND", &pic);
+    obj->picture = std::move(pic.rgb);
+  }
+  obj->transparent =
+      ResolveTransparent(rec.Trans, obj->picture, obj->picture.width, obj->picture.height);
+}
+
+void COthBmp::AddImage(const CTimeImage& rec) {
+  int slot = -1;
+  for (int i = 0; i < kMaxImages; ++i) {
+    const int s = (next + i) % kMaxImages;
+    if (!slots[s]) {
+      slot = s;
+      break;
+    }
+  }
+  if (slot < 0) return;  // every slot is live: the image is dropped
+
+  auto obj = std::make_unique<CPtDataI>();
+  LoadSource(rec, obj.get());
+  obj->id = rec.BmpNo;
+  obj->angle = rec.Angle;
+  obj->size = rec.Size;
+  obj->contrast = rec.Contrast;
+  obj->position = rec.Point;
+  obj->base = rec.BgPos;
+  obj->operation = rec.Operation == 2 ? 2 : 1;
+  obj->lifetime = rec.Time / kTickMs;
+  Turn(obj.get());
+  const int scale = settings_ ? settings_->GetRenderScale() : 2;
+  obj->quality = scale == 2 && rec.Quality == kStretchAverage ? kStretchAverage : kStretchDrop;
+
+  slots[slot] = std::move(obj);
+  count += 1;
+  next = (slot + 1) % kMaxImages;
+}
+
+// ---- set ----
+
+void COthBmp::SetImage(const CTimeSchedule& rec) {
+  const double values[kMotionCount] = {rec.Point.x, rec.Point.y, rec.Point.z, rec.Angle, rec.Size};
+  const int n = FramesOf(rec.Time);
+  for (auto& slot : slots) {
+    CPtDataI* obj = slot.get();
+    if (!obj || obj->id != rec.BmpNo) continue;
+
+    if (rec.Mode == kModeMove) {
+      for (int i = 0; i < kMotionCount; ++i) {
+        if (!Given(values[i])) continue;
+        Motion& m = obj->motion[i];
+        const double rate = values[i] / kTickMs;
+        m.decel = 0;
+        m.decelStart = 0;
+        m.counter = kEndless;
+        if (n == 0) {
+          m.velocity = rate;
+          m.accel = 0;
+          m.cruise = 0;
+          m.accelEnd = 0;
+        } else {
+          m.cruise = rate;
+          m.accel = (rate - m.velocity) / n;
+          m.accelEnd = kEndless - n;
+        }
+      }
+      continue;
+    }
+    if (rec.Mode != kModeSet) return;
+
+    // A SET shorter than one frame applies its values at once, like TIME 0.
+    if (n == 0) {
+      for (int i = 0; i < kMotionCount; ++i) {
+        if (Given(values[i])) Value(obj, i) = values[i];
+      }
+      if (rec.Contrast != kUnsetInt) obj->contrast = rec.Contrast;
+      if (Given(rec.Angle)) Turn(obj);
+      return;  // only the first object with this number
+    }
+
+    const std::int64_t t = rec.Time;
+    int a = rec.Acc > 0 ? static_cast<int>(t * rec.Acc / 100 / kTickMs) & ~1 : 0;
+    int d = rec.Dec > 0 ? static_cast<int>(t * rec.Dec / 100 / kTickMs) & ~1 : 0;
+    if (rec.Acc < 0 || rec.Acc > 100 || rec.Dec < 0 || rec.Dec > 100 || rec.Acc + rec.Dec > 100) {
+      a = d = 0;
+    }
+    const int e = (n + 1) & ~1;
+    const int m = e - (a + d) / 2;
+    for (int i = 0; i < kMotionCount; ++i) {
+      if (!Given(values[i])) continue;
+      Motion& mo = obj->motion[i];
+      const double p = (values[i] - Value(obj, i)) / m;
+      mo.counter = e;
+      mo.accelEnd = a;
+      mo.decelStart = d;
+      mo.target = values[i];
+      mo.decel = d > 0 ? -p / d : 0;
+      if (a > 0) {
+        mo.accel = p / a;
+        mo.accelEnd = e - a;
+        mo.cruise = p;
+        mo.velocity = 0;
+      } else {
+        // A MOVE's acceleration would otherwise keep bending this glide off its target.
+        mo.accel = 0;
+        mo.velocity = p;
+      }
+    }
+    if (rec.Contrast != kUnsetInt) {
+      obj->contrastCount = e;
+      obj->contrastTarget = rec.Contrast;
+      obj->contrastDelta = (rec.Contrast - obj->contrast) / e;
+    }
+  }
+}
+
+// ---- animate ----
+
+void COthBmp::Project(CPtDataI* obj, const Point3& camera) {
+  const double dz = obj->position.z - camera.z;
+  for (int q = 0; q < 4; ++q) {
+    obj->source[q] = QuadRect();
+    obj->stage[q] = QuadRect();
+  }
+  if (dz <= 0) return;
+  const double k = kFocalDistance / dz;
+  const int ax = TruncInt(TruncInt(obj->base.x - camera.x) + obj->position.x * k);
+  const int ay = TruncInt(TruncInt(obj->base.y - camera.y) + obj->position.y * k);
+  obj->anchorX = ax;
+  obj->anchorY = ay;
+
+  const int w = obj->turned.width, h = obj->turned.height;
+  const int hw = (w + 1) / 2, lw = w / 2, hh = (h + 1) / 2, lh = h / 2;
+  const double s = k * obj->size;
+  QuadRect* src = obj->source;
+  QuadRect* dst = obj->stage;
+  src[0] = {hw, hh, lw, lh};
+  dst[0] = {ax, ay, TruncInt(lw * s), TruncInt(lh * s)};
+  src[1] = {hw, 0, lw, hh};
+  dst[1] = {ax, 0, TruncInt(lw * s), TruncInt(hh * s)};
+  dst[1].y = ay - dst[1].height;
+  src[2] = {0, 0, hw, hh};
+  dst[2] = {0, 0, TruncInt(hw * s), TruncInt(hh * s)};
+  dst[2].x = ax - dst[2].width;
+  dst[2].y = ay - dst[2].height;
+  src[3] = {0, hh, hw, lh};
+  dst[3] = {0, ay, TruncInt(hw * s), TruncInt(lh * s)};
+  dst[3].x = ax - dst[3].width;
+  for (int q = 0; q < 4; ++q) {
+    dst[q].x += kStageCentreX;
+    dst[q].y += kStageCentreY;
+    ClipQuadrant(src[q], dst[q], s);
+  }
+}
+
+int COthBmp::AnimateImages() {
+  if (count == 0) return 0;
+  const Point3 camera = background_ ? background_->GetCamera() : Point3{0, 0, 0};
+  int changed = 0;
+  for (auto& slot : slots) {
+    CPtDataI* obj = slot.get();
+    if (!obj) continue;
+    obj->lifetime -= 1;
+    if (obj->lifetime < 0) {
+      slot.reset();
+      count -= 1;
+      changed = 1;
+      continue;
+    }
+
+    const bool turning = obj->motion[kMotionAngle].counter != 0;
+    for (int i = 0; i < kMotionCount; ++i) {
+      if (obj->motion[i].counter != 0) Step(obj->motion[i], Value(obj, i));
+    }
+    if (turning) Turn(obj);
+
+    if (obj->contrastCount != 0) {
+      if (obj->contrastCount == 1) {
+        obj->contrast = obj->contrastTarget;
+      } else {
+        obj->contrast += obj->contrastDelta;
+      }
+      obj->contrastCount -= 1;
+    }
+
+    Project(obj, camera);
+    for (const QuadRect& r : obj->stage) {
+      if (r.width != 0 && r.height != 0) changed = 1;
+    }
+  }
+  return changed;
+}
+
+// ---- draw ----
+
+void COthBmp::DrawQuadrant(StageBitmap& stage, const CPtDataI& obj, int q) {
+  const QuadRect& s = obj.source[q];
+  const QuadRect& d = obj.stage[q];
+  if (obj.operation != 2 && obj.transparent == -1 && obj.contrast == kFullContrast) {
+    StretchBlt(stage, d.x, d.y, d.width, d.height, obj.turned, s.x, s.y, s.width, s.height,
+               obj.quality);
+    return;
+  }
+  // Every destination pixel of the stretch is written, so the scratch needs no clearing.
+  StretchBlt(temp_, 0, 0, d.width, d.height, obj.turned, s.x, s.y, s.width, s.height, obj.quality);
+  if (obj.operation != 2 && obj.contrast == kFullContrast) {
+    MaskBlit(stage, d.x, d.y, temp_, 0, 0, d.width, d.height, ToStageColour(obj.transparent));
+    return;
+  }
+  int a = obj.contrast >> 16;
+  if (a < 0) a = 0;
+  if (a > 255) a = 255;
+  for (int y = 0; y < d.height; ++y) {
+    const std::uint32_t* sp = temp_.Row(y);
+    std::uint32_t* dp = stage.Row(d.y + y) + d.x;
+    if (obj.operation == 2) {
+      for (int x = 0; x < d.width; ++x) dp[x] = PaintPixel(dp[x], sp[x], a);
+    } else {
+      for (int x = 0; x < d.width; ++x) dp[x] = BlendPixel(dp[x], sp[x], a);
+    }
+  }
+}
+
+void COthBmp::DrawImages(StageBitmap& stage) {
+  if (count == 0) return;
+  for (int i = 0; i < kMaxImages; ++i) {
+    const CPtDataI* obj = slots[(next + i) % kMaxImages].get();
+    if (!obj || obj->contrast == 0) continue;
+    for (int q = 0; q < 4; ++q) {
+      if (obj->stage[q].width != 0 && obj->stage[q].height != 0) DrawQuadrant(stage, *obj, q);
+    }
+  }
+}
+
+// ---- clear ----
+
+void COthBmp::ClearImages() {
+  for (auto& slot : slots) slot.reset();
+  next = 0;
+  count = 0;
+}
