@@ -1,0 +1,113 @@
+// The scrolling-text layer: a one-bit text block that scrolls upward on a plane receding toward a
+// vanishing point above the stage, anti-aliased in 32 levels and dimmed with distance.
+#pragma once
+
+#include <climits>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "render/Bitmap.h"
+#include "render/CMonoBmp.h"
+#include "render/PixelOps.h"
+#include "script/TimeEvents.h"
+
+inline constexpr int kScrollRows = kStageHeight;            // one CLineDataS per stage row
+inline constexpr int kScrollColumns = kStageWidth;          // text blocks are 640 pixels wide
+inline constexpr std::int32_t kScrollTotalPixels = 100368;  // sum of all row widths
+inline constexpr int kScrollFullCoverage = 63488;           // 31 x 2048: full coverage of a pixel
+inline constexpr int kScrollLevelUnit = 2048;               // coverage per anti-aliasing level
+
+// One stage row of the perspective, counted from the bottom (row k is drawn on stage row 271 - k).
+struct CLineDataS {
+  std::uint16_t y = 0;      // = k; also the first stage column of the row
+  std::uint16_t width = 0;  // 640 - 2k
+  double near = 0;          // text-row distances behind the newest row that this row covers
+  double far = 0;
+  bool isBox = false;  // box window (covers more than 1.7 text rows) or interpolating window
+  // Box window: ages lo .. hi - 1 contribute `boxScale` per weight unit.
+  int lo = 0;
+  int hi = 0;
+  std::uint16_t boxScale = 0;
+  // Interpolating window: ages nearOffset .. farOffset with the four scales u, v, w, x.
+  int nearOffset = 0;
+  int farOffset = 0;
+  std::uint16_t scaleU = 0, scaleV = 0, scaleW = 0, scaleX = 0;
+  // Weight units of the exact area resampling of 640 text columns onto `width` pixels:
+  // each text column covers `unitsA` units, each stage pixel `unitsB`.
+  std::int32_t unitsA = 0;
+  std::int32_t unitsB = 0;
+  std::int32_t offset = 0;  // start of this row's slice of a coverage buffer
+  // Per text column: destination pixel and the two weights of each table (the column tables of
+  // the resampling; w0 goes to columnIndex, w1 to columnIndex + 1).
+  std::vector<std::uint16_t> columnIndex;
+  std::vector<AreaWeight16> box;
+  std::vector<AreaWeight16> weightsU, weightsV, weightsW, weightsX;
+};
+
+// Play state of one scrolling text.
+struct CPtDataS {
+  // totalPixels values (row 0's slice first) plus one spare, so a zero weight one place past the
+  // last row never lands outside the buffer.
+  std::vector<std::uint16_t> coverage;
+  std::int32_t position = -1;  // P: the text row that entered last
+  std::int32_t textHeight = 0;
+  std::int32_t interval = 0;  // ms per one-row step
+  std::int32_t nextStep = 0;  // clock value of the next step
+  std::int32_t lifetime = 0;  // frames
+  std::int32_t rowInk[kScrollRows] = {};
+  std::int32_t inkTotal = 0;  // 0: nothing to draw
+};
+
+// SET / MOVE progress of one scrolling text.
+struct CMvDataS {
+  std::int32_t speedCount = 0;
+  std::int32_t speedTarget = 0;
+  double speedValue = 0;
+  double speedDelta = 0;
+  std::int32_t colourCount = 0;
+  std::int32_t colourTarget = 0;
+  std::int32_t colourAcc[3] = {};  // blue, green, red in bits 16..23 (16.16 fixed point)
+  std::int32_t colourDelta[3] = {};
+  std::int32_t contrastCount = 0;
+  std::int32_t contrastTarget = 0;
+  std::int32_t contrastDelta = 0;
+};
+
+class CScroll : public CMonoBmp {
+ public:
+  explicit CScroll(CMainCtl* settings);
+
+  // Makes entry rec.BmpNo play; `now` is the millisecond clock.
+  void StartScroll(const CTimeScroll& rec, std::int32_t now);
+  // SET / MOVE of speed, colour and contrast (schedules of kind 27, fades included).
+  void SetScroll(const CTimeSchedule& rec);
+  // One scroll step for every playing text that is due; 1 when any stepped.
+  int StepScroll(std::int32_t now);
+  // One frame of animation; 1 when any text has an animation.
+  int AnimateScrolls();
+  void DrawScrolls(StageBitmap& stage);
+  // Ends every text and destroys every entry.
+  void ClearScrolls();
+  // Earliest nextStep of a playing text, or INT32_MAX when none plays.
+  std::int32_t NextStepDue() const;
+
+  // True when the row table was built (false only when memory ran out at creation).
+  bool Ready() const { return rowsReady; }
+
+  CLineDataS rows[kScrollRows];
+  std::int32_t totalPixels = 0;
+  int activeCount = 0;
+  std::unique_ptr<CPtDataS> state[kMaxMonoEntries];
+  std::unique_ptr<CMvDataS> animation[kMaxMonoEntries];
+
+ private:
+  bool BuildRows();
+  void StepEntry(int index, std::int32_t now);
+  void EndEntry(int index);
+  // Adds (sign +1) or subtracts (-1) text row r of `g`, scaled by `scale`, into the slice of row k.
+  void ApplyTextRow(const CMonoGraph& g, const CPtDataS& st, const CLineDataS& row, int r,
+                    std::uint16_t scale, int sign, std::uint16_t* slice) const;
+
+  bool rowsReady = false;
+};

@@ -1,0 +1,87 @@
+// The title layer: square one-bit pictures centred on the stage that fly along the viewing axis,
+// shrunk with exact area averaging into 32 levels and enlarged by nearest pixel, each over a
+// silhouette in the background colour.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "render/Bitmap.h"
+#include "render/CMonoBmp.h"
+#include "script/TimeEvents.h"
+
+// The shrinking path accumulates at most this many destination columns, so wider title pictures
+// are refused by StartTitle.
+inline constexpr int kMaxTitleWidth = 2048;
+// How often the shrinking path widens the stage rectangle looking for an even source extent.
+inline constexpr int kTitleEvenSearchTries = 21;
+// Accumulator columns: the widest picture, the growth of the even-size search and the spill
+// of the last column's second weight.
+inline constexpr int kTitleAccumulatorColumns = kMaxTitleWidth + 2 * kTitleEvenSearchTries + 4;
+inline constexpr std::uint8_t kTitleSilhouette = 255;  // buffer value painted in BackColour
+inline constexpr std::uint8_t kTitleInk = 31;          // full ink level
+
+struct TitleRect {
+  int left = 0;
+  int top = 0;
+  int right = 0;   // exclusive
+  int bottom = 0;  // exclusive
+  bool Empty() const { return right <= left || bottom <= top; }
+};
+
+// Play state of one title.
+struct CPtDataT {
+  double halfWidth = 0;
+  double halfHeight = 0;
+  double z = 0;                      // distance; drawn at scale 270 / z
+  double zStep = 0;                  // added to z after every frame's rendering
+  std::int32_t contrast = 0xFF0000;  // the title's own contrast
+  std::int32_t lifetime = 0;         // frames
+  Bitmap8 buffer;                    // 640 x 272: 0 nothing, 1..31 ink level, 255 silhouette
+  Bitmap1 silhouette;                // the entry's size: 1 where the title picture is not black
+  TitleRect rect;                    // what was last rendered into `buffer`
+};
+
+// SET / MOVE progress of one title.
+struct CMvDataT {
+  std::int32_t speedCount = 0;
+  double speedTarget = 0;
+  double speedValue = 0;
+  double speedDelta = 0;
+  std::int32_t colourCount = 0;
+  std::int32_t colourTarget = 0;
+  std::int32_t colourAcc[3] = {};  // blue, green, red in bits 16..23
+  std::int32_t colourDelta[3] = {};
+  std::int32_t contrastCount = 0;
+  std::int32_t contrastTarget = 0;
+  std::int32_t contrastDelta = 0;
+};
+
+class CTitle : public CMonoBmp {
+ public:
+  explicit CTitle(CMainCtl* settings);
+
+  // Makes entry rec.BmpNo play (a second start replaces its state). A picture wider than
+  // kMaxTitleWidth is refused: the title does not play.
+  void StartTitle(const CTimeTitle& rec);
+  // SET / MOVE of speed, colour and contrast (schedules of kind 28, fades included).
+  void SetTitle(const CTimeSchedule& rec);
+  // Renders every title into its buffer and moves it on; 1 when any title plays.
+  int AnimateTitles();
+  void DrawTitles(StageBitmap& stage);
+  // Ends every title and destroys every entry.
+  void ClearTitles();
+
+  std::unique_ptr<CPtDataT> state[kMaxMonoEntries];
+  std::unique_ptr<CMvDataT> animation[kMaxMonoEntries];
+
+ private:
+  void EndEntry(int index);
+  TitleRect Enlarge(const CMonoGraph& g, CPtDataT& st, int w, int h);
+  TitleRect Shrink(const CMonoGraph& g, CPtDataT& st, double wScaled, double hScaled);
+
+  // The two accumulator rows of the shrinking path and its per-frame column table.
+  std::uint32_t accumulator[2][kTitleAccumulatorColumns] = {};
+  std::vector<std::int32_t> columnOf;  // per virtual source column: its stage column
+};
