@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "render/Bitmap.h"
 
@@ -25,6 +26,14 @@ int LoadBuiltinPicture(const std::string& name, Picture* out);
 // Always yields a picture: "*NAME" a built-in one; else by FileTypeOf (2 BMP, 3 JPEG) from the
 // data folder; anything else or a failure gives NOTFOUND and returns -1.
 int LoadPictureOrNotFound(CMainCtl& settings, const std::string& name, Picture* out);
+
+// Largest picture file read whole into memory (a 16384 x 16384 BMP of 32 bits and its header).
+inline constexpr std::uint64_t kMaxPictureFileBytes = 16384ull * 16384ull * 4ull + 65536ull;
+// True when a width x height picture may be decoded: both sides 1..kMaxBitmapSide, and its
+// 32-bit copy no larger than a quarter of the physical memory.
+bool PictureFitsMemory(int width, int height);
+// Reads a whole picture file; 0, or -1 (and an empty buffer) when missing, empty or too large.
+int ReadPictureFile(const std::string& path, std::vector<std::uint8_t>* bytes);
 
 // Writes any bitmap as a PNG file (tests, tools, the headless renderer). 0 or -1.
 int WritePng(const std::string& path, const Bitmap32& bmp);
