@@ -1,12 +1,16 @@
 // JPEG pictures through libjpeg: baseline and progressive, colour, grey and CMYK. Errors return
 // through longjmp to a clean failure; the library's default handler would end the program.
-#include <jerror.h>
-#include <jpeglib.h>
-
 #include <csetjmp>
+#include <cstddef>
 #include <cstdio>
 #include <new>
 #include <vector>
+
+// jpeglib.h needs size_t and FILE declared first, and jerror.h after it.
+#include <jpeglib.h>
+// clang-format off
+#include <jerror.h>
+// clang-format on
 
 #include "render/Picture.h"
 
