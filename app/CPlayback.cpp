@@ -1,0 +1,536 @@
+// The playback state machine.
+#include "app/CPlayback.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+
+#include "app/CCaption.h"
+#include "app/CMPlayer.h"
+#include "app/IntervalList.h"
+#include "app/WindowSurface.h"
+#include "render/CBgCtl.h"
+#include "render/COthBmp.h"
+#include "render/CScroll.h"
+#include "render/CTitle.h"
+#include "render/PixelOps.h"
+#include "script/CDemoCtl.h"
+#include "script/CTimeLine.h"
+#include "settings/CMainCtl.h"
+
+int TimeLineShowEngine::PeekEventKind(int tick) {
+  return timeline_->PeekEventKind(tick);
+}
+CTimeDat* TimeLineShowEngine::PopEvent() {
+  return timeline_->PopEvent();
+}
+void TimeLineShowEngine::ResetTimeline() {
+  timeline_->ResetTimeline();
+}
+int TimeLineShowEngine::LoadNextScript() {
+  return timeline_->LoadNextScript();
+}
+void TimeLineShowEngine::StartBuiltIn(const std::string& item) {
+  demo_->Start(item);
+}
+
+CPlayback::CPlayback(const PlaybackParts& parts) : p_(parts) {}
+
+void CPlayback::Begin(bool noLogo, bool counter) {
+  NoLogo = noLogo;
+  Counter = counter;
+  FrameInterval = kDefaultFrameInterval;
+  // Without scripts the notice is the only thing to show, so it is shown with the logo off too.
+  const bool notice = p_.settings->GetScriptStatus() != 0;
+  PlayState = LogoOn() || notice ? kStartIntro : kLoadScript;
+  PassCount = 0;
+  TickNo = 0;
+  Busy = false;
+}
+
+bool CPlayback::LogoOn() const {
+  return p_.settings->GetFlgLogo() && !NoLogo;
+}
+
+void CPlayback::Wait(int ms, int next) {
+  NextState = next;
+  WaitUntil = Now + ms;
+  PlayState = kWaiting;
+}
+
+void CPlayback::SetFrameInterval(int ms) {
+  FrameInterval = std::clamp(ms, 0, kMaxFrameInterval);
+}
+
+void CPlayback::ReturnTop() {
+  if (p_.window) p_.window->Fill(0, 0, kPictureWidth, kPictureHeight, 0);
+  PlayState = kScriptEnded;
+}
+
+void CPlayback::Pass(std::int32_t now) {
+  Now = now;
+  const int state = PlayState;
+  try {
+    Step();
+  } catch (...) {
+    // A layer, the engine or the player failed (out of memory, a broken device): end the item
+    // rather than leave the saver standing still.
+    Recover(state);
+  }
+}
+
+void CPlayback::Recover(int failedState) {
+  Busy = false;
+  if (failedState != kScriptEnded) {
+    PlayState = kScriptEnded;
+    return;
+  }
+  // The clean-up itself failed: go on to the next item without it.
+  movieOpen_ = false;
+  TickNo = 0;
+  ChooseAfterScript();
+}
+
+void CPlayback::Step() {
+  switch (PlayState) {
+    case kWaiting:
+      return StepWaiting();
+    case kStartIntro:
+      return StepStartIntro();
+    case kIntroPlaying:
+      return StepIntroPlaying();
+    case kIntroEnded:
+      return StepIntroEnded();
+    case kLoadScript:
+      return StepLoadScript();
+    case kScriptPlaying:
+      return StepScriptPlaying();
+    case kScriptEnded:
+      return StepScriptEnded();
+    case kStartMovie:
+      return StepStartMovie();
+    case kMoviePlaying:
+      return StepMoviePlaying();
+    case kMovieEnded:
+      return StepMovieEnded();
+    default:
+      PlayState = kScriptEnded;
+      return;
+  }
+}
+
+std::int32_t CPlayback::NextDeadline(std::int32_t now) const {
+  std::int32_t t = now;
+  switch (PlayState) {
+    case kWaiting:
+      t = WaitUntil;
+      break;
+    case kIntroPlaying:
+      t = NextTickTime;
+      break;
+    case kScriptPlaying:
+      t = NextTickTime;
+      if (!Paused && p_.scrolls) t = std::min(t, p_.scrolls->NextStepDue());
+      break;
+    case kMoviePlaying:
+      t = now + kMoviePollMs;
+      break;
+    default:  // the other states do their work on the next pass
+      break;
+  }
+  return now == INT32_MAX ? now : std::max(t, now + 1);
+}
+
+void CPlayback::StepWaiting() {
+  if (Now < WaitUntil) return;
+  PlayState = NextState;
+  NextTickTime = Now + kFirstTickDelayMs;
+  TickNo = 0;
+  if (PlayState == kScriptPlaying) ScriptStartTime = Now;
+}
+
+void CPlayback::StepStartIntro() {
+  IntervalList* list = p_.intervals;
+  if (list && list->Turn == 1 && list->Count() > 0) {
+    list->Turn = 0;
+    if (CMainCtl::FileTypeOf(list->Current()) == 1) {
+      PlayState = kStartMovie;
+      return;
+    }
+    p_.engine->StartBuiltIn(list->Current());
+    list->Advance();
+  } else {
+    p_.engine->StartBuiltIn("0");
+    if (list && list->Count() > 0) list->Turn = 1;
+  }
+  Wait(kWaitLogoMs, kIntroPlaying);
+}
+
+void CPlayback::StepIntroPlaying() {
+  PassCount += 1;
+  if (Now < NextTickTime) return;
+  for (;;) {
+    const int kind = p_.engine->PeekEventKind(TickNo);
+    if (kind == 0) break;
+    CTimeDat* ev = p_.engine->PopEvent();
+    if (!ev) break;
+    if (kind == kTagDataEnd) {
+      PlayState = kIntroEnded;
+    } else if (kind == kTagImage && p_.images) {
+      if (auto* rec = dynamic_cast<CTimeImage*>(ev)) p_.images->AddImage(*rec);
+    } else if (kind == kTagScheduleI && p_.images) {
+      if (auto* rec = dynamic_cast<CTimeSchedule*>(ev)) p_.images->SetImage(*rec);
+    }
+  }
+  const int changed = p_.images ? p_.images->AnimateImages() : 0;
+  NextTickTime = Now + kTickMs;
+  TickNo += 1;
+  if (changed == 0) return;
+  ClearStage();
+  if (p_.images) p_.images->DrawImages(*p_.stage);
+  Present();
+}
+
+void CPlayback::StepIntroEnded() {
+  if (p_.images) p_.images->ClearImages();
+  p_.engine->ResetTimeline();
+  TickNo = 0;
+  PlayState = p_.settings->GetScriptStatus() != 0 ? kStartIntro : kLoadScript;
+}
+
+void CPlayback::StepLoadScript() {
+  Busy = false;
+  framePending_ = false;
+  ScreenLevel = kLevelUnchanged;
+  ScreenSteps = 0;
+  const int result = p_.engine->LoadNextScript();
+  Wait(LogoOn() ? kWaitLogoMs : kWaitNoLogoMs, result == 0 ? kScriptPlaying : kScriptEnded);
+}
+
+void CPlayback::StepScriptPlaying() {
+  PassCount += 1;
+  if (Busy) return;
+  Busy = true;
+  int changed = 0;
+  bool tick = false;
+  if (Paused == 0) {
+    tick = NextTickTime <= Now;
+    if (tick && framePending_) ComposeHeldFrame();
+    if (p_.scrolls) changed += p_.scrolls->StepScroll(Now);
+    if (!tick) {
+      SlackPasses += 1;
+    } else {
+      if (Now - NextTickTime <= kSlackToleranceMs) SlackPasses += 1;
+      RunScriptTick(changed);
+    }
+  } else if (NextTickTime <= Now) {
+    // A redraw that comes on time is no sign of overload.
+    if (Now - NextTickTime <= kSlackToleranceMs) SlackPasses += 1;
+    NextTickTime = Now + kPausedRedrawMs;
+    changed = 1;
+    tick = true;
+    DrawCaptions();
+  }
+  if (changed != 0 && DeferFramesToTicks && !tick) {
+    framePending_ = true;
+  } else if (changed != 0 || framePending_) {
+    framePending_ = false;
+    Compose();
+    Present();
+    SpeedWarning();
+  }
+  if (Counter && p_.window) p_.window->DrawTimer(Now - ScriptStartTime);
+  Busy = false;
+}
+
+void CPlayback::ComposeHeldFrame() {
+  // Only when this tick may leave the window as it is: a fade runs, or events are due (a SCREEN
+  // among them may set level 0). Otherwise the tick's own composition shows the same state.
+  if (ScreenLevel == 0) return;  // nothing was copied since the last tick either
+  if (ScreenSteps == 0 && p_.engine->PeekEventKind(TickNo) == 0) return;
+  Compose();
+  Present();
+}
+
+void CPlayback::RunScriptTick(int& changed) {
+  for (;;) {
+    const int kind = p_.engine->PeekEventKind(TickNo);
+    if (kind == 0) break;
+    CTimeDat* ev = p_.engine->PopEvent();
+    if (!ev) break;
+    if (OnDispatch) OnDispatch(TickNo, *ev);
+    Dispatch(kind, *ev, changed);
+  }
+  if (p_.scrolls) changed += p_.scrolls->AnimateScrolls();
+  if (p_.background) changed += p_.background->AnimateBackground();
+  if (p_.titles) changed += p_.titles->AnimateTitles();
+  if (p_.images) changed += p_.images->AnimateImages();
+  if (p_.captions && p_.captions->AnimateCaptions() == 1) DrawCaptions();
+  NextTickTime = Now + FrameInterval;
+  TickNo += 1;
+  FadeStep(changed);
+}
+
+namespace {
+
+// The record of an event as the type its kind names; null when the record is of another type,
+// which ends the script like an unknown kind.
+template <typename T>
+T* As(CTimeDat& ev) {
+  return dynamic_cast<T*>(&ev);
+}
+
+}  // namespace
+
+void CPlayback::Dispatch(int kind, CTimeDat& ev, int& changed) {
+  bool known = true;
+  switch (kind) {
+    case kTagData:
+      break;
+    case kTagDataEnd:
+    case kTagEnd:
+      changed += 1;
+      SlackPasses += 1;
+      PlayState = kScriptEnded;
+      break;
+    case kTagBgMake:
+      if (auto* r = As<CTimeBgMake>(ev)) {
+        if (p_.background) p_.background->MakeBackground(*r);
+      } else {
+        known = false;
+      }
+      break;
+    case kTagBgScroll:
+    case kTagBgSet:
+    case kTagBgMove:
+      if (auto* r = As<CTimeBgScroll>(ev)) {
+        if (p_.background) p_.background->ScrollBackground(*r);
+      } else {
+        known = false;
+      }
+      break;
+    case kTagBgm:
+      if (auto* r = As<CTimeBgm>(ev)) {
+        if (p_.player) p_.player->HandleBgm(*r);
+      } else {
+        known = false;
+      }
+      break;
+    case kTagScreen:
+      if (auto* r = As<CScreen>(ev)) {
+        StartFade(*r, changed);
+      } else {
+        known = false;
+      }
+      break;
+    case kTagImage:
+      if (auto* r = As<CTimeImage>(ev)) {
+        if (p_.images) p_.images->AddImage(*r);
+      } else {
+        known = false;
+      }
+      break;
+    case kTagSolid:
+      if (auto* r = As<CTimeSolid>(ev)) {
+        if (p_.background) p_.background->SetBackgroundFill(0, r->Color);
+        changed += 1;
+      } else {
+        known = false;
+      }
+      break;
+    case kTagClear:
+      if (p_.background) p_.background->SetBackgroundFill(1, 0);
+      changed += 1;
+      break;
+    case kTagTitle:
+      if (auto* r = As<CTimeTitle>(ev)) {
+        if (p_.titles) p_.titles->StartTitle(*r);
+      } else {
+        known = false;
+      }
+      break;
+    case kTagScrText:
+      if (auto* r = As<CTimeScroll>(ev)) {
+        if (p_.scrolls) p_.scrolls->StartScroll(*r, Now);
+      } else {
+        known = false;
+      }
+      break;
+    case kTagCaption:
+      if (auto* r = As<CTimeCaption>(ev)) {
+        if (p_.captions) p_.captions->StartCaptions(r->CaptionNo, r->NumCaption, r->Time);
+      } else {
+        known = false;
+      }
+      break;
+    case kTagScheduleS:
+    case kTagScheduleT:
+    case kTagScheduleI:
+      if (auto* r = As<CTimeSchedule>(ev)) {
+        if (kind == kTagScheduleS && p_.scrolls) p_.scrolls->SetScroll(*r);
+        if (kind == kTagScheduleT && p_.titles) p_.titles->SetTitle(*r);
+        if (kind == kTagScheduleI && p_.images) p_.images->SetImage(*r);
+      } else {
+        known = false;
+      }
+      break;
+    default:
+      known = false;
+      break;
+  }
+  if (!known) PlayState = kScriptEnded;
+}
+
+void CPlayback::StartFade(const CScreen& s, int& changed) {
+  if (s.FromContrast != kUnsetInt) ScreenLevel = s.FromContrast;
+  if (s.ToContrast != kUnsetInt) ScreenTarget = s.ToContrast;
+  ScreenSteps = s.Time / kTickMs;
+  if (ScreenSteps <= 0) {
+    // Shorter than a tick: the target applies at once.
+    ScreenSteps = 0;
+    ScreenLevel = ScreenTarget;
+    changed += 1;
+    return;
+  }
+  const std::int64_t diff = static_cast<std::int64_t>(ScreenTarget) - ScreenLevel;
+  ScreenStep = static_cast<std::int32_t>(diff / ScreenSteps);
+}
+
+void CPlayback::FadeStep(int& changed) {
+  if (ScreenSteps == 0) return;
+  ScreenSteps -= 1;
+  if (ScreenSteps <= 0) {
+    ScreenLevel = ScreenTarget;
+    ScreenSteps = 0;
+  } else {
+    ScreenLevel += ScreenStep;
+  }
+  changed += 1;
+}
+
+void CPlayback::DrawCaptions() {
+  if (!p_.captions || !p_.window) return;
+  p_.captions->DrawCaptions(p_.window->Picture());
+  // The band below the frame; the caption layer knows the exact place, we only need a bound.
+  const DisplayGeometry& g = p_.geometry;
+  const int top = static_cast<int>(g.CaptionY + g.CaptionScale * 288);
+  p_.window->AddDamage(0, top, p_.window->Width(), p_.window->Height() - top);
+}
+
+void CPlayback::ClearStage() {
+  p_.stage->Fill(0);
+}
+
+void CPlayback::Compose() {
+  StageBitmap& stage = *p_.stage;
+  if (p_.background) {
+    p_.background->DrawBackground(stage);
+  } else {
+    ClearStage();
+  }
+  if (p_.images) p_.images->DrawImages(stage);
+  if (p_.titles) p_.titles->DrawTitles(stage);
+  if (p_.scrolls) p_.scrolls->DrawScrolls(stage);
+  if (ScreenLevel != kLevelNone) ApplyScreenLevel(stage, ScreenLevel);
+}
+
+void CPlayback::ApplyScreenLevel(StageBitmap& stage, std::int32_t level) {
+  if (level == kLevelUnchanged) return;  // (v * 0x10000) >> 16 is v
+  std::uint8_t lut[256];
+  for (std::uint32_t v = 0; v < 256; ++v) {
+    // A negative gain is darker than black; above 0x10000 each channel saturates at 255.
+    const std::uint64_t g = level < 0 ? 0 : static_cast<std::uint64_t>(level);
+    lut[v] = static_cast<std::uint8_t>(std::min<std::uint64_t>((v * g) >> 16, 255));
+  }
+  for (std::uint32_t& px : stage.pixels) {
+    px = (px & 0xFF000000u) | (static_cast<std::uint32_t>(lut[(px >> 16) & 0xFF]) << 16) |
+         (static_cast<std::uint32_t>(lut[(px >> 8) & 0xFF]) << 8) | lut[px & 0xFF];
+  }
+}
+
+void CPlayback::Present() {
+  if (ScreenLevel == 0 || !p_.window) return;  // the window keeps its last picture
+  const DisplayGeometry& g = p_.geometry;
+  const StageBitmap& stage = *p_.stage;
+  switch (g.mode) {
+    case kDisplayStretched:
+      p_.window->StretchFrame(stage, g.FrameRect, {0, 0, stage.width, stage.height}, kStretchDrop);
+      break;
+    case kDisplayDoubled:
+      p_.window->StretchFrame(stage, g.FrameRect, g.SourceRect, kStretchDrop);
+      break;
+    default:
+      p_.window->CopyFrame(stage, g.FrameRect.x, g.FrameRect.y);
+      break;
+  }
+}
+
+void CPlayback::SpeedWarning() {
+  if (p_.window && p_.warning) {
+    const RectLTRB& r = p_.geometry.WarningRect;
+    if (SlackPasses == 0) {
+      p_.window->DrawBitmap(*p_.warning, r.left, r.top);
+    } else {
+      p_.window->Fill(r.left, r.top, r.right - r.left, r.bottom - r.top, 0);
+    }
+  }
+  SlackPasses = 0;
+}
+
+void CPlayback::ChooseAfterScript() {
+  // Without scripts the notice stands in for them, with the logo off as well.
+  if (LogoOn() || p_.settings->GetScriptStatus() != 0) {
+    Wait(LogoOn() ? kWaitLogoMs : kWaitNoLogoMs, kStartIntro);
+  } else {
+    Wait(kWaitNoLogoMs, kLoadScript);
+  }
+}
+
+void CPlayback::StepScriptEnded() {
+  if (p_.window) p_.window->FillAll(0);
+  if (p_.background) p_.background->ClearBackground();
+  if (p_.titles) p_.titles->ClearTitles();
+  if (p_.scrolls) p_.scrolls->ClearScrolls();
+  if (p_.images) p_.images->ClearImages();
+  if (p_.captions) p_.captions->ClearCaptions();
+  p_.engine->ResetTimeline();
+  if (p_.player) {
+    if (movieOpen_) p_.player->CloseMovie();  // Return to Top during a movie
+    p_.player->StopMusic();
+  }
+  movieOpen_ = false;
+  p_.settings->RestoreCurPath();
+  TickNo = 0;
+  ChooseAfterScript();
+}
+
+void CPlayback::StepStartMovie() {
+  IntervalList* list = p_.intervals;
+  if (p_.window) p_.window->FillAll(0);
+  if (!list || list->Count() == 0) {
+    PlayState = kLoadScript;
+    return;
+  }
+  const int w = p_.window ? p_.window->Width() : 0;
+  const int h = p_.window ? p_.window->Height() : 0;
+  if (p_.player && p_.player->PlayMovie(list->Current(), w, h) == 0) {
+    movieOpen_ = true;
+    PlayState = kMoviePlaying;
+  } else {
+    list->Remove(list->Index);
+    PlayState = kLoadScript;
+  }
+  list->Advance();
+}
+
+void CPlayback::StepMoviePlaying() {
+  PassCount += 1;
+  if (!p_.player || p_.player->MovieStopped()) PlayState = kMovieEnded;
+}
+
+void CPlayback::StepMovieEnded() {
+  if (p_.player) p_.player->CloseMovie();
+  movieOpen_ = false;
+  if (p_.window) p_.window->FillAll(0);
+  Wait(kWaitMovieMs, p_.settings->GetScriptStatus() != 0 ? kStartIntro : kLoadScript);
+}

@@ -1,0 +1,183 @@
+// The playback state machine of the saver: built-in items, scripts and interval movies, played
+// tick by tick, composed into the frame and presented in the window. The caller owns the clock:
+// it calls Pass(now) whenever NextDeadline(now) has come, or after input.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app/DisplayGeometry.h"
+#include "render/Bitmap.h"
+#include "script/TimeEvents.h"
+
+class CMainCtl;
+class CTimeLine;
+class CDemoCtl;
+class CBgCtl;
+class COthBmp;
+class CTitle;
+class CScroll;
+class CCaption;
+class CMPlayer;
+class WindowSurface;
+class IntervalList;
+
+// The script engine as playback sees it: the timeline of the item being played, loading the
+// next script and starting a built-in item.
+class ShowEngine {
+ public:
+  virtual ~ShowEngine() = default;
+  // Kind of the next event when it is due at `tick`, else 0.
+  virtual int PeekEventKind(int tick) = 0;
+  virtual CTimeDat* PopEvent() = 0;
+  virtual void ResetTimeline() = 0;
+  // 0 when a script was loaded, anything else when none could be.
+  virtual int LoadNextScript() = 0;
+  // Compiles the built-in script for an interval picture, or "0" for the logo.
+  virtual void StartBuiltIn(const std::string& item) = 0;
+};
+
+// The saver's own engine and built-in script maker.
+class TimeLineShowEngine : public ShowEngine {
+ public:
+  TimeLineShowEngine(CTimeLine* timeline, CDemoCtl* demo) : timeline_(timeline), demo_(demo) {}
+  int PeekEventKind(int tick) override;
+  CTimeDat* PopEvent() override;
+  void ResetTimeline() override;
+  int LoadNextScript() override;
+  void StartBuiltIn(const std::string& item) override;
+
+ private:
+  CTimeLine* timeline_;
+  CDemoCtl* demo_;
+};
+
+enum PlayStateId : int {
+  kWaiting = 0,
+  kStartIntro = 1,
+  kIntroPlaying = 2,
+  kIntroEnded = 3,
+  kLoadScript = 4,
+  kScriptPlaying = 5,
+  kScriptEnded = 6,
+  kStartMovie = 7,
+  kMoviePlaying = 9,
+  kMovieEnded = 10,
+};
+
+inline constexpr std::int32_t kLevelUnchanged = 0x10000;  // 16.16 gain of 1
+inline constexpr std::int32_t kLevelNone = 0xff0000;      // no level applied at all
+inline constexpr int kWaitLogoMs = 2000;
+inline constexpr int kWaitNoLogoMs = 500;
+inline constexpr int kWaitMovieMs = 100;
+inline constexpr int kFirstTickDelayMs = 1000;
+inline constexpr int kPausedRedrawMs = 165;
+inline constexpr int kMoviePollMs = 33;
+inline constexpr int kDefaultFrameInterval = 33;
+inline constexpr int kMaxFrameInterval = 1000;
+// A tick pass at most this late still counts as slack: the previous tick's work ended before this
+// tick was due, and the timer that woke us only rounded to the millisecond.
+inline constexpr int kSlackToleranceMs = 2;
+
+// Everything a pass works on. Layers, player, intervals and the warning bitmap may be null: a
+// null layer takes no events and draws nothing.
+struct PlaybackParts {
+  CMainCtl* settings = nullptr;
+  ShowEngine* engine = nullptr;
+  CBgCtl* background = nullptr;
+  COthBmp* images = nullptr;
+  CTitle* titles = nullptr;
+  CScroll* scrolls = nullptr;
+  CCaption* captions = nullptr;
+  CMPlayer* player = nullptr;
+  IntervalList* intervals = nullptr;
+  WindowSurface* window = nullptr;
+  StageBitmap* stage = nullptr;
+  const Bitmap32* warning = nullptr;
+  DisplayGeometry geometry;
+};
+
+class CPlayback {
+ public:
+  explicit CPlayback(const PlaybackParts& parts);
+
+  // Chooses the first state from the settings and the No Logo box; FrameInterval := 33.
+  void Begin(bool noLogo, bool counter);
+
+  // One step of the state machine at clock value `now` (ms).
+  void Pass(std::int32_t now);
+  // The earliest clock value after `now` at which a pass has work (passes run at most once per
+  // millisecond, so never before now + 1).
+  std::int32_t NextDeadline(std::int32_t now) const;
+
+  // Input forwarded by the window.
+  void TogglePaused() { Paused = Paused ? 0 : 1; }
+  void ReturnTop();
+  void SetFrameInterval(int ms);
+  void SetNoLogo(bool on) { NoLogo = on; }
+  void SetCounter(bool on) { Counter = on; }
+
+  // Called with every event the script frame step dispatches (the renderer's event dump).
+  std::function<void(int tick, const CTimeDat& event)> OnDispatch;
+  // Headless rendering looks at the window only after ticks. With this set, a pass that runs no
+  // tick does not compose; the next tick pass composes instead, first the frame as it stood when
+  // the window might keep it (a fade may hold the window at level 0), so the window after every
+  // tick is the same as without it.
+  bool DeferFramesToTicks = false;
+
+  // Pixels of the frame times `level` (16.16), each channel saturating at 255.
+  static void ApplyScreenLevel(StageBitmap& stage, std::int32_t level);
+
+  int PlayState = kLoadScript;
+  int NextState = kLoadScript;
+  std::int32_t WaitUntil = 0;
+  std::int32_t Now = 0;
+  int TickNo = 0;
+  std::int32_t NextTickTime = 0;
+  int FrameInterval = kDefaultFrameInterval;
+  std::int32_t ScriptStartTime = 0;
+  int PassCount = 0;
+  bool Busy = false;
+  int Paused = 0;
+  std::int32_t ScreenLevel = 0;
+  std::int32_t ScreenTarget = 0;
+  std::int32_t ScreenStep = 0;
+  int ScreenSteps = 0;
+  int SlackPasses = 0;
+  bool NoLogo = false;
+  bool Counter = false;
+
+ private:
+  void Step();
+  void Recover(int failedState);
+  void Wait(int ms, int next);
+  bool LogoOn() const;
+  void ChooseAfterScript();
+
+  void StepWaiting();
+  void StepStartIntro();
+  void StepIntroPlaying();
+  void StepIntroEnded();
+  void StepLoadScript();
+  void StepScriptPlaying();
+  void StepScriptEnded();
+  void StepStartMovie();
+  void StepMoviePlaying();
+  void StepMovieEnded();
+
+  void RunScriptTick(int& changed);
+  void Dispatch(int kind, CTimeDat& event, int& changed);
+  void StartFade(const CScreen& screen, int& changed);
+  void FadeStep(int& changed);
+  void DrawCaptions();
+  void Compose();
+  void ComposeHeldFrame();
+  void Present();
+  void SpeedWarning();
+  void ClearStage();
+
+  PlaybackParts p_;
+  bool movieOpen_ = false;
+  bool framePending_ = false;  // a change not yet composed (DeferFramesToTicks)
+};

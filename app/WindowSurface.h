@@ -1,0 +1,62 @@
+// The saver window's picture: a persistent 32-bit bitmap of the client area that playback draws
+// into, with a record of the area changed since the shell last repainted.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/DisplayGeometry.h"
+#include "render/Bitmap.h"
+
+class FontRaster;
+
+inline constexpr int kTimerX = 5;
+inline constexpr int kTimerY = 5;
+inline constexpr int kTimerFontHeight = 12;
+inline constexpr const char* kTimerFontFace = "ＭＳ Ｐゴシック";
+
+class WindowSurface {
+ public:
+  WindowSurface();
+  virtual ~WindowSurface();
+  WindowSurface(const WindowSurface&) = delete;
+  WindowSurface& operator=(const WindowSurface&) = delete;
+
+  // Reallocates the picture at the given client size, black; false for a refused size.
+  bool Resize(int width, int height);
+  int Width() const { return picture_.width; }
+  int Height() const { return picture_.height; }
+  Bitmap32& Picture() { return picture_; }
+  const Bitmap32& Picture() const { return picture_; }
+
+  void Fill(int x, int y, int width, int height, std::uint32_t colour = 0);
+  void FillAll(std::uint32_t colour = 0);
+  // The whole frame, unscaled, with its top-left corner at (x, y).
+  void CopyFrame(const StageBitmap& frame, int x, int y);
+  // `src` of the frame stretched onto `dst` with stretch mode 3 (dropping) or 4 (averaging).
+  void StretchFrame(const StageBitmap& frame, const RectXYWH& dst, const RectXYWH& src, int mode);
+  // A bitmap at its own size with its top-left corner at (x, y).
+  void DrawBitmap(const Bitmap32& bmp, int x, int y);
+  // "Timer %04d.%03d " of the elapsed milliseconds at (5, 5), white on black.
+  void DrawTimer(std::int32_t elapsedMs);
+  // Erases the timer by writing 19 spaces over it.
+  void EraseTimer();
+  // Text in the timer's font, white on black; returns its width. Used by the two above.
+  int DrawText(int x, int y, const std::string& text);
+
+  // Marks an area that was drawn into Picture() directly (the caption layer draws so).
+  void AddDamage(int x, int y, int width, int height);
+  bool HasDamage() const { return damage_.width > 0 && damage_.height > 0; }
+  // The area changed since the last call (empty when nothing changed); clears the record.
+  RectXYWH TakeDamage();
+
+ protected:
+  // Called whenever an area changes; the shell overrides it to schedule a repaint.
+  virtual void Damaged(const RectXYWH& /*area*/) {}
+
+ private:
+  Bitmap32 picture_;
+  RectXYWH damage_;
+  std::unique_ptr<FontRaster> font_;  // made on the first text
+};
