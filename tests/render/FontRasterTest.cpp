@@ -1,0 +1,169 @@
+// Outline text: face mapping and fallback, measuring the CP932 double-byte rule, clipping, and
+// the sample sheet written for a person to look at.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/Cp932.h"
+#include "render/FontRaster.h"
+#include "render/Picture.h"
+
+namespace {
+
+const std::string kGothic = "ＭＳ ゴシック";
+const std::string kPGothic = "ＭＳ Ｐゴシック";
+
+int Ink(const Bitmap1& b) {
+  int n = 0;
+  for (int y = 0; y < b.height; ++y)
+    for (int x = 0; x < b.width; ++x) n += b.Get(x, y);
+  return n;
+}
+
+int InkColumns(const Bitmap1& b, int* first, int* last) {
+  *first = b.width;
+  *last = -1;
+  for (int x = 0; x < b.width; ++x)
+    for (int y = 0; y < b.height; ++y)
+      if (b.Get(x, y)) {
+        *first = std::min(*first, x);
+        *last = std::max(*last, x);
+      }
+  return *last - *first + 1;
+}
+
+TEST(FontRaster, GothicIsFixedPitchAndDoubleByteCharactersAreFullWidth) {
+  FontRaster fr;
+  FontSpec f{kGothic, 16};
+  const int a = fr.TextWidth(f, "A");
+  EXPECT_GT(a, 0);
+  EXPECT_EQ(fr.TextWidth(f, "iW"), 2 * a);
+  // A double-byte character (two bytes) is one full-width character.
+  const int full = fr.TextWidth(f, Utf8ToCp932("あ"));
+  EXPECT_GE(full, 2 * a - 1);
+  EXPECT_LE(full, 2 * a);
+  EXPECT_EQ(fr.TextWidth(f, Utf8ToCp932("日本語")), 3 * full);
+  // A lead byte with no valid trail byte after it is a character of its own, not a pair.
+  EXPECT_GT(fr.TextWidth(f, std::string("\x82", 1) + "A"), a);
+  EXPECT_EQ(fr.TextHeight(f), 16);
+}
+
+TEST(FontRaster, ProportionalGothicAndFallbackFaces) {
+  FontRaster fr;
+  FontSpec p{kPGothic, 20};
+  EXPECT_LT(fr.TextWidth(p, "i"), fr.TextWidth(p, "W"));
+  // A face that is not installed measures as the Japanese Gothic face.
+  FontSpec missing{"NOSUCHFACE", 20};
+  FontSpec gothic{kGothic, 20};
+  EXPECT_EQ(fr.TextWidth(missing, "Hello"), fr.TextWidth(gothic, "Hello"));
+  // An installed face given in upper case is found; Japanese text it lacks still has width.
+  FontSpec dejavu{"DEJAVU SANS", 20};
+  EXPECT_LT(fr.TextWidth(dejavu, "i"), fr.TextWidth(dejavu, "W"));
+  EXPECT_EQ(fr.TextWidth(dejavu, Utf8ToCp932("あ")), fr.TextWidth(gothic, Utf8ToCp932("あ")));
+}
+
+TEST(FontRaster, BoldAndItalicChangeTheInk) {
+  FontRaster fr;
+  Bitmap1 plain, bold, italic;
+  for (Bitmap1* b : {&plain, &bold, &italic}) b->Create(200, 30);
+  fr.DrawMono(plain, 2, 2, FontSpec{kGothic, 24}, "Ilk");
+  fr.DrawMono(bold, 2, 2, FontSpec{kGothic, 24, true}, "Ilk");
+  fr.DrawMono(italic, 2, 2, FontSpec{kGothic, 24, false, true}, "Ilk");
+  EXPECT_GT(Ink(bold), Ink(plain) * 5 / 4);
+  EXPECT_NE(plain.bits, italic.bits);
+  // Synthetic bold widens each advance.
+  EXPECT_GT(fr.TextWidth(FontSpec{kGothic, 24, true}, "Ilk"),
+            fr.TextWidth(FontSpec{kGothic, 24}, "Ilk"));
+}
+
+TEST(FontRaster, DrawMonoOrsInkInsideTheCellAndClips) {
+  FontRaster fr;
+  FontSpec f{kGothic, 20};
+  Bitmap1 b;
+  b.Create(64, 40);
+  b.Set(63, 39, true);
+  const int w = fr.DrawMono(b, 10, 10, f, "HH");
+  EXPECT_EQ(w, fr.TextWidth(f, "HH"));
+  EXPECT_TRUE(b.Get(63, 39));  // OR-ed, not copied
+  int first = 0, last = 0;
+  InkColumns(b, &first, &last);
+  EXPECT_GE(first, 10);
+  for (int y = 0; y < b.height; ++y)
+    for (int x = 0; x < 60; ++x)
+      if (b.Get(x, y)) {
+        EXPECT_GE(y, 10);
+        EXPECT_LT(y, 30);
+      }
+  // Far outside, partly outside, and a zero height: no write past the bitmap, no crash.
+  Bitmap1 small;
+  small.Create(8, 8);
+  fr.DrawMono(small, -7, -9, f, Utf8ToCp932("漢字ABC"));
+  fr.DrawMono(small, 5, 3, f, Utf8ToCp932("漢字ABC"));
+  fr.DrawMono(small, 100000, -100000, f, "A");
+  EXPECT_EQ(fr.DrawMono(small, 0, 0, FontSpec{kGothic, 0}, "A"), 0);
+  EXPECT_EQ(fr.TextWidth(FontSpec{kGothic, -5}, "A"), 0);
+}
+
+TEST(FontRaster, Draw32PaintsTheCellBlackAndTheInkInItsColour) {
+  FontRaster fr;
+  FontSpec f{kGothic, 20};
+  Bitmap32 b;
+  b.Create(80, 40, 0x123456);
+  const int w = fr.Draw32(b, 4, 5, f, "MM", 0xFF0000);
+  EXPECT_EQ(b.Row(4)[10], 0x123456u);      // above the cell
+  EXPECT_EQ(b.Row(10)[4 + w], 0x123456u);  // right of the cell
+  int red = 0, other = 0;
+  for (int y = 5; y < 25; ++y)
+    for (int x = 4; x < 4 + w; ++x) {
+      const std::uint32_t p = b.Row(y)[x];
+      if (p == 0xFF0000) ++red;
+      if ((p & 0xFFFF) != 0) ++other;  // only shades of red over black
+    }
+  EXPECT_GT(red, 20);
+  EXPECT_EQ(other, 0);
+  Bitmap32 tiny;
+  tiny.Create(3, 3, 7);
+  fr.Draw32(tiny, -30, -2, f, Utf8ToCp932("ＭＳ"), 0xFFFFFF);
+  fr.Draw32(tiny, 2, 2, f, Utf8ToCp932("ＭＳ"), 0xFFFFFF);
+  SUCCEED();
+}
+
+TEST(FontRaster, JapaneseFamiliesListsTheGothicFaces) {
+  const std::vector<std::string> fams = FontRaster::JapaneseFamilies();
+  EXPECT_NE(std::find(fams.begin(), fams.end(), "IPAGothic"), fams.end());
+  EXPECT_TRUE(std::is_sorted(fams.begin(), fams.end()));
+}
+
+// A sample sheet for a person to look at (written to the build folder).
+TEST(FontRaster, WritesTheSampleSheet) {
+  FontRaster fr;
+  Bitmap1 mono;
+  mono.Create(640, 200);
+  Bitmap32 aa;
+  aa.Create(640, 200, 0x202040);
+  struct Row {
+    FontSpec f;
+    const char* text;
+  } rows[] = {
+      {{kGothic, 15}, "MS Gothic 15: Hello, World! 0123 日本語のテキスト、カタカナ。"},
+      {{kPGothic, 15}, "MS PGothic 15: Proportional iiiWWW ｶﾀｶﾅ 「かぎ括弧」"},
+      {{kGothic, 20, true}, "Bold 20: Bold text 太字の見出し"},
+      {{kGothic, 20, false, true}, "Italic 20: Italic text 斜体"},
+      {{"ARIAL", 20}, "ARIAL 20: falls back sensibly 漢字"},
+      {{"DEJAVU SERIF", 20, true, true}, "DEJAVU SERIF bold italic 20"},
+      {{kGothic, 30}, "30px: 字幕－－テスト"},
+  };
+  int y = 2;
+  for (const Row& r : rows) {
+    const std::string s = Utf8ToCp932(r.text);
+    fr.DrawMono(mono, 4, y, r.f, s);
+    fr.Draw32(aa, 4, y, r.f, s, 0xFFFFFF);
+    y += r.f.height + 4;
+  }
+  const std::string dir = std::string(ONDRELIX_BUILD_DIR) + "/text-samples";
+  std::filesystem::create_directories(dir);
+  EXPECT_EQ(WritePng(dir + "/outline-mono.png", mono), 0);
+  EXPECT_EQ(WritePng(dir + "/outline-aa.png", aa), 0);
+}
+
+}  // namespace
