@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/EntryPoint.h"
+#include "app/RenderTool.h"
 #include "platform/DisplayCheck.h"
 #include "platform/InstanceLock.h"
 #include "settings/CMainCtl.h"
@@ -104,7 +105,7 @@ int main(int argc, char** argv) {
   // ---- Command-line tools: each returns its exit code, or -1 when the arguments are not its
   // own. They run before any Qt object exists, so they need no display. One line per tool:
   // (compiler: --log, --list, --check)
-  // (playback: --render)
+  if (int code = 0; RunRenderTool(argc, argv, &code)) return code;  // playback: --render
   // ---- end of the command-line tools ----
 
   CommandLine cl = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));

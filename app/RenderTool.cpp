@@ -1,0 +1,240 @@
+// The headless renderer.
+#include "app/RenderTool.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/CPlayback.h"
+#include "app/DisplayGeometry.h"
+#include "app/MediaDevice.h"
+#include "app/SaverObjects.h"
+#include "app/WindowSurface.h"
+#include "render/Picture.h"
+#include "render/PixelOps.h"
+#include "script/CTimeLine.h"
+#include "settings/CMainCtl.h"
+
+namespace {
+
+// The screen a rendered show pretends to run on; window mode only uses it for the speed warning,
+// which lies outside the window there.
+constexpr int kRenderScreenWidth = 1024;
+constexpr int kRenderScreenHeight = 768;
+// A show ends by itself at its /DATA; this bounds a show whose timeline never gets there.
+constexpr long long kMaxRenderPasses = 400000000LL;
+
+bool ParseInt(const std::string& s, int* out) {
+  if (s.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(s.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || v < 0 || v > INT_MAX) return false;
+  *out = static_cast<int>(v);
+  return true;
+}
+
+// "A", "A-B" or "A-B:STEP".
+bool ParseTicks(const std::string& s, RenderRequest* r) {
+  std::string range = s;
+  r->step = 1;
+  const size_t colon = s.find(':');
+  if (colon != std::string::npos) {
+    range = s.substr(0, colon);
+    if (!ParseInt(s.substr(colon + 1), &r->step) || r->step < 1) return false;
+  }
+  const size_t dash = range.find('-');
+  if (dash == std::string::npos) {
+    if (!ParseInt(range, &r->firstTick)) return false;
+    r->lastTick = r->firstTick;
+    return true;
+  }
+  return ParseInt(range.substr(0, dash), &r->firstTick) &&
+         ParseInt(range.substr(dash + 1), &r->lastTick) && r->firstTick <= r->lastTick;
+}
+
+// Plays catalogue entry `index` once; later loads find nothing, which ends the render.
+class SingleScriptEngine : public ShowEngine {
+ public:
+  SingleScriptEngine(CTimeLine* timeline, int index) : timeline_(timeline), index_(index) {}
+  int PeekEventKind(int tick) override { return timeline_->PeekEventKind(tick); }
+  CTimeDat* PopEvent() override { return timeline_->PopEvent(); }
+  void ResetTimeline() override { timeline_->ResetTimeline(); }
+  int LoadNextScript() override {
+    if (loaded_) return -1;
+    loaded_ = true;
+    return timeline_->LoadCatalogueEntry(index_);
+  }
+  void StartBuiltIn(const std::string&) override {}
+
+ private:
+  CTimeLine* timeline_;
+  int index_;
+  bool loaded_ = false;
+};
+
+void SplitPath(const std::string& file, std::string* folder, std::string* name) {
+  const size_t slash = file.rfind('/');
+  if (slash == std::string::npos) {
+    *folder = ".";
+    *name = file;
+  } else {
+    folder->assign(file, 0, slash == 0 ? 1 : slash);
+    name->assign(file, slash + 1, std::string::npos);
+  }
+}
+
+int WriteTick(const WindowSurface& window, const std::string& dir, int tick) {
+  Bitmap32 out;
+  out.Create(kPictureWidth, kPictureHeight, 0);
+  CopyRect(out, 0, 0, window.Picture(), 0, 0, kPictureWidth, kPictureHeight);
+  char name[32];
+  std::snprintf(name, sizeof name, "/tick_%05d.png", tick);
+  return WritePng(dir + name, out);
+}
+
+bool Wanted(const RenderRequest& r, int tick) {
+  if (!r.ticksGiven || tick < r.firstTick) return false;
+  if (r.lastTick >= 0 && tick > r.lastTick) return false;
+  return (tick - r.firstTick) % r.step == 0;
+}
+
+}  // namespace
+
+std::string ParseRenderArgs(const std::vector<std::string>& args, RenderRequest* out) {
+  RenderRequest r;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (a == "--dump-events") {
+      r.dumpEvents = true;
+    } else if (a == "--script" && hasValue) {
+      if (!ParseInt(args[++i], &r.script) || r.script < 1) return "--script wants a number from 1";
+    } else if (a == "--out" && hasValue) {
+      r.outDir = args[++i];
+    } else if (a == "--ticks" && hasValue) {
+      if (!ParseTicks(args[++i], &r)) return "--ticks wants A, A-B or A-B:STEP";
+      r.ticksGiven = true;
+    } else if (a.rfind("--", 0) == 0) {
+      return "unknown or incomplete option " + a;
+    } else if (r.file.empty()) {
+      r.file = a;
+    } else {
+      return "more than one script file given";
+    }
+  }
+  if (r.file.empty()) return "no script file given";
+  if (!r.dumpEvents && (r.outDir.empty() || !r.ticksGiven)) return "--out and --ticks are needed";
+  if (r.ticksGiven && r.outDir.empty()) return "--ticks needs --out";
+  *out = r;
+  return "";
+}
+
+int RunRender(const RenderRequest& req) {
+  std::string folder;
+  std::string name;
+  char* real = realpath(req.file.c_str(), nullptr);
+  if (!real) {
+    std::fprintf(stderr, "ondrelix: cannot read %s: %s\n", req.file.c_str(), std::strerror(errno));
+    return 1;
+  }
+  SplitPath(real, &folder, &name);
+  std::free(real);
+  if (!req.outDir.empty()) {
+    struct stat st;
+    if (stat(req.outDir.c_str(), &st) != 0 && mkdir(req.outDir.c_str(), 0777) != 0) {
+      std::fprintf(stderr, "ondrelix: cannot make %s: %s\n", req.outDir.c_str(),
+                   std::strerror(errno));
+      return 1;
+    }
+  }
+
+  SilentMediaDevice device;
+  // Defaults, not the user's store, so a rendered show looks the same on every machine.
+  SaverObjects objects(&device, [&](CMainCtl& s) {
+    s.SetStorePath("/dev/null/no-store.reg");  // can never exist: Load gives the defaults
+    s.Load();
+    s.SetDspMode(kDisplayWindow);
+    s.SetFlgLogo(false);
+    s.SetFlgWarning(false);
+    s.SetCurPath(folder);
+    s.LoadedPath = folder;
+  });
+  if (!objects.Layout(kRenderScreenWidth, kRenderScreenHeight)) return 1;
+  if (objects.TimeLine->CatalogueFile(folder + "/", name) != 0) {
+    std::fprintf(stderr, "ondrelix: cannot read %s\n", req.file.c_str());
+    return 1;
+  }
+  if (req.script > objects.TimeLine->CatalogueCount) {
+    std::fprintf(stderr, "ondrelix: %s holds %d playable script(s), not %d\n", req.file.c_str(),
+                 objects.TimeLine->CatalogueCount, req.script);
+    return 1;
+  }
+  SingleScriptEngine engine(objects.TimeLine.get(), req.script - 1);
+  objects.Engine = &engine;
+
+  CPlayback& pb = objects.Playback();
+  pb.DeferFramesToTicks = true;
+  if (req.dumpEvents) {
+    pb.OnDispatch = [](int tick, const CTimeDat& ev) {
+      const char* kind = ev.Kind < kTagCount ? kTagNames[ev.Kind] : "?";
+      std::printf("%d %d %s\n", tick, ev.Kind, kind);
+    };
+  }
+  pb.Begin(/*noLogo=*/true, /*counter=*/false);
+
+  bool started = false;
+  int lastTick = -1;
+  int written = 0;
+  std::int32_t now = 0;
+  for (long long passes = 0; passes < kMaxRenderPasses; ++passes) {
+    const int state = pb.PlayState;
+    const int tickBefore = pb.TickNo;
+    pb.Pass(now);
+    if (state == kScriptPlaying) started = true;
+    if (state == kScriptPlaying && pb.TickNo == tickBefore + 1) {
+      lastTick = tickBefore;
+      if (Wanted(req, tickBefore)) {
+        if (WriteTick(*objects.Window, req.outDir, tickBefore) != 0) {
+          std::fprintf(stderr, "ondrelix: cannot write into %s\n", req.outDir.c_str());
+          return 1;
+        }
+        written += 1;
+      }
+      if (req.ticksGiven && req.lastTick >= 0 && tickBefore >= req.lastTick) break;
+    }
+    if (pb.PlayState == kScriptEnded) break;  // the show is over (or could not be loaded)
+    now = pb.NextDeadline(now);
+  }
+  std::fflush(stdout);
+  if (!started) {
+    std::fprintf(stderr, "ondrelix: script %d of %s could not be loaded\n", req.script,
+                 req.file.c_str());
+    return 1;
+  }
+  if (req.ticksGiven && lastTick < req.lastTick) {
+    std::fprintf(stderr, "ondrelix: the show ended at tick %d; %d picture(s) written\n", lastTick,
+                 written);
+  }
+  return 0;
+}
+
+bool RunRenderTool(int argc, char** argv, int* exitCode) {
+  if (argc < 2 || std::strcmp(argv[1], "--render") != 0) return false;
+  RenderRequest req;
+  const std::string error = ParseRenderArgs(std::vector<std::string>(argv + 2, argv + argc), &req);
+  if (!error.empty()) {
+    std::fprintf(stderr,
+                 "ondrelix: %s\nUsage: ondrelix --render FILE [--script N] --out DIR "
+                 "--ticks A-B[:STEP] [--dump-events]\n",
+                 error.c_str());
+    *exitCode = kRenderUsage;
+    return true;
+  }
+  *exitCode = RunRender(req);
+  return true;
+}

@@ -1,0 +1,29 @@
+// `ondrelix --render FILE [--script N] --out DIR --ticks A-B[:STEP] [--dump-events]`: plays one
+// script of FILE headless on a virtual clock, as window mode plays it, and writes the window's
+// 640 x 480 picture after the requested ticks as DIR/tick_NNNNN.png.
+#pragma once
+
+#include <string>
+#include <vector>
+
+inline constexpr int kRenderUsage = 2;
+
+struct RenderRequest {
+  std::string file;
+  int script = 1;  // 1 = the first script of the file
+  std::string outDir;
+  int firstTick = 0;
+  int lastTick = -1;  // -1: to the end of the show
+  int step = 1;
+  bool ticksGiven = false;
+  bool dumpEvents = false;
+};
+
+// Reads the arguments after "--render"; "" on success, else the message.
+std::string ParseRenderArgs(const std::vector<std::string>& args, RenderRequest* out);
+// Renders; returns the exit code (0 done, 1 the script could not be played, 2 bad arguments).
+int RunRender(const RenderRequest& request);
+
+// The command-line hook: false when argv is not a --render command; else runs it and sets
+// *exitCode.
+bool RunRenderTool(int argc, char** argv, int* exitCode);
