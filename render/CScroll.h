@@ -41,6 +41,7 @@ struct CLineDataS {
   // Per text column: destination pixel and the two weights of each table (the column tables of
   // the resampling; w0 goes to columnIndex, w1 to columnIndex + 1).
   std::vector<std::uint16_t> columnIndex;
+  std::vector<std::uint16_t> lastIndex;  // pixel holding the last weight unit of each column
   std::vector<AreaWeight16> box;
   std::vector<AreaWeight16> weightsU, weightsV, weightsW, weightsX;
 };

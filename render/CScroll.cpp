@@ -1,0 +1,362 @@
+// The scrolling-text layer: perspective rows built once, an incremental 16-bit coverage buffer
+// per playing text, and the 32-level drawing of that coverage.
+#include "render/CScroll.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <numeric>
+
+namespace {
+
+// Distance of the plane at stage row i (counted from the bottom), in text rows.
+constexpr long double kPlaneScale = 1.2181914972669874L;
+constexpr double kPlaneDistanceBelow = -327.88705720831064;  // D(-1)
+constexpr double kBoxThreshold = 1.7;    // rows covering more text rows than this use a box window
+constexpr std::uint16_t kDimStart = 95;  // first step of the far-text dimming sum
+
+double PlaneDistance(int i) {
+  if (i == -1) return kPlaneDistanceBelow;
+  const long double d = (-270.0L / static_cast<long double>(i - 320)) * -320.0L * kPlaneScale;
+  return static_cast<double>(d);
+}
+
+std::int32_t SaturateToInt(long double v) {
+  if (!(v == v)) return 0;  // NaN
+  if (v >= static_cast<long double>(INT32_MAX)) return INT32_MAX;
+  if (v <= static_cast<long double>(INT32_MIN)) return INT32_MIN;
+  return static_cast<std::int32_t>(v);
+}
+
+std::int32_t ClockAfter(std::int32_t now, std::int32_t interval) {
+  return SaturateToInt(static_cast<long double>(now) + interval);
+}
+
+std::int32_t FramesOf(std::int32_t timeMs) {
+  const std::int32_t n = timeMs / kTickMs;
+  return n < 1 ? 1 : n;
+}
+
+// Colour components in the order the animation keeps them: blue, green, red.
+int ComponentOf(std::int32_t bgr, int c) {
+  const int shift = c == 0 ? 16 : (c == 1 ? 8 : 0);
+  return (static_cast<std::uint32_t>(bgr) >> shift) & 0xFF;
+}
+
+}  // namespace
+
+CScroll::CScroll(CMainCtl* settings) : CMonoBmp(settings) {
+  try {
+    rowsReady = BuildRows();
+  } catch (const std::bad_alloc&) {
+    rowsReady = false;
+  }
+}
+
+bool CScroll::BuildRows() {
+  double far = 0;
+  std::uint16_t dimSum = 0, dimStep = kDimStart;
+  totalPixels = 0;
+  for (int k = 0; k < kScrollRows; ++k) {
+    CLineDataS& row = rows[k];
+    row.near = far;
+    far = (PlaneDistance(k - 1) - PlaneDistance(k)) + far;
+    row.far = far;
+    row.y = static_cast<std::uint16_t>(k);
+    row.width = static_cast<std::uint16_t>(kScrollColumns - 2 * k);
+    const std::int32_t lcm = std::lcm(kScrollColumns, static_cast<std::int32_t>(row.width));
+    row.unitsA = lcm / kScrollColumns;
+    row.unitsB = lcm / row.width;
+    row.offset = totalPixels;
+    const int b = row.unitsB;
+    if (row.far - row.near > kBoxThreshold) {
+      row.isBox = true;
+      row.lo = static_cast<int>(row.near) - 1;
+      row.hi = static_cast<int>(row.far) + 1;
+      row.boxScale =
+          static_cast<std::uint16_t>((kScrollFullCoverage - dimSum) / (b * (row.hi - row.lo)));
+      row.box = AreaWeights16(kScrollColumns, row.width, row.boxScale);
+      dimSum = static_cast<std::uint16_t>(dimSum + dimStep);
+      dimStep = static_cast<std::uint16_t>(dimStep + 1);
+    } else {
+      row.isBox = false;
+      row.nearOffset = static_cast<int>(row.near);
+      row.farOffset = static_cast<int>(row.far);
+      const double fl = row.near - std::trunc(row.near);
+      const double fh = row.far - std::trunc(row.far);
+      const double g = kScrollFullCoverage / (row.far - row.near);
+      row.scaleU = static_cast<std::uint16_t>(static_cast<std::int32_t>((1 - fl) * g / b));
+      row.scaleV = static_cast<std::uint16_t>(static_cast<std::int32_t>(g * fl / b));
+      row.scaleW = static_cast<std::uint16_t>(static_cast<std::int32_t>(g * fh / b));
+      row.scaleX = static_cast<std::uint16_t>(row.scaleU + row.scaleV - row.scaleW);
+      row.weightsU = AreaWeights16(kScrollColumns, row.width, row.scaleU);
+      row.weightsV = AreaWeights16(kScrollColumns, row.width, row.scaleV);
+      row.weightsW = AreaWeights16(kScrollColumns, row.width, row.scaleW);
+      row.weightsX = AreaWeights16(kScrollColumns, row.width, row.scaleX);
+    }
+    row.columnIndex.resize(kScrollColumns);
+    row.lastIndex.resize(kScrollColumns);
+    for (int x = 0; x < kScrollColumns; ++x) {
+      row.columnIndex[x] = static_cast<std::uint16_t>(x * row.unitsA / b);
+      row.lastIndex[x] = static_cast<std::uint16_t>(((x + 1) * row.unitsA - 1) / b);
+    }
+    totalPixels += row.width;
+  }
+  return totalPixels == kScrollTotalPixels;
+}
+
+// --- start ---------------------------------------------------------------------------------------
+
+void CScroll::StartScroll(const CTimeScroll& rec, std::int32_t now) {
+  const int i = rec.BmpNo;
+  CMonoGraph* g = Entry(i);
+  if (g == nullptr || !rowsReady) return;
+  if (!state[i]) {
+    try {
+      auto st = std::make_unique<CPtDataS>();
+      st->coverage.assign(static_cast<std::size_t>(totalPixels) + 1, 0);
+      state[i] = std::move(st);
+    } catch (const std::bad_alloc&) {
+      return;
+    }
+    activeCount += 1;
+  }
+  CPtDataS& st = *state[i];
+  st.textHeight = g->bitmap.height;
+  st.interval = rec.Speed;
+  st.nextStep = ClockAfter(now, st.interval);
+  st.lifetime = rec.Time / kTickMs;
+  g->contrast = rec.Contrast;
+  g->colour = rec.Color;
+  BuildShadeRamp(i);
+}
+
+// --- set -----------------------------------------------------------------------------------------
+
+void CScroll::SetScroll(const CTimeSchedule& rec) {
+  const int i = rec.BmpNo;
+  CMonoGraph* g = Entry(i);
+  // A schedule for a text that is not playing has nothing to change.
+  if (g == nullptr || !state[i]) return;
+  if (!animation[i]) {
+    try {
+      animation[i] = std::make_unique<CMvDataS>();
+    } catch (const std::bad_alloc&) {
+      return;
+    }
+  }
+  CMvDataS& mv = *animation[i];
+  const CPtDataS& st = *state[i];
+  const std::int32_t n = FramesOf(rec.Time);
+  const bool speedGiven = rec.Speed != kUnsetReal;
+  if (rec.Mode == kModeMove) {
+    if (speedGiven) {
+      mv.speedCount = 0x7FFFFFFF;
+      mv.speedValue = st.interval;
+      mv.speedDelta = static_cast<double>(st.interval) / n;
+    }
+    return;
+  }
+  if (rec.Mode != kModeSet) return;
+  if (speedGiven) {
+    mv.speedCount = n;
+    mv.speedTarget = SaturateToInt(std::trunc(static_cast<long double>(rec.Speed)));
+    mv.speedValue = st.interval;
+    mv.speedDelta = (static_cast<double>(mv.speedTarget) - st.interval) / n;
+  }
+  if (rec.Contrast != kUnsetInt) {
+    mv.contrastCount = n;
+    mv.contrastTarget = rec.Contrast;
+    mv.contrastDelta =
+        static_cast<std::int32_t>((static_cast<std::int64_t>(rec.Contrast) - g->contrast) / n);
+  }
+  if (rec.Color != kUnsetInt) {
+    mv.colourCount = n;
+    mv.colourTarget = rec.Color;
+    for (int c = 0; c < 3; ++c) {
+      mv.colourAcc[c] = ComponentOf(g->colour, c) << 16;
+      mv.colourDelta[c] = ((ComponentOf(rec.Color, c) << 16) - mv.colourAcc[c]) / n;
+    }
+  }
+}
+
+// --- step ----------------------------------------------------------------------------------------
+
+int CScroll::StepScroll(std::int32_t now) {
+  int stepped = 0;
+  for (int i = 0; i < count; ++i) {
+    if (!state[i] || state[i]->nextStep > now) continue;
+    StepEntry(i, now);
+    stepped = 1;
+  }
+  return stepped;
+}
+
+std::int32_t CScroll::NextStepDue() const {
+  std::int32_t due = INT32_MAX;
+  for (int i = 0; i < count; ++i) {
+    if (state[i]) due = std::min(due, state[i]->nextStep);
+  }
+  return due;
+}
+
+void CScroll::StepEntry(int index, std::int32_t now) {
+  const CMonoGraph& g = *entries[index];
+  CPtDataS& st = *state[index];
+  const std::int32_t p = st.position;
+  const std::int32_t last = st.textHeight - 1;
+  st.inkTotal = 0;
+  for (int k = 0; k < kScrollRows; ++k) {
+    const CLineDataS& row = rows[k];
+    std::uint16_t* slice = st.coverage.data() + row.offset;
+    // Text rows inside this stage row's window: a non-zero sum means something may show.
+    const std::int32_t first = std::max(0, row.isBox ? p - row.hi : p - row.farOffset - 1);
+    const std::int32_t end = std::min(last, row.isBox ? p - row.lo : p - row.nearOffset);
+    std::int32_t ink = 0;
+    for (std::int32_t r = first; r <= end; ++r) {
+      ink += 255 - g.RowCode(r)[0];
+      st.inkTotal += ink;
+    }
+    st.rowInk[k] = ink;
+    if (row.isBox) {
+      ApplyTextRow(g, st, row, p - row.hi, row.boxScale, -1, slice);
+      ApplyTextRow(g, st, row, p - row.lo, row.boxScale, +1, slice);
+    } else {
+      ApplyTextRow(g, st, row, p - row.farOffset - 1, row.scaleW, -1, slice);
+      ApplyTextRow(g, st, row, p - row.farOffset, row.scaleX, -1, slice);
+      ApplyTextRow(g, st, row, p - row.nearOffset, row.scaleU, +1, slice);
+      ApplyTextRow(g, st, row, p - row.nearOffset - 1, row.scaleV, +1, slice);
+    }
+  }
+  st.position = p + 1;
+  st.nextStep = ClockAfter(now, st.interval);
+}
+
+// Each text column adds scale x (its overlap with a pixel, in weight units) to that pixel, so a
+// run of ink adds scale x b to every pixel it covers whole and partial amounts at its two ends.
+// This is the sum of the per-column weights w0 and w1 of the row's table, taken a run at a time;
+// in 16-bit wrapping arithmetic the two are equal.
+void CScroll::ApplyTextRow(const CMonoGraph& g, const CPtDataS& st, const CLineDataS& row, int r,
+                           std::uint16_t scale, int sign, std::uint16_t* slice) const {
+  if (r <= 0 || r >= st.textHeight || scale == 0) return;
+  const std::uint32_t c = sign > 0 ? scale : static_cast<std::uint16_t>(0x10000 - scale);
+  const std::int32_t a = row.unitsA, b = row.unitsB;
+  const std::uint16_t full = static_cast<std::uint16_t>(c * static_cast<std::uint32_t>(b));
+  const std::uint8_t* code = g.RowCode(r);
+  int x = 0;
+  while (*code != 255 && x < kScrollColumns) {
+    x += code[0];
+    int runEnd = x + code[1];  // exclusive
+    code += 2;
+    // Runs split at 254 pixels continue after a zero gap: take them as one.
+    while (code[0] == 0) {
+      runEnd += code[1];
+      code += 2;
+    }
+    if (runEnd > kScrollColumns) runEnd = kScrollColumns;
+    if (runEnd <= x) continue;
+    const std::int32_t u0 = x * a, u1 = runEnd * a;  // units [u0, u1)
+    const int j0 = row.columnIndex[x], j1 = row.lastIndex[runEnd - 1];
+    if (j0 == j1) {
+      slice[j0] = static_cast<std::uint16_t>(slice[j0] + c * static_cast<std::uint32_t>(u1 - u0));
+    } else {
+      slice[j0] =
+          static_cast<std::uint16_t>(slice[j0] + c * static_cast<std::uint32_t>((j0 + 1) * b - u0));
+      for (int j = j0 + 1; j < j1; ++j) slice[j] = static_cast<std::uint16_t>(slice[j] + full);
+      slice[j1] =
+          static_cast<std::uint16_t>(slice[j1] + c * static_cast<std::uint32_t>(u1 - j1 * b));
+    }
+    x = runEnd;
+  }
+}
+
+// --- animate -------------------------------------------------------------------------------------
+
+int CScroll::AnimateScrolls() {
+  if (activeCount == 0) return 0;
+  int any = 0;
+  for (int i = 0; i < count; ++i) {
+    if (!animation[i] || !state[i]) continue;
+    any = 1;
+    CPtDataS& st = *state[i];
+    CMvDataS& mv = *animation[i];
+    CMonoGraph& g = *entries[i];
+    st.lifetime -= 1;
+    if (st.lifetime <= 0) {
+      EndEntry(i);
+      continue;
+    }
+    if (mv.speedCount != 0) {
+      if (mv.speedCount == 1) {
+        st.interval = mv.speedTarget;
+      } else {
+        mv.speedValue += mv.speedDelta;
+        st.interval = SaturateToInt(std::trunc(static_cast<long double>(mv.speedValue)));
+      }
+      mv.speedCount -= 1;
+    }
+    if (mv.colourCount != 0) {
+      if (mv.colourCount == 1) {
+        g.colour = mv.colourTarget;
+      } else {
+        for (int c = 0; c < 3; ++c) mv.colourAcc[c] += mv.colourDelta[c];
+        g.colour = (mv.colourAcc[0] & 0xFF0000) | ((mv.colourAcc[1] & 0xFF0000) >> 8) |
+                   ((mv.colourAcc[2] >> 16) & 0xFF);
+      }
+      BuildShadeRamp(i);
+      mv.colourCount -= 1;
+    }
+    if (mv.contrastCount != 0) {
+      g.contrast = mv.contrastCount == 1 ? mv.contrastTarget : g.contrast + mv.contrastDelta;
+      mv.contrastCount -= 1;
+    }
+    if (mv.speedCount == 0 && mv.colourCount == 0 && mv.contrastCount == 0) animation[i].reset();
+  }
+  return any;
+}
+
+// --- draw ----------------------------------------------------------------------------------------
+
+void CScroll::DrawScrolls(StageBitmap& stage) {
+  if (activeCount == 0) return;
+  if (stage.width != kStageWidth || stage.height != kStageHeight) return;
+  for (int i = 0; i < count; ++i) {
+    const CPtDataS* st = state[i].get();
+    const CMonoGraph* g = entries[i].get();
+    if (st == nullptr || st->inkTotal == 0 || g->contrast == 0) continue;
+    const ShadeSlot* ramp = g->ShadeRamp;
+    const bool opaque = g->contrast == 0xFF0000;
+    for (int k = 0; k < kScrollRows; ++k) {
+      const CLineDataS& row = rows[k];
+      const std::uint16_t* cov = st->coverage.data() + row.offset;
+      std::uint32_t* d = stage.Row(kStageHeight - 1 - k) + k;
+      for (int x = 0; x < row.width; ++x) {
+        const std::uint16_t v = cov[x];
+        if (v < kScrollLevelUnit) continue;
+        const ShadeSlot& s = ramp[v / kScrollLevelUnit];
+        if (opaque) {
+          d[x] = s.packed;
+        } else {
+          ShadePixel(d + x, s, g->contrast);
+        }
+      }
+    }
+  }
+}
+
+// --- clear ---------------------------------------------------------------------------------------
+
+void CScroll::EndEntry(int index) {
+  state[index].reset();
+  animation[index].reset();
+  activeCount -= 1;
+}
+
+void CScroll::ClearScrolls() {
+  for (int i = 0; i < kMaxMonoEntries; ++i) {
+    state[i].reset();
+    animation[i].reset();
+  }
+  ClearEntries();
+  activeCount = 0;
+}

@@ -1,0 +1,436 @@
+// The title layer: per-title 8-bit level buffers rendered each frame at scale 270 / z (exact area
+// averaging when shrinking, nearest pixel when enlarging) and shaded onto the stage.
+#include "render/CTitle.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <numeric>
+#include <string>
+
+#include "render/Picture.h"
+#include "render/PixelOps.h"
+
+namespace {
+
+constexpr double kZStepPerSpeed = 0.1;
+constexpr std::uint32_t kFullLevel = 0xF8000000u;  // 31 << 27: a fully covered pixel
+constexpr std::uint32_t kLevelThreshold = 0x07FFFFFFu;
+constexpr int kLevelShift = 27;
+// Beyond this scaled width one source pixel covers the whole stage: nothing sensible to draw.
+constexpr double kMaxScaledSide = 1e9;
+
+std::int32_t FramesOf(std::int32_t timeMs) {
+  const std::int32_t n = timeMs / kTickMs;
+  return n < 1 ? 1 : n;
+}
+
+int ComponentOf(std::int32_t bgr, int c) {
+  const int shift = c == 0 ? 16 : (c == 1 ? 8 : 0);
+  return (static_cast<std::uint32_t>(bgr) >> shift) & 0xFF;
+}
+
+// Nearest-pixel map of `dstLen` stage pixels onto `srcLen` source pixels starting at `src0`: an
+// error term starting at -dstLen gains srcLen per pixel and advances the source while it is >= 0.
+void NearestMap(int src0, int srcLen, int dstLen, int* out) {
+  int src = src0;
+  std::int64_t err = -dstLen;
+  for (int i = 0; i < dstLen; ++i) {
+    out[i] = src;
+    err += srcLen;
+    while (err >= 0) {
+      ++src;
+      err -= dstLen;
+    }
+  }
+}
+
+// Nearest-pixel copy of a region of the picture (and its silhouette) onto a stage rectangle of
+// `buf`: 31 where the picture has ink, else 255 where the silhouette is set, else 0. With `ink`
+// null only the silhouette is copied.
+void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy0, int sh, int dx,
+                 int dw, int dy, int dh, Bitmap8& buf) {
+  int cols[kStageWidth], rowsOf[kStageHeight];
+  NearestMap(sx0, sw, dw, cols);
+  NearestMap(sy0, sh, dh, rowsOf);
+  std::uint16_t byteOf[kStageWidth];
+  std::uint8_t maskOf[kStageWidth];
+  for (int i = 0; i < dw; ++i) {
+    byteOf[i] = static_cast<std::uint16_t>(cols[i] >> 3);
+    maskOf[i] = static_cast<std::uint8_t>(0x80 >> (cols[i] & 7));
+  }
+  for (int j = 0; j < dh; ++j) {
+    std::uint8_t* d = buf.Row(dy + j) + dx;
+    if (j > 0 && rowsOf[j] == rowsOf[j - 1]) {
+      std::memcpy(d, buf.Row(dy + j - 1) + dx, static_cast<std::size_t>(dw));
+      continue;
+    }
+    const std::uint8_t* s = sil.Row(rowsOf[j]);
+    const std::uint8_t* p = ink != nullptr ? ink->Row(rowsOf[j]) : nullptr;
+    for (int i = 0; i < dw; ++i) {
+      const int b = byteOf[i], m = maskOf[i];
+      std::uint8_t v = (s[b] & m) ? kTitleSilhouette : 0;
+      if (p != nullptr && (p[b] & m)) v = kTitleInk;
+      d[i] = v;
+    }
+  }
+}
+
+void ClearRect(Bitmap8& buf, const TitleRect& r) {
+  for (int y = r.top; y < r.bottom; ++y) {
+    std::memset(buf.Row(y) + r.left, 0, static_cast<std::size_t>(r.right - r.left));
+  }
+}
+
+}  // namespace
+
+CTitle::CTitle(CMainCtl* settings) : CMonoBmp(settings) {}
+
+// --- start ---------------------------------------------------------------------------------------
+
+void CTitle::StartTitle(const CTimeTitle& rec) {
+  const int i = rec.BmpNo;
+  CMonoGraph* g = Entry(i);
+  if (g == nullptr) return;
+  const int w = g->bitmap.width, h = g->bitmap.height;
+  if (w <= 0 || h <= 0 || w > kMaxTitleWidth) return;
+  try {
+    auto st = std::make_unique<CPtDataT>();
+    st->halfWidth = w / 2;
+    st->halfHeight = h / 2;
+    st->z = rec.ZPos + kFocalDistance;
+    st->zStep = rec.ZPosPlus * kZStepPerSpeed;
+    st->contrast = rec.Contrast;
+    st->lifetime = rec.Time / kTickMs;
+    if (!st->buffer.Create(kStageWidth, kStageHeight) || !st->silhouette.Create(w, h)) return;
+    // The silhouette: every non-black pixel of the title picture, centred like the picture.
+    Picture pic;
+    const std::string name(rec.FileName, strnlen(rec.FileName, sizeof rec.FileName));
+    if (settings != nullptr) {
+      LoadPictureOrNotFound(*settings, name, &pic);
+    } else {
+      LoadBuiltinPicture("NOTFOUND", &pic);
+    }
+    const int ox = w / 2 - pic.rgb.width / 2, oy = h / 2 - pic.rgb.height / 2;
+    for (int y = 0; y < pic.rgb.height; ++y) {
+      if (oy + y < 0 || oy + y >= h) continue;
+      const std::uint32_t* row = pic.rgb.Row(y);
+      for (int x = 0; x < pic.rgb.width; ++x) {
+        if (ox + x >= 0 && ox + x < w && (row[x] & 0x00FFFFFFu) != 0) {
+          st->silhouette.Set(ox + x, oy + y, true);
+        }
+      }
+    }
+    state[i] = std::move(st);
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  g->colour = rec.Color;
+  BuildShadeRamp(i);
+}
+
+// --- set -----------------------------------------------------------------------------------------
+
+void CTitle::SetTitle(const CTimeSchedule& rec) {
+  const int i = rec.BmpNo;
+  CMonoGraph* g = Entry(i);
+  // A schedule for a title that is not playing has nothing to change.
+  if (g == nullptr || !state[i]) return;
+  if (!animation[i]) {
+    try {
+      animation[i] = std::make_unique<CMvDataT>();
+    } catch (const std::bad_alloc&) {
+      return;
+    }
+  }
+  CMvDataT& mv = *animation[i];
+  const CPtDataT& st = *state[i];
+  const std::int32_t n = FramesOf(rec.Time);
+  const bool speedGiven = rec.Speed != kUnsetReal;
+  if (rec.Mode == kModeMove) {
+    if (speedGiven) {
+      mv.speedCount = 0x7FFFFFFF;
+      mv.speedDelta = rec.Speed * kZStepPerSpeed / n;
+    }
+    return;
+  }
+  if (rec.Mode != kModeSet) return;
+  if (speedGiven) {
+    mv.speedCount = n;
+    mv.speedTarget = rec.Speed * kZStepPerSpeed;
+    mv.speedDelta = (mv.speedTarget - st.zStep) / n;
+  }
+  if (rec.Contrast != kUnsetInt) {
+    mv.contrastCount = n;
+    mv.contrastTarget = rec.Contrast;
+    mv.contrastDelta =
+        static_cast<std::int32_t>((static_cast<std::int64_t>(rec.Contrast) - st.contrast) / n);
+  }
+  if (rec.Color != kUnsetInt) {
+    mv.colourCount = n;
+    mv.colourTarget = rec.Color;
+    for (int c = 0; c < 3; ++c) {
+      mv.colourAcc[c] = ComponentOf(g->colour, c) << 16;
+      mv.colourDelta[c] = ((ComponentOf(rec.Color, c) << 16) - mv.colourAcc[c]) / n;
+    }
+  }
+}
+
+// --- animate -------------------------------------------------------------------------------------
+
+int CTitle::AnimateTitles() {
+  for (int i = 0; i < count; ++i) {
+    if (!state[i] || !animation[i]) continue;
+    CPtDataT& st = *state[i];
+    CMvDataT& mv = *animation[i];
+    st.lifetime -= 1;
+    if (st.lifetime <= 0) {
+      EndEntry(i);
+      continue;
+    }
+    if (mv.speedCount != 0) {
+      st.zStep = mv.speedCount == 1 ? mv.speedTarget : st.zStep + mv.speedDelta;
+      mv.speedCount -= 1;
+    }
+    if (mv.colourCount != 0) {
+      CMonoGraph& g = *entries[i];
+      if (mv.colourCount == 1) {
+        g.colour = mv.colourTarget;
+      } else {
+        for (int c = 0; c < 3; ++c) mv.colourAcc[c] += mv.colourDelta[c];
+        g.colour = (mv.colourAcc[0] & 0xFF0000) | ((mv.colourAcc[1] & 0xFF0000) >> 8) |
+                   ((mv.colourAcc[2] >> 16) & 0xFF);
+      }
+      BuildShadeRamp(i);
+      mv.colourCount -= 1;
+    }
+    if (mv.contrastCount != 0) {
+      st.contrast = mv.contrastCount == 1 ? mv.contrastTarget : st.contrast + mv.contrastDelta;
+      mv.contrastCount -= 1;
+    }
+  }
+  int any = 0;
+  for (int i = 0; i < count; ++i) {
+    if (!state[i]) continue;
+    any = 1;
+    CPtDataT& st = *state[i];
+    const CMonoGraph& g = *entries[i];
+    const double z = st.z == 0 ? 1 : st.z;
+    const double ws = st.halfWidth * 270 / z * 2;
+    const double hs = st.halfHeight * 270 / z * 2;
+    if (!std::isfinite(ws) || !std::isfinite(hs)) {
+      st.rect = TitleRect();
+    } else if (g.bitmap.width > ws) {
+      st.rect = Shrink(g, st, ws, hs);
+    } else if (ws > kMaxScaledSide || hs > kMaxScaledSide) {
+      st.rect = TitleRect();
+    } else {
+      st.rect = Enlarge(g, st, static_cast<int>(ws), static_cast<int>(hs));
+    }
+    st.z += st.zStep;
+  }
+  return any;
+}
+
+TitleRect CTitle::Enlarge(const CMonoGraph& g, CPtDataT& st, int w, int h) {
+  const int srcW = g.bitmap.width, srcH = g.bitmap.height;
+  const double r = static_cast<double>(srcW) / w;
+  int sx0 = 0, sw = srcW, dx = kStageCentreX - w / 2, dw = w;
+  if (w > kStageWidth) {
+    const double cut = (w - kStageWidth) * r;
+    sx0 = static_cast<int>(cut * 0.5);
+    sw = srcW - static_cast<int>(cut);
+    dx = 0;
+    dw = kStageWidth;
+  }
+  int sy0 = 0, sh = srcH, dy = kStageCentreY - h / 2, dh = h;
+  if (h > kStageHeight) {
+    const double cut = (h - kStageHeight) * r;
+    sy0 = static_cast<int>(cut * 0.5);
+    sh = srcH - static_cast<int>(cut);
+    dy = 0;
+    dh = kStageHeight;
+  }
+  // With one source column left (or none) the picture is magnified past the stage: draw nothing
+  // rather than leave last frame's levels to be shown again.
+  if (sw <= 1 || sh < 1 || dw <= 0 || dh <= 0) return TitleRect();
+  NearestCopy(&g.bitmap, st.silhouette, sx0, sw, sy0, sh, dx, dw, dy, dh, st.buffer);
+  return TitleRect{dx, dy, dx + dw, dy + dh};
+}
+
+TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs) {
+  if (!(ws >= 1) || !(hs >= 1)) return TitleRect();
+  const int srcW = g.bitmap.width, srcH = g.bitmap.height;
+  // Stage extent s x t (even) and the source extent sw x sh it covers; sw should be even so the
+  // picture sits exactly in the middle of the virtual source.
+  int s = static_cast<int>(std::ceil(ws)), t = static_cast<int>(std::ceil(hs));
+  s = (s + 1) & ~1;
+  t = (t + 1) & ~1;
+  const double scaleX = ws / srcW, scaleY = hs / srcH;
+  std::int64_t sw = 0, sh = 0;
+  for (int tries = 0; tries < kTitleEvenSearchTries; ++tries) {
+    sw = static_cast<std::int64_t>(s / scaleX);
+    sh = static_cast<std::int64_t>(t / scaleY);
+    if (sw % 2 == 0 || tries == kTitleEvenSearchTries - 1) break;
+    s += 2;
+    t += 2;
+  }
+  if (s + 1 > kTitleAccumulatorColumns || sw < srcW || sh < srcH) return TitleRect();
+  const int x = kStageCentreX - s / 2, y = kStageCentreY - t / 2;
+  const std::int64_t ox = (sw - srcW) / 2, oy = (sh - srcH) / 2;
+
+  ClearRect(st.buffer, st.rect);
+
+  // Silhouette: the whole picture onto the s x t rectangle, cut to the stage.
+  {
+    int sx0 = 0, sws = srcW, dx = x, dw = s;
+    if (x < 0) {
+      const int cut = static_cast<int>(static_cast<std::int64_t>(-x) * srcW / s);
+      sx0 = cut, sws = srcW - 2 * cut, dx = 0, dw = kStageWidth;
+    }
+    int sy0 = 0, shs = srcH, dy = y, dh = t;
+    if (y < 0) {
+      const int cut = static_cast<int>(static_cast<std::int64_t>(-y) * srcH / t);
+      sy0 = cut, shs = srcH - 2 * cut, dy = 0, dh = kStageHeight;
+    }
+    if (sws > 0 && shs > 0) {
+      NearestCopy(nullptr, st.silhouette, sx0, sws, sy0, shs, dx, dw, dy, dh, st.buffer);
+    }
+  }
+
+  // Ink: exact area averaging. Horizontal units: each virtual source column covers ax units,
+  // each stage column bx; vertically ay and by. A stage pixel fully covered by ink receives
+  // c x bx x by, just below 31 << 27.
+  const std::int64_t lx = std::lcm(sw, static_cast<std::int64_t>(s));
+  const std::int64_t ly = std::lcm(sh, static_cast<std::int64_t>(t));
+  const std::int64_t ax = lx / sw, bx = lx / s, ay = ly / sh, by = ly / t;
+  const std::uint64_t area = static_cast<std::uint64_t>(bx) * static_cast<std::uint64_t>(by);
+  const std::uint32_t c = area > kFullLevel ? 0 : static_cast<std::uint32_t>(kFullLevel / area);
+
+  // Stage column of the first and of the last unit of each picture column.
+  std::vector<std::int32_t>& first = columnOf;
+  first.resize(static_cast<std::size_t>(srcW) * 2);
+  std::int32_t* last = first.data() + srcW;
+  for (int px = 0; px < srcW; ++px) {
+    const std::int64_t u = (px + ox) * ax;
+    first[px] = static_cast<std::int32_t>(u / bx);
+    last[px] = static_cast<std::int32_t>((u + ax - 1) / bx);
+  }
+
+  // Written columns of the accumulator rows: all s of them, or the middle 640.
+  const int col0 = s > kStageWidth ? (s - kStageWidth) / 2 : 0;
+  const int colCount = s > kStageWidth ? kStageWidth : s;
+  const int stageX0 = s > kStageWidth ? 0 : x;
+  std::uint32_t* cur = accumulator[0];
+  std::uint32_t* next = accumulator[1];
+  const std::size_t used = static_cast<std::size_t>(s + 1) * sizeof(std::uint32_t);
+  auto flush = [&](int row, std::uint32_t* acc) {
+    const int sy = y + row;
+    if (sy >= 0 && sy < kStageHeight) {
+      std::uint8_t* d = st.buffer.Row(sy) + stageX0;
+      const std::uint32_t* a = acc + col0;
+      for (int i = 0; i < colCount; ++i) {
+        if (a[i] > kLevelThreshold) d[i] = static_cast<std::uint8_t>(a[i] >> kLevelShift);
+      }
+    }
+    std::memset(acc, 0, used);
+  };
+
+  int curRow = static_cast<int>((oy * ay) / by);
+  for (int py = 0; py < srcH; ++py) {
+    const std::int64_t v0 = (py + oy) * ay;
+    const int row = static_cast<int>(v0 / by);
+    if (row != curRow) {
+      flush(curRow, cur);
+      std::swap(cur, next);
+      curRow = row;
+    }
+    if (y + row >= kStageHeight) break;
+    const std::uint8_t* code = g.RowCode(py);
+    if (*code == 255 || y + row + 1 < 0 || c == 0) continue;
+    // Vertical weights: A units to this stage row, B to the next.
+    const std::int64_t rowEnd = (row + 1) * by;
+    const std::uint32_t wa = static_cast<std::uint32_t>(std::min(ay, rowEnd - v0));
+    const std::uint32_t wb = static_cast<std::uint32_t>(ay) - wa;
+    const std::uint32_t fullA = wa * c * static_cast<std::uint32_t>(bx);
+    const std::uint32_t fullB = wb * c * static_cast<std::uint32_t>(bx);
+    int px = 0;
+    while (*code != 255 && px < srcW) {
+      px += code[0];
+      int runEnd = px + code[1];
+      code += 2;
+      while (code[0] == 0) {
+        runEnd += code[1];
+        code += 2;
+      }
+      if (runEnd > srcW) runEnd = srcW;
+      if (runEnd <= px) continue;
+      const std::int64_t u0 = (px + ox) * ax, u1 = (runEnd + ox) * ax;
+      const int j0 = first[px], j1 = last[runEnd - 1];
+      if (j0 == j1) {
+        const std::uint32_t hw = c * static_cast<std::uint32_t>(u1 - u0);
+        cur[j0] += wa * hw;
+        next[j0] += wb * hw;
+      } else {
+        const std::uint32_t h0 = c * static_cast<std::uint32_t>((j0 + 1) * bx - u0);
+        const std::uint32_t h1 = c * static_cast<std::uint32_t>(u1 - j1 * bx);
+        cur[j0] += wa * h0;
+        next[j0] += wb * h0;
+        for (int j = j0 + 1; j < j1; ++j) {
+          cur[j] += fullA;
+          next[j] += fullB;
+        }
+        cur[j1] += wa * h1;
+        next[j1] += wb * h1;
+      }
+      px = runEnd;
+    }
+  }
+  // The row in progress and the lower part of the picture's last row.
+  flush(curRow, cur);
+  flush(curRow + 1, next);
+
+  TitleRect r;
+  r.left = std::max(x, 0);
+  r.top = std::max(y, 0);
+  r.right = std::min(x + s, kStageWidth);
+  r.bottom = std::min(y + t, kStageHeight);
+  if (r.Empty()) return TitleRect();
+  return r;
+}
+
+// --- draw ----------------------------------------------------------------------------------------
+
+void CTitle::DrawTitles(StageBitmap& stage) {
+  if (stage.width != kStageWidth || stage.height != kStageHeight) return;
+  for (int i = 0; i < count; ++i) {
+    const CPtDataT* st = state[i].get();
+    if (st == nullptr || st->contrast == 0 || st->rect.Empty()) continue;
+    const ShadeSlot* ramp = entries[i]->ShadeRamp;
+    const std::int32_t contrast = st->contrast;
+    const TitleRect& r = st->rect;
+    for (int y = r.top; y < r.bottom; ++y) {
+      const std::uint8_t* b = st->buffer.Row(y);
+      std::uint32_t* d = stage.Row(y);
+      for (int x = r.left; x < r.right; ++x) {
+        if (b[x] != 0) ShadePixel(d + x, ramp[b[x]], contrast);
+      }
+    }
+  }
+}
+
+// --- clear ---------------------------------------------------------------------------------------
+
+void CTitle::EndEntry(int index) {
+  state[index].reset();
+  animation[index].reset();
+}
+
+void CTitle::ClearTitles() {
+  for (int i = 0; i < kMaxMonoEntries; ++i) {
+    state[i].reset();
+    animation[i].reset();
+  }
+  ClearEntries();
+}
