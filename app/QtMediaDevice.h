@@ -1,0 +1,55 @@
+// The media device over Qt Multimedia: one player for music and movies, movies shown in a video
+// widget placed in the saver window.
+#pragma once
+
+#include <QObject>
+#include <QRect>
+#include <string>
+
+#include "app/MediaDevice.h"
+
+class QAudioOutput;
+class QMediaPlayer;
+class QVideoWidget;
+class QWidget;
+
+// Chooses the GStreamer backend of Qt Multimedia (it plays MIDI and runs without a sound
+// device). Must run before the application object exists; an explicit QT_MEDIA_BACKEND wins.
+void SelectMediaBackend();
+
+class QtMediaDevice : public QObject, public MediaDevice {
+  Q_OBJECT
+
+ public:
+  // Movies are shown in `display`, which owns the video widget.
+  explicit QtMediaDevice(QWidget* display, QObject* parent = nullptr);
+  ~QtMediaDevice() override;
+
+  int Open(const std::string& path) override;
+  int Play() override;
+  int Stop() override;
+  void Close() override;
+  bool Stopped() override;
+  int VideoSize(int* width, int* height) override;
+  int SetDestination(int left, int top, int width, int height) override;
+  void SetDisplay(bool on) override;
+
+  // How long Open waits for the media to load before it counts as a failure.
+  void SetOpenTimeLimit(int ms) { openLimitMs_ = ms; }
+  // True while the device is playing (music or a movie); false after the end or an error.
+  bool Playing() const;
+  QRect Destination() const { return destination_; }
+  bool VideoShown() const;
+  QMediaPlayer* Player() const { return player_; }
+
+ private:
+  void UpdateVideoVisibility();
+
+  QMediaPlayer* player_;
+  QAudioOutput* audio_;
+  QVideoWidget* video_;
+  QRect destination_;
+  bool displayOn_ = false;
+  bool failed_ = false;  // the open media reported an error: nothing will play
+  int openLimitMs_ = 5000;
+};
