@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "script/ScriptReader.h"
 #include "script/TimeEvents.h"
@@ -49,8 +50,8 @@ class CTimeLine {
   static constexpr int kMaxScripts = ::kMaxScripts;
 
   // Every link but `settings` may be null (an engine that only catalogues scripts).
-  CTimeLine(CMainCtl* settings, CBgCtl* bg, CMPlayer* player, COthBmp* images,
-            CMonoBmp* textLayer, CMonoBmp* titleLayer, CCaption* caption);
+  CTimeLine(CMainCtl* settings, CBgCtl* bg, CMPlayer* player, COthBmp* images, CMonoBmp* textLayer,
+            CMonoBmp* titleLayer, CCaption* caption);
   ~CTimeLine();
   CTimeLine(const CTimeLine&) = delete;
   CTimeLine& operator=(const CTimeLine&) = delete;
@@ -129,6 +130,7 @@ class CTimeLine {
 
  private:
   int LoadEntry(const ScriptEntry& entry);
+  std::string SyntaxErrorDetail(const std::string& text, int why);
   bool ReadScrTextBody(ScriptSource& src);
   bool ReadCaptionBody(ScriptSource& src);
   void ApplyCommonRules(int tagId);
@@ -136,7 +138,8 @@ class CTimeLine {
   int AddEvent(std::unique_ptr<CTimeDat> ev, int kind, std::int32_t tick, std::int32_t cls);
   void RaiseEnd(std::int32_t startMs, std::int32_t timeMs);
   void Warn(const std::string& message);
-  void Error(const std::string& message);
+  // Records `message` in LastError; the diagnostics also get `detail` after it.
+  void Error(const std::string& message, const std::string& detail = {});
 
   int ApplyData(TagRecord& r);
   int ApplyDataEnd();
@@ -156,11 +159,16 @@ class CTimeLine {
   int ApplyClear(TagRecord& r);
   int ApplySchedule(TagRecord& r, int mode);
   int ApplyBodySchedule(TagRecord& r, int mode);
+  void CheckAttributes(const TagRecord& r, bool inBody);
+  void CheckPicture(const char* what, std::string_view name);
+  bool Exists(std::string_view name);
+  void ReadObjectContrast(const char* tag, std::string_view v, int* fade, std::int32_t* contrast);
+  int RenderAutoTextBitmap();
   void AddFades(int fade, int kind, std::int32_t bmpNo, std::int32_t tick, std::int32_t endMs);
 
   ScriptDiagnostics* diag_ = nullptr;
-  ScriptSource* source_ = nullptr;  // the source being loaded, for diagnostic positions
+  ScriptSource* source_ = nullptr;              // the source being loaded, for diagnostic positions
   std::unique_ptr<CTimeBgMake> pendingBgMake_;  // the open BGMAKE block, counted at /BGMAKE
   int bgObjects_ = 0;
-  bool bodyCaptionOpen_ = false;
+  int tagOrdinal_ = 0;
 };

@@ -9,11 +9,11 @@
 #include <vector>
 
 inline constexpr int kAttrSlots = 10;
-inline constexpr int kAttrNameBytes = 10;    // 9 usable characters and the terminating zero
+inline constexpr int kAttrNameBytes = 10;  // 9 usable characters and the terminating zero
 inline constexpr int kAttrValueBytes = 128;
-inline constexpr int kFileTagBytes = 256;    // a tag read from a file is cut at this length
+inline constexpr int kFileTagBytes = 256;  // a tag read from a file is cut at this length
 inline constexpr int kMaxTagNameBytes = 20;
-inline constexpr int kReadEnd = -1;          // ReadChar past the end of the source
+inline constexpr int kReadEnd = -1;  // ReadChar past the end of the source
 
 // One attribute slot. A name of 10 bytes and a value of 128 bytes have no terminating zero.
 struct AttrSlot {

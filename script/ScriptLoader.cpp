@@ -1,0 +1,280 @@
+// Finding scripts (the catalogue), their identities, the play order, and loading one script
+// from its file or from text in memory.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "platform/Cp932.h"
+#include "script/CTimeLine.h"
+#include "script/ScriptValues.h"
+#include "settings/CMainCtl.h"
+
+namespace {
+
+void CopyField(char* field, std::size_t size, std::string_view v, std::size_t maxBytes) {
+  const std::size_t n = std::min({v.size(), maxBytes, size - 1});
+  std::memset(field, 0, size);
+  std::memcpy(field, v.data(), n);
+}
+
+// Folders already entered, by device and inode, so a link loop cannot make the walk endless.
+using FolderIds = std::set<std::pair<dev_t, ino_t>>;
+
+bool FolderId(const std::string& path, std::pair<dev_t, ino_t>* id) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  *id = {st.st_dev, st.st_ino};
+  return true;
+}
+
+// Entries in a stable order (names compared without regard to ASCII case, then as bytes), as a
+// listing on the system the scripts come from returns them.
+std::vector<std::string> ListFolder(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* d = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!d) return names;
+  while (dirent* e = ::readdir(d)) {
+    const std::string n = e->d_name;
+    if (n != "." && n != "..") names.push_back(n);
+  }
+  ::closedir(d);
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    const std::string ua = Keyword(a), ub = Keyword(b);
+    return ua != ub ? ua < ub : a < b;
+  });
+  return names;
+}
+
+int ScanInto(CTimeLine& tl, const std::string& folder, FolderIds& visited, int depth) {
+  constexpr int kMaxDepth = 64;
+  if (depth > kMaxDepth) return tl.CatalogueCount;
+  for (const std::string& name : ListFolder(folder)) {
+    const std::string path = folder + name;
+    std::pair<dev_t, ino_t> id;
+    if (FolderId(path, &id)) {
+      if (visited.insert(id).second) ScanInto(tl, path + "/", visited, depth + 1);
+    } else if (CMainCtl::IsScriptFileName(name)) {
+      tl.CatalogueFile(folder, name);
+    }
+  }
+  return tl.CatalogueCount;
+}
+
+}  // namespace
+
+int CTimeLine::ScanFolder(const std::string& folder) {
+  std::string f = folder;
+  if (f.empty() || f.back() != '/') f += '/';
+  FolderIds visited;
+  std::pair<dev_t, ino_t> id;
+  if (!FolderId(f, &id)) return CatalogueCount;
+  visited.insert(id);
+  return ScanInto(*this, f, visited, 0);
+}
+
+int CTimeLine::ReadScriptHeader(const TagRecord& record, CTimeData* into) {
+  bool hasTitle = false;
+  bool hasVersion = false;
+  for (const AttrSlot& a : record.Attrs) {
+    if (a.Is("TITLE")) {
+      CopyField(into->Title, sizeof into->Title, a.ValueView(), kScriptTitleChars);
+      hasTitle = true;
+    }
+    if (a.Is("VERSION")) {
+      into->Version = TruncToInt32(Real(a.ValueView()) * 100.0);
+      hasVersion = true;
+    }
+  }
+  return (hasTitle && hasVersion && into->Version <= kVersionMax) ? 0 : -1;
+}
+
+int CTimeLine::CatalogueFile(const std::string& folder, const std::string& name) {
+  ScriptSource src;
+  if (!src.OpenFile(folder + name)) return -1;
+  bool open = false;
+  ScriptEntry pending;
+  while (CatalogueCount < kMaxScripts) {
+    bool tagStart = false;
+    if (src.ReadChar(&tagStart) == kReadEnd) break;
+    if (!tagStart) continue;
+    std::string text = src.ReadTagText();
+    TagRecord r;
+    if (!ParseTag(text, &r)) continue;
+    if (!open && r.TagId == kTagData) {
+      CTimeData header;
+      if (ReadScriptHeader(r, &header) != 0) continue;
+      pending = ScriptEntry();
+      CopyField(pending.Title, sizeof pending.Title, header.Title, kScriptTitleChars);
+      CopyField(pending.Folder, sizeof pending.Folder, folder, sizeof pending.Folder - 1);
+      CopyField(pending.Path, sizeof pending.Path, folder + name, sizeof pending.Path - 1);
+      pending.DataOffset = static_cast<std::int32_t>(src.TagOffset());
+      open = true;
+    } else if (open && r.TagId == kTagDataEnd) {
+      Catalogue[CatalogueCount++] = std::make_unique<ScriptEntry>(pending);
+      open = false;
+    }
+  }
+  return 0;
+}
+
+int CTimeLine::ScriptIdentity(int index, std::string* title, std::int32_t* identity) {
+  if (index < 0 || index >= CatalogueCount || !Catalogue[index]) return -1;
+  const ScriptEntry& e = *Catalogue[index];
+  std::uint32_t s = 0;
+  std::uint32_t n = 0;
+  for (const char* p = e.Path; *p && n < sizeof e.Path; ++p, ++n) {
+    s += static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<std::int8_t>(*p)));
+  }
+  const std::uint32_t id = ((s * 256u + n) * 256u) + static_cast<std::uint32_t>(e.DataOffset);
+  if (title) *title = std::string(e.Title, strnlen(e.Title, sizeof e.Title));
+  if (identity) *identity = static_cast<std::int32_t>(id);
+  return 0;
+}
+
+void CTimeLine::BuildPlayOrder() {
+  constexpr std::int32_t kEmpty = -1;
+  std::int32_t candidates[kMaxScripts];
+  PlayableCount = 0;
+  for (int a = 0; a < CatalogueCount; ++a) {
+    std::int32_t id = 0;
+    ScriptIdentity(a, nullptr, &id);
+    if (Settings && Settings->NoExeContains(id)) continue;
+    candidates[PlayableCount++] = a;
+  }
+  for (auto& slot : PlayOrder) slot = kEmpty;
+  const int n = PlayableCount;
+  for (int q = n; q >= 1; --q) {
+    int r = std::rand() % q;
+    for (int slot = 0; slot < n; ++slot) {
+      if (PlayOrder[slot] != kEmpty) continue;
+      if (r-- == 0) {
+        PlayOrder[slot] = candidates[q - 1];
+        break;
+      }
+    }
+  }
+  for (auto& slot : PlayOrder) {
+    if (slot == kEmpty) slot = 0;
+  }
+}
+
+int CTimeLine::LoadNextScript() {
+  MusicPreloaded = 0;
+  InBgMake = 0;
+  pendingBgMake_.reset();
+  if (CatalogueCount == 0 || PlayableCount == 0) return -1;
+  if (OrderPos < 0 || OrderPos >= PlayableCount) OrderPos = 0;
+  const int index = PlayOrder[OrderPos];
+  // The order moves on also when the file cannot be read, so one vanished file does not stop
+  // every later script from playing.
+  OrderPos += 1;
+  if (OrderPos >= PlayableCount) OrderPos = 0;
+  if (index < 0 || index >= CatalogueCount || !Catalogue[index]) return -1;
+  return LoadEntry(*Catalogue[index]);
+}
+
+int CTimeLine::LoadCatalogueEntry(int index) {
+  MusicPreloaded = 0;
+  InBgMake = 0;
+  pendingBgMake_.reset();
+  if (index < 0 || index >= CatalogueCount || !Catalogue[index]) return -1;
+  return LoadEntry(*Catalogue[index]);
+}
+
+int CTimeLine::LoadEntry(const ScriptEntry& entry) {
+  tagOrdinal_ = 0;
+  if (Settings) {
+    std::string folder = entry.Folder;
+    if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    Settings->SetCurPath(folder);
+  }
+  ScriptSource src;
+  if (!src.OpenFile(entry.Path) || !src.Seek(static_cast<std::size_t>(entry.DataOffset))) {
+    return -1;
+  }
+  source_ = &src;
+  TagRecord endRecord;
+  endRecord.TagId = kTagDataEnd;
+  for (;;) {
+    bool tagStart = false;
+    if (src.ReadChar(&tagStart) == kReadEnd) {
+      Warn("the file ends without </DATA>; the script ends there");
+      ApplyTag(endRecord);
+      break;
+    }
+    if (!tagStart) continue;
+    std::string text = src.ReadTagText();
+    tagOrdinal_ += 1;
+    if (text.empty()) continue;
+    TagRecord r;
+    ParseFailure why;
+    if (!ParseTag(text, &r, &why)) {
+      CopyField(LastError.ScriptPath, sizeof LastError.ScriptPath, entry.Path,
+                sizeof LastError.ScriptPath - 1);
+      LastError.TagOrdinal = tagOrdinal_;
+      Error("何らかの文法上の誤りがあります。", SyntaxErrorDetail(text, static_cast<int>(why)));
+      continue;
+    }
+    bool ended = false;
+    if (r.TagId == kTagScrText || r.TagId == kTagCaption) {
+      // A block that the tag ends is closed before the body adds its schedules.
+      ApplyCommonRules(r.TagId);
+      ended = r.TagId == kTagScrText ? ReadScrTextBody(src) : ReadCaptionBody(src);
+    }
+    ApplyTag(r);
+    if (ended) {
+      // The body reached the end of the script: the text's own event is in, now the end.
+      ApplyTag(endRecord);
+      break;
+    }
+    if (r.TagId == kTagDataEnd) break;
+  }
+  SortTimeline();
+  source_ = nullptr;
+  return 0;
+}
+
+std::string CTimeLine::SyntaxErrorDetail(const std::string& text, int why) {
+  if (!diag_) return {};
+  const std::string name = Cp932ToUtf8(TagNameOf(text));
+  switch (static_cast<ParseFailure>(why)) {
+    case ParseFailure::kNameTooLong:
+      return " (tag name longer than 20 bytes)";
+    case ParseFailure::kUnknownName:
+      return " (unknown tag name \"" + name + "\")";
+    case ParseFailure::kNoClosing:
+      if (source_ && source_->FromFile() && text.size() >= kFileTagBytes) {
+        return " (<" + name + "> is longer than 256 bytes and is cut there)";
+      }
+      return " (<" + name + "> has no closing \">\")";
+    default:
+      return {};
+  }
+}
+
+int CTimeLine::LoadScriptText(const char* text) {
+  MusicPreloaded = 0;
+  InBgMake = 0;
+  pendingBgMake_.reset();
+  ScriptSource src;
+  src.OpenText(text ? text : "");
+  source_ = &src;
+  for (;;) {
+    bool tagStart = false;
+    if (src.ReadChar(&tagStart) == kReadEnd) break;
+    if (!tagStart) continue;
+    std::string tag = src.ReadTagText();
+    TagRecord r;
+    if (!ParseTag(tag, &r)) continue;
+    if (ApplyTag(r) == 0 && r.TagId == kTagDataEnd) break;
+  }
+  SortTimeline();
+  source_ = nullptr;
+  return 0;
+}

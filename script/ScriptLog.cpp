@@ -1,0 +1,235 @@
+// The script log: the compiled timeline written as text, one line per event, for script authors.
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+#include "script/CTimeLine.h"
+#include "script/ScriptValues.h"
+#include "settings/CMainCtl.h"
+
+namespace {
+
+// printf into a string. Line feeds become CR LF as a text-mode file on the scripts' system.
+class LogText {
+ public:
+  void Print(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+    char buf[512];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(buf, sizeof buf, format, args);
+    va_end(args);
+    if (n < 0) return;
+    if (static_cast<std::size_t>(n) < sizeof buf) {
+      Append(buf, static_cast<std::size_t>(n));
+      return;
+    }
+    std::string big(static_cast<std::size_t>(n) + 1, '\0');
+    va_start(args, format);
+    std::vsnprintf(big.data(), big.size(), format, args);
+    va_end(args);
+    Append(big.data(), static_cast<std::size_t>(n));
+  }
+  // A text argument printed with %s, whatever bytes it holds.
+  void Text(const char* format, const char* text) { Print(format, text); }
+  std::string bytes;
+
+ private:
+  void Append(const char* s, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+      if (s[i] == '\n') bytes += '\r';
+      bytes += s[i];
+    }
+  }
+};
+
+// A real printed with %d: its whole part (out-of-range values as 0x80000000).
+int Whole(double d) {
+  return TruncToInt32(d);
+}
+
+unsigned Hex(std::int32_t v) {
+  return static_cast<unsigned>(v);
+}
+
+void LogPoints(LogText& log, const Point3& p) {
+  if (p.x != kUnsetReal) log.Print("Point.x:%.2f]  ", p.x);
+  if (p.y != kUnsetReal) log.Print("Point.y:%.2f]  ", p.y);
+  if (p.z != kUnsetReal) log.Print("Point.z:%.2f]  ", p.z);
+}
+
+void LogBgMake(LogText& log, const CTimeBgMake& e) {
+  log.Print("BGMAKE     ");
+  log.Print("BgColor:[%x]  ", Hex(e.BgColor));
+  log.Print("FileName:[%.64s]\n", e.FileName);
+  for (int j = 0; j < kMaxBgObjects; ++j) {
+    if (e.ResName[j][0] == 0) continue;
+    log.Print("           ResName[%d]:[%.64s]  ", j, e.ResName[j]);
+    log.Print("ResPos[%d]:[x:%d y:%d]  ", j, e.ResPos[j].x, e.ResPos[j].y);
+    log.Print("ResPalent[%d]:[%d]\n", j, e.ResPalent[j]);
+  }
+}
+
+void LogImage(LogText& log, const CTimeImage& e) {
+  log.Print("IMAGE      ");
+  log.Print("FileName:[%.64s]  ", e.FileName);
+  if (e.String) {
+    log.Print("String:[%s]  ", e.String->c_str());
+  } else {
+    log.Print("String:[(null)]  ");
+  }
+  log.Print("BmpNo:[%d]  ", e.BmpNo);
+  LogPoints(log, e.Point);
+  log.Print("BgPos:[x:%d y:%d]  ", Whole(e.BgPos.x), Whole(e.BgPos.y));
+  log.Print("Trans:[%x]  ", Hex(e.Trans));
+  log.Print("Contrast:[%d]  ", e.Contrast);
+  log.Print("Reverse:[%d]  ", e.Reverse);
+  log.Print("Angle:[%.2f]  ", e.Angle);
+  log.Print("Quality:[%d]  ", e.Quality);
+  log.Print("Time:[%d]  ", e.Time);
+}
+
+void LogSchedule(LogText& log, const CTimeSchedule& e) {
+  log.Print(e.Kind == kTagScheduleS   ? "SCHEDULE_S "
+            : e.Kind == kTagScheduleT ? "SCHEDULE_T "
+                                      : "SCHEDULE_I ");
+  log.Print("BmpNo:[%d]  ", e.BmpNo);
+  log.Print(e.Mode == kModeMove ? "Mode:[MOVE]  " : "Mode:[SET]  ");
+  LogPoints(log, e.Point);
+  if (e.Angle != kUnsetReal) log.Print("Angle:[%.2f]  ", e.Angle);
+  if (e.Contrast != kUnsetInt) log.Print("Contrast:[%d]  ", e.Contrast);
+  log.Print("Color:[%x]  ", Hex(e.Color));
+  log.Print("Speed:[%d]  ", Whole(e.Speed));
+  log.Print("Time:[%d]  ", e.Time);
+}
+
+// Writes the body of one event; true when it was the end of the script.
+bool LogEvent(LogText& log, const CTimeDat& ev) {
+  switch (ev.Kind) {
+    case kTagData: {
+      const auto& e = static_cast<const CTimeData&>(ev);
+      log.Print("DATA       ");
+      log.Print("TiTle:[%.32s]  ", e.Title);
+      log.Print("Version:[%d]  ", e.Version);
+      log.Print("BgColor:[%x]  ", Hex(e.BgColor));
+      return false;
+    }
+    case kTagDataEnd:
+      log.Print("END OF DATA ============= \n");
+      return true;
+    case kTagBgMake:
+      LogBgMake(log, static_cast<const CTimeBgMake&>(ev));
+      return false;
+    case kTagBgScroll: {
+      const auto& e = static_cast<const CTimeBgScroll&>(ev);
+      log.Print("BGSCROLL   ");
+      log.Print("XValue:[%d]  ", Whole(e.XValue));
+      log.Print("XMode:[%d]  ", e.XMode);
+      log.Print("YValue:[%d]  ", Whole(e.YValue));
+      log.Print("YMode:[%d]  ", e.YMode);
+      log.Print("ZValue:[%d]  ", Whole(e.ZValue));
+      log.Print("ZMode:[%d]  ", e.ZMode);
+      log.Print("Time:[%d]  ", e.Time);
+      log.Print("Acc:[%d]  ", e.Acc);
+      log.Print("Dec:[%d]  ", e.Dec);
+      return false;
+    }
+    case kTagBgm: {
+      const auto& e = static_cast<const CTimeBgm&>(ev);
+      log.Print("BGM        ");
+      log.Print("FileName:[%.64s]  ", e.FileName);
+      log.Print("Switch:[%d]  ", e.Switch);
+      log.Print("Fade:[%d]  ", e.Fade);
+      return false;
+    }
+    case kTagImage:
+      LogImage(log, static_cast<const CTimeImage&>(ev));
+      return false;
+    case kTagClock:
+      log.Print("CLOCK      ");
+      return false;
+    case kTagSolid:
+      log.Print("SOLID      ");
+      log.Print("Color:[%x]  ", Hex(static_cast<const CTimeSolid&>(ev).Color));
+      return false;
+    case kTagClear:
+      log.Print("CLEAR      ");
+      return false;
+    case kTagTitle: {
+      const auto& e = static_cast<const CTimeTitle&>(ev);
+      log.Print("TITLE     ");
+      log.Print("Switch:[%d]  ", e.Switch);
+      log.Print("FileName:[%.64s]  ", e.FileName);
+      log.Print("BmpNo:[%d]  ", e.BmpNo);
+      log.Print("ZPos:[%.2f]  ", e.ZPos);
+      log.Print("ZPosPlus:[%.2f]  ", e.ZPosPlus);
+      log.Print("Color:[%x]  ", Hex(e.Color));
+      log.Print("Contrast:[%d]  ", e.Contrast);
+      log.Print("Time:[%d]  ", e.Time);
+      return false;
+    }
+    case kTagScrText: {
+      const auto& e = static_cast<const CTimeScroll&>(ev);
+      log.Print("SCRTEXT    ");
+      log.Print("Switch:[%d]  ", e.Switch);
+      log.Print("BmpNo:[%d]  ", e.BmpNo);
+      log.Print("Contrast:[%d]  ", e.Contrast);
+      log.Print("Color:[%x]  ", Hex(e.Color));
+      log.Print("Speed:[%d]  ", e.Speed);
+      log.Print("Time:[%d]  ", e.Time);
+      return false;
+    }
+    case kTagNoDisp:
+      log.Print("NODISP     ");
+      return false;
+    case kTagCaption: {
+      const auto& e = static_cast<const CTimeCaption&>(ev);
+      log.Print("CAPTION    ");
+      log.Print("CaptionNo:[%d]  ", e.CaptionNo);
+      log.Print("NumCaption:[%d]  ", e.NumCaption);
+      log.Print("Time:[%d]  ", e.Time);
+      return false;
+    }
+    case kTagScheduleS:
+    case kTagScheduleT:
+    case kTagScheduleI:
+      LogSchedule(log, static_cast<const CTimeSchedule&>(ev));
+      return false;
+    case kTagEnd:
+      log.Print("END\n");
+      return false;
+    default:
+      log.Print("ILLEGAL TAG! ==============");
+      return false;
+  }
+}
+
+}  // namespace
+
+std::string CTimeLine::ScriptLogText(int* result) const {
+  LogText log;
+  int r = -1;
+  for (int i = 0; i < EventCount && i < kMaxEvents; ++i) {
+    const CTimeDat* ev = Events[i].get();
+    if (!ev) continue;
+    log.Print("\n");
+    log.Print("%05.1f (%05d)  ", ev->Tick / 33.0, ev->Tick);
+    if (LogEvent(log, *ev)) {
+      r = 0;
+      break;
+    }
+  }
+  if (result) *result = r;
+  return log.bytes;
+}
+
+int CTimeLine::WriteScriptLog() {
+  if (!Settings) return -1;
+  const std::string path = Settings->GetCurPath() + "/Script.log";
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return -1;
+  int result = -1;
+  const std::string text = ScriptLogText(&result);
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  if (std::fclose(f) != 0 || !written) return -1;
+  return result;
+}
