@@ -14,6 +14,7 @@
 
 #include "app/EntryPoint.h"
 #include "app/RenderTool.h"
+#include "app/ScriptTools.h"
 #include "platform/DisplayCheck.h"
 #include "platform/InstanceLock.h"
 #include "settings/CMainCtl.h"
@@ -104,7 +105,7 @@ int RunMode(const CommandLine& cl) {
 int main(int argc, char** argv) {
   // ---- Command-line tools: each returns its exit code, or -1 when the arguments are not its
   // own. They run before any Qt object exists, so they need no display. One line per tool:
-  // (compiler: --log, --list, --check)
+  if (int code = 0; RunScriptTool(argc, argv, &code)) return code;  // --log, --list, --check
   if (int code = 0; RunRenderTool(argc, argv, &code)) return code;  // playback: --render
   // ---- end of the command-line tools ----
 
