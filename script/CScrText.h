@@ -56,6 +56,7 @@ struct BitmapFont {
 
 struct OutlineFont {
   std::string Face;        // CP932 bytes, at most 63
+  std::string FaceUtf8;    // the same face for the rasteriser
   int Size = 0;            // pixel height
   std::uint8_t Style = 0;  // kStyleBold | kStyleItalic
 };
@@ -131,10 +132,15 @@ class CScrText {
   CMainCtl* Settings = nullptr;
 
  private:
-  void BreakLine(int row);
+  void BreakLine(int height);
   int DrawOutline(const ScrTextLine& l, int i, int len, int x, int y, bool draw, Bitmap1* target);
   int DrawBitmapGlyph(const ScrTextLine& l, int i, int x, int y, bool draw, Bitmap1* target);
   void RenderLayout(int line, int y, Bitmap1& bitmap);
+  int AddPicture(Bitmap1 picture);
+  int ReadRuler(BitmapFont& font, int picture, int first, int* sum);
+  int FindBitmapFont(const std::string& upperName) const;
+  int FindOrAddOutline(const std::string& face, int size, std::uint8_t style);
+  OutlineFont OutlineOf(int number) const;
 
   std::unique_ptr<FontRaster> raster_;
 };
