@@ -1,0 +1,97 @@
+// The command line: the mode-letter table, the options beside the switch, the preview host.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "app/EntryPoint.h"
+#include "settings/CMainCtl.h"
+
+namespace {
+
+SaverMode ModeFor(std::vector<std::string> args) {
+  return ParseCommandLine(args).mode;
+}
+
+TEST(EntryPoint, ModeLetterTable) {
+  for (const char* s : {"/s", "/S", "-s", "xs", "/saver"})
+    EXPECT_EQ(ModeFor({s}), SaverMode::kSaver) << s;
+  for (const char* p : {"/p", "-P"}) EXPECT_EQ(ModeFor({p, "42"}), SaverMode::kPreview) << p;
+  // One character alone, an unknown letter, /c with a window handle, and no switch at all.
+  for (const char* c : {"s", "/x", "/c", "/c:1234", "", "-"})
+    EXPECT_EQ(ModeFor({c}), SaverMode::kConfig) << c;
+  EXPECT_EQ(ModeFor({}), SaverMode::kConfig);
+  EXPECT_EQ(ModeLetter("/S:9"), 's');
+  EXPECT_EQ(ModeLetter("s"), 0);
+}
+
+TEST(EntryPoint, OptionsBesideTheSwitch) {
+  CommandLine cl = ParseCommandLine({"--mode", "4", "/s", "--data", "/shows/"});
+  EXPECT_EQ(cl.mode, SaverMode::kSaver);
+  EXPECT_EQ(cl.options.displayMode, 4);
+  EXPECT_EQ(cl.options.dataFolder, "/shows");
+  EXPECT_TRUE(cl.error.empty());
+
+  cl = ParseCommandLine({"/s", "--data=examples/./demo", "--mode=0"});
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  EXPECT_EQ(cl.options.dataFolder, std::string(cwd) + "/examples/demo");
+  EXPECT_EQ(cl.options.displayMode, 0);
+
+  cl = ParseCommandLine({"/s"});
+  EXPECT_EQ(cl.options.displayMode, -1);
+  EXPECT_EQ(cl.options.dataFolder, "");
+  EXPECT_TRUE(ParseCommandLine({"--help"}).help);
+  EXPECT_TRUE(ParseCommandLine({"/c", "--version"}).version);
+}
+
+TEST(EntryPoint, WrongOptionsAreErrors) {
+  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{{"--frobnicate"},
+                                                                             {"/s", "--mode"},
+                                                                             {"/s", "--mode", "5"},
+                                                                             {"/s", "--mode", "-1"},
+                                                                             {"/s", "--mode", "x"},
+                                                                             {"/s", "--mode", "44"},
+                                                                             {"/s", "--data"},
+                                                                             {"--data="},
+                                                                             {"--help=1"}}) {
+    CommandLine cl = ParseCommandLine(args);
+    EXPECT_FALSE(cl.error.empty()) << args.back();
+  }
+  EXPECT_NE(ParseCommandLine({"--frobnicate"}).error.find("--frobnicate"), std::string::npos);
+}
+
+TEST(EntryPoint, PreviewHostMustBeADecimalNumber) {
+  CommandLine cl = ParseCommandLine({"/p", "12345"});
+  ASSERT_TRUE(cl.hasHostArg);
+  std::uint64_t id = 0;
+  std::string error;
+  EXPECT_EQ(ParseHostWindow(cl.hostArg, cl.hasHostArg, &id, &error), 0);
+  EXPECT_EQ(id, 12345u);
+  EXPECT_EQ(ParseHostWindow("+7", true, &id, &error), 0);
+  EXPECT_EQ(id, 7u);
+
+  cl = ParseCommandLine({"/p"});
+  EXPECT_FALSE(cl.hasHostArg);
+  EXPECT_EQ(ParseHostWindow(cl.hostArg, cl.hasHostArg, &id, &error), -1);
+  EXPECT_EQ(error, "'' is not a valid integer value");
+  for (const char* bad : {"", "0x1f", "12ab", "-3", "+", "99999999999"}) {
+    EXPECT_EQ(ParseHostWindow(bad, true, &id, &error), -1) << bad;
+    EXPECT_EQ(error, std::string("'") + bad + "' is not a valid integer value");
+  }
+}
+
+TEST(EntryPoint, RunOptionsChangeTheLoadedRecordOnly) {
+  CMainCtl c;
+  c.CurPath = c.LoadedPath = "/saved";
+  c.DspMode = 1;
+  ApplyRunOptions(RunOptions{}, c);
+  EXPECT_EQ(c.CurPath, "/saved");
+  EXPECT_EQ(c.DspMode, 1);
+
+  ApplyRunOptions(RunOptions{"/run/folder", 4}, c);
+  EXPECT_EQ(c.GetCurPath(), "/run/folder");
+  EXPECT_EQ(c.GetDspMode(), 4);
+  c.SetCurPath("/run/folder/sub");
+  EXPECT_EQ(c.RestoreCurPath(), "/run/folder");  // the folder restored after each script
+}
+
+}  // namespace

@@ -1,0 +1,136 @@
+// The REGEDIT4 text store: value forms, the key section, and the atomic save.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "settings/RegStore.h"
+
+namespace {
+
+const std::string kHeader = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Velnori\\Pralvex]\n";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+TEST(RegStore, ValueFormsAndTheirTypes) {
+  RegStore s;
+  ASSERT_EQ(s.Parse(kHeader + "\"D\"=dword:0000006E\n"
+                              "\"S\"=\"a\\\\b \\\"q\\\"\"\n"
+                              "\"E\"=hex(2):25,48,4f,4d,45,25,00\n"
+                              "\"H4\"=hex(4):6e,00,00,00\n"
+                              "\"B\"=hex:01,02\n"
+                              "\"Bad\"=dword:xyz\n"
+                              "\"Unquoted\"=\"open\n"),
+            0);
+  std::uint32_t n = 0;
+  std::string t;
+  EXPECT_EQ(s.GetDword("D", &n), 0);
+  EXPECT_EQ(n, 110u);
+  EXPECT_EQ(s.GetDword("H4", &n), 0);
+  EXPECT_EQ(n, 110u);
+  EXPECT_EQ(s.GetString("S", &t), 0);
+  EXPECT_EQ(t, "a\\b \"q\"");
+  EXPECT_EQ(s.GetString("E", &t), 0);
+  EXPECT_EQ(t, "%HOME%");  // kept as written, not expanded
+  EXPECT_EQ(s.Find("B")->type, RegType::kOther);
+  EXPECT_EQ(s.Find("Bad")->type, RegType::kOther);
+  EXPECT_EQ(s.Find("Unquoted")->type, RegType::kOther);
+  // Numbers are not strings and strings are not numbers; an absent string is empty text.
+  EXPECT_EQ(s.GetString("D", &t), -1);
+  EXPECT_EQ(s.GetDword("S", &n), -1);
+  EXPECT_EQ(s.GetDword("Absent", &n), -1);
+  EXPECT_EQ(s.GetString("Absent", &t), 0);
+  EXPECT_EQ(t, "");
+}
+
+TEST(RegStore, KeySectionsNamesAndWindowsFiles) {
+  RegStore s;
+  // CR LF line ends, a byte-order mark, comments, continued hex data, another key, case-blind
+  // names, and a repeated value (the later wins).
+  std::string text =
+      "\xEF\xBB\xBFREGEDIT4\r\n\r\n; exported\r\n"
+      "[HKEY_CURRENT_USER\\Software\\Other]\r\n\"DspMode\"=dword:00000009\r\n"
+      "[hkey_current_user\\software\\velnori\\pralvex]\r\n"
+      "\"dspmode\"=dword:00000001\r\n"
+      "\"CurPath\"=hex(2):2f,61,\\\r\n  62,00\r\n"
+      "\"DSPMODE\"=dword:00000002\r\n";
+  ASSERT_EQ(s.Parse(text), 0);
+  std::uint32_t n = 0;
+  EXPECT_EQ(s.GetDword("DspMode", &n), 0);
+  EXPECT_EQ(n, 2u);
+  std::string t;
+  EXPECT_EQ(s.GetString("curpath", &t), 0);
+  EXPECT_EQ(t, "/ab");
+  EXPECT_EQ(s.Values().size(), 2u);
+}
+
+TEST(RegStore, FormatParsesBackToTheSameValues) {
+  RegStore s;
+  s.SetDword("N", 0xfffffff9u);
+  s.SetString("T", "ＭＳ ゴシック \\ \"");
+  s.SetString("N2", "");
+  s.SetDword("T", 3);  // a set replaces the value and its type, keeping its place
+  std::string text = s.Format();
+  EXPECT_EQ(text, kHeader + "\"N\"=dword:fffffff9\n\"T\"=dword:00000003\n\"N2\"=\"\"\n\n");
+  RegStore r;
+  ASSERT_EQ(r.Parse(text), 0);
+  std::uint32_t n = 0;
+  EXPECT_EQ(r.GetDword("N", &n), 0);
+  EXPECT_EQ(n, 0xfffffff9u);
+  s.Delete("t");
+  EXPECT_FALSE(s.Has("T"));
+}
+
+class RegStoreFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/ox_regstore_XXXXXX";
+    dir = ::mkdtemp(tmpl);
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+  std::string dir;
+};
+
+TEST_F(RegStoreFile, SaveWritesThroughALinkAndLeavesNoTemporaryFile) {
+  std::string real = dir + "/real.reg", link = dir + "/link.reg";
+  std::ofstream(real) << "old\n";
+  ASSERT_EQ(::symlink("real.reg", link.c_str()), 0);
+  RegStore s;
+  s.SetString("K", "v");
+  std::string failed;
+  ASSERT_EQ(s.Save(link, &failed), 0);
+  struct stat st;
+  ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadFile(real), kHeader + "\"K\"=\"v\"\n\n");
+  RegStore r;
+  EXPECT_EQ(r.Load(link), 0);
+  EXPECT_TRUE(r.Has("K"));
+}
+
+TEST_F(RegStoreFile, FailureAtTheFinalFlushKeepsTheOldFile) {
+  std::string path = dir + "/s.reg";
+  std::ofstream(path) << "old\n";
+  RegStore s;
+  s.SetDword("A", 1);
+  s.SetDword("B", 2);
+  int calls = 0;
+  s.SetWriter([&](int fd, std::string_view b) {
+    if (++calls == 4) return false;  // header, A, B, then the closing empty line
+    return ::write(fd, b.data(), b.size()) == static_cast<ssize_t>(b.size());
+  });
+  std::string failed;
+  EXPECT_EQ(s.Save(path, &failed), -1);
+  EXPECT_EQ(failed, "B");
+  EXPECT_EQ(ReadFile(path), "old\n");
+}
+
+}  // namespace
