@@ -1,5 +1,6 @@
 // Our own BMP decoder: 1, 4, 8, 16, 24 and 32 bits per pixel, bottom-up and top-down, palettes,
 // bit fields, RLE4 and RLE8. Every header field is checked before a pixel is read.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -323,7 +324,9 @@ int ReadPictureFile(const std::string& path, std::vector<std::uint8_t>* bytes) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return -1;
   int rc = -1;
-  if (std::fseek(f, 0, SEEK_END) == 0) {
+  struct stat st;
+  // Only regular files: a folder opens for reading too, and its "size" means nothing.
+  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && std::fseek(f, 0, SEEK_END) == 0) {
     const long n = std::ftell(f);
     if (n > 0 && static_cast<std::uint64_t>(n) <= kMaxPictureFileBytes &&
         std::fseek(f, 0, SEEK_SET) == 0) {

@@ -33,8 +33,10 @@ struct ErrorManager {
 }
 
 void OnMessage(j_common_ptr cinfo, int level) {
-  // Warnings are tolerated except the end of data: a cut file would decode with grey rows.
-  if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) {
+  // Warnings are tolerated except a premature end of the data (a cut file, or a frame larger
+  // than its data): the library would fill the missing rows with grey and report success.
+  const int code = cinfo->err->msg_code;
+  if (level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER)) {
     reinterpret_cast<ErrorManager*>(cinfo->err)->truncated = true;
   }
 }

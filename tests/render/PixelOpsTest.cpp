@@ -1,0 +1,264 @@
+// Per-pixel formulas, copies, the mask blit, both stretching modes, turning and area weights.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numeric>
+
+#include "render/PixelOps.h"
+
+namespace {
+
+Bitmap32 Numbered(int w, int h) {
+  Bitmap32 b;
+  b.Create(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) b.Row(y)[x] = static_cast<std::uint32_t>(y * 1000 + x + 1);
+  return b;
+}
+
+TEST(PixelFormulas, ShadePixelOpaqueAndHalfContrast) {
+  ShadeSlot white;
+  white.packed = 0xFFFFFF, white.r = white.g = white.b = 255;
+  std::uint32_t d = 0;
+  ShadePixel(&d, white, 0x800000);  // trunc(128 x 255 / 256)
+  EXPECT_EQ(d, 0x7F7F7Fu);
+  d = 0x123456;
+  ShadePixel(&d, white, 0xFF0000);
+  EXPECT_EQ(d, 0xFFFFFFu);
+  // Toward a darker slot the step is negative and truncates toward zero.
+  ShadeSlot black;
+  d = 0x0000FF;
+  ShadePixel(&d, black, 0x010000);  // 255 + trunc(1 x -255 / 256) = 255
+  EXPECT_EQ(d, 0x0000FFu);
+  ShadePixel(&d, black, 0x800000);  // 255 + trunc(-32640 / 256) = 255 - 127
+  EXPECT_EQ(d, 0x000080u);
+}
+
+TEST(PixelFormulas, BlendPixelKeepsBlackTransparent) {
+  EXPECT_EQ(BlendPixel(0x102030, 0, 255), 0x102030u);
+  EXPECT_EQ(BlendPixel(0x000000, 0xFFFFFF, 128), 0x7F7F7Fu);
+  // Per channel d + trunc((s - d) x A / 256): red 200 -> 100 gives 200 - 50, blue 0 -> 255 gives
+  // 127.
+  EXPECT_EQ(BlendPixel(0xC80000, 0x6400FF, 128), 0x96007Fu);
+  EXPECT_EQ(BlendPixel(0xFFFFFF, 0x000001, 255), 0x010102u);  // 255 - 254, 255 - 253
+}
+
+TEST(PixelFormulas, PaintPixelSaturates) {
+  EXPECT_EQ(PaintPixel(0x646464, 0xC8C8C8, 255), 0xFFFFFFu);  // 100 + 199 > 255
+  EXPECT_EQ(PaintPixel(0x000010, 0x000080, 128), 0x000050u);  // 16 + 64
+  EXPECT_EQ(PaintPixel(0x0000FF, 0x000001, 255), 0x0000FFu);  // (1 x 255) / 256 = 0 added
+  EXPECT_EQ(PaintPixel(0x123456, 0, 255), 0x123456u);
+}
+
+TEST(PixelFormulas, ScriptColourToStage) {
+  EXPECT_EQ(ToStageColour(0x00C0FF), 0xFFC000u);  // amber: red FF, green C0, blue 00
+  EXPECT_EQ(ToStageColour(0x123456), 0x563412u);
+}
+
+TEST(Copies, ClipOnBothSidesAndCombine) {
+  Bitmap32 dst;
+  dst.Create(4, 4, 0xF0F0F0);
+  const Bitmap32 src = Numbered(3, 3);
+  CopyRect(dst, -1, 2, src, 0, 0, 3, 3);  // only columns 1, 2 of rows 0, 1 land
+  EXPECT_EQ(dst.Row(2)[0], 2u);
+  EXPECT_EQ(dst.Row(3)[1], 1003u);
+  EXPECT_EQ(dst.Row(1)[0], 0xF0F0F0u);
+  EXPECT_EQ(dst.Row(2)[2], 0xF0F0F0u);
+  CopyRect(dst, 0, 0, src, 2, 2, 5, 5);  // source clipped at its own edge
+  EXPECT_EQ(dst.Row(0)[0], 2003u);
+  EXPECT_EQ(dst.Row(0)[1], 0xF0F0F0u);
+
+  Bitmap32 a;
+  a.Create(2, 1, 0x00FF00);
+  Bitmap32 b;
+  b.Create(2, 1, 0x0F0F0F);
+  AndRect(a, 0, 0, b, 0, 0, 1, 1);
+  OrRect(a, 1, 0, b, 0, 0, 1, 1);
+  EXPECT_EQ(a.Row(0)[0], 0x000F00u);
+  EXPECT_EQ(a.Row(0)[1], 0x0FFF0Fu);
+  InvertRect(a, 0, 0, 9, 9);
+  EXPECT_EQ(a.Row(0)[0], 0xFFF0FFu);  // the fourth byte stays clear
+  FillRect(a, -5, 0, 6, 1, 7);
+  EXPECT_EQ(a.Row(0)[0], 7u);
+  EXPECT_EQ(a.Row(0)[1], 0xF000F0u);
+}
+
+TEST(MaskBlit, TransparentColourLeavesStage) {
+  Bitmap32 stage;
+  stage.Create(3, 1, 0x404040);
+  Bitmap32 src;
+  src.Create(3, 1);
+  src.Row(0)[0] = 0x000000;
+  src.Row(0)[1] = 0xFF00FF;
+  src.Row(0)[2] = 0x000001;
+  MaskBlit(stage, 0, 0, src, 0, 0, 3, 1, 0x000000);  // black: exact transparent copy
+  EXPECT_EQ(stage.Row(0)[0], 0x404040u);
+  EXPECT_EQ(stage.Row(0)[1], 0xFF00FFu);
+  EXPECT_EQ(stage.Row(0)[2], 0x000001u);
+  stage.Fill(0x404040);
+  MaskBlit(stage, 0, 0, src, 0, 0, 3, 1, 0xFF00FF);
+  // The transparent magenta leaves the stage as it was (not stage OR magenta); black covers.
+  EXPECT_EQ(stage.Row(0)[0], 0x000000u);
+  EXPECT_EQ(stage.Row(0)[1], 0x404040u);
+  MaskBlit(stage, 2, 0, src, 0, 0, 3, 1, 0xFF00FF);  // clipped at the right edge
+  EXPECT_EQ(stage.Row(0)[2], 0x000000u);
+}
+
+TEST(Stretch, DropModeScalesAndMirrors) {
+  const Bitmap32 src = Numbered(4, 2);
+  Bitmap32 dst;
+  dst.Create(8, 4);
+  StretchBlt(dst, 0, 0, 8, 4, src, 0, 0, 4, 2, kStretchDrop);
+  EXPECT_EQ(dst.Row(0)[0], 1u);
+  EXPECT_EQ(dst.Row(0)[1], 1u);
+  EXPECT_EQ(dst.Row(0)[7], 4u);
+  EXPECT_EQ(dst.Row(3)[2], 1002u);
+
+  // Same size: an exact copy. Negative source width: columns sx - 1 down to sx + sw.
+  Bitmap32 same;
+  same.Create(4, 2);
+  StretchBlt(same, 0, 0, 4, 2, src, 0, 0, 4, 2, kStretchDrop);
+  EXPECT_EQ(same.pixels, src.pixels);
+  StretchBlt(same, 0, 0, 4, 2, src, 4, 0, -4, 2, kStretchDrop);
+  EXPECT_EQ(same.Row(0)[0], 4u);
+  EXPECT_EQ(same.Row(0)[3], 1u);
+  StretchBlt(same, 0, 0, 4, 2, src, 0, 2, 4, -2, kStretchDrop);
+  EXPECT_EQ(same.Row(0)[0], 1001u);
+  EXPECT_EQ(same.Row(1)[3], 4u);
+  // A negative destination width mirrors too; two signs cancel.
+  StretchBlt(same, 4, 0, -4, 2, src, 4, 0, -4, 2, kStretchDrop);
+  EXPECT_EQ(same.pixels, src.pixels);
+
+  // Halving takes one pixel of each pair; clipping keeps the mapping of the unclipped stretch.
+  Bitmap32 half;
+  half.Create(2, 1);
+  StretchBlt(half, -1, 0, 2, 1, src, 0, 0, 4, 1, kStretchDrop);
+  EXPECT_EQ(half.Row(0)[0], 4u);
+  EXPECT_EQ(half.Row(0)[1], 0u);
+}
+
+TEST(Stretch, AverageModeIsAreaExact) {
+  Bitmap32 src;
+  src.Create(4, 2);
+  const std::uint32_t v[8] = {0x000000, 0xFFFFFF, 0x0000C8, 0x000064,
+                              0xFFFFFF, 0x000000, 0x0000C8, 0x000064};
+  std::copy(v, v + 8, src.pixels.begin());
+  Bitmap32 dst;
+  dst.Create(2, 1);
+  StretchBlt(dst, 0, 0, 2, 1, src, 0, 0, 4, 2, kStretchAverage);
+  EXPECT_EQ(dst.Row(0)[0], 0x808080u);  // (0 + 255 + 255 + 0) / 4 = 127.5, rounded
+  EXPECT_EQ(dst.Row(0)[1], 0x000096u);  // (200 + 100) / 2
+  StretchBlt(dst, 0, 0, 2, 1, src, 4, 0, -4, 2, kStretchAverage);
+  EXPECT_EQ(dst.Row(0)[0], 0x000096u);
+
+  // Three source pixels onto two: the middle one is shared half and half.
+  Bitmap32 three;
+  three.Create(3, 1);
+  three.Row(0)[0] = 0x000000, three.Row(0)[1] = 0x0000FF, three.Row(0)[2] = 0x000000;
+  StretchBlt(dst, 0, 0, 2, 1, three, 0, 0, 3, 1, kStretchAverage);
+  EXPECT_EQ(dst.Row(0)[0], 0x000055u);  // 255 x (1/2) / (3/2) = 85
+  EXPECT_EQ(dst.Row(0)[1], 0x000055u);
+
+  // A uniform picture stays uniform at any size, enlarging or shrinking.
+  Bitmap32 flat;
+  flat.Create(7, 5, 0xABCDEF);
+  Bitmap32 big;
+  big.Create(23, 3);
+  StretchBlt(big, 0, 0, 23, 3, flat, 0, 0, 7, 5, kStretchAverage);
+  for (std::uint32_t p : big.pixels) ASSERT_EQ(p, 0xABCDEFu);
+}
+
+TEST(Stretch, SourceOutsideItsBitmapIsClampedNotRead) {
+  const Bitmap32 src = Numbered(2, 2);
+  Bitmap32 dst;
+  dst.Create(4, 4);
+  StretchBlt(dst, 0, 0, 4, 4, src, -1, -1, 4, 4, kStretchDrop);
+  EXPECT_EQ(dst.Row(0)[0], 1u);
+  EXPECT_EQ(dst.Row(3)[3], 1002u);
+  StretchBlt(dst, 0, 0, 4, 4, src, 1, 1, 8, 8, kStretchAverage);
+  EXPECT_EQ(dst.Row(3)[3], 1002u);
+}
+
+TEST(Rotate, QuarterTurnOfHundredByFifty) {
+  Bitmap32 p;
+  p.Create(100, 50);
+  for (int y = 0; y < 50; ++y)
+    for (int x = 0; x < 100; ++x) p.Row(y)[x] = static_cast<std::uint32_t>(0x10000 + y * 256 + x);
+  const Bitmap32 q = RotatePicture(p, 1.5707963267948966);
+  ASSERT_EQ(q.width, 50);
+  ASSERT_EQ(q.height, 100);
+  // C = 0, S = 1024, Cr = -1024, Sr = 0: row i column j samples source (100 - i, j), so the
+  // first row falls outside the source and stays black.
+  for (int j = 0; j < 50; ++j) EXPECT_EQ(q.Row(0)[j], 0u);
+  EXPECT_EQ(q.Row(1)[0], p.Row(0)[99]);
+  EXPECT_EQ(q.Row(99)[49], p.Row(49)[1]);
+  EXPECT_EQ(q.Row(50)[20], p.Row(20)[50]);
+}
+
+TEST(Rotate, SizesRoundToEvenAndZeroTurnCopies) {
+  Bitmap32 p = Numbered(5, 3);
+  const Bitmap32 q = RotatePicture(p, 0.0);
+  ASSERT_EQ(q.width, 6);
+  ASSERT_EQ(q.height, 4);
+  // x0 = -3 x 1024 + 2 x 1024, y0 = -2 x 1024 + 1 x 1024: a shift of one pixel left and up.
+  EXPECT_EQ(q.Row(1)[1], p.Row(0)[0]);
+  EXPECT_EQ(q.Row(3)[5], p.Row(2)[4]);
+  EXPECT_EQ(q.Row(0)[0], 0u);
+  const Bitmap32 d = RotatePicture(p, 0.7);
+  EXPECT_EQ(d.width % 2, 0);
+  EXPECT_EQ(d.height % 2, 0);
+  EXPECT_EQ(
+      d.width,
+      (static_cast<int>(std::fabs(std::cos(0.7) * 5) + std::fabs(std::sin(0.7) * 3) + 0.5) + 1) &
+          ~1);
+  EXPECT_TRUE(RotatePicture(Bitmap32(), 1.0).Empty());
+}
+
+// Every destination pixel must receive c x b, whatever n and m.
+template <typename Table>
+std::vector<std::uint64_t> Received(const Table& t, int m) {
+  std::vector<std::uint64_t> got(static_cast<std::size_t>(m) + 1, 0);
+  for (const auto& e : t) {
+    got[e.index] += e.w0;
+    got[e.index + 1u] += e.w1;
+  }
+  return got;
+}
+
+TEST(AreaWeights, EveryDestinationPixelReceivesCTimesB) {
+  const int pairs[][2] = {{640, 639}, {640, 320},  {640, 7}, {640, 640},
+                          {4, 3},     {1000, 999}, {17, 5},  {640, 1}};
+  for (const auto& nm : pairs) {
+    const int n = nm[0], m = nm[1];
+    const AreaUnits u = AreaUnitsOf(n, m);
+    ASSERT_EQ(u.L, std::lcm(n, m));
+    const std::uint32_t c = static_cast<std::uint32_t>(65535 / u.a);
+    const auto t16 = AreaWeights16(n, m, c);
+    ASSERT_EQ(t16.size(), static_cast<std::size_t>(n));
+    const auto got = Received(t16, m);
+    for (int j = 0; j < m; ++j)
+      EXPECT_EQ(got[j], static_cast<std::uint64_t>(c * u.b)) << n << " onto " << m << " at " << j;
+    EXPECT_EQ(got[m], 0u);
+    EXPECT_EQ(t16.back().w1, 0);
+    EXPECT_EQ(t16.back().index, m - 1);
+
+    const std::uint32_t c32 = static_cast<std::uint32_t>(0xF8000000u / (u.b * u.b));
+    const auto got32 = Received(AreaWeights32(n, m, c32), m);
+    for (int j = 0; j < m; ++j) EXPECT_EQ(got32[j], static_cast<std::uint64_t>(c32 * u.b));
+  }
+}
+
+TEST(AreaWeights, FourOntoThreeSplitsStraddlers) {
+  const auto t = AreaWeights32(4, 3, 10);  // a = 3, b = 4
+  ASSERT_EQ(t.size(), 4u);
+  const unsigned want[4][3] = {{0, 30, 0}, {0, 10, 20}, {1, 20, 10}, {2, 30, 0}};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(t[i].index, want[i][0]) << i;
+    EXPECT_EQ(t[i].w0, want[i][1]) << i;
+    EXPECT_EQ(t[i].w1, want[i][2]) << i;
+  }
+  EXPECT_TRUE(AreaWeights16(3, 4, 1).empty());  // enlarging is not area resampling
+  EXPECT_TRUE(AreaWeights16(0, 0, 1).empty());
+}
+
+}  // namespace
