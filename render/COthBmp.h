@@ -83,9 +83,14 @@ class COthBmp {
   void LoadSource(const CTimeImage& rec, CPtDataI* obj);
   void Project(CPtDataI* obj, const Point3& camera);
   void DrawQuadrant(StageBitmap& stage, const CPtDataI& obj, int q);
+  // BlendPixel and PaintPixel of the stretched quadrant in `temp_` onto the stage rectangle.
+  void BlendRows(StageBitmap& stage, const QuadRect& d, int a);
+  void PaintRows(StageBitmap& stage, const QuadRect& d, int a);
 
   CMainCtl* settings_;
   CBgCtl* background_;
   std::unique_ptr<FontRaster> font_;  // made on the first STRING picture
   Bitmap32 temp_;                     // stage-sized scratch for blended quadrants
+  int blendStep_[511] = {};
+  int paintAdd_[256] = {};
 };

@@ -465,6 +465,40 @@ TEST_F(OthBmpTest, TransparentColourAndContrastBlend) {
   EXPECT_EQ(stage_.Row(156)[321], 0x202020u);
 }
 
+// The layer's row loops must give exactly the shared per-pixel operations, for every weight.
+TEST_F(OthBmpTest, BlendAndPaintMatchThePixelOperations) {
+  Bitmap32 p;
+  p.Create(64, 64);
+  std::uint32_t seed = 12345;
+  auto rnd = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+  for (auto& v : p.pixels) v = rnd() % 7 == 0 ? 0 : rnd() & 0xFFFFFF;
+  WriteBmp("noise.bmp", p);
+  Bitmap32 under;
+  under.Create(kStageWidth, kStageHeight);
+  for (auto& v : under.pixels) v = rnd() & 0xFFFFFF;
+  for (int op : {1, 2}) {
+    for (int level : {1, 77, 128, 200, 254, 255}) {
+      if (op == 1 && level == 255) continue;  // full contrast copies, it does not blend
+      layer_.ClearImages();
+      CTimeImage rec = Image("noise.bmp", 0);
+      rec.Operation = op;
+      rec.Contrast = level << 16;
+      rec.Trans = 0x123456;  // ignored by both
+      layer_.AddImage(rec);
+      layer_.AnimateImages();
+      stage_ = under;
+      layer_.DrawImages(stage_);
+      for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+          const std::uint32_t d = under.Row(104 + y)[288 + x], s = p.Row(y)[x];
+          const std::uint32_t want = op == 2 ? PaintPixel(d, s, level) : BlendPixel(d, s, level);
+          ASSERT_EQ(stage_.Row(104 + y)[288 + x], want)
+              << op << " " << level << " " << x << "," << y;
+        }
+    }
+  }
+}
+
 TEST_F(OthBmpTest, HighQualityAveragesWhenRenderingAtDoubleScale) {
   WriteBmp("p.bmp", MarkedPicture(4, 4, 1));
   CTimeImage rec = Image("p.bmp", 0);
