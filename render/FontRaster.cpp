@@ -64,16 +64,6 @@ Alias AliasOf(std::string_view face) {
   return Alias::kNone;
 }
 
-bool IsGenericFamily(const char* f) {
-  static const char* const kGeneric[] = {"sans-serif", "serif", "monospace", "cursive", "fantasy",
-                                         "system-ui",  "emoji", "math",      "sans",    "mono"};
-  for (const char* g : kGeneric)
-    if (FcStrCmpIgnoreCase(reinterpret_cast<const FcChar8*>(f),
-                           reinterpret_cast<const FcChar8*>(g)) == 0)
-      return true;
-  return false;
-}
-
 struct FoundFace {
   std::string path;
   int index = 0;
