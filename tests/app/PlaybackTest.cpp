@@ -1,0 +1,527 @@
+// The playback state machine on a fake clock and a fake script engine: the cycle of items, the
+// waits, tick timing, pause, Return to Top, failures, the screen level and the speed warning.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/CMPlayer.h"
+#include "app/CPlayback.h"
+#include "app/IntervalList.h"
+#include "app/WindowSurface.h"
+#include "render/CBgCtl.h"
+#include "settings/CMainCtl.h"
+#include "tests/app/FakeMedia.h"
+
+namespace {
+
+// A timeline built by the test. Scripts and built-in items are lists of events.
+class FakeEngine : public ShowEngine {
+ public:
+  using Script = std::vector<std::shared_ptr<CTimeDat>>;
+
+  int PeekEventKind(int tick) override {
+    if (cursor >= static_cast<int>(timeline.size())) return 0;
+    return tick >= timeline[cursor]->Tick ? timeline[cursor]->Kind : 0;
+  }
+  CTimeDat* PopEvent() override {
+    if (cursor >= static_cast<int>(timeline.size())) return nullptr;
+    if (throwOnPop) throw std::runtime_error("layer failure");
+    return timeline[cursor++].get();
+  }
+  void ResetTimeline() override {
+    timeline.clear();
+    cursor = 0;
+    resets += 1;
+  }
+  int LoadNextScript() override {
+    loads += 1;
+    if (failLoad) return -1;
+    timeline = script;
+    cursor = 0;
+    return 0;
+  }
+  void StartBuiltIn(const std::string& item) override {
+    items.push_back(item);
+    timeline = builtIn;
+    cursor = 0;
+  }
+
+  Script script;
+  Script builtIn;
+  Script timeline;
+  int cursor = 0;
+  int resets = 0;
+  int loads = 0;
+  bool failLoad = false;
+  bool throwOnPop = false;
+  std::vector<std::string> items;
+};
+
+template <typename T>
+std::shared_ptr<CTimeDat> Ev(int kind, int tick, T* out = nullptr) {
+  auto e = std::make_shared<T>();
+  e->Kind = static_cast<std::uint8_t>(kind);
+  e->Tick = tick;
+  if (out) *out = *e;
+  return e;
+}
+std::shared_ptr<CTimeDat> End(int tick) {
+  return Ev<CTimeEnd>(kTagDataEnd, tick);
+}
+std::shared_ptr<CTimeDat> Data() {
+  return Ev<CTimeData>(kTagData, 0);
+}
+std::shared_ptr<CTimeDat> Solid(int tick, std::int32_t bgr) {
+  auto e = std::make_shared<CTimeSolid>();
+  e->Kind = kTagSolid;
+  e->Tick = tick;
+  e->Color = bgr;
+  return e;
+}
+std::shared_ptr<CTimeDat> Screen(int tick, std::int32_t from, std::int32_t to, int time) {
+  auto e = std::make_shared<CScreen>();
+  e->Kind = kTagScreen;
+  e->Tick = tick;
+  e->FromContrast = from;
+  e->ToContrast = to;
+  e->Time = time;
+  return e;
+}
+
+struct PlaybackFixture : ::testing::Test {
+  PlaybackFixture() {
+    settings.SetFlgLogo(true);
+    settings.SetCurPath("/data");
+    settings.LoadedPath = "/data";
+    window.Resize(640, 519);
+    stage.Create(kStageWidth, kStageHeight, 0);
+    warning.Create(2, 2, 0xFFFFFF);
+    engine.script = {Data(), End(2)};
+    engine.builtIn = {Data(), End(3)};
+  }
+
+  CPlayback& Make(bool noLogo = false) {
+    PlaybackParts p;
+    p.settings = &settings;
+    p.engine = &engine;
+    p.background = &bg;
+    p.player = &player;
+    p.intervals = &intervals;
+    p.window = &window;
+    p.stage = &stage;
+    p.warning = &warning;
+    p.geometry = ComputeDisplayGeometry(kDisplayWindow, 640, 519, 640, 519, 2, 2);
+    pb = std::make_unique<CPlayback>(p);
+    pb->Begin(noLogo, false);
+    return *pb;
+  }
+
+  // One pass at `t`, recording each state change as (time, state).
+  void PassAt(std::int32_t t) {
+    const int before = pb->PlayState;
+    now = t;
+    pb->Pass(t);
+    if (pb->PlayState != before) trace.push_back({t, pb->PlayState});
+  }
+  // Passes at every deadline up to `until`.
+  void RunUntil(std::int32_t until) {
+    for (std::int32_t t = pb->NextDeadline(now); t <= until; t = pb->NextDeadline(now)) PassAt(t);
+  }
+  // Passes until the state is `state`; the time it was entered, or -1.
+  std::int32_t RunToState(int state, std::int32_t limit = 100000) {
+    while (now < limit) {
+      PassAt(pb->NextDeadline(now));
+      if (pb->PlayState == state) return now;
+    }
+    return -1;
+  }
+  std::vector<int> States() const {
+    std::vector<int> s;
+    for (auto& t : trace) s.push_back(t.second);
+    return s;
+  }
+  std::uint32_t WindowPixel(int x, int y) { return window.Picture().Row(y)[x]; }
+
+  CMainCtl settings;
+  CBgCtl bg{&settings};
+  FakeEngine engine;
+  FakeMediaDevice device;
+  CMPlayer player{&settings, &device};
+  IntervalList intervals;
+  WindowSurface window;
+  StageBitmap stage;
+  Bitmap32 warning;
+  std::unique_ptr<CPlayback> pb;
+  std::int32_t now = 0;
+  std::vector<std::pair<std::int32_t, int>> trace;
+};
+
+TEST_F(PlaybackFixture, FullCycleWithTheLogo) {
+  Make();
+  ASSERT_EQ(pb->PlayState, kStartIntro);
+  PassAt(0);  // chooses the logo and waits 2000 ms
+  EXPECT_EQ(engine.items, (std::vector<std::string>{"0"}));
+  EXPECT_EQ(RunToState(kIntroPlaying), 2000);
+  EXPECT_EQ(RunToState(kIntroEnded), 2000 + 1000 + 3 * kTickMs);  // built-in ticks are 33 ms
+  EXPECT_EQ(RunToState(kScriptPlaying), 2000 + 1099 + 1 + 1 + 2000);
+  const std::int32_t playing = now;
+  EXPECT_EQ(pb->ScriptStartTime, playing);
+  EXPECT_EQ(RunToState(kScriptEnded), playing + 1000 + 2 * 33);
+  RunToState(kStartIntro);
+  EXPECT_EQ(States(), (std::vector<int>{kWaiting, kIntroPlaying, kIntroEnded, kLoadScript, kWaiting,
+                                        kScriptPlaying, kScriptEnded, kWaiting, kStartIntro}));
+  EXPECT_EQ(trace.back().first - trace[trace.size() - 2].first, 2000);
+  EXPECT_GT(pb->PassCount, 0);
+}
+
+TEST_F(PlaybackFixture, CycleWithoutTheLogoWaits500AndNeverShowsBuiltIns) {
+  intervals.Add("/Interval/a.bmp");
+  intervals.Rewind();
+  Make(/*noLogo=*/true);
+  ASSERT_EQ(pb->PlayState, kLoadScript);
+  PassAt(0);
+  EXPECT_EQ(RunToState(kScriptPlaying), 500);
+  EXPECT_EQ(RunToState(kScriptEnded), 500 + 1000 + 66);
+  EXPECT_EQ(RunToState(kLoadScript), 500 + 1066 + 1 + 500);
+  RunToState(kScriptEnded);
+  EXPECT_TRUE(engine.items.empty());
+  EXPECT_EQ(engine.loads, 2);
+}
+
+TEST_F(PlaybackFixture, TicksComeOneSecondAfterTheWaitThenEveryFrameInterval) {
+  engine.script = {Data(), End(1000)};
+  Make(true);
+  RunToState(kScriptPlaying);
+  const std::int32_t start = now;
+  std::vector<std::int32_t> tickTimes;
+  while (tickTimes.size() < 4) {
+    const int t = pb->TickNo;
+    PassAt(pb->NextDeadline(now));
+    if (pb->TickNo != t) tickTimes.push_back(now - start);
+  }
+  EXPECT_EQ(tickTimes, (std::vector<std::int32_t>{1000, 1033, 1066, 1099}));
+
+  pb->SetFrameInterval(1000);
+  PassAt(pb->NextDeadline(now));  // the tick already scheduled 33 ms on
+  const int t = pb->TickNo;
+  const std::int32_t at = now;
+  RunUntil(at + 999);
+  EXPECT_EQ(pb->TickNo, t);
+  PassAt(at + 1000);
+  EXPECT_EQ(pb->TickNo, t + 1);
+
+  pb->SetFrameInterval(0);
+  PassAt(pb->NextDeadline(now));
+  const int t0 = pb->TickNo;
+  for (int i = 1; i <= 5; ++i) PassAt(now + 1);
+  EXPECT_EQ(pb->TickNo, t0 + 5);  // a tick on every pass
+
+  pb->SetFrameInterval(5000);
+  EXPECT_EQ(pb->FrameInterval, kMaxFrameInterval);
+  pb->SetFrameInterval(-3);
+  EXPECT_EQ(pb->FrameInterval, 0);
+}
+
+TEST_F(PlaybackFixture, BuiltInItemsKeep33MsTicksWhateverTheFrameInterval) {
+  Make();
+  pb->SetFrameInterval(1000);
+  PassAt(0);
+  RunToState(kIntroPlaying);
+  EXPECT_EQ(RunToState(kIntroEnded), 2000 + 1000 + 99);
+}
+
+TEST_F(PlaybackFixture, PauseStopsTheTimelineAndRedrawsEvery165Ms) {
+  engine.script = {Data(), Solid(0, 0x0000FF), End(100)};
+  Make(true);
+  RunToState(kScriptPlaying);
+  RunUntil(now + 1000 + 5 * 33);
+  const int ticks = pb->TickNo;
+  ASSERT_GT(ticks, 0);
+  EXPECT_EQ(WindowPixel(0, 102), 0xFF0000u);
+  pb->TogglePaused();
+  window.Fill(0, 102, 640, 272, 0x123456);  // anything a redraw must paint over
+  std::vector<std::int32_t> redraws;
+  const std::int32_t from = now;
+  while (now < from + 600) {
+    PassAt(pb->NextDeadline(now));
+    if (WindowPixel(0, 102) == 0xFF0000u) {
+      redraws.push_back(now - from);
+      window.Fill(0, 102, 640, 272, 0x123456);
+    }
+  }
+  EXPECT_EQ(pb->TickNo, ticks);
+  ASSERT_GE(redraws.size(), 3u);
+  EXPECT_EQ(redraws[1] - redraws[0], kPausedRedrawMs);
+  EXPECT_EQ(redraws[2] - redraws[1], kPausedRedrawMs);
+  pb->TogglePaused();
+  RunUntil(now + 200);
+  EXPECT_GT(pb->TickNo, ticks);
+}
+
+TEST_F(PlaybackFixture, PauseDoesNotTouchBuiltInItems) {
+  Make();
+  pb->TogglePaused();
+  PassAt(0);
+  EXPECT_EQ(RunToState(kIntroEnded), 2000 + 1099);
+}
+
+TEST_F(PlaybackFixture, ReturnTopFromEveryStateCleansUpAndGoesOn) {
+  device.moviePolls = 1000;
+  for (int target : {kWaiting, kStartIntro, kIntroPlaying, kIntroEnded, kLoadScript, kScriptPlaying,
+                     kScriptEnded, kStartMovie, kMoviePlaying, kMovieEnded}) {
+    SCOPED_TRACE(target);
+    if (target == kMoviePlaying) {
+      intervals.Add("/data/Interval/m.avi");
+      intervals.Rewind();
+      Make();
+      PassAt(now + 1);  // StartIntro chooses the movie
+      PassAt(now + 1);  // and StartMovie plays it
+      ASSERT_EQ(pb->PlayState, kMoviePlaying);
+      ASSERT_TRUE(device.display);
+    } else {
+      Make();
+      pb->PlayState = target;
+    }
+    settings.SetCurPath("/data/sub/");
+    window.FillAll(0xFFFFFF);
+    const int resets = engine.resets;
+    device.log.clear();
+    pb->ReturnTop();
+    EXPECT_EQ(WindowPixel(639, 479), 0u);
+    EXPECT_EQ(WindowPixel(0, 480), 0xFFFFFFu);  // the control panel's rows are not painted
+    EXPECT_EQ(pb->PlayState, kScriptEnded);
+    PassAt(now + 1);
+    EXPECT_EQ(engine.resets, resets + 1);
+    EXPECT_EQ(device.Count("close"), target == kMoviePlaying ? 2 : 1);
+    EXPECT_FALSE(device.display);
+    EXPECT_EQ(WindowPixel(0, 500), 0u);
+    EXPECT_EQ(pb->PlayState, kWaiting);
+    EXPECT_EQ(pb->NextState, kStartIntro);
+    EXPECT_EQ(pb->WaitUntil, now + 2000);
+    EXPECT_EQ(settings.GetCurPath(), "/data");
+  }
+}
+
+TEST_F(PlaybackFixture, ReturnTopDuringAWaitSkipsTheRestOfIt) {
+  Make(true);
+  PassAt(0);  // LoadScript, wait 500
+  PassAt(10);
+  pb->ReturnTop();
+  PassAt(11);
+  EXPECT_EQ(RunToState(kLoadScript), 11 + 500);
+}
+
+TEST_F(PlaybackFixture, AFailedLoadCleansUpAfterTheUsualWait) {
+  engine.failLoad = true;
+  Make(true);
+  PassAt(0);
+  EXPECT_EQ(pb->NextState, kScriptEnded);
+  EXPECT_EQ(RunToState(kScriptEnded), 500);
+  PassAt(501);
+  EXPECT_EQ(pb->NextState, kLoadScript);
+  EXPECT_EQ(engine.resets, 1);
+}
+
+TEST_F(PlaybackFixture, IntervalItemsAlternateWithTheLogoStartingWithAnItem) {
+  intervals.Add("/Interval/a.bmp");
+  intervals.Add("/Interval/b.jpg");
+  intervals.Rewind();
+  Make();
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(pb->PlayState, kStartIntro);
+    PassAt(now + 1);
+    RunToState(kStartIntro);
+  }
+  EXPECT_EQ(engine.items, (std::vector<std::string>{"/Interval/a.bmp", "0", "/Interval/b.jpg", "0",
+                                                    "/Interval/a.bmp"}));
+}
+
+TEST_F(PlaybackFixture, AMovieIsPolledUntilItStopsThenWaits100) {
+  intervals.Add("/data/Interval/m.avi");
+  intervals.Rewind();
+  device.moviePolls = 4;
+  Make();
+  PassAt(0);
+  EXPECT_EQ(pb->PlayState, kStartMovie);
+  PassAt(1);
+  EXPECT_EQ(pb->PlayState, kMoviePlaying);
+  EXPECT_TRUE(device.playing);
+  const std::int32_t ended = RunToState(kMovieEnded);
+  EXPECT_EQ(ended, 1 + 4 * kMoviePollMs);
+  EXPECT_EQ(RunToState(kLoadScript), ended + 1 + 100);
+  EXPECT_FALSE(device.display);
+  EXPECT_EQ(intervals.Count(), 1);
+}
+
+TEST_F(PlaybackFixture, AMovieThatCannotStartIsDroppedAndAScriptLoadsInstead) {
+  intervals.Add("/data/Interval/bad.avi");
+  intervals.Add("/Interval/a.bmp");
+  intervals.Rewind();
+  device.videoWidth = -1;  // no video that can be shown
+  Make();
+  PassAt(0);
+  PassAt(1);
+  EXPECT_EQ(pb->PlayState, kLoadScript);
+  EXPECT_EQ(intervals.Count(), 1);
+  EXPECT_EQ(intervals.At(0), "/Interval/a.bmp");
+}
+
+TEST_F(PlaybackFixture, WithoutScriptsTheNoticeRepeatsEvenWithTheLogoOff) {
+  settings.SetScriptStatus(2);
+  engine.failLoad = true;
+  Make(/*noLogo=*/true);
+  EXPECT_EQ(pb->PlayState, kStartIntro);
+  for (int i = 0; i < 3; ++i) {
+    RunToState(kIntroEnded);
+    PassAt(now + 1);
+    EXPECT_EQ(pb->PlayState, kStartIntro);
+  }
+  EXPECT_EQ(engine.loads, 0);
+  EXPECT_EQ(engine.items.size(), 3u);
+  // Return to Top comes back to the notice too.
+  pb->ReturnTop();
+  PassAt(now + 1);
+  EXPECT_EQ(pb->NextState, kStartIntro);
+}
+
+TEST_F(PlaybackFixture, AFailureInsideALayerEndsTheShowAndPlaybackGoesOn) {
+  auto bgm = std::make_shared<CTimeBgm>();
+  bgm->Kind = kTagBgm;
+  bgm->Tick = 1;
+  std::strcpy(bgm->FileName, "song.wav");
+  engine.script = {Data(), bgm, End(50)};
+  device.throwOnPlay = true;
+  Make(true);
+  PassAt(0);
+  RunToState(kScriptPlaying);
+  EXPECT_EQ(RunToState(kScriptEnded), 500 + 1000 + 33);
+  EXPECT_FALSE(pb->Busy);
+  EXPECT_EQ(RunToState(kLoadScript), 500 + 1033 + 1 + 500);
+}
+
+TEST_F(PlaybackFixture, AnUnknownKindEndsTheScript) {
+  engine.script = {Data(), Ev<CTimeEnd>(kTagClock, 3), End(50)};
+  Make(true);
+  PassAt(0);
+  RunToState(kScriptPlaying);
+  EXPECT_EQ(RunToState(kScriptEnded), 500 + 1000 + 3 * 33);
+}
+
+TEST_F(PlaybackFixture, AScriptEndingAtTickZeroPlaysOneTick) {
+  engine.script = {Data(), Solid(0, 0x00FF00), End(0)};
+  Make(true);
+  PassAt(0);
+  RunToState(kScriptPlaying);
+  EXPECT_EQ(RunToState(kScriptEnded), 500 + 1000);
+  EXPECT_EQ(pb->TickNo, 1);
+  EXPECT_EQ(WindowPixel(0, 102), 0x00FF00u);  // presented before the clean-up
+}
+
+TEST_F(PlaybackFixture, ScreenFadeStepsOncePerTickAndAShortFadeAppliesAtOnce) {
+  engine.script = {Data(), Solid(0, 0xC8C8C8), Screen(0, 0, 0x10000, 330),
+                   Screen(20, kUnsetInt, 0x8000, 10), End(40)};
+  Make(true);
+  RunToState(kScriptPlaying);
+  PassAt(now + 1000 - 1);  // the wait ended one pass before: first tick now
+  std::vector<std::int32_t> levels;
+  for (int i = 0; i < 11; ++i) {
+    levels.push_back(pb->ScreenLevel);
+    PassAt(pb->NextDeadline(now));
+  }
+  // Tick 0 starts the fade at 0 and takes its first step.
+  EXPECT_EQ(levels[1], 0x1999);
+  EXPECT_EQ(levels[9], 9 * 0x1999);
+  EXPECT_EQ(levels[10], 0x10000);
+  RunUntil(now + 20 * 33);
+  EXPECT_EQ(pb->ScreenLevel, 0x8000);  // 10 ms is less than a tick
+  EXPECT_EQ(WindowPixel(0, 102), 0x646464u);
+}
+
+TEST_F(PlaybackFixture, AtLevelZeroTheWindowKeepsItsLastPicture) {
+  engine.script = {Data(), Solid(0, 0x0000FF), Screen(3, kUnsetInt, 0, 0), Solid(5, 0x00FF00),
+                   End(40)};
+  Make(true);
+  RunToState(kScriptPlaying);
+  RunUntil(now + 1000 + 10 * 33);
+  EXPECT_EQ(WindowPixel(0, 102), 0xFF0000u);
+}
+
+TEST(ScreenLevel, ScalesEachChannelSaturatesAboveOneAndKeepsTheFourthByte) {
+  StageBitmap s;
+  s.Create(3, 1, 0);
+  const std::uint32_t px[3] = {0xAAC86432u, 0x00FFFFFFu, 0x00010203u};
+  auto level = [&](std::int32_t l) {
+    for (int i = 0; i < 3; ++i) s.pixels[i] = px[i];
+    CPlayback::ApplyScreenLevel(s, l);
+    return std::vector<std::uint32_t>(s.pixels.begin(), s.pixels.end());
+  };
+  EXPECT_EQ(level(0x10000), (std::vector<std::uint32_t>{0xAAC86432u, 0xFFFFFFu, 0x010203u}));
+  EXPECT_EQ(level(0x8000), (std::vector<std::uint32_t>{0xAA643219u, 0x7F7F7Fu, 0x000101u}));
+  EXPECT_EQ(level(0), (std::vector<std::uint32_t>{0xAA000000u, 0u, 0u}));
+  // Twice the brightness: 0xC8 and 0xFF saturate instead of wrapping to their low byte.
+  EXPECT_EQ(level(0x20000), (std::vector<std::uint32_t>{0xAAFFC864u, 0xFFFFFFu, 0x020406u}));
+  EXPECT_EQ(level(0xFE0000), (std::vector<std::uint32_t>{0xAAFFFFFFu, 0xFFFFFFu, 0xFEFFFFu}));
+  EXPECT_EQ(level(-5), (std::vector<std::uint32_t>{0xAA000000u, 0u, 0u}));
+}
+
+TEST_F(PlaybackFixture, SpeedWarningShowsOnlyWhenTicksComeLate) {
+  // Something changes on every tick, so every tick is presented.
+  engine.script = {Data()};
+  for (int t = 0; t < 400; ++t) engine.script.push_back(Solid(t, 0x000080 + t));
+  engine.script.push_back(End(400));
+  Make(true);
+  RunToState(kScriptPlaying);
+  // The 2 x 2 badge sits at (636, 515) of the 640 x 519 "screen" this fixture uses.
+  RunUntil(now + 1000 + 10 * 33);
+  EXPECT_EQ(WindowPixel(636, 515), 0u);
+  PassAt(pb->NextTickTime + 1);  // a millisecond's rounding is still on time
+  EXPECT_EQ(WindowPixel(636, 515), 0u);
+  PassAt(pb->NextTickTime + 20);  // the previous tick's work ran past this one's time
+  EXPECT_EQ(WindowPixel(636, 515), 0xFFFFFFu);
+  PassAt(pb->NextTickTime + 20);
+  EXPECT_EQ(WindowPixel(636, 515), 0xFFFFFFu);
+  PassAt(pb->NextTickTime - 5);  // an idle pass before the tick is slack
+  PassAt(pb->NextTickTime + 20);
+  EXPECT_EQ(WindowPixel(636, 515), 0u);
+  PassAt(pb->NextTickTime);
+  EXPECT_EQ(WindowPixel(636, 515), 0u);
+  // Pausing is not overload: the redraws every 165 ms leave the badge off.
+  pb->TogglePaused();
+  RunUntil(now + 700);
+  EXPECT_EQ(WindowPixel(636, 515), 0u);
+}
+
+TEST_F(PlaybackFixture, TimerShowsTheScriptsElapsedTime) {
+  engine.script = {Data(), End(100)};
+  Make(true);
+  pb->SetCounter(true);
+  RunToState(kScriptPlaying);
+  window.TakeDamage();
+  PassAt(now + 1234);
+  const RectXYWH d = window.TakeDamage();
+  EXPECT_EQ(d.x, kTimerX);
+  EXPECT_EQ(d.y, kTimerY);
+  EXPECT_GT(d.width, 40);  // "Timer 0001.234 " in a 12-pixel face
+  bool ink = false;
+  for (int y = d.y; y < d.y + d.height; ++y)
+    for (int x = d.x; x < d.x + d.width; ++x) ink |= WindowPixel(x, y) != 0;
+  EXPECT_TRUE(ink);
+}
+
+TEST_F(PlaybackFixture, DeadlinesFollowTheStateAndNeverComeBeforeTheNextMillisecond) {
+  Make(true);
+  EXPECT_EQ(pb->NextDeadline(100), 101);  // LoadScript works at once
+  PassAt(100);
+  EXPECT_EQ(pb->NextDeadline(100), 600);
+  EXPECT_EQ(pb->NextDeadline(700), 701);
+  PassAt(600);
+  EXPECT_EQ(pb->NextDeadline(600), 1600);
+  pb->TogglePaused();
+  EXPECT_EQ(pb->NextDeadline(1600), 1601);
+}
+
+}  // namespace
