@@ -1,0 +1,149 @@
+// The ondrelix program as a user starts it: exit codes, instance locks, no display.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/InstanceLock.h"
+
+extern char** environ;
+
+namespace {
+
+const std::string kProgram = ONDRELIX_BUILD_DIR "/ondrelix";
+
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::access(kProgram.c_str(), X_OK) != 0) GTEST_SKIP() << "ondrelix is not built";
+    char tmpl[] = "/tmp/ox_program_XXXXXX";
+    dir = ::mkdtemp(tmpl);
+    env = {"XDG_RUNTIME_DIR=" + dir, "XDG_CONFIG_HOME=" + dir, "HOME=" + dir,
+           "QT_QPA_PLATFORM=offscreen", "PATH=/usr/bin:/bin"};
+  }
+  void TearDown() override {
+    for (pid_t p : running) {
+      ::kill(p, SIGKILL);
+      ::waitpid(p, nullptr, 0);
+    }
+    if (!dir.empty()) std::system(("rm -rf '" + dir + "'").c_str());
+  }
+
+  // Starts the program; its standard error goes to `errFile`.
+  pid_t Start(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
+    std::vector<std::string> argStore{kProgram};
+    argStore.insert(argStore.end(), args.begin(), args.end());
+    std::vector<char*> argv, envp;
+    for (auto& a : argStore) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envStore = environment;
+    for (auto& e : envStore) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 2, errFile().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, kProgram.c_str(), &fa, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    return rc == 0 ? pid : -1;
+  }
+  // Runs the program to its end (at most 20 s); the exit code, or -1 when it did not end.
+  int Run(const std::vector<std::string>& args) { return RunIn(args, env); }
+  int RunIn(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
+    pid_t pid = Start(args, environment);
+    if (pid < 0) return -1;
+    for (int i = 0; i < 400; ++i) {
+      int status = 0;
+      if (::waitpid(pid, &status, WNOHANG) == pid)
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    running.push_back(pid);
+    return -1;
+  }
+  bool StillRunning(pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) == 0; }
+  std::string Stderr() {
+    std::string out;
+    if (FILE* f = std::fopen(errFile().c_str(), "r")) {
+      char buf[512];
+      size_t n;
+      while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+      std::fclose(f);
+    }
+    return out;
+  }
+  std::string errFile() const { return dir + "/stderr.txt"; }
+
+  // Waits until some process holds the lock `name` (never holding it for longer than a test).
+  bool WaitForHolder(const char* name, pid_t holder) {
+    for (int i = 0; i < 400 && StillRunning(holder); ++i) {
+      InstanceLock probe;
+      if (probe.Acquire(name, dir) == 1) return true;
+      probe.Release();
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+
+  std::string dir;
+  std::vector<std::string> env;
+  std::vector<pid_t> running;
+};
+
+TEST_F(Program, SecondSaverOrDialogExitsWithOneAPreviewStartsBeside) {
+  pid_t saver = Start({"/s"}, env);
+  ASSERT_GT(saver, 0);
+  running.push_back(saver);
+  ASSERT_TRUE(WaitForHolder(kSaverLockName, saver)) << Stderr();
+
+  EXPECT_EQ(Run({"/s"}), 1);
+  EXPECT_EQ(Run({"/c"}), 1);
+  EXPECT_EQ(Run({}), 1);
+
+  pid_t preview = Start({"/p", "0"}, env);
+  ASSERT_GT(preview, 0);
+  running.push_back(preview);
+  EXPECT_TRUE(WaitForHolder(kPreviewLockName, preview));
+  EXPECT_TRUE(StillRunning(saver));
+  // A second preview leaves quietly.
+  EXPECT_EQ(Run({"/p", "0"}), 0);
+}
+
+TEST_F(Program, PreviewWithoutAHostNumberReportsAndExitsWithZero) {
+  EXPECT_EQ(Run({"/p"}), 0);
+  EXPECT_NE(Stderr().find("'' is not a valid integer value"), std::string::npos) << Stderr();
+  EXPECT_EQ(Run({"/p", "abc"}), 0);
+  EXPECT_NE(Stderr().find("'abc' is not a valid integer value"), std::string::npos) << Stderr();
+}
+
+TEST_F(Program, OptionsHelpVersionAndMistakes) {
+  EXPECT_EQ(Run({"--help"}), 0);
+  EXPECT_EQ(Run({"--version"}), 0);
+  EXPECT_EQ(Run({"/s", "--frobnicate"}), 2);
+  EXPECT_NE(Stderr().find("--frobnicate"), std::string::npos);
+  EXPECT_EQ(Run({"/s", "--mode", "7"}), 2);
+  EXPECT_EQ(Run({"/s", "--data"}), 2);
+}
+
+TEST_F(Program, NoDisplayIsAClearErrorNotACrash) {
+  std::vector<std::string> bare = {"XDG_RUNTIME_DIR=" + dir, "XDG_CONFIG_HOME=" + dir,
+                                   "HOME=" + dir, "PATH=/usr/bin:/bin"};
+  for (const char* mode : {"/s", "/c", "/p"}) {
+    EXPECT_EQ(RunIn({mode}, bare), 1) << mode;
+    EXPECT_NE(Stderr().find("no display"), std::string::npos) << Stderr();
+  }
+  std::vector<std::string> badX = bare;
+  badX.push_back("DISPLAY=:987");
+  EXPECT_EQ(RunIn({"/s"}, badX), 1);
+}
+
+}  // namespace
