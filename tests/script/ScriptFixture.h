@@ -1,0 +1,85 @@
+// A script engine with real layers over a temporary data folder, for the compiler's tests.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "app/CCaption.h"
+#include "app/CMPlayer.h"
+#include "app/MediaDevice.h"
+#include "platform/Cp932.h"
+#include "render/CMonoBmp.h"
+#include "script/CTimeLine.h"
+#include "settings/CMainCtl.h"
+
+// A folder under /tmp that is removed with the object.
+class TempFolder {
+ public:
+  TempFolder() {
+    char tmpl[] = "/tmp/ox_script_XXXXXX";
+    path_ = mkdtemp(tmpl);
+  }
+  ~TempFolder() { std::filesystem::remove_all(path_); }
+  const std::string& path() const { return path_; }
+  // Writes `bytes` to the relative path `name` (folders are made); returns the full path.
+  std::string Write(const std::string& name, const std::string& bytes) const {
+    const std::filesystem::path p = std::filesystem::path(path_) / name;
+    std::filesystem::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << bytes;
+    return p.string();
+  }
+
+ private:
+  std::string path_;
+};
+
+struct ScriptEngine {
+  ScriptEngine()
+      : player(&settings, &device),
+        titles(&settings),
+        texts(&settings),
+        caption(&settings),
+        tl(&settings, nullptr, &player, nullptr, &texts, &titles, &caption) {
+    settings.SetStorePath(folder.path() + "/no-store.reg");
+    settings.Load();
+    settings.SetCurPath(folder.path());
+  }
+  // Compiles a script held in memory; `utf8` is converted to CP932 first.
+  void Compile(const std::string& utf8) {
+    tl.ResetTimeline();
+    tl.LoadScriptText(Utf8ToCp932(utf8).c_str());
+  }
+  // Writes `bytes` as a script file, catalogues it and loads script `index` of it.
+  int LoadFile(const std::string& bytes, int index = 0, const std::string& name = "script_t.txt") {
+    folder.Write(name, bytes);
+    tl.ResetTimeline();
+    tl.CatalogueCount = 0;
+    for (auto& e : tl.Catalogue) e.reset();
+    if (tl.CatalogueFile(folder.path() + "/", name) != 0) return -1;
+    return tl.LoadCatalogueEntry(index);
+  }
+  template <typename T>
+  T& At(int i) {
+    return *static_cast<T*>(tl.Events[i].get());
+  }
+  int KindAt(int i) const { return tl.Events[i]->Kind; }
+  int TickAt(int i) const { return tl.Events[i]->Tick; }
+
+  TempFolder folder;
+  CMainCtl settings;
+  SilentMediaDevice device;
+  CMPlayer player;
+  CMonoBmp titles;
+  CMonoBmp texts;
+  CCaption caption;
+  CTimeLine tl;
+};
+
+// "<DATA TITLE=... VERSION=1>" + body + "</DATA>".
+inline std::string Script(const std::string& body) {
+  return "<DATA TITLE=\"t\" VERSION=\"1\">" + body + "</DATA>";
+}
