@@ -127,6 +127,20 @@ void ClipQuadrant(QuadRect& src, QuadRect& dst, double s) {
   dst = QuadRect();
 }
 
+// Four stage pixels as signed lanes (channel values and their products fit easily).
+using Pixels4 = std::int32_t __attribute__((vector_size(16)));
+constexpr std::int32_t kHighByte = static_cast<std::int32_t>(0xFF000000u);
+
+Pixels4 Load4(const std::uint32_t* p) {
+  Pixels4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+void Store4(std::uint32_t* p, Pixels4 v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
 }  // namespace
 
 COthBmp::COthBmp(CMainCtl* settings, CBgCtl* background)
@@ -382,45 +396,48 @@ void COthBmp::DrawQuadrant(StageBitmap& stage, const CPtDataI& obj, int q) {
   }
 }
 
-// Per-quadrant tables of the blend and paint weights: a quadrant has hundreds to thousands of
-// pixels, each of which would otherwise pay three multiplications and three signed divisions.
+// The blend and paint rows run four pixels at a time in portable vector arithmetic (exactly the
+// integer formulas of BlendPixel and PaintPixel, which finish the ends of the rows): they are
+// the layer's own per-pixel work, on up to several stage-fulls of pixels a frame.
 void COthBmp::BlendRows(StageBitmap& stage, const QuadRect& d, int a) {
-  // step[diff + 255] = trunc(diff x a / 256): the blend moves d toward s by this much.
-  for (int diff = -255; diff <= 255; ++diff) blendStep_[diff + 255] = diff * a / 256;
-  const int* step = blendStep_ + 255;
   for (int y = 0; y < d.height; ++y) {
     const std::uint32_t* sp = temp_.Row(y);
     std::uint32_t* dp = stage.Row(d.y + y) + d.x;
-    for (int x = 0; x < d.width; ++x) {
-      const std::uint32_t sv = sp[x], dv = dp[x];
-      const int db = dv & 0xFF, dg = (dv >> 8) & 0xFF, dr = (dv >> 16) & 0xFF;
-      const int b = db + step[static_cast<int>(sv & 0xFF) - db];
-      const int g = dg + step[static_cast<int>((sv >> 8) & 0xFF) - dg];
-      const int r = dr + step[static_cast<int>((sv >> 16) & 0xFF) - dr];
-      const std::uint32_t out =
-          (dv & 0xFF000000u) | static_cast<std::uint32_t>(r << 16 | g << 8 | b);
-      dp[x] = sv == 0 ? dv : out;  // black is transparent; a select, not a branch
+    int x = 0;
+    for (; x + 4 <= d.width; x += 4) {
+      const Pixels4 sv = Load4(sp + x), dv = Load4(dp + x);
+      // d + trunc((s - d) x a / 256) per channel; the division truncates toward zero.
+      auto step = [a](Pixels4 sc, Pixels4 dc) {
+        const Pixels4 v = (sc - dc) * a;
+        return dc + ((v + ((v >> 31) & 255)) >> 8);
+      };
+      const Pixels4 out = (dv & kHighByte) | step((sv >> 16) & 0xFF, (dv >> 16) & 0xFF) << 16 |
+                          step((sv >> 8) & 0xFF, (dv >> 8) & 0xFF) << 8 |
+                          step(sv & 0xFF, dv & 0xFF);
+      const Pixels4 black = sv == 0;  // black source pixels are transparent
+      Store4(dp + x, (dv & black) | (out & ~black));
     }
+    for (; x < d.width; ++x) dp[x] = BlendPixel(dp[x], sp[x], a);
   }
 }
 
 void COthBmp::PaintRows(StageBitmap& stage, const QuadRect& d, int a) {
-  // add[s] = s x a / 256, and the sum saturates at 255.
-  for (int v = 0; v < 256; ++v) paintAdd_[v] = v * a / 256;
   for (int y = 0; y < d.height; ++y) {
     const std::uint32_t* sp = temp_.Row(y);
     std::uint32_t* dp = stage.Row(d.y + y) + d.x;
-    for (int x = 0; x < d.width; ++x) {
-      const std::uint32_t sv = sp[x], dv = dp[x];
-      int b = static_cast<int>(dv & 0xFF) + paintAdd_[sv & 0xFF];
-      int g = static_cast<int>((dv >> 8) & 0xFF) + paintAdd_[(sv >> 8) & 0xFF];
-      int r = static_cast<int>((dv >> 16) & 0xFF) + paintAdd_[(sv >> 16) & 0xFF];
-      b = b > 255 ? 255 : b;
-      g = g > 255 ? 255 : g;
-      r = r > 255 ? 255 : r;
-      // Black adds nothing anyway: its entries are 0 and the sum is d.
-      dp[x] = (dv & 0xFF000000u) | static_cast<std::uint32_t>(r << 16 | g << 8 | b);
+    int x = 0;
+    for (; x + 4 <= d.width; x += 4) {
+      const Pixels4 sv = Load4(sp + x), dv = Load4(dp + x);
+      // Saturating d + s x a / 256; a black source adds nothing.
+      auto add = [a](Pixels4 sc, Pixels4 dc) {
+        const Pixels4 n = dc + ((sc * a) >> 8);
+        const Pixels4 over = n > 255;
+        return (n & ~over) | (over & 255);
+      };
+      Store4(dp + x, (dv & kHighByte) | add((sv >> 16) & 0xFF, (dv >> 16) & 0xFF) << 16 |
+                         add((sv >> 8) & 0xFF, (dv >> 8) & 0xFF) << 8 | add(sv & 0xFF, dv & 0xFF));
     }
+    for (; x < d.width; ++x) dp[x] = PaintPixel(dp[x], sp[x], a);
   }
 }
 

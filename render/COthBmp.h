@@ -91,6 +91,4 @@ class COthBmp {
   CBgCtl* background_;
   std::unique_ptr<FontRaster> font_;  // made on the first STRING picture
   Bitmap32 temp_;                     // stage-sized scratch for blended quadrants
-  int blendStep_[511] = {};
-  int paintAdd_[256] = {};
 };
