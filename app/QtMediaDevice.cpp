@@ -115,7 +115,7 @@ int QtMediaDevice::SetDestination(int left, int top, int width, int height) {
     }
   }
   destination_ = QRect(left, top, qMax(width, 0), qMax(height, 0));
-  video_->setGeometry(destination_);
+  video_->setGeometry(map_ ? map_(destination_) : destination_);
   return 0;
 }
 

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QRect>
+#include <functional>
 #include <string>
 
 #include "app/MediaDevice.h"
@@ -34,6 +35,8 @@ class QtMediaDevice : public QObject, public MediaDevice {
   int SetDestination(int left, int top, int width, int height) override;
   void SetDisplay(bool on) override;
 
+  // Maps the player's rectangles (in the window picture's pixels) to the display's coordinates.
+  void SetDestinationMapper(std::function<QRect(const QRect&)> map) { map_ = std::move(map); }
   // How long Open waits for the media to load before it counts as a failure.
   void SetOpenTimeLimit(int ms) { openLimitMs_ = ms; }
   // True while the device is playing (music or a movie); false after the end or an error.
@@ -49,6 +52,7 @@ class QtMediaDevice : public QObject, public MediaDevice {
   QAudioOutput* audio_;
   QVideoWidget* video_;
   QRect destination_;
+  std::function<QRect(const QRect&)> map_;
   bool displayOn_ = false;
   bool failed_ = false;  // the open media reported an error: nothing will play
   int openLimitMs_ = 5000;

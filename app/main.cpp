@@ -8,12 +8,15 @@
 #include <QWindow>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <exception>
 #include <string>
 #include <vector>
 
 #include "app/EntryPoint.h"
 #include "app/RenderTool.h"
+#include "app/TMiniWin.h"
+#include "app/TSaverWin.h"
 #include "app/ScriptTools.h"
 #include "platform/DisplayCheck.h"
 #include "platform/InstanceLock.h"
@@ -44,28 +47,22 @@ QWidget* BlackWindow(int width, int height) {
 
 // ---- Window factories: each mode's window is made here and shown by main(). ----
 
-// The saver window (stand-in until TSaverWin): 640 x 519 client area in window mode, else the
-// whole screen. The record is loaded and given this run's --data and --mode.
+// The saver window. The record is loaded and given this run's --data and --mode.
 QWidget* CreateSaverWindow() {
-  CMainCtl settings;
-  settings.Load();
-  ApplyRunOptions(ThisRunOptions(), settings);
-  QWidget* w = BlackWindow(640, 519);
-  if (settings.GetDspMode() != 4) w->setWindowState(Qt::WindowFullScreen);
+  SaverWinOptions options;
+  options.loadSettings = [](CMainCtl& settings) {
+    settings.Load();
+    ApplyRunOptions(ThisRunOptions(), settings);
+  };
+  auto* w = new TSaverWin(options);
+  w->setAttribute(Qt::WA_DeleteOnClose);
   return w;
 }
 
-// The preview window (stand-in until TMiniWin): 152 x 112, or the host window's size inside it.
+// The preview window: inside the host window, or a stand-in window of 152 x 112 without one.
 QWidget* CreatePreviewWindow(std::uint64_t hostId) {
-  QWidget* w = BlackWindow(152, 112);
-  if (hostId == 0) return w;
-  QWindow* host = QWindow::fromWinId(static_cast<WId>(hostId));
-  if (host == nullptr) return w;
-  w->setWindowFlags(Qt::FramelessWindowHint);
-  w->winId();  // makes the native window, so that it can be given a parent
-  w->windowHandle()->setParent(host);
-  QSize size = host->geometry().size();
-  if (!size.isEmpty()) w->setGeometry(0, 0, size.width(), size.height());
+  auto* w = new TMiniWin(hostId, static_cast<std::uint32_t>(std::time(nullptr)));
+  w->setAttribute(Qt::WA_DeleteOnClose);
   return w;
 }
 
@@ -138,6 +135,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  PrepareSaverApplication();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("ondrelix"));
   QApplication::setApplicationDisplayName(QString::fromUtf8(kAppTitle));

@@ -1,0 +1,415 @@
+// The saver window: display modes, the pass timer, input and the window-mode control panel.
+#include "app/TSaverWin.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QSlider>
+#include <chrono>
+#include <cmath>
+#include <ctime>
+
+#include "app/CPlayback.h"
+#include "app/DisplayGeometry.h"
+#include "app/QtMediaDevice.h"
+#include "app/SaverObjects.h"
+#include "app/WindowSurface.h"
+#include "platform/DisplayCheck.h"
+#include "script/CTimeLine.h"
+#include "settings/CMainCtl.h"
+
+namespace {
+
+constexpr int kMouseSlack = 30;  // a movement of more than this many pixels ends the saver
+constexpr int kPanelHeight = 39;
+constexpr int kSpeedMax = 1000;
+constexpr int kSpeedEditChars = 4;
+
+QFont PanelFont() {
+  // The panel's face, with the installed Japanese Gothic faces standing in for it.
+  QFont f;
+  f.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"),
+                 QStringLiteral("IPAGothic")});
+  f.setPixelSize(12);
+  return f;
+}
+
+}  // namespace
+
+void PrepareSaverApplication() {
+  SelectMediaBackend();
+}
+
+TSaverWin::TSaverWin(const SaverWinOptions& options) {
+  FormCreate(options);
+}
+
+TSaverWin::~TSaverWin() {
+  passTimer_.stop();
+  // The playback objects hold the device; they go first, then the device and its video widget.
+  objects_.reset();
+  qtDevice_.reset();
+}
+
+CPlayback& TSaverWin::Playback() {
+  return objects_->Playback();
+}
+
+void TSaverWin::FormCreate(const SaverWinOptions& options) {
+  autoRun_ = options.autoRun;
+  screen_ = options.screen ? options.screen : QGuiApplication::primaryScreen();
+  if (options.clock) {
+    clock_ = options.clock;
+  } else {
+    const auto start = std::chrono::steady_clock::now();
+    clock_ = [start] {
+      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::steady_clock::now() - start);
+      return static_cast<std::int32_t>(ms.count());
+    };
+  }
+  ShowError = [this](const QString& message) {
+    if (HeadlessPlatform()) {
+      qWarning("%s", qPrintable(message));
+      return;
+    }
+    QMessageBox::critical(this, windowTitle(), message);
+  };
+
+  setWindowTitle(QStringLiteral("Ondrelix"));
+  // The form's black background is painted with the picture (paintEvent); the controls keep
+  // the application's palette.
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setFont(PanelFont());
+
+  MediaDevice* device = options.device;
+  if (device == nullptr) {
+    qtDevice_ = std::make_unique<QtMediaDevice>(this);
+    device = qtDevice_.get();
+  }
+  auto load = options.loadSettings;
+  objects_ = std::make_unique<SaverObjects>(device, [load](CMainCtl& s) {
+    if (load) {
+      load(s);
+    } else {
+      s.Load();
+    }
+  });
+  CMainCtl& settings = *objects_->Settings;
+  mode_ = settings.GetDspMode();
+  if (mode_ < 0 || mode_ > 4) mode_ = 1;
+
+  BuildControlPanel();
+  const QRect screenRect = screen_ ? screen_->geometry() : QRect(0, 0, 640, 480);
+  if (FullScreenMode()) {
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setGeometry(screenRect);
+    setWindowState(Qt::WindowFullScreen);
+    Control->hide();
+    StartStop->hide();
+    Exit->hide();
+    NoLogo->setChecked(false);
+    Counter->setChecked(false);
+    setCursor(Qt::BlankCursor);
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    setMouseTracking(true);
+  } else {
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(kWindowClientWidth, kWindowClientHeight);
+    NoLogo->setChecked(true);
+    Counter->setChecked(true);
+  }
+
+  if (mode_ == kDisplayExclusive && !StartExclusiveDisplay()) {
+    mode_ = kDisplayCentred;
+    settings.SetDspMode(mode_);  // for this run only; nothing is saved
+  }
+
+  // Modes 1 to 3 lay the picture out in device pixels, so a scaled screen shows it sharp.
+  int screenW = screenRect.width(), screenH = screenRect.height();
+  ratio_ = 1.0;
+  if (mode_ >= 1 && mode_ <= 3 && screen_) {
+    ratio_ = screen_->devicePixelRatio();
+    screenW = static_cast<int>(std::lround(screenW * ratio_));
+    screenH = static_cast<int>(std::lround(screenH * ratio_));
+  }
+  laidOutSize_ =
+      FullScreenMode() ? screenRect.size() : QSize(kWindowClientWidth, kWindowClientHeight);
+  objects_->Layout(screenW, screenH);
+  WindowSurface& surface = *objects_->Window;
+  image_ = QImage(reinterpret_cast<uchar*>(surface.Picture().pixels.data()), surface.Width(),
+                  surface.Height(), surface.Width() * 4, QImage::Format_RGB32);
+  image_.setDevicePixelRatio(ratio_);
+  if (qtDevice_) {
+    qtDevice_->SetDestinationMapper([this](const QRect& r) { return SurfaceToWidget(r); });
+  }
+
+  unsigned seed = options.seed;
+  if (seed == 0) seed = static_cast<unsigned>(std::time(nullptr));
+  objects_->PrepareShows(seed);
+  Playback().Begin(NoLogo->isChecked(), Counter->isChecked());
+
+  passTimer_.setSingleShot(true);
+  passTimer_.setTimerType(Qt::PreciseTimer);
+  connect(&passTimer_, &QTimer::timeout, this, &TSaverWin::RunPass);
+}
+
+void TSaverWin::BuildControlPanel() {
+  Control = new QWidget(this);
+  Control->setGeometry(0, 480, 640, kPanelHeight);
+  Control->setAutoFillBackground(true);
+
+  NoLogo = new QCheckBox(QStringLiteral("No Logo"), Control);
+  NoLogo->setGeometry(8, 4, 81, 17);
+  Counter = new QCheckBox(QStringLiteral("Timer"), Control);
+  Counter->setGeometry(8, 20, 65, 17);
+  LogWrite = new QPushButton(QStringLiteral("Log"), Control);
+  LogWrite->setGeometry(80, 8, 49, 25);
+  ReturnTop = new QPushButton(QStringLiteral("Return to Top"), Control);
+  ReturnTop->setGeometry(168, 8, 89, 25);
+  Label1 = new QLabel(QStringLiteral("Speed"), Control);
+  Label1->setGeometry(288, 14, 31, 12);
+  SpeedBar = new QSlider(Qt::Horizontal, Control);
+  SpeedBar->setGeometry(320, 8, 150, 25);
+  SpeedBar->setRange(0, kSpeedMax);
+  SpeedBar->setValue(33);
+  SpeedBar->setTickInterval(1);
+  SpeedBar->setTickPosition(QSlider::TicksBelow);
+  SpeedEdit = new QLineEdit(QStringLiteral("33"), Control);
+  SpeedEdit->setGeometry(472, 8, 33, 20);
+  SpeedEdit->setMaxLength(kSpeedEditChars);
+  StartStop = new QPushButton(QStringLiteral("Stop"), Control);
+  StartStop->setGeometry(536, 8, 49, 25);
+  Exit = new QPushButton(QStringLiteral("Exit"), this);
+  Exit->setGeometry(592, 488, 43, 25);
+  Exit->raise();
+
+  connect(StartStop, &QPushButton::clicked, this, &TSaverWin::StartStopClick);
+  connect(Exit, &QPushButton::clicked, this, &TSaverWin::ExitClick);
+  connect(ReturnTop, &QPushButton::clicked, this, &TSaverWin::ReturnTopClick);
+  connect(LogWrite, &QPushButton::clicked, this, &TSaverWin::LogWriteClick);
+  connect(Counter, &QCheckBox::clicked, this, &TSaverWin::CounterClick);
+  connect(NoLogo, &QCheckBox::clicked, this, &TSaverWin::NoLogoClick);
+  connect(SpeedBar, &QSlider::valueChanged, this, &TSaverWin::SpeedBarChange);
+  connect(SpeedEdit, &QLineEdit::textChanged, this, &TSaverWin::SpeedEditChange);
+}
+
+// The 640 x 480 picture of mode 0 is shown scaled onto the whole screen; that needs a screen
+// at least that large.
+bool TSaverWin::StartExclusiveDisplay() {
+  if (screen_ == nullptr) return false;
+  const QSize s = screen_->geometry().size();
+  return s.width() >= kPictureWidth && s.height() >= kPictureHeight;
+}
+
+QRect TSaverWin::PictureRect() const {
+  if (mode_ != kDisplayExclusive)
+    return QRect(QPoint(0, 0), image_.deviceIndependentSize().toSize());
+  // Scaled to the screen's height by whole device pixels, centred.
+  const double dpr = devicePixelRatioF();
+  const int hDev = static_cast<int>(std::lround(height() * dpr));
+  const int wDev = static_cast<int>(std::lround(width() * dpr));
+  int outH = hDev;
+  int outW = kPictureWidth * outH / kPictureHeight;
+  if (outW > wDev) {
+    outW = wDev;
+    outH = kPictureHeight * outW / kPictureWidth;
+  }
+  const QRectF dev((wDev - outW) / 2, (hDev - outH) / 2, outW, outH);
+  return QRect(static_cast<int>(dev.x() / dpr), static_cast<int>(dev.y() / dpr),
+               static_cast<int>(std::lround(dev.width() / dpr)),
+               static_cast<int>(std::lround(dev.height() / dpr)));
+}
+
+// Surface pixels to window coordinates (for repaints and the movie's rectangle).
+QRect TSaverWin::SurfaceToWidget(const QRect& r) const {
+  if (mode_ != kDisplayExclusive) {
+    if (ratio_ == 1.0) return r;
+    const int l = static_cast<int>(std::floor(r.left() / ratio_));
+    const int t = static_cast<int>(std::floor(r.top() / ratio_));
+    const int rr = static_cast<int>(std::ceil((r.left() + r.width()) / ratio_));
+    const int b = static_cast<int>(std::ceil((r.top() + r.height()) / ratio_));
+    return QRect(l, t, rr - l, b - t);
+  }
+  const QRect p = PictureRect();
+  const double sx = static_cast<double>(p.width()) / kPictureWidth;
+  const double sy = static_cast<double>(p.height()) / kPictureHeight;
+  const int l = p.x() + static_cast<int>(std::floor(r.left() * sx));
+  const int t = p.y() + static_cast<int>(std::floor(r.top() * sy));
+  const int rr = p.x() + static_cast<int>(std::ceil((r.left() + r.width()) * sx));
+  const int b = p.y() + static_cast<int>(std::ceil((r.top() + r.height()) * sy));
+  return QRect(l, t, rr - l, b - t);
+}
+
+std::int32_t TSaverWin::Clock() const {
+  return clock_();
+}
+
+// ---- Driving the engine ----
+
+void TSaverWin::RunPass() {
+  if (inPass_ || closing_) return;  // a device waiting inside a pass runs the event loop
+  const std::int32_t now = Clock();
+  if (now == lastPass_) {  // at most one pass per millisecond
+    passTimer_.start(1);
+    return;
+  }
+  inPass_ = true;
+  lastPass_ = now;
+  Playback().Pass(now);
+  inPass_ = false;
+  ShowDamage();
+  ScheduleNextPass();
+}
+
+void TSaverWin::ScheduleNextPass() {
+  if (closing_ || !autoRun_ || !shown_) return;
+  const std::int32_t now = Clock();
+  const std::int32_t due = Playback().NextDeadline(lastPass_);
+  const std::int32_t delay = due - now;
+  passTimer_.start(delay > 0 ? delay : 0);
+}
+
+// A control changed what the next pass does: look again at the deadline.
+void TSaverWin::AfterInput() {
+  ShowDamage();
+  if (!closing_ && autoRun_ && shown_ && !inPass_) passTimer_.start(0);
+}
+
+void TSaverWin::ShowDamage() {
+  const RectXYWH d = objects_->Window->TakeDamage();
+  if (d.width <= 0 || d.height <= 0) return;
+  update(SurfaceToWidget(QRect(d.x, d.y, d.width, d.height)));
+}
+
+// ---- Window events ----
+
+void TSaverWin::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (shown_) return;
+  shown_ = true;
+  StartPos = QCursor::pos(screen_);
+  if (autoRun_) passTimer_.start(0);
+}
+
+void TSaverWin::mouseMoveEvent(QMouseEvent* event) {
+  if (!FullScreenMode() || Playback().PassCount == 0) return;
+  const QPoint p = event->globalPosition().toPoint();
+  if (std::abs(p.x() - StartPos.x()) > kMouseSlack || std::abs(p.y() - StartPos.y()) > kMouseSlack)
+    close();
+}
+
+void TSaverWin::mousePressEvent(QMouseEvent* event) {
+  if (FullScreenMode()) {
+    close();
+    return;
+  }
+  QWidget::mousePressEvent(event);
+}
+
+void TSaverWin::keyPressEvent(QKeyEvent* event) {
+  if (FullScreenMode()) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+// Only sizes imposed after the window is shown count; a full-screen window that the window
+// manager settles at the size it was laid out for stays.
+void TSaverWin::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (shown_ && event->size() != laidOutSize_) close();
+}
+
+void TSaverWin::paintEvent(QPaintEvent* event) {
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+  const QRect picture = PictureRect();
+  const QRegion outside = QRegion(event->rect()) - QRegion(picture);
+  for (const QRect& r : outside) painter.fillRect(r, Qt::black);
+  if (mode_ == kDisplayExclusive) {
+    painter.drawImage(picture, image_);
+    return;
+  }
+  // One surface pixel per device pixel where the surface is laid out in them; elsewhere the
+  // painter repeats whole pixels without smoothing.
+  const QRect dirty = event->rect() & picture;
+  if (dirty.isEmpty()) return;
+  const QRectF source(dirty.x() * ratio_, dirty.y() * ratio_, dirty.width() * ratio_,
+                      dirty.height() * ratio_);
+  painter.drawImage(QRectF(dirty), image_, source);
+}
+
+void TSaverWin::closeEvent(QCloseEvent* event) {
+  closing_ = true;
+  passTimer_.stop();
+  unsetCursor();
+  event->accept();
+}
+
+// ---- Control panel ----
+
+void TSaverWin::StartStopClick() {
+  CPlayback& p = Playback();
+  StartStop->setText(p.Paused ? QStringLiteral("Stop") : QStringLiteral("Start"));
+  p.TogglePaused();
+  AfterInput();
+}
+
+void TSaverWin::ExitClick() {
+  close();
+}
+
+void TSaverWin::ReturnTopClick() {
+  Playback().ReturnTop();
+  AfterInput();
+}
+
+void TSaverWin::LogWriteClick() {
+  objects_->TimeLine->WriteScriptLog();
+}
+
+void TSaverWin::CounterClick() {
+  objects_->Window->EraseTimer();
+  Playback().SetCounter(Counter->isChecked());
+  AfterInput();
+}
+
+void TSaverWin::NoLogoClick() {
+  Playback().SetNoLogo(NoLogo->isChecked());
+}
+
+void TSaverWin::SpeedBarChange(int position) {
+  SpeedEdit->setText(QString::number(position));
+  Playback().SetFrameInterval(position);
+  AfterInput();
+}
+
+// The text as an integer moves the bar (which keeps it within 0..1000); text that is no number
+// is reported and leaves the speed as it was. An empty box is the user about to type a number.
+void TSaverWin::SpeedEditChange(const QString& text) {
+  if (text.trimmed().isEmpty()) return;
+  bool ok = false;
+  const int value = text.trimmed().toInt(&ok);
+  if (!ok) {
+    ShowError(QStringLiteral("'%1' is not a valid integer value").arg(text));
+    return;
+  }
+  SpeedBar->setValue(value);
+  Playback().SetFrameInterval(SpeedBar->value());
+  AfterInput();
+}

@@ -1,0 +1,121 @@
+// The window of the running saver: shows the engine's picture in one of five display modes,
+// drives the playback passes from the event loop, ends on input, and in window mode offers the
+// control panel for watching and testing scripts.
+#pragma once
+
+#include <QImage>
+#include <QPoint>
+#include <QRect>
+#include <QTimer>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class CMainCtl;
+class CPlayback;
+class MediaDevice;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QScreen;
+class QSlider;
+class QtMediaDevice;
+class SaverObjects;
+
+struct SaverWinOptions {
+  // Loads the settings record right after it is made (default: from the store).
+  std::function<void(CMainCtl&)> loadSettings;
+  // The media device; null makes a Qt Multimedia one shown in this window.
+  MediaDevice* device = nullptr;
+  // The millisecond clock; null reads the steady clock.
+  std::function<std::int32_t()> clock;
+  // The screen to fill; null is the primary screen.
+  QScreen* screen = nullptr;
+  // Seed of the play order and the interval playlist; 0 takes the time of day.
+  unsigned seed = 0;
+  // Whether showing the window starts the passes (tests drive them by hand).
+  bool autoRun = true;
+};
+
+class TSaverWin : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TSaverWin(const SaverWinOptions& options = SaverWinOptions());
+  ~TSaverWin() override;
+
+  // The display mode in force (mode 0 may have fallen back to 1).
+  int DisplayMode() const { return mode_; }
+  CPlayback& Playback();
+  SaverObjects& Objects() { return *objects_; }
+  QtMediaDevice* QtDevice() const { return qtDevice_.get(); }
+  // Where the window's picture lands, in the window's own coordinates.
+  QRect PictureRect() const;
+  // Runs one pass now (as the pass timer does) and arms the timer for the next deadline.
+  void RunPass();
+  // The cursor position recorded when the window was shown (start of the mouse test).
+  QPoint StartPos;
+  // Shows the standard error box; replaced where no box may block (tests).
+  std::function<void(const QString&)> ShowError;
+
+  // The control panel, as designed.
+  QWidget* Control = nullptr;
+  QCheckBox* NoLogo = nullptr;
+  QCheckBox* Counter = nullptr;
+  QPushButton* LogWrite = nullptr;
+  QPushButton* ReturnTop = nullptr;
+  QLabel* Label1 = nullptr;
+  QSlider* SpeedBar = nullptr;
+  QLineEdit* SpeedEdit = nullptr;
+  QPushButton* StartStop = nullptr;
+  QPushButton* Exit = nullptr;
+
+  void StartStopClick();
+  void ExitClick();
+  void ReturnTopClick();
+  void LogWriteClick();
+  void CounterClick();
+  void NoLogoClick();
+  void SpeedBarChange(int position);
+  void SpeedEditChange(const QString& text);
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void FormCreate(const SaverWinOptions& options);
+  void BuildControlPanel();
+  bool StartExclusiveDisplay();
+  void ShowDamage();
+  void ScheduleNextPass();
+  void AfterInput();
+  bool FullScreenMode() const { return mode_ >= 0 && mode_ <= 3; }
+  std::int32_t Clock() const;
+  QRect SurfaceToWidget(const QRect& r) const;
+
+  std::unique_ptr<QtMediaDevice> qtDevice_;
+  std::unique_ptr<SaverObjects> objects_;
+  std::function<std::int32_t()> clock_;
+  QScreen* screen_ = nullptr;
+  QImage image_;  // Format_RGB32 over the window surface's pixels
+  QTimer passTimer_;
+  QSize laidOutSize_;
+  int mode_ = 4;
+  double ratio_ = 1.0;  // device pixels per window unit for the surface in modes 1 to 3
+  bool autoRun_ = true;
+  bool shown_ = false;
+  bool inPass_ = false;
+  bool closing_ = false;
+  std::int32_t lastPass_ = INT32_MIN;
+};
+
+// The Qt media backend must be chosen before the application object exists.
+void PrepareSaverApplication();
