@@ -170,7 +170,7 @@ int RunRender(const RenderRequest& req) {
     return 1;
   }
   if (req.script > objects.TimeLine->CatalogueCount) {
-    std::fprintf(stderr, "ondrelix: %s holds %d playable script(s), not %d\n", req.file.c_str(),
+    std::fprintf(stderr, "ondrelix: %s holds %d script(s), not %d\n", req.file.c_str(),
                  objects.TimeLine->CatalogueCount, req.script);
     return 1;
   }

@@ -13,6 +13,7 @@
 #include "app/IntervalList.h"
 #include "app/WindowSurface.h"
 #include "render/CBgCtl.h"
+#include "render/CScroll.h"
 #include "settings/CMainCtl.h"
 #include "tests/app/FakeMedia.h"
 
@@ -522,6 +523,84 @@ TEST_F(PlaybackFixture, DeadlinesFollowTheStateAndNeverComeBeforeTheNextMillisec
   EXPECT_EQ(pb->NextDeadline(600), 1600);
   pb->TogglePaused();
   EXPECT_EQ(pb->NextDeadline(1600), 1601);
+}
+
+}  // namespace
+
+namespace {
+
+// One playback with a real scrolling-text layer whose text steps on every pass.
+struct ScrollShow {
+  explicit ScrollShow(bool defer) {
+    settings.SetCurPath("/data");
+    window.Resize(640, 519);
+    stage.Create(kStageWidth, kStageHeight, 0);
+    Bitmap1 text;
+    text.Create(640, 300);
+    for (int y = 0; y < 300; y += 3)
+      for (int x = y % 7; x < 640; x += 5) text.Set(x, y, true);
+    scrolls.AddTextBitmap(text);
+    auto scr = std::make_shared<CTimeScroll>();
+    scr->Kind = kTagScrText;
+    scr->Tick = 0;
+    scr->BmpNo = 0;
+    scr->Speed = 0;
+    engine.script = {Data(),
+                     scr,
+                     Screen(8, kUnsetInt, 0x8000, 0),
+                     Screen(12, kUnsetInt, 0, 0),
+                     Screen(16, kUnsetInt, 0x10000, 99),
+                     End(30)};
+    PlaybackParts p;
+    p.settings = &settings;
+    p.engine = &engine;
+    p.background = &bg;
+    p.scrolls = &scrolls;
+    p.window = &window;
+    p.stage = &stage;
+    p.geometry = ComputeDisplayGeometry(kDisplayWindow, 1024, 768, 640, 519, 1, 1);
+    pb = std::make_unique<CPlayback>(p);
+    pb->DeferFramesToTicks = defer;
+    pb->Begin(true, false);
+  }
+  // Runs to the next tick; false once the show is over.
+  bool NextTick() {
+    const int tick = pb->TickNo;
+    while (pb->PlayState != kScriptEnded) {
+      const int state = pb->PlayState;
+      now = pb->NextDeadline(now);
+      pb->Pass(now);
+      if (state == kScriptPlaying && pb->TickNo != tick) return true;
+    }
+    return false;
+  }
+
+  CMainCtl settings;
+  CBgCtl bg{&settings};
+  CScroll scrolls{&settings};
+  FakeEngine engine;
+  WindowSurface window;
+  StageBitmap stage;
+  std::unique_ptr<CPlayback> pb;
+  std::int32_t now = 0;
+};
+
+TEST(DeferredFrames, TheWindowAfterEveryTickIsTheSameAsWithAFrameOnEveryPass) {
+  ScrollShow every(false);
+  ScrollShow deferred(true);
+  int ticks = 0;
+  while (every.NextTick()) {
+    ASSERT_TRUE(deferred.NextTick());
+    ASSERT_EQ(every.pb->TickNo, deferred.pb->TickNo);
+    ASSERT_TRUE(every.window.Picture().pixels == deferred.window.Picture().pixels)
+        << "after tick " << every.pb->TickNo - 1;
+    ticks += 1;
+  }
+  EXPECT_EQ(ticks, 31);
+  // The text did move between ticks, and level 0 held a picture taken between two ticks.
+  bool ink = false;
+  for (std::uint32_t px : every.window.Picture().pixels) ink |= px != 0;
+  EXPECT_TRUE(ink);
 }
 
 }  // namespace
