@@ -54,14 +54,18 @@ inline std::uint32_t PaintPixel(std::uint32_t d, std::uint32_t s, int a) {
 inline constexpr int kStretchDrop = 3;     // each destination pixel takes one source pixel
 inline constexpr int kStretchAverage = 4;  // halftone averaging
 
-// Stretches src (sx, sy, sw, sh) onto dst (dx, dy, dw, dh), clipped to dst. A negative sw or sh
-// mirrors. `mode` is kStretchDrop or kStretchAverage.
+// Stretches src (sx, sy, sw, sh) onto dst (dx, dy, dw, dh), clipped to dst. A rectangle with a
+// negative size spans from origin + size to origin (sw = -4 at sx = 4 reads columns 3, 2, 1, 0);
+// a sign that differs between source and destination mirrors. Source pixels outside `src` are
+// taken from its nearest edge. kStretchDrop: each destination pixel takes the source pixel under
+// its centre. kStretchAverage: the covered-area average, within one level of exact.
 void StretchBlt(Bitmap32& dst, int dx, int dy, int dw, int dh, const Bitmap32& src, int sx, int sy,
                 int sw, int sh, int mode);
 // Plain copy of src (sx, sy, w, h) to dst at (dx, dy), clipped on both sides.
 void CopyRect(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy, int w, int h);
 void FillRect(Bitmap32& dst, int x, int y, int w, int h, std::uint32_t colour);
-// Transparent copy: src pixels equal to `transparent` (0x00RRGGBB) leave dst as it is.
+// Transparent copy: src pixels equal to `transparent` (0x00RRGGBB, fourth byte ignored) leave
+// dst as it is; all others replace it.
 void MaskBlit(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy, int w, int h,
               std::uint32_t transparent);
 // Raster combinations of the same-sized area (dst &= src, dst |= src, dst = ~dst).
@@ -88,5 +92,6 @@ struct AreaWeight32 {
   std::uint32_t w0;
   std::uint32_t w1;
 };
+// One entry per source pixel; empty unless 0 < m <= n. Weights are c x units, cut to the field.
 std::vector<AreaWeight16> AreaWeights16(int n, int m, std::uint32_t c);
 std::vector<AreaWeight32> AreaWeights32(int n, int m, std::uint32_t c);
