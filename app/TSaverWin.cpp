@@ -218,7 +218,7 @@ bool TSaverWin::StartExclusiveDisplay() {
 QRect TSaverWin::PictureRect() const {
   if (mode_ != kDisplayExclusive)
     return QRect(QPoint(0, 0), image_.deviceIndependentSize().toSize());
-  // Scaled to the screen's height by whole device pixels, centred.
+  // Scaled to the screen's height (to its width on screens narrower than 4:3), centred.
   const double dpr = devicePixelRatioF();
   const int hDev = static_cast<int>(std::lround(height() * dpr));
   const int wDev = static_cast<int>(std::lround(width() * dpr));
