@@ -1,0 +1,219 @@
+// One frame of reference shows played through the playback object: a tick's animation, the four
+// layers composed, the screen level and the copy into the window picture of a display mode.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/CPlayback.h"
+#include "app/MediaDevice.h"
+#include "app/SaverObjects.h"
+#include "app/WindowSurface.h"
+#include "render/BmpEncoder.h"
+#include "render/CBgCtl.h"
+#include "render/COthBmp.h"
+#include "render/CScroll.h"
+#include "settings/CMainCtl.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string& DataFolder() {
+  static const std::string dir = [] {
+    const fs::path d = fs::temp_directory_path() / ("ox_bench_compose_" + std::to_string(getpid()));
+    fs::create_directories(d);
+    auto write = [&](const char* name, const Bitmap32& b) {
+      std::vector<std::uint8_t> bytes;
+      EncodeBmp(b, 24, &bytes);
+      WriteFileBytes((d / name).c_str(), bytes);
+    };
+    Bitmap32 tile;
+    tile.Create(1024, 768);
+    for (int y = 0; y < tile.height; ++y)
+      for (int x = 0; x < tile.width; ++x)
+        tile.Row(y)[x] = static_cast<std::uint32_t>((x * 7) & 0xFF) << 16 | ((y * 5) & 0xFF) << 8 |
+                         ((x ^ y) & 0xFF);
+    write("sky.bmp", tile);
+    Bitmap32 sprite;
+    sprite.Create(48, 40);
+    for (int y = 0; y < sprite.height; ++y)
+      for (int x = 0; x < sprite.width; ++x) {
+        const int d2 = (x - 24) * (x - 24) + (y - 20) * (y - 20);
+        sprite.Row(y)[x] = d2 < 375 ? 0xFFC000u - d2 * 0x40u : 0xFF00FFu;
+      }
+    write("sprite.bmp", sprite);
+    atexit([] {
+      fs::remove_all(fs::temp_directory_path() / ("ox_bench_compose_" + std::to_string(getpid())));
+    });
+    return d.string();
+  }();
+  return dir;
+}
+
+// A show that never ends: everything starts at tick 0.
+class ReferenceShow : public ShowEngine {
+ public:
+  ReferenceShow(bool background, bool images, bool scroll, std::int32_t level) {
+    auto add = [&](std::unique_ptr<CTimeDat> e, int kind) {
+      e->Kind = static_cast<std::uint8_t>(kind);
+      events_.push_back(std::move(e));
+    };
+    add(std::make_unique<CTimeData>(), kTagData);
+    if (background) {
+      auto mk = std::make_unique<CTimeBgMake>();
+      std::snprintf(mk->FileName, sizeof mk->FileName, "sky.bmp");
+      for (int i = 0; i < kMaxPlaced; ++i) {
+        std::snprintf(mk->ResName[i], sizeof mk->ResName[i], "sprite.bmp");
+        mk->ResPos[i] = {(i % 8) * 120, (i / 8) * 90};
+        mk->ResPalent[i] = i % 2 ? kTransLeftTop : kTransOff;
+      }
+      add(std::move(mk), kTagBgMake);
+      auto move = std::make_unique<CTimeBgScroll>();
+      move->SpeedMode = 1;
+      move->XValue = 66;
+      move->XMode = 2;
+      move->YValue = 33;
+      move->YMode = 2;
+      add(std::move(move), kTagBgMove);
+    }
+    if (images) {
+      for (int i = 0; i < kMaxImages; ++i) {
+        auto rec = std::make_unique<CTimeImage>();
+        std::snprintf(rec->FileName, sizeof rec->FileName, "sprite.bmp");
+        rec->BmpNo = i;
+        rec->Time = 1 << 30;
+        rec->Point = {-280.0 + (i % 8) * 80, -110.0 + (i / 8) * 32,
+                      kFocalDistance + (i % 5) * 40 - 60};
+        rec->Contrast = i % 4 == 0 ? kFullContrast : 0xA00000;
+        rec->Operation = i % 4 == 1 ? 2 : 1;
+        rec->Trans = i % 8 == 0 ? kTransLeftTop : -1;
+        rec->Quality = i % 2 ? 4 : 3;
+        add(std::move(rec), kTagImage);
+      }
+      for (int i = 0; i < kMaxImages; ++i) {
+        auto turn = std::make_unique<CTimeSchedule>();
+        turn->BmpNo = i;
+        turn->Mode = kModeMove;
+        turn->Angle = 1.0 + i * 0.05;
+        add(std::move(turn), kTagScheduleI);
+      }
+    }
+    if (scroll) {
+      auto scr = std::make_unique<CTimeScroll>();
+      scr->BmpNo = 0;
+      scr->Speed = 33;
+      add(std::move(scr), kTagScrText);
+    }
+    if (level != kLevelUnchanged) {
+      auto screen = std::make_unique<CScreen>();
+      screen->FromContrast = level;
+      screen->ToContrast = level;
+      screen->Time = 0;
+      add(std::move(screen), kTagScreen);
+    }
+  }
+  int PeekEventKind(int tick) override {
+    return cursor_ < events_.size() && tick >= events_[cursor_]->Tick ? events_[cursor_]->Kind : 0;
+  }
+  CTimeDat* PopEvent() override {
+    return cursor_ < events_.size() ? events_[cursor_++].get() : nullptr;
+  }
+  void ResetTimeline() override { cursor_ = 0; }
+  int LoadNextScript() override { return 0; }
+  void StartBuiltIn(const std::string&) override {}
+
+ private:
+  std::vector<std::unique_ptr<CTimeDat>> events_;
+  size_t cursor_ = 0;
+};
+
+struct Rig {
+  Rig(int mode, int screenW, int screenH, bool bg, bool img, bool scroll, std::int32_t level)
+      : show(bg, img, scroll, level), objects(&device, [&](CMainCtl& s) {
+          s.SetStorePath("/dev/null/no-store.reg");
+          s.Load();
+          s.SetDspMode(mode);
+          s.SetCurPath(DataFolder());
+          s.LoadedPath = DataFolder();
+        }) {
+    objects.Layout(screenW, screenH);
+    if (scroll) {
+      Bitmap1 text;
+      text.Create(640, 2000);
+      for (int y = 0; y < text.height; y += 2)
+        for (int x = (y * 3) % 11; x < 640; x += 4) text.Set(x, y, true);
+      objects.TextLayer->AddTextBitmap(text);
+    }
+    objects.Engine = &show;
+    CPlayback& pb = objects.Playback();
+    pb.Begin(true, false);
+    pb.Pass(0);  // loads; the first tick comes 1500 ms on
+    now = pb.NextDeadline(0);
+    pb.Pass(now);
+    for (int i = 0; i < 400; ++i) Tick();  // let the text fill the plane
+  }
+  void Tick() {
+    CPlayback& pb = objects.Playback();
+    now = pb.NextTickTime;
+    pb.Pass(now);
+    // Keep the growing pictures in a band so the show stays equally heavy.
+    for (auto& s : objects.ImageLayer->slots)
+      if (s && s->size > 1.4) s->size = 0.6;
+  }
+
+  SilentMediaDevice device;
+  ReferenceShow show;
+  SaverObjects objects;
+  std::int32_t now = 0;
+};
+
+// A tick of the heavier show: 64 turning, scaling, blending images over a large tiled background
+// with 64 placed pictures drifting diagonally, scrolling text on top, copied into window mode.
+void BM_HeavierShowTick(benchmark::State& state) {
+  Rig rig(kDisplayWindow, 1024, 768, true, true, state.range(0) != 0, kLevelUnchanged);
+  for (auto _ : state) {
+    rig.Tick();
+    benchmark::DoNotOptimize(rig.objects.Window->Picture().pixels.data());
+  }
+}
+BENCHMARK(BM_HeavierShowTick)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// Compose and present only (the paused redraw): the layers' drawing, the level and the copy.
+void BM_ComposePresent(benchmark::State& state) {
+  const int mode = static_cast<int>(state.range(0));
+  const std::int32_t level = state.range(1) ? 0x8000 : kLevelUnchanged;
+  const int sw = mode == kDisplayStretched ? 1920 : 1024;
+  const int sh = mode == kDisplayStretched ? 1080 : 768;
+  Rig rig(mode, sw, sh, true, true, true, level);
+  CPlayback& pb = rig.objects.Playback();
+  pb.TogglePaused();
+  for (auto _ : state) {
+    rig.now = pb.NextTickTime;
+    pb.Pass(rig.now);
+    benchmark::DoNotOptimize(rig.objects.Window->Picture().pixels.data());
+  }
+}
+BENCHMARK(BM_ComposePresent)
+    ->Args({kDisplayWindow, 0})
+    ->Args({kDisplayWindow, 1})
+    ->Args({kDisplayDoubled, 0})
+    ->Args({kDisplayStretched, 0})
+    ->Unit(benchmark::kMicrosecond);
+
+// The screen level alone on a full frame.
+void BM_ScreenLevel(benchmark::State& state) {
+  StageBitmap stage;
+  stage.Create(kStageWidth, kStageHeight, 0x807060);
+  for (auto _ : state) {
+    CPlayback::ApplyScreenLevel(stage, 0xFFF0);
+    benchmark::DoNotOptimize(stage.pixels.data());
+  }
+}
+BENCHMARK(BM_ScreenLevel)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
