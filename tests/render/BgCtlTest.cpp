@@ -300,6 +300,24 @@ TEST_F(BgCtlTest, GlideShorterThanAFrameJumps) {
   }
 }
 
+TEST_F(BgCtlTest, ExtremeCameraValuesComposeSafely) {
+  WriteBmp("tile.bmp", MarkedPicture(7, 5, 1));
+  CTimeBgMake rec = Make("tile.bmp");
+  AddObject(&rec, 0, "tile.bmp", 2147483000, -2147483000);
+  CBgCtl bg(&settings_);
+  bg.MakeBackground(rec);
+  EXPECT_EQ(bg.placedRect[0].right, 2147483007);
+  for (double v : {1e300, -1e300, 3e9, -3e9, 2147483000.0 - 320, 0.0 / 0.0}) {
+    bg.ScrollBackground(Set(v, -v));
+    CTimeBgScroll glide = Set(v, v, 1000, 2, 2);
+    glide.Acc = 50;
+    bg.ScrollBackground(glide);
+    for (int f = 0; f < 40; ++f) bg.AnimateBackground();
+  }
+  bg.ScrollBackground(Set(320 + 2147483000, 136 - 2147483000));
+  EXPECT_EQ(bg.composed.Row(0)[0], Marked(0, 0, 1));
+}
+
 TEST_F(BgCtlTest, FillColourAndClearSwitchBetweenFillAndPicture) {
   WriteBmp("tile.bmp", MarkedPicture(8, 8, 1));
   CBgCtl bg(&settings_);

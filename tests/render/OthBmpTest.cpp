@@ -349,6 +349,36 @@ TEST_F(OthBmpTest, QuadrantsAreClippedAtSourceResolution) {
   for (const QuadRect& r : layer_.slots[1]->stage) EXPECT_EQ(r.width, 0);
 }
 
+// Whatever a script asks for, every drawn rectangle lies inside the stage and its source.
+TEST_F(OthBmpTest, ExtremeValuesStayInsideTheStageAndThePicture) {
+  WriteBmp("p.bmp", MarkedPicture(10, 8, 1));
+  const double values[] = {0, 1e-300, -1e-300, 0.4, 1e6, -1e6, 1e300, -1e300, 0.0 / 0.0};
+  int no = 0;
+  for (double z : values)
+    for (double xy : values)
+      for (double size : {1.0, 1e-7, 1e7, -1.0, 0.0 / 0.0}) {
+        layer_.ClearImages();
+        CTimeImage rec = Image("p.bmp", no++, xy, -xy, z);
+        rec.Size = size;
+        rec.Contrast = 0x400000;
+        layer_.AddImage(rec);
+        layer_.AnimateImages();
+        const CPtDataI& o = *layer_.slots[0];
+        for (int q = 0; q < 4; ++q) {
+          const QuadRect& d = o.stage[q];
+          const QuadRect& s = o.source[q];
+          if (d.width == 0) continue;
+          ASSERT_TRUE(d.x >= 0 && d.y >= 0 && d.x + d.width <= kStageWidth &&
+                      d.y + d.height <= kStageHeight)
+              << z << " " << xy << " " << size;
+          ASSERT_TRUE(s.x >= 0 && s.y >= 0 && s.width >= 1 && s.height >= 1 &&
+                      s.x + s.width <= o.turned.width && s.y + s.height <= o.turned.height)
+              << z << " " << xy << " " << size;
+        }
+        layer_.DrawImages(stage_);
+      }
+}
+
 TEST_F(OthBmpTest, LastCreatedIsDrawnOnTop) {
   Bitmap32 red, blue;
   red.Create(4, 4, 0xFF0000);
