@@ -22,7 +22,7 @@ namespace {
 
 constexpr const char* kFontFile = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 constexpr int kGlyphRows = 16;   // rows below the ruler
-constexpr int kPixelSize = 13;   // em size in pixels: capitals 10 rows, descenders 3
+constexpr int kPixelSize = 14;   // em size in pixels: capitals 10 rows, descenders 3 or 4
 constexpr int kBaseline = 12;    // glyph row (from the first row below the ruler) of the baseline
 constexpr int kThreshold = 112;  // coverage from which an anti-aliased pixel becomes ink
 constexpr int kFirstChar = 32;
@@ -52,7 +52,10 @@ int RenderGlyph(FT_Face face, int ch, Glyph* g) {
   g->ink.assign(static_cast<std::size_t>(g->width * kGlyphRows), 0);
   for (unsigned r = 0; r < bm.rows; ++r) {
     const int y = top + static_cast<int>(r);
-    if (y < 0 || y >= kGlyphRows) continue;
+    if (y < 0 || y >= kGlyphRows) {
+      std::fprintf(stderr, "character %d: a row falls outside the %d glyph rows\n", ch, kGlyphRows);
+      return -1;
+    }
     for (unsigned c = 0; c < bm.width; ++c) {
       const int x = left + static_cast<int>(c);
       if (x < g->width && bm.buffer[r * bm.pitch + c] >= kThreshold) g->ink[y * g->width + x] = 1;
