@@ -32,6 +32,14 @@ std::int32_t ClockAfter(std::int32_t now, std::int32_t interval) {
   return SaturateToInt(static_cast<long double>(now) + interval);
 }
 
+// slice[0..n) += v, in blocks of eight that the compiler turns into vector adds.
+void AddToAll(std::uint16_t* slice, int n, std::uint16_t v) {
+  for (; n >= 8; n -= 8, slice += 8) {
+    for (int i = 0; i < 8; ++i) slice[i] = static_cast<std::uint16_t>(slice[i] + v);
+  }
+  for (int i = 0; i < n; ++i) slice[i] = static_cast<std::uint16_t>(slice[i] + v);
+}
+
 std::int32_t FramesOf(std::int32_t timeMs) {
   const std::int32_t n = timeMs / kTickMs;
   return n < 1 ? 1 : n;
@@ -262,7 +270,7 @@ void CScroll::ApplyTextRow(const CMonoGraph& g, const CPtDataS& st, const CLineD
     } else {
       slice[j0] =
           static_cast<std::uint16_t>(slice[j0] + c * static_cast<std::uint32_t>((j0 + 1) * b - u0));
-      for (int j = j0 + 1; j < j1; ++j) slice[j] = static_cast<std::uint16_t>(slice[j] + full);
+      AddToAll(slice + j0 + 1, j1 - j0 - 1, full);
       slice[j1] =
           static_cast<std::uint16_t>(slice[j1] + c * static_cast<std::uint32_t>(u1 - j1 * b));
     }

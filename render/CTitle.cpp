@@ -77,6 +77,15 @@ void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy
   }
 }
 
+// cur[0..n) += a and next[0..n) += b, in blocks of four that become vector adds.
+void AddToAll(std::uint32_t* cur, std::uint32_t* next, int n, std::uint32_t a, std::uint32_t b) {
+  for (; n >= 4; n -= 4, cur += 4, next += 4) {
+    for (int i = 0; i < 4; ++i) cur[i] += a;
+    for (int i = 0; i < 4; ++i) next[i] += b;
+  }
+  for (int i = 0; i < n; ++i) cur[i] += a, next[i] += b;
+}
+
 void ClearRect(Bitmap8& buf, const TitleRect& r) {
   for (int y = r.top; y < r.bottom; ++y) {
     std::memset(buf.Row(y) + r.left, 0, static_cast<std::size_t>(r.right - r.left));
@@ -377,10 +386,7 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
         const std::uint32_t h1 = c * static_cast<std::uint32_t>(u1 - j1 * bx);
         cur[j0] += wa * h0;
         next[j0] += wb * h0;
-        for (int j = j0 + 1; j < j1; ++j) {
-          cur[j] += fullA;
-          next[j] += fullB;
-        }
+        AddToAll(cur + j0 + 1, next + j0 + 1, j1 - j0 - 1, fullA, fullB);
         cur[j1] += wa * h1;
         next[j1] += wb * h1;
       }

@@ -1,0 +1,51 @@
+// Cost of one title frame (render into the level buffer, then shade onto the stage) for a
+// 512 x 512 title at scales 0.05 to 10: rings of 8-pixel strokes, and solid ink.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+#include "render/CTitle.h"
+#include "settings/CMainCtl.h"
+
+namespace {
+
+struct Show {
+  CMainCtl settings;
+  CTitle layer{&settings};
+  StageBitmap stage;
+  int entry = -1;
+
+  Show(bool solid, double scale) {
+    stage.Create(kStageWidth, kStageHeight);
+    Bitmap1 pic;
+    pic.Create(512, 512);
+    for (int y = 0; y < 512; ++y)
+      for (int x = 0; x < 512; ++x) {
+        const int d2 = (x - 256) * (x - 256) + (y - 256) * (y - 256);
+        const bool on = solid || (d2 < 250 * 250 && (d2 / 2048) % 2 == 0);
+        if (on) pic.Set(x, y, true);
+      }
+    entry = layer.AddTextBitmap(pic);
+    CTimeTitle rec;
+    rec.BmpNo = entry;
+    rec.ZPos = 270 / scale - 270;
+    layer.StartTitle(rec);
+    layer.state[entry]->silhouette = pic;
+  }
+};
+
+void BM_TitleFrame(benchmark::State& state) {
+  const double scale = static_cast<double>(state.range(1)) / 100;
+  Show show(state.range(0) != 0, scale);
+  for (auto _ : state) {
+    show.layer.AnimateTitles();
+    show.layer.DrawTitles(show.stage);
+    benchmark::ClobberMemory();
+  }
+  state.SetLabel(state.range(0) ? "solid" : "rings");
+}
+BENCHMARK(BM_TitleFrame)
+    ->ArgsProduct({{0, 1}, {5, 50, 100, 200, 1000}})
+    ->ArgNames({"solid", "scale_pct"});
+
+}  // namespace

@@ -1,0 +1,373 @@
+// Title layer: natural size, flight and scale, the visible part of enlarged titles, exact area
+// averaging when shrinking (against the per-pixel weight tables), clipping, animation, drawing.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <numeric>
+#include <random>
+#include <string>
+
+#include "render/CTitle.h"
+#include "render/PixelOps.h"
+#include "settings/CMainCtl.h"
+
+namespace {
+
+constexpr std::uint32_t kWhite = 0xFFFFFF;
+constexpr std::uint32_t kGrey = 0x808080;
+
+// A minimal 24-bit BMP writer, so the title pictures are real files in a data folder.
+void WriteBmp24(const std::string& path, const Bitmap32& pic) {
+  const int pitch = (pic.width * 3 + 3) / 4 * 4;
+  const std::uint32_t dataSize = static_cast<std::uint32_t>(pitch * pic.height);
+  std::vector<std::uint8_t> f(54 + dataSize, 0);
+  auto put32 = [&](int at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) f[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  f[0] = 'B', f[1] = 'M';
+  put32(2, 54 + dataSize);
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, static_cast<std::uint32_t>(pic.width));
+  put32(22, static_cast<std::uint32_t>(pic.height));
+  f[26] = 1, f[28] = 24;
+  put32(34, dataSize);
+  for (int y = 0; y < pic.height; ++y) {
+    std::uint8_t* row = f.data() + 54 + static_cast<std::size_t>(pic.height - 1 - y) * pitch;
+    for (int x = 0; x < pic.width; ++x) {
+      const std::uint32_t v = pic.Row(y)[x];
+      row[3 * x] = v & 0xFF, row[3 * x + 1] = (v >> 8) & 0xFF, row[3 * x + 2] = (v >> 16) & 0xFF;
+    }
+  }
+  FILE* out = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(out, nullptr);
+  std::fwrite(f.data(), 1, f.size(), out);
+  std::fclose(out);
+}
+
+template <typename F>
+Bitmap32 Picture32(int w, int h, F colour) {
+  Bitmap32 p;
+  p.Create(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) p.Row(y)[x] = colour(x, y);
+  return p;
+}
+
+CTimeSchedule Schedule(int bmpNo, int mode, int timeMs) {
+  CTimeSchedule s;
+  s.Kind = 28;
+  s.BmpNo = bmpNo;
+  s.Mode = mode;
+  s.Time = timeMs;
+  return s;
+}
+
+class TitleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder = ::testing::TempDir() + "/ondrelix_title_" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::filesystem::create_directories(folder);
+    settings.SetCurPath(folder);
+    layer = std::make_unique<CTitle>(&settings);
+    stage.Create(kStageWidth, kStageHeight);
+  }
+  void TearDown() override { std::filesystem::remove_all(folder); }
+
+  // Writes `pic` as a picture file, registers it as a title and starts it at POS / SPEED.
+  int Start(const Bitmap32& pic, double pos, double speed, int timeMs = 5000) {
+    std::string name = "title.bmp";
+    WriteBmp24(folder + "/" + name, pic);
+    const int n = layer->LoadTextBitmap(name, kKindTitle);
+    EXPECT_GE(n, 0);
+    CTimeTitle rec;
+    rec.BmpNo = n;
+    std::snprintf(rec.FileName, sizeof rec.FileName, "%s", name.c_str());
+    rec.ZPos = pos;
+    rec.ZPosPlus = speed;
+    rec.Time = timeMs;
+    layer->StartTitle(rec);
+    return n;
+  }
+  std::uint8_t Buf(int n, int x, int y) const { return layer->state[n]->buffer.Row(y)[x]; }
+
+  std::string folder;
+  CMainCtl settings;
+  std::unique_ptr<CTitle> layer;
+  StageBitmap stage;
+};
+
+// White core (ink), grey frame (silhouette only), black margin.
+Bitmap32 FramedSquare() {
+  return Picture32(64, 64, [](int x, int y) {
+    if (x >= 16 && x < 48 && y >= 16 && y < 48) return kWhite;
+    if (x >= 8 && x < 56 && y >= 8 && y < 56) return kGrey;
+    return 0u;
+  });
+}
+
+}  // namespace
+
+TEST_F(TitleTest, RestsAtNaturalSizeAndDrawsInkAndSilhouette) {
+  settings.SetBackColour(0x00302010);  // 0x00BBGGRR
+  const int n = Start(FramedSquare(), 0, 0);
+  ASSERT_NE(layer->state[n], nullptr);
+  EXPECT_EQ(layer->AnimateTitles(), 1);
+  const TitleRect r = layer->state[n]->rect;
+  EXPECT_EQ(r.left, 288);
+  EXPECT_EQ(r.top, 104);
+  EXPECT_EQ(r.right, 352);
+  EXPECT_EQ(r.bottom, 168);
+  EXPECT_EQ(layer->state[n]->z, 270.0);
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const std::uint32_t c = FramedSquare().Row(y)[x];
+      const int expect = c == kWhite ? 31 : (c == kGrey ? 255 : 0);
+      ASSERT_EQ(Buf(n, 288 + x, 104 + y), expect) << x << "," << y;
+    }
+
+  stage.Fill(0x00FFFFFF);
+  layer->DrawTitles(stage);
+  EXPECT_EQ(stage.Row(104 + 20)[288 + 20] & 0xFFFFFF, 0xFFC000u);  // the FARSLANT ink
+  EXPECT_EQ(stage.Row(104 + 10)[288 + 10] & 0xFFFFFF, 0x102030u);  // BackColour
+  EXPECT_EQ(stage.Row(104 + 2)[288 + 2] & 0xFFFFFF, 0xFFFFFFu);
+  EXPECT_EQ(stage.Row(103)[300] & 0xFFFFFF, 0xFFFFFFu);
+
+  // Half contrast blends; contrast 0 leaves the stage alone.
+  layer->state[n]->contrast = 0x800000;
+  stage.Fill(0);
+  layer->DrawTitles(stage);
+  EXPECT_EQ(stage.Row(104 + 20)[288 + 20] & 0xFFFFFF, 0x7F6000u);
+  layer->state[n]->contrast = 0;
+  stage.Fill(0);
+  layer->DrawTitles(stage);
+  for (std::uint32_t v : stage.pixels) ASSERT_EQ(v, 0u);
+}
+
+TEST_F(TitleTest, FliesAwayToHalfSizeAfter270Frames) {
+  const int n = Start(Picture32(64, 64, [](int, int) { return kWhite; }), 0, 10);
+  EXPECT_EQ(layer->state[n]->zStep, 1.0);
+  for (int i = 0; i < 270; ++i) layer->AnimateTitles();
+  EXPECT_DOUBLE_EQ(layer->state[n]->z, 540.0);
+  layer->AnimateTitles();
+  const TitleRect r = layer->state[n]->rect;
+  EXPECT_EQ(r.left, 304);
+  EXPECT_EQ(r.top, 120);
+  EXPECT_EQ(r.right, 336);
+  EXPECT_EQ(r.bottom, 152);
+  for (int y = 0; y < kStageHeight; ++y)
+    for (int x = 0; x < kStageWidth; ++x) {
+      const bool inside = x >= 304 && x < 336 && y >= 120 && y < 152;
+      ASSERT_EQ(Buf(n, x, y), inside ? 31 : 0) << x << "," << y;
+    }
+}
+
+TEST_F(TitleTest, EnlargedTitleShowsTheMiddleSourceRows) {
+  // Scale 10: 640 x 640, of which the stage shows source rows 18..45, ten stage columns each.
+  const int n = Start(Picture32(64, 64,
+                                [](int x, int y) {
+                                  if (y == 18 || y == 45) return kWhite;
+                                  return x == 0 ? 0u : kGrey;
+                                }),
+                      27 - 270, 0);
+  layer->AnimateTitles();
+  const TitleRect r = layer->state[n]->rect;
+  EXPECT_EQ(r.left, 0);
+  EXPECT_EQ(r.top, 0);
+  EXPECT_EQ(r.right, 640);
+  EXPECT_EQ(r.bottom, 272);
+  for (int y = 0; y < kStageHeight; ++y) {
+    const int expect = (y <= 9 || y >= 263) ? 31 : 255;
+    ASSERT_EQ(Buf(n, 10, y), expect) << y;
+    ASSERT_EQ(Buf(n, 9, y), expect == 31 ? 31 : 0) << y;  // source column 0 has no silhouette
+  }
+}
+
+TEST_F(TitleTest, TitlesTooSmallOrBehindTheViewerDrawNothing) {
+  const Bitmap32 white = Picture32(64, 64, [](int, int) { return kWhite; });
+  // w' = 32 x 270 / z x 2 = 0.5 at z = 34560.
+  const int a = Start(white, 34560 - 270, 0);
+  const int b = Start(white, -300, 0);  // z = -30
+  EXPECT_EQ(layer->AnimateTitles(), 1);
+  EXPECT_TRUE(layer->state[a]->rect.Empty());
+  EXPECT_TRUE(layer->state[b]->rect.Empty());
+  stage.Fill(0x00123456);
+  layer->DrawTitles(stage);
+  for (std::uint32_t v : stage.pixels) ASSERT_EQ(v, 0x00123456u);
+
+  // z exactly 0 is taken as 1: hugely enlarged, filling the stage, without harm.
+  layer->ClearTitles();
+  const int c = Start(white, -270, 0);
+  layer->AnimateTitles();
+  EXPECT_EQ(layer->state[c]->rect.right, 640);
+  EXPECT_EQ(Buf(c, 320, 136), 31);
+}
+
+TEST_F(TitleTest, ShrinkingAveragesAreasExactly) {
+  // Checkerboard at half size: every stage pixel is half covered, level 15.
+  const int n =
+      Start(Picture32(64, 64, [](int x, int y) { return (x + y) % 2 ? kWhite : 0u; }), 270, 0);
+  layer->AnimateTitles();
+  for (int y = 120; y < 152; ++y)
+    for (int x = 304; x < 336; ++x) ASSERT_EQ(Buf(n, x, y), 15) << x << "," << y;
+}
+
+TEST_F(TitleTest, ShrinkingMatchesThePerPixelWeightTables) {
+  std::mt19937 rng(3);
+  const Bitmap32 pic = Picture32(64, 64, [&](int x, int y) {
+    if (y % 9 == 4) return x > 5 && x < 60 ? kWhite : 0u;
+    return (rng() % 3 == 0) ? kWhite : 0u;
+  });
+  for (double z : {900.0, 1234.0, 2900.0, 431.0, 5000.0}) {
+    layer->ClearTitles();
+    const int n = Start(pic, z - 270, 0);
+    layer->AnimateTitles();
+    // The stage extent and virtual source extent the layer must have chosen.
+    const double ws = 32 * 270 / z * 2;
+    const double scale = ws / 64;
+    int s = (static_cast<int>(std::ceil(ws)) + 1) & ~1, t = s;
+    int sw = 0;
+    for (int i = 0; i < 21; ++i) {
+      sw = static_cast<int>(s / scale);
+      if (sw % 2 == 0 || i == 20) break;
+      s += 2, t += 2;
+    }
+    const int sh = sw, ox = (sw - 64) / 2, oy = ox;
+    const int x0 = 320 - s / 2, y0 = 136 - t / 2;
+    const std::int64_t l = std::lcm(sw, s), b = l / s;
+    const auto hor = AreaWeights32(sw, s, static_cast<std::uint32_t>(0xF8000000u / (b * b)));
+    const auto ver = AreaWeights32(sh, t, 1);
+    std::vector<std::uint32_t> acc(static_cast<std::size_t>((s + 1) * (t + 1)), 0);
+    for (int py = 0; py < 64; ++py)
+      for (int px = 0; px < 64; ++px) {
+        if (pic.Row(py)[px] != kWhite) continue;
+        const auto& v = ver[py + oy];
+        const auto& h = hor[px + ox];
+        const auto at = [&](int j, int i) -> std::uint32_t& { return acc[j * (s + 1) + i]; };
+        at(v.index, h.index) += v.w0 * h.w0;
+        at(v.index, h.index + 1) += v.w0 * h.w1;
+        at(v.index + 1, h.index) += v.w1 * h.w0;
+        at(v.index + 1, h.index + 1) += v.w1 * h.w1;
+      }
+    const TitleRect r = layer->state[n]->rect;
+    EXPECT_EQ(r.left, x0) << z;
+    EXPECT_EQ(r.right, x0 + s) << z;
+    for (int j = 0; j < t; ++j)
+      for (int i = 0; i < s; ++i) {
+        const std::uint32_t v = acc[j * (s + 1) + i];
+        const int got = Buf(n, x0 + i, y0 + j);
+        if (v > 0x07FFFFFF) {
+          ASSERT_EQ(got, static_cast<int>(v >> 27)) << "z " << z << " at " << i << "," << j;
+        } else {
+          ASSERT_TRUE(got == 0 || got == 255) << "z " << z << " at " << i << "," << j;
+        }
+      }
+  }
+}
+
+TEST_F(TitleTest, LargeTitlesAreClippedToTheStage) {
+  const Bitmap32 white = Picture32(1024, 1024, [](int, int) { return kWhite; });
+  // Scale 0.9 shrinks past the stage edges on every side.
+  const int n = Start(white, 300 - 270, 0);
+  layer->AnimateTitles();
+  TitleRect r = layer->state[n]->rect;
+  EXPECT_EQ(r.left, 0);
+  EXPECT_EQ(r.top, 0);
+  EXPECT_EQ(r.right, 640);
+  EXPECT_EQ(r.bottom, 272);
+  for (int y : {0, 136, 271})
+    for (int x : {0, 320, 639}) EXPECT_GE(Buf(n, x, y), 30) << x << "," << y;
+  // Moving in: enlarged past the stage; moving back out shrinks again without stale levels.
+  layer->state[n]->z = 27;
+  layer->AnimateTitles();
+  EXPECT_EQ(layer->state[n]->rect.right, 640);
+  layer->state[n]->z = 2000;
+  layer->AnimateTitles();
+  r = layer->state[n]->rect;
+  EXPECT_EQ(r.right - r.left, 144);  // w' = 138.24: 140 and 142 give odd source extents
+  for (int y = 0; y < kStageHeight; ++y)
+    for (int x = 0; x < kStageWidth; ++x) {
+      if (x < r.left || x >= r.right || y < r.top || y >= r.bottom) {
+        ASSERT_EQ(Buf(n, x, y), 0);
+      }
+    }
+}
+
+TEST_F(TitleTest, PicturesWiderThanTheAccumulatorsAreRefused) {
+  Bitmap1 wide;
+  wide.Create(2056, 8);
+  const int n = layer->AddTextBitmap(wide);
+  CTimeTitle rec;
+  rec.BmpNo = n;
+  layer->StartTitle(rec);
+  EXPECT_EQ(layer->state[n], nullptr);
+  EXPECT_EQ(layer->AnimateTitles(), 0);
+
+  Bitmap1 widest;
+  widest.Create(2048, 2048);
+  for (auto& byte : widest.bits) byte = 0xFF;
+  rec.BmpNo = layer->AddTextBitmap(widest);
+  rec.ZPos = 0.5;  // just below natural size: the widest shrink
+  layer->StartTitle(rec);
+  ASSERT_NE(layer->state[rec.BmpNo], nullptr);
+  layer->AnimateTitles();
+  EXPECT_EQ(layer->state[rec.BmpNo]->rect.right, 640);
+}
+
+TEST_F(TitleTest, SetAndMoveChangeSpeedColourAndContrast) {
+  const int n = Start(FramedSquare(), 0, 0, 3300);
+  CTimeSchedule set = Schedule(n, kModeSet, 1000);
+  set.Speed = 10;
+  layer->SetTitle(set);
+  for (int i = 0; i < 29; ++i) layer->AnimateTitles();
+  EXPECT_NEAR(layer->state[n]->zStep, 29.0 / 30, 1e-12);
+  layer->AnimateTitles();
+  EXPECT_EQ(layer->state[n]->zStep, 1.0);
+
+  // TIME 0 acts as one frame; colour and contrast reach their targets.
+  CTimeSchedule now = Schedule(n, kModeSet, 0);
+  now.Contrast = 0x400000;
+  now.Color = 0x00FF0000;  // blue
+  layer->SetTitle(now);
+  layer->AnimateTitles();
+  EXPECT_EQ(layer->state[n]->contrast, 0x400000);
+  EXPECT_EQ(layer->entries[n]->colour, 0x00FF0000);
+  EXPECT_EQ(layer->entries[n]->ShadeRamp[31].packed, 0x0000FFu);
+
+  // MOVE keeps adding speed x 0.1 / n per frame.
+  CTimeSchedule move = Schedule(n, kModeMove, 330);
+  move.Speed = 5;
+  layer->SetTitle(move);
+  layer->AnimateTitles();
+  layer->AnimateTitles();
+  EXPECT_NEAR(layer->state[n]->zStep, 1.1, 1e-12);
+
+  // The animation stays, so the lifetime (100 frames) runs out: 33 frames so far.
+  EXPECT_EQ(layer->state[n]->lifetime, 67);
+  for (int i = 0; i < 66; ++i) layer->AnimateTitles();
+  ASSERT_NE(layer->state[n], nullptr);
+  layer->AnimateTitles();
+  EXPECT_EQ(layer->state[n], nullptr);
+  EXPECT_EQ(layer->AnimateTitles(), 0);
+  layer->SetTitle(set);  // not playing: nothing to change
+  EXPECT_EQ(layer->animation[n], nullptr);
+}
+
+TEST_F(TitleTest, RestartReplacesTheStateAndClearEndsAll) {
+  const int n = Start(FramedSquare(), 0, 10);
+  for (int i = 0; i < 5; ++i) layer->AnimateTitles();
+  EXPECT_DOUBLE_EQ(layer->state[n]->z, 275.0);
+  CTimeTitle rec;
+  rec.BmpNo = n;
+  rec.ZPos = 100;
+  layer->StartTitle(rec);
+  EXPECT_DOUBLE_EQ(layer->state[n]->z, 370.0);
+  EXPECT_EQ(layer->state[n]->zStep, 0.0);
+  layer->ClearTitles();
+  EXPECT_EQ(layer->count, 0);
+  EXPECT_EQ(layer->state[n], nullptr);
+  EXPECT_EQ(layer->AnimateTitles(), 0);
+}
