@@ -6,6 +6,8 @@
 #include <cassert>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
+#include <new>
 #include <numeric>
 
 namespace {
@@ -225,6 +227,8 @@ void StretchAverage(Bitmap32& dst, const Bitmap32& src, const Axis& ax, const Ax
 void StretchBlt(Bitmap32& dst, int dx, int dy, int dw, int dh, const Bitmap32& src, int sx, int sy,
                 int sw, int sh, int mode) {
   if (dw == 0 || dh == 0 || sw == 0 || sh == 0 || src.Empty() || dst.Empty()) return;
+  constexpr int kLowest = std::numeric_limits<int>::min();  // cannot be negated
+  if (dw == kLowest || dh == kLowest || sw == kLowest || sh == kLowest) return;
   bool flipX = false, flipY = false;
   // A rectangle with a negative size spans from its origin back to origin + size; a sign
   // difference between source and destination mirrors.
@@ -289,7 +293,11 @@ Bitmap32 RotatePicture(const Bitmap32& p, double t) {
   int h2 = static_cast<int>(std::fabs(s * w) + std::fabs(c * h) + 0.5);
   w2 = (w2 + 1) & ~1;
   h2 = (h2 + 1) & ~1;
-  if (!q.Create(w2, h2)) return Bitmap32();
+  try {
+    if (!q.Create(w2, h2)) return Bitmap32();
+  } catch (const std::bad_alloc&) {
+    return Bitmap32();
+  }
   constexpr double kHalfPi = 1.5707963267948966;
   const std::int64_t C = static_cast<std::int64_t>(c * 1024);
   const std::int64_t S = static_cast<std::int64_t>(s * 1024);
