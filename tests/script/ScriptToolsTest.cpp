@@ -1,0 +1,95 @@
+// The --check and --list tools.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "ScriptFixture.h"
+#include "app/ScriptTools.h"
+
+namespace {
+
+const std::string kNoStore = "/dev/null/no-store.reg";
+
+struct Output {
+  int code = 0;
+  std::string out;
+};
+
+template <typename Tool>
+Output RunTool(Tool tool, const std::vector<std::string>& args) {
+  std::FILE* o = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  Output r;
+  r.code = tool(args, o, err, kNoStore);
+  std::rewind(o);
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, o)) > 0) r.out.append(buf, n);
+  std::fclose(o);
+  std::fclose(err);
+  return r;
+}
+
+TEST(CheckTool, ReportsEveryProblemWithItsPlace) {
+  TempFolder dir;
+  dir.Write("pic.bmp", "x");
+  const std::string file = dir.Write("script_c.txt",
+                                     "<DATA TITLE=c VERSION=1>\r\n"
+                                     "<IMAGE FILE=pic.bmp WIBBLE=1 REVERSE=UPSIDE>\r\n"
+                                     "  <NOSUCH>\r\n"
+                                     "<BGM FILE=none.mid MODE=LOUD>\r\n"
+                                     "<SCRTEXT><READFONT NAME=X FILE=nofont.bmp>text</SCRTEXT>\r\n"
+                                     "<IMAGE FILE=gone.jpg>\r\n"
+                                     "</DATA>\r\n"
+                                     "<DATA TITLE=new VERSION=2></DATA>\r\n");
+  const Output r = RunTool(RunCheckTool, {file});
+  EXPECT_EQ(r.code, 1);
+  const char* want[] = {
+      ":2:1: warning: <IMAGE> attribute WIBBLE is not known and is ignored\n",
+      ":2:1: warning: <IMAGE REVERSE> \"UPSIDE\" is not HORIZON or VERTICAL and is ignored\n",
+      ":3:3: error: 何らかの文法上の誤りがあります。 (unknown tag name \"NOSUCH\")\n",
+      ":4:1: warning: <BGM FILE> sound file \"NONE.MID\" does not exist\n",
+      ":4:1: error: <BGM MODE> 指定されたオプション LOUD は無効です\n",
+      ":5:10: warning: <READFONT FILE> font picture \"NOFONT.BMP\" does not exist\n",
+      ":6:1: warning: <IMAGE FILE> file \"GONE.JPG\" does not exist\n",
+      ":8:1: warning: <DATA> needs a TITLE and a VERSION of at most 1.10; this script is not "
+      "played\n",
+      "2 error(s), 6 warning(s) in 1 script(s) of 1 file(s)\n",
+  };
+  for (const char* w : want) EXPECT_NE(r.out.find(w), std::string::npos) << w << "\n" << r.out;
+  EXPECT_EQ(r.out.rfind(file + ":2:1:", 0), 0u) << r.out;  // sorted by line
+}
+
+TEST(CheckTool, CleanScriptAndUnreadableFile) {
+  TempFolder dir;
+  const std::string file = dir.Write("script_ok.txt", "<DATA TITLE=ok VERSION=1></DATA>");
+  Output r = RunTool(RunCheckTool, {file});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, "0 error(s), 0 warning(s) in 1 script(s) of 1 file(s)\n");
+  r = RunTool(RunCheckTool, {dir.path() + "/none.txt"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(RunTool(RunCheckTool, {}).code, kToolUsage);
+}
+
+TEST(ListTool, OneLinePerCataloguedScript) {
+  TempFolder dir;
+  const std::string two =
+      "<DATA TITLE=\"a\" VERSION=1></DATA>\n<DATA TITLE=\"日本\" VERSION=1></DATA>";
+  dir.Write("script_two.txt", Utf8ToCp932(two));
+  const Output r = RunTool(RunListTool, {"--data", dir.path()});
+  EXPECT_EQ(r.code, 0);
+  const std::string path = dir.path() + "/script_two.txt";
+  CTimeLine tl(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  tl.ScanFolder(dir.path() + "/");
+  ASSERT_EQ(tl.CatalogueCount, 2);
+  std::int32_t id0 = 0, id1 = 0;
+  tl.ScriptIdentity(0, nullptr, &id0);
+  tl.ScriptIdentity(1, nullptr, &id1);
+  const int second = static_cast<int>(Utf8ToCp932(two).find("<DATA TITLE=\"\x93\xfa"));
+  EXPECT_EQ(r.out, "0\t" + std::to_string(id0) + "\ta\t" + path + "\t0\n" + "1\t" +
+                       std::to_string(id1) + "\t日本\t" + path + "\t" + std::to_string(second) +
+                       "\n");
+}
+
+}  // namespace
