@@ -1,0 +1,169 @@
+// Music and movies through the Qt media device and the player, with files made here: each music
+// format plays and stops, broken files switch music off, movies get their sizes and end.
+#include <gtest/gtest.h>
+
+#include <QAudioDecoder>
+#include <QAudioFormat>
+#include <QElapsedTimer>
+#include <QUrl>
+#include <QWidget>
+
+#include "app/CMPlayer.h"
+#include "app/QtMediaDevice.h"
+#include "settings/CMainCtl.h"
+#include "tests/shell/MediaFiles.h"
+#include "tests/shell/ShellTestApp.h"
+
+namespace {
+
+using shelltest::ScratchDir;
+using shelltest::SpinUntil;
+
+class Media : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    shelltest::App();
+    display.resize(640, 519);
+    display.show();
+    settings.SetCurPath(dir.Path());
+    settings.LoadedPath = dir.Path();
+    ASSERT_TRUE(testmedia::WriteWav(dir.File("a.wav"), 400));
+    ASSERT_TRUE(testmedia::WriteMidi(dir.File("a.mid"), 500));
+    ASSERT_TRUE(testmedia::WriteMp3(dir.File("a.mp3"), 500));
+    ASSERT_TRUE(dir.Write("broken.mp3", std::string(3000, 'x')));
+  }
+
+  static CTimeBgm Bgm(const char* name, int sw) {
+    CTimeBgm e;
+    std::snprintf(e.FileName, sizeof e.FileName, "%s", name);
+    e.Switch = sw;
+    return e;
+  }
+
+  bool appMade_ = (shelltest::App(), true);  // before any widget
+  ScratchDir dir;
+  QWidget display;
+  QtMediaDevice device{&display};
+  CMainCtl settings;
+  CMPlayer player{&settings, &device};
+};
+
+TEST_F(Media, EachMusicFormatPlaysStopsAndEnds) {
+  for (const char* name : {"a.wav", "a.mid", "a.mp3"}) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(player.Preload(name), 0);
+    EXPECT_EQ(player.MusicOpen, 1);
+    EXPECT_EQ(player.HandleBgm(Bgm(name, kBgmStartPreloaded)), 0);
+    EXPECT_TRUE(SpinUntil([&] { return device.Playing(); }, 3000));
+    player.StopMusic();
+    EXPECT_FALSE(device.Playing());
+    EXPECT_TRUE(device.Stopped());
+    EXPECT_EQ(player.MusicOpen, 0);
+
+    // Started without advance opening, it plays to its end by itself.
+    EXPECT_EQ(player.HandleBgm(Bgm(name, kBgmStart)), 0);
+    EXPECT_TRUE(SpinUntil([&] { return device.Playing(); }, 3000));
+    EXPECT_TRUE(SpinUntil([&] { return device.Stopped(); }, 5000));
+    player.StopMusic();
+  }
+  EXPECT_EQ(player.Enabled, 1);
+}
+
+TEST_F(Media, BgmStopStopsTheMusic) {
+  ASSERT_EQ(testmedia::WriteWav(dir.File("long.wav"), 5000), true);
+  ASSERT_EQ(player.HandleBgm(Bgm("long.wav", kBgmStart)), 0);
+  ASSERT_TRUE(SpinUntil([&] { return device.Playing(); }, 3000));
+  EXPECT_EQ(player.HandleBgm(Bgm("long.wav", kBgmStop)), 0);
+  EXPECT_TRUE(device.Stopped());
+  player.StopMusic();
+}
+
+TEST_F(Media, BrokenOrMissingMusicSwitchesMusicOffWithoutAFreeze) {
+  QElapsedTimer t;
+  t.start();
+  EXPECT_EQ(player.Preload("broken.mp3"), -1);
+  EXPECT_EQ(player.Enabled, 0);
+  EXPECT_LT(t.elapsed(), 6000);
+  // Later music is ignored for the rest of the run, even a valid file.
+  EXPECT_EQ(player.HandleBgm(Bgm("a.wav", kBgmStart)), 0);
+  SpinUntil([] { return false; }, 300);
+  EXPECT_FALSE(device.Playing());
+
+  CMPlayer fresh(&settings, &device);
+  EXPECT_EQ(fresh.Preload("nothing-here.wav"), -1);
+  EXPECT_EQ(fresh.Enabled, 0);
+  CMPlayer third(&settings, &device);
+  EXPECT_EQ(third.HandleBgm(Bgm("broken.mp3", kBgmStart)), -1);
+  EXPECT_EQ(third.Enabled, 0);
+}
+
+// The files really decode to sound (MP3 through the libav plugin needs the explicit format).
+TEST_F(Media, MusicFilesDecodeToSamples) {
+  for (const char* name : {"a.wav", "a.mid", "a.mp3"}) {
+    SCOPED_TRACE(name);
+    QAudioDecoder decoder;
+    QAudioFormat format;
+    format.setSampleRate(44100);
+    format.setChannelCount(2);
+    format.setSampleFormat(QAudioFormat::Int16);
+    decoder.setAudioFormat(format);
+    decoder.setSource(QUrl::fromLocalFile(QString::fromStdString(dir.File(name))));
+    qint64 bytes = 0;
+    bool finished = false, failed = false;
+    QObject::connect(&decoder, &QAudioDecoder::bufferReady,
+                     [&] { bytes += decoder.read().byteCount(); });
+    QObject::connect(&decoder, &QAudioDecoder::finished, [&] { finished = true; });
+    QObject::connect(&decoder, qOverload<QAudioDecoder::Error>(&QAudioDecoder::error),
+                     [&] { failed = true; });
+    decoder.start();
+    SpinUntil([&] { return finished || failed; }, 10000);
+    EXPECT_FALSE(failed) << decoder.errorString().toStdString();
+    EXPECT_GT(bytes, 44100 * 4 / 10);  // at least a tenth of a second of stereo samples
+  }
+}
+
+struct MovieCase {
+  int w, h;
+  QRect expected;  // in the 640 x 519 client area
+};
+
+TEST_F(Media, MoviesAreShrunkToFitAndCentredNeverEnlarged) {
+  const MovieCase cases[] = {
+      {320, 240, QRect(160, 139, 320, 240)},
+      {800, 600, QRect(0, 19, 640, 480)},
+      {1280, 480, QRect(0, 139, 640, 240)},
+  };
+  for (const MovieCase& c : cases) {
+    SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
+    const std::string path = dir.File("m" + std::to_string(c.w) + ".avi");
+    ASSERT_TRUE(testmedia::WriteAvi(path, c.w, c.h, 3));
+    ASSERT_EQ(player.PlayMovie(path, 640, 519), 0);
+    EXPECT_EQ(device.Destination(), c.expected);
+    EXPECT_TRUE(device.VideoShown());
+    EXPECT_TRUE(SpinUntil([&] { return player.MovieStopped(); }, 5000));
+    player.CloseMovie();
+    EXPECT_FALSE(device.VideoShown());
+  }
+}
+
+TEST_F(Media, AMovieWithoutDecodableVideoCannotBePlayed) {
+  const std::string unknown = dir.File("codec.avi");
+  ASSERT_TRUE(testmedia::WriteAvi(unknown, 320, 240, 3, "XXXX"));
+  const std::string garbage = dir.File("garbage.avi");
+  ASSERT_TRUE(dir.Write("garbage.avi", "RIFF....AVI LIST" + std::string(500, '\0')));
+  for (const std::string& path : {unknown, garbage, dir.File("missing.avi")}) {
+    SCOPED_TRACE(path);
+    QElapsedTimer t;
+    t.start();
+    EXPECT_EQ(player.PlayMovie(path, 640, 519), -1);
+    EXPECT_LT(t.elapsed(), 6000);
+    EXPECT_FALSE(device.VideoShown());
+  }
+  // The device is usable again afterwards.
+  const std::string good = dir.File("good.avi");
+  ASSERT_TRUE(testmedia::WriteAvi(good, 160, 120, 2));
+  EXPECT_EQ(player.PlayMovie(good, 640, 519), 0);
+  player.CloseMovie();
+}
+
+}  // namespace
