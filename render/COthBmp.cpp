@@ -372,16 +372,27 @@ int COthBmp::AnimateImages() {
 
 // ---- draw ----
 
+// At natural size (k x size = 1, the common case of a picture on the focal plane) both stretch
+// modes give the source pixels themselves, so a plain copy does.
+void COthBmp::Stretch(Bitmap32& dst, int x, int y, const CPtDataI& obj, int q) {
+  const QuadRect& s = obj.source[q];
+  const QuadRect& d = obj.stage[q];
+  if (s.width == d.width && s.height == d.height) {
+    CopyRect(dst, x, y, obj.turned, s.x, s.y, s.width, s.height);
+  } else {
+    StretchBlt(dst, x, y, d.width, d.height, obj.turned, s.x, s.y, s.width, s.height, obj.quality);
+  }
+}
+
 void COthBmp::DrawQuadrant(StageBitmap& stage, const CPtDataI& obj, int q) {
   const QuadRect& s = obj.source[q];
   const QuadRect& d = obj.stage[q];
   if (obj.operation != 2 && obj.transparent == -1 && obj.contrast == kFullContrast) {
-    StretchBlt(stage, d.x, d.y, d.width, d.height, obj.turned, s.x, s.y, s.width, s.height,
-               obj.quality);
+    Stretch(stage, d.x, d.y, obj, q);
     return;
   }
   // Every destination pixel of the stretch is written, so the scratch needs no clearing.
-  StretchBlt(temp_, 0, 0, d.width, d.height, obj.turned, s.x, s.y, s.width, s.height, obj.quality);
+  Stretch(temp_, 0, 0, obj, q);
   if (obj.operation != 2 && obj.contrast == kFullContrast) {
     MaskBlit(stage, d.x, d.y, temp_, 0, 0, d.width, d.height, ToStageColour(obj.transparent));
     return;

@@ -83,6 +83,8 @@ class COthBmp {
   void LoadSource(const CTimeImage& rec, CPtDataI* obj);
   void Project(CPtDataI* obj, const Point3& camera);
   void DrawQuadrant(StageBitmap& stage, const CPtDataI& obj, int q);
+  // Quadrant q of `obj` stretched onto `dst` with its top-left at (x, y).
+  void Stretch(Bitmap32& dst, int x, int y, const CPtDataI& obj, int q);
   // BlendPixel and PaintPixel of the stretched quadrant in `temp_` onto the stage rectangle.
   void BlendRows(StageBitmap& stage, const QuadRect& d, int a);
   void PaintRows(StageBitmap& stage, const QuadRect& d, int a);

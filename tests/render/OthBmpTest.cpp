@@ -537,6 +537,42 @@ TEST_F(OthBmpTest, HighQualityAveragesWhenRenderingAtDoubleScale) {
   layer_.AddImage(Image("p.bmp", 1));
   EXPECT_EQ(layer_.slots[0]->quality, kStretchAverage);
   EXPECT_EQ(layer_.slots[1]->quality, kStretchDrop);
+
+  // Both modes, at natural size and enlarged, draw what the stretch itself gives.
+  WriteBmp("noise.bmp", MarkedPicture(30, 22, 3));
+  for (int quality : {3, 4})
+    for (double size : {1.0, 1.7}) {
+      layer_.ClearImages();
+      CTimeImage one = Image("noise.bmp", 0);
+      one.Quality = quality;
+      one.Size = size;
+      one.Contrast = 0x900000;  // through the scratch bitmap
+      layer_.AddImage(one);
+      CTimeImage two = Image("noise.bmp", 1, 0, 60);
+      two.Quality = quality;
+      two.Size = size;
+      layer_.AddImage(two);  // straight onto the stage
+      layer_.AnimateImages();
+      stage_.Fill(0);
+      layer_.DrawImages(stage_);
+      for (const auto& slot : {layer_.slots[0].get(), layer_.slots[1].get()})
+        for (int q = 0; q < 4; ++q) {
+          const QuadRect& d = slot->stage[q];
+          const QuadRect& s = slot->source[q];
+          Bitmap32 want;
+          want.Create(d.width, d.height);
+          StretchBlt(want, 0, 0, d.width, d.height, slot->turned, s.x, s.y, s.width, s.height,
+                     quality);
+          for (int y = 0; y < d.height; ++y)
+            for (int x = 0; x < d.width; ++x) {
+              const std::uint32_t got = stage_.Row(d.y + y)[d.x + x];
+              const std::uint32_t exp = slot == layer_.slots[0].get()
+                                            ? BlendPixel(0, want.Row(y)[x], 0x90)
+                                            : want.Row(y)[x];
+              ASSERT_EQ(got, exp) << quality << " " << size << " " << q;
+            }
+        }
+    }
 }
 
 }  // namespace
