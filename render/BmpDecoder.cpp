@@ -89,7 +89,7 @@ int ReadHeader(Reader& r, Header* h) {
   if (!core && (h->infoSize < 40 || h->infoSize > 4096)) return -1;
   if (core) {
     h->width = r.U16();
-    h->height = static_cast<std::int16_t>(r.U16());
+    h->height = r.U16();  // unsigned here: core pictures are always bottom-up
     if (r.U16() != 1) return -1;
     h->bits = r.U16();
   } else {
