@@ -19,6 +19,9 @@ namespace {
 
 constexpr int kMaxTextHeight = 1024;       // larger requests are clamped; nothing real is that tall
 constexpr FT_Pos kObliqueShear = 0x0366A;  // about 12 degrees, the usual synthetic italic
+// Rendered glyphs kept at most; beyond this the cache starts afresh (huge sizes in a script must
+// not exhaust memory).
+constexpr size_t kGlyphCacheBytes = size_t{64} << 20;
 
 // Decodes UTF-8 leniently (invalid bytes become U+FFFD); only used for face names.
 std::u32string Utf8ToUtf32(std::string_view s) {
@@ -201,6 +204,7 @@ struct FontRaster::Impl {
   std::vector<Face> faces;
   std::unordered_map<std::string, Resolved> resolved;
   std::unordered_map<std::uint64_t, Glyph> glyphs;
+  size_t glyphBytes = 0;
   std::unordered_map<std::uint16_t, char32_t> doubleByte;
 
   Impl() {
@@ -323,6 +327,7 @@ struct FontRaster::Impl {
     Glyph g;
     Render(r, cell, cp, mono, &g);
     if (mono) g.advance = advance;
+    glyphBytes += g.coverage.size() + sizeof(Glyph);
     return &glyphs.emplace(key, std::move(g)).first->second;
   }
 
@@ -381,6 +386,10 @@ struct FontRaster::Impl {
     if (cell <= 0 || sjis.empty()) return 0;
     const Resolved& r = Resolve(spec);
     if (res) *res = &r;
+    if (glyphBytes > kGlyphCacheBytes) {  // only here: no glyph pointer is held between calls
+      glyphs.clear();
+      glyphBytes = 0;
+    }
     int pen = 0;
     for (char32_t cp : Decode(sjis)) {
       const Glyph* g = GetGlyph(r, cell, cp, mono);
