@@ -188,7 +188,7 @@ void CPlayback::StepIntroPlaying() {
   if (changed == 0) return;
   ClearStage();
   if (p_.images) p_.images->DrawImages(*p_.stage);
-  Present();
+  Present(/*whateverLevel=*/true);
 }
 
 void CPlayback::StepIntroEnded() {
@@ -452,8 +452,9 @@ void CPlayback::ApplyScreenLevel(StageBitmap& stage, std::int32_t level) {
   }
 }
 
-void CPlayback::Present() {
-  if (ScreenLevel == 0 || !p_.window) return;  // the window keeps its last picture
+void CPlayback::Present(bool whateverLevel) {
+  if (!p_.window) return;
+  if (ScreenLevel == 0 && !whateverLevel) return;  // the window keeps its last picture
   const DisplayGeometry& g = p_.geometry;
   const StageBitmap& stage = *p_.stage;
   switch (g.mode) {

@@ -173,7 +173,8 @@ class CPlayback {
   void DrawCaptions();
   void Compose();
   void ComposeHeldFrame();
-  void Present();
+  // Built-in items are presented whatever the screen level is.
+  void Present(bool whateverLevel = false);
   void SpeedWarning();
   void ClearStage();
 

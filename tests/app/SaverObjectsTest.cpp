@@ -1,0 +1,116 @@
+// The saver's objects put together: layout per display mode, the data-folder scan, and the real
+// engine playing the notice and a script through the playback object.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/CPlayback.h"
+#include "app/IntervalList.h"
+#include "app/MediaDevice.h"
+#include "app/SaverObjects.h"
+#include "app/WindowSurface.h"
+#include "script/CTimeLine.h"
+#include "settings/CMainCtl.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct SaverFixture : ::testing::Test {
+  SaverFixture() {
+    char tmpl[] = "/tmp/ox-saver-XXXXXX";
+    dir = mkdtemp(tmpl);
+  }
+  ~SaverFixture() override { fs::remove_all(dir); }
+
+  std::unique_ptr<SaverObjects> Make(int mode, bool warning = false) {
+    auto o = std::make_unique<SaverObjects>(&device, [&](CMainCtl& s) {
+      s.SetStorePath("/dev/null/no-store.reg");
+      s.Load();
+      s.SetDspMode(mode);
+      s.SetFlgWarning(warning);
+      s.SetCurPath(dir);
+      s.LoadedPath = dir;
+    });
+    return o;
+  }
+  // Runs the playback on its own deadlines until `until`.
+  void Run(CPlayback& pb, std::int32_t until) {
+    for (std::int32_t t = pb.NextDeadline(now); t <= until; t = pb.NextDeadline(now)) {
+      now = t;
+      pb.Pass(t);
+    }
+  }
+  static bool FrameHasInk(const WindowSurface& w) {
+    for (int y = 102; y < 374; ++y)
+      for (int x = 0; x < 640; ++x)
+        if (w.Picture().Row(y)[x] != 0) return true;
+    return false;
+  }
+
+  std::string dir;
+  SilentMediaDevice device;
+  std::int32_t now = 0;
+};
+
+TEST_F(SaverFixture, LayoutGivesTheWindowPictureAndGeometryOfTheMode) {
+  auto o = Make(kDisplayWindow, true);
+  ASSERT_TRUE(o->Layout(1024, 768));
+  EXPECT_EQ(o->Window->Width(), 640);
+  EXPECT_EQ(o->Window->Height(), 519);
+  EXPECT_EQ(o->Geometry.FrameRect, (RectXYWH{0, 102, 640, 272}));
+  EXPECT_EQ(o->WarningBitmap->width, kWarningWidth);
+  EXPECT_EQ(o->WarningBitmap->height, kWarningHeight);
+  EXPECT_EQ(o->Geometry.WarningRect, (RectLTRB{886, 740, 955, 754}));
+  EXPECT_EQ(o->Stage->width, kStageWidth);
+
+  o = Make(kDisplayDoubled);
+  ASSERT_TRUE(o->Layout(1024, 768));
+  EXPECT_EQ(o->Window->Width(), 1024);
+  EXPECT_EQ(o->Geometry.SourceRect, (RectXYWH{64, 0, 512, 272}));
+  EXPECT_EQ(o->WarningBitmap->width, 1);  // the warning is off: one black pixel
+}
+
+TEST_F(SaverFixture, AnEmptyDataFolderShowsTheNotice) {
+  fs::create_directories(dir + "/Interval");
+  auto o = Make(kDisplayWindow);
+  ASSERT_TRUE(o->Layout(1024, 768));
+  o->PrepareShows(1);
+  EXPECT_EQ(o->Settings->GetScriptStatus(), 2);
+  EXPECT_EQ(o->Intervals->Count(), 0);
+  CPlayback& pb = o->Playback();
+  pb.Begin(/*noLogo=*/true, false);
+  EXPECT_EQ(pb.PlayState, kStartIntro);
+  Run(pb, 2000 + 1000 + 10 * 33);
+  EXPECT_EQ(pb.PlayState, kIntroPlaying);
+  EXPECT_TRUE(FrameHasInk(*o->Window));
+}
+
+TEST_F(SaverFixture, AScriptOfTheDataFolderPlaysAndTheNextFollows) {
+  fs::create_directories(dir + "/deep/er");
+  std::ofstream(dir + "/deep/er/script_one.txt")
+      << "<DATA TITLE=\"one\" VERSION=\"1.1\"><SOLID COLOR=\"WHITE\">"
+         "<IMAGE STRING=\"x\" TIME=\"1\"></DATA>";
+  auto o = Make(kDisplayWindow);
+  ASSERT_TRUE(o->Layout(1024, 768));
+  o->PrepareShows(7);
+  EXPECT_EQ(o->Settings->GetScriptStatus(), 0);
+  ASSERT_EQ(o->TimeLine->PlayableCount, 1);
+  CPlayback& pb = o->Playback();
+  pb.Begin(true, false);
+  Run(pb, 500 + 1000 + 10 * 33);
+  EXPECT_EQ(pb.PlayState, kScriptPlaying);
+  // The script's names are looked up in its own folder while it plays.
+  EXPECT_EQ(o->Settings->GetCurPath().rfind(dir + "/deep/er", 0), 0u);
+  EXPECT_EQ(o->Window->Picture().Row(200)[10], 0xFFFFFFu);
+  Run(pb, 500 + 1000 + 31 * 33);
+  EXPECT_EQ(pb.PlayState, kWaiting);  // ended at tick 30 and cleaned up
+  EXPECT_EQ(o->Settings->GetCurPath(), dir);
+  EXPECT_EQ(o->Window->Picture().Row(200)[10], 0u);
+  Run(pb, 3600);
+  EXPECT_EQ(pb.PlayState, kScriptPlaying);  // the same script again: it is the only one
+}
+
+}  // namespace

@@ -1,0 +1,74 @@
+// The window picture: drawing clipped to the picture, and the damage record the shell repaints.
+#include <gtest/gtest.h>
+
+#include "app/WindowSurface.h"
+#include "render/PixelOps.h"
+
+namespace {
+
+class CountingSurface : public WindowSurface {
+ public:
+  int calls = 0;
+
+ protected:
+  void Damaged(const RectXYWH&) override { ++calls; }
+};
+
+TEST(WindowSurface, DamageIsTheBoundOfWhatChangedClippedToThePicture) {
+  CountingSurface w;
+  ASSERT_TRUE(w.Resize(640, 519));
+  EXPECT_EQ(w.TakeDamage(), (RectXYWH{0, 0, 640, 519}));  // a new picture is all new
+  EXPECT_FALSE(w.HasDamage());
+  EXPECT_EQ(w.TakeDamage(), (RectXYWH{}));
+
+  w.Fill(10, 20, 5, 5, 0xFF);
+  w.Fill(100, 10, 10, 2, 0xFF);
+  EXPECT_EQ(w.TakeDamage(), (RectXYWH{10, 10, 100, 15}));
+  // Off the picture: clipped, or nothing at all.
+  w.Fill(630, 510, 50, 50, 0xFF);
+  EXPECT_EQ(w.TakeDamage(), (RectXYWH{630, 510, 10, 9}));
+  const int before = w.calls;
+  w.Fill(886, 740, 69, 14, 0xFF);
+  EXPECT_FALSE(w.HasDamage());
+  EXPECT_EQ(w.calls, before);
+}
+
+TEST(WindowSurface, FrameCopiesAndStretches) {
+  WindowSurface w;
+  ASSERT_TRUE(w.Resize(1024, 768));
+  StageBitmap stage;
+  stage.Create(kStageWidth, kStageHeight, 0);
+  for (int x = 0; x < kStageWidth; ++x) stage.Row(0)[x] = static_cast<std::uint32_t>(x);
+  w.TakeDamage();
+  w.CopyFrame(stage, 192, 248);
+  EXPECT_EQ(w.Picture().Row(248)[192 + 17], 17u);
+  EXPECT_EQ(w.TakeDamage(), (RectXYWH{192, 248, 640, 272}));
+  // The doubled mode: source columns 64 .. 575 onto the whole width, each twice.
+  w.StretchFrame(stage, {0, 60, 1024, 544}, {64, 0, 512, 272}, kStretchDrop);
+  EXPECT_EQ(w.Picture().Row(60)[0], 64u);
+  EXPECT_EQ(w.Picture().Row(61)[1], 64u);
+  EXPECT_EQ(w.Picture().Row(60)[2], 65u);
+  EXPECT_EQ(w.Picture().Row(60)[1023], 575u);
+}
+
+TEST(WindowSurface, TimerTextIsWhiteOnBlackAndErasedBySpaces) {
+  WindowSurface w;
+  ASSERT_TRUE(w.Resize(640, 519));
+  w.FillAll(0x336699);
+  w.TakeDamage();
+  w.DrawTimer(61234);  // "Timer 0061.234 "
+  const RectXYWH d = w.TakeDamage();
+  ASSERT_GT(d.width, 0);
+  bool white = false;
+  for (int y = d.y; y < d.y + d.height; ++y)
+    for (int x = d.x; x < d.x + d.width; ++x) white |= w.Picture().Row(y)[x] == 0xFFFFFFu;
+  EXPECT_TRUE(white);
+  EXPECT_EQ(w.Picture().Row(d.y)[d.x + d.width - 1], 0u);  // the trailing space's black cell
+  w.EraseTimer();
+  const RectXYWH e = w.TakeDamage();
+  for (int y = d.y; y < d.y + d.height; ++y)
+    for (int x = d.x; x < d.x + std::min(d.width, e.width); ++x)
+      ASSERT_EQ(w.Picture().Row(y)[x], 0u);
+}
+
+}  // namespace
