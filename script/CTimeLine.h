@@ -160,6 +160,7 @@ class CTimeLine {
   int ApplySchedule(TagRecord& r, int mode);
   int ApplyBodySchedule(TagRecord& r, int mode);
   void CheckAttributes(const TagRecord& r, bool inBody);
+  std::int32_t Colour(const TagRecord& r, const AttrSlot& a);
   void CheckPicture(const char* what, std::string_view name);
   bool Exists(std::string_view name);
   void ReadObjectContrast(const char* tag, std::string_view v, int* fade, std::int32_t* contrast);

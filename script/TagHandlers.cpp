@@ -317,7 +317,7 @@ int CTimeLine::ApplyBgMake(TagRecord& r) {
         CopyCut(ev->FileName, sizeof ev->FileName, a.ValueView(), kBgFileNameChars);
       }
     }
-    if (a.Is("BGCOLOR")) ev->BgColor = ReadColour(a.ValueView());
+    if (a.Is("BGCOLOR")) ev->BgColor = Colour(r, a);
   }
   pendingBgMake_ = std::move(ev);
   bgObjects_ = 0;
@@ -347,7 +347,7 @@ int CTimeLine::ApplyObject(TagRecord& r) {
     }
     if (a.Is("XPOS")) bg.ResPos[n].x = Integer(a.ValueView());
     if (a.Is("YPOS")) bg.ResPos[n].y = Integer(a.ValueView());
-    if (a.Is("TRANS")) bg.ResPalent[n] = ReadColour(a.ValueView());
+    if (a.Is("TRANS")) bg.ResPalent[n] = Colour(r, a);
   }
   if (bg.ResName[n][0] != 0) {
     ++bgObjects_;
@@ -463,6 +463,23 @@ int CTimeLine::ApplyBgm(TagRecord& r) {
   return 0;
 }
 
+// A colour attribute; warns when the value is neither a colour name nor hexadecimal digits,
+// which ReadColour still turns into some colour.
+std::int32_t CTimeLine::Colour(const TagRecord& r, const AttrSlot& a) {
+  const std::string_view v = a.ValueView();
+  if (diag_ && !IsColourName(v)) {
+    const std::string_view digits = (!v.empty() && v[0] == '#') ? v.substr(1, 6) : v.substr(0, 6);
+    const bool hex = std::all_of(digits.begin(), digits.end(), [](char c) {
+      return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    });
+    if (!hex || ((v.empty() || v[0] != '#') && v.size() > 6)) {
+      Warn(std::string("<") + kTagNames[r.TagId] + " " + Cp932ToUtf8(a.NameView()) + "> " +
+           Quoted(v) + " is not a colour name or RRGGBB digits");
+    }
+  }
+  return ReadColour(v);
+}
+
 // ---- Display objects -----------------------------------------------------------------------
 
 // CONTRAST of IMAGE, TITLE and SCRTEXT: a fade keyword, LOW, HIGH or a level 0 to 255.
@@ -531,7 +548,7 @@ int CTimeLine::ApplyImage(TagRecord& r) {
     if (a.Is("BGXPOS")) ev->BgPos.x = Real(v);
     if (a.Is("BGYPOS")) ev->BgPos.y = Real(v);
     if (a.Is("BGZPOS")) ev->BgPos.z = Real(v);
-    if (a.Is("TRANS")) ev->Trans = ReadColour(v);
+    if (a.Is("TRANS")) ev->Trans = Colour(r, a);
     if (a.Is("REVERSE")) {
       const std::string k = Keyword(v);
       if (k == "HORIZON") {
@@ -601,7 +618,7 @@ int CTimeLine::ApplyTitle(TagRecord& r) {
     if (a.Is("POS")) ev->ZPos = Real(v);
     if (a.Is("SPEED")) ev->ZPosPlus = Real(v);
     if (a.Is("TIME")) ev->Time = TimeMs(v);
-    if (a.Is("COLOR")) ev->Color = ReadColour(v);
+    if (a.Is("COLOR")) ev->Color = Colour(r, a);
     if (a.Is("CONTRAST")) ReadObjectContrast("TITLE", v, &fade, &ev->Contrast);
   }
   const std::int32_t time = ev->Time;
@@ -647,7 +664,7 @@ int CTimeLine::ApplySchedule(TagRecord& r, int mode) {
     if (a.Is("ANGLE") || a.Is("ROTATE")) ev->Angle = Radians(v);
     if (a.Is("SIZE")) ev->Size = Factor(v);
     if (a.Is("TIME")) ev->Time = TimeMs(v);
-    if (a.Is("COLOR")) ev->Color = ReadColour(v);
+    if (a.Is("COLOR")) ev->Color = Colour(r, a);
     if (a.Is("SPEED")) ev->Speed = Real(v);
     if (a.Is("ACC")) ev->Acc = Integer(v);
     if (a.Is("DEC")) ev->Dec = Integer(v);
@@ -670,7 +687,7 @@ int CTimeLine::ApplyBodySchedule(TagRecord& r, int mode) {
     }
     if (a.Is("CONTRAST")) ev->Contrast = Level(v);
     if (a.Is("TIME")) ev->Time = TimeMs(v);
-    if (a.Is("COLOR")) ev->Color = ReadColour(v);
+    if (a.Is("COLOR")) ev->Color = Colour(r, a);
     if (a.Is("SPEED")) ev->Speed = Integer(v);
   }
   AddEvent(std::move(ev), kTagScheduleS, TickOf(AddMs(ClockMs, start)), kClassSchedule);
@@ -700,7 +717,7 @@ int CTimeLine::ApplyScrText(TagRecord& r) {
         }
       }
     }
-    if (a.Is("COLOR")) ev->Color = ReadColour(v);
+    if (a.Is("COLOR")) ev->Color = Colour(r, a);
     if (a.Is("SPEED")) ev->Speed = Integer(v);
     if (a.Is("TIME")) ev->Time = TimeMs(v);
     if (a.Is("CONTRAST")) ReadObjectContrast("SCRTEXT", v, &fade, &ev->Contrast);
@@ -751,7 +768,7 @@ int CTimeLine::ApplyCaption(TagRecord& r) {
 int CTimeLine::ApplySolid(TagRecord& r) {
   auto ev = std::make_unique<CTimeSolid>();
   for (const AttrSlot& a : r.Attrs) {
-    if (a.Is("COLOR")) ev->Color = ReadColour(a.ValueView());
+    if (a.Is("COLOR")) ev->Color = Colour(r, a);
   }
   AddEvent(std::move(ev), kTagSolid, TickOf(ClockMs), kClassObject);
   return 0;

@@ -93,3 +93,21 @@ TEST(ListTool, OneLinePerCataloguedScript) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CheckTool, ColourThatIsNeitherANameNorDigits) {
+  TempFolder dir;
+  const std::string file =
+      dir.Write("script_c.txt",
+                "<DATA TITLE=c VERSION=1><SOLID COLOR=PURPLE1><SOLID COLOR=#FFC000>"
+                "<SOLID COLOR=farslant><SOLID COLOR=ff00></DATA>");
+  const Output r = RunTool(RunCheckTool, {file});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_NE(r.out.find(":1:25: warning: <SOLID COLOR> \"PURPLE1\" is not a colour name or RRGGBB"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("0 error(s), 1 warning(s)"), std::string::npos) << r.out;
+}
+
+}  // namespace
