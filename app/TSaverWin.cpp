@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QFile>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -162,6 +163,7 @@ void TSaverWin::FormCreate(const SaverWinOptions& options) {
   objects_->PrepareShows(seed);
   Playback().Begin(NoLogo->isChecked(), Counter->isChecked());
 
+  stats_.path = qEnvironmentVariable("ONDRELIX_PASS_STATS");
   passTimer_.setSingleShot(true);
   passTimer_.setTimerType(Qt::PreciseTimer);
   connect(&passTimer_, &QTimer::timeout, this, &TSaverWin::RunPass);
@@ -267,6 +269,7 @@ void TSaverWin::RunPass() {
     passTimer_.start(1);
     return;
   }
+  if (!stats_.path.isEmpty()) RecordPass(now);
   inPass_ = true;
   lastPass_ = now;
   Playback().Pass(now);
@@ -280,13 +283,34 @@ void TSaverWin::ScheduleNextPass() {
   const std::int32_t now = Clock();
   const std::int32_t due = Playback().NextDeadline(lastPass_);
   const std::int32_t delay = due - now;
+  armedFor_ = due;
   passTimer_.start(delay > 0 ? delay : 0);
+}
+
+void TSaverWin::RecordPass(std::int32_t now) {
+  if (armedFor_ != INT32_MIN) {
+    const std::int32_t late = now - armedFor_;
+    ++stats_.passes;
+    if (late > stats_.worstLateMs) stats_.worstLateMs = late;
+    if (late > Playback().FrameInterval) ++stats_.overOneTick;
+  }
+  if (now < stats_.nextWrite) return;
+  stats_.nextWrite = now + 1000;
+  QFile f(stats_.path);
+  if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+  f.write(QStringLiteral("passes %1\nlate_over_one_tick %2\nworst_late_ms %3\n")
+              .arg(stats_.passes)
+              .arg(stats_.overOneTick)
+              .arg(stats_.worstLateMs)
+              .toUtf8());
 }
 
 // A control changed what the next pass does: look again at the deadline.
 void TSaverWin::AfterInput() {
   ShowDamage();
-  if (!closing_ && autoRun_ && shown_ && !inPass_) passTimer_.start(0);
+  if (closing_ || !autoRun_ || !shown_ || inPass_) return;
+  armedFor_ = INT32_MIN;  // an early pass is not a late one
+  passTimer_.start(0);
 }
 
 void TSaverWin::ShowDamage() {

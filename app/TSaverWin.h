@@ -115,6 +115,18 @@ class TSaverWin : public QWidget {
   bool inPass_ = false;
   bool closing_ = false;
   std::int32_t lastPass_ = INT32_MIN;
+  std::int32_t armedFor_ = INT32_MIN;  // the deadline the pass timer was started for
+
+  // How punctual the timer-driven passes are, for measuring (ONDRELIX_PASS_STATS names a file
+  // that receives a summary once a second).
+  struct PassStats {
+    QString path;
+    std::int64_t passes = 0;
+    std::int64_t overOneTick = 0;  // passes that came more than one tick after their deadline
+    std::int32_t worstLateMs = 0;
+    std::int32_t nextWrite = 0;
+  } stats_;
+  void RecordPass(std::int32_t now);
 };
 
 // The Qt media backend must be chosen before the application object exists.
