@@ -44,7 +44,9 @@ class IntervalScan {
     if (type == 1) {
       list_->Add(path);
     } else if (type == 2 || type == 3) {
-      list_->Add(path.substr(curPath_.size()));
+      // Relative to the data folder, without a leading separator: the name goes into a built-in
+      // script, whose file names are looked up below the data folder.
+      list_->Add(path.substr(curPath_.size() + 1));
     }
   }
 

@@ -11,7 +11,7 @@ inline constexpr int kMaxIntervalFiles = 256;
 class IntervalList {
  public:
   // Scans `curPath` + "/Interval/" depth first: movies with their full path, pictures with the
-  // path relative to `curPath` (beginning with "/Interval/"). Stops at 256 entries; folders that
+  // path relative to `curPath` (beginning with "Interval/"). Stops at 256 entries; folders that
   // cannot be read are skipped and a folder reached again through a link is not entered twice.
   // Replaces the list; returns the count.
   int Build(const std::string& curPath);

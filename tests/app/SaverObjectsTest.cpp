@@ -113,4 +113,23 @@ TEST_F(SaverFixture, AScriptOfTheDataFolderPlaysAndTheNextFollows) {
   EXPECT_EQ(pb.PlayState, kScriptPlaying);  // the same script again: it is the only one
 }
 
+TEST_F(SaverFixture, AnIntervalPictureIsShownFirstWithTheLogoOn) {
+  fs::create_directories(dir + "/Interval");
+  fs::copy_file(std::string(ONDRELIX_SOURCE_DIR) + "/resources/NOTFOUND.bmp",
+                dir + "/Interval/Pic.bmp");
+  std::ofstream(dir + "/script_one.txt")
+      << "<DATA TITLE=\"one\" VERSION=\"1.1\"><IMAGE STRING=\"x\" TIME=\"1\"></DATA>";
+  auto o = Make(kDisplayWindow);
+  ASSERT_TRUE(o->Layout(1024, 768));
+  o->PrepareShows(3);
+  ASSERT_EQ(o->Intervals->Count(), 1);
+  CPlayback& pb = o->Playback();
+  pb.Begin(/*noLogo=*/false, false);
+  EXPECT_EQ(pb.PlayState, kStartIntro);
+  // The picture fades in from 1 s to 3 s of the item.
+  Run(pb, 2001 + 1000 + 95 * 33);
+  EXPECT_EQ(pb.PlayState, kIntroPlaying);
+  EXPECT_TRUE(FrameHasInk(*o->Window));
+}
+
 }  // namespace
