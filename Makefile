@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test deps build configure test-asan bench clean
+.PHONY: run test deps build configure test-asan fuzz bench clean
 
 deps:
 	@tools/setup-deps
@@ -27,8 +27,16 @@ test-asan: deps
 	@cmake --build build-asan -j $(JOBS)
 	@cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) --timeout 600
 
+# libFuzzer targets (clang, AddressSanitizer, UndefinedBehaviorSanitizer) in build-fuzz/, each
+# run for a fixed number of inputs from its seed corpus (FUZZ_RUNS=N overrides the defaults).
+fuzz: deps
+	@if [ ! -f build-fuzz/build.ninja ]; then CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja \
+	  -DONDRELIX_FUZZ=ON -DONDRELIX_SHELL=OFF -DONDRELIX_TESTS=OFF -DONDRELIX_BENCH=OFF; fi
+	@cmake --build build-fuzz -j $(JOBS)
+	@tools/run-fuzz
+
 bench: build
 	@for b in $(BUILD)/bench_*; do [ -x $$b ] && $$b; done
 
 clean:
-	rm -rf $(BUILD) build-asan
+	rm -rf $(BUILD) build-asan build-fuzz
