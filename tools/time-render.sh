@@ -36,13 +36,14 @@ show=$work/script_timing.txt
     i=$((i + 1))
   done
   echo '<TITLE FILE="missing-title.bmp" POS="0" SPEED="4" TIME="60">'
-  echo '<SCRTEXT SPEED="30" TIME="60">'
+  # The outline face named in CP932 bytes: "ＭＳ ゴシック".
+  printf '<SCRTEXT SPEED="30" TIME="60"><FORMAT FONT="\202\154\202\162 \203\123\203\126\203\142\203\116" SIZE="20" ALIGN="CENTER">\n'
   i=0
   while [ $i -lt 120 ]; do
-    echo "Line $i of the scrolling text, long enough to fill most of the width.<BR>"
+    echo "Line $i of the receding scrolling text<BR>"
     i=$((i + 1))
   done
-  echo '</SCRTEXT>'
+  echo '</FORMAT></SCRTEXT>'
   echo '<CAPTION TIME="60">First caption<P>Second caption<BR>with two lines<P>Third caption</CAPTION>'
   echo '</DATA>'
 } > "$show"
