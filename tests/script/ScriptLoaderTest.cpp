@@ -67,6 +67,13 @@ TEST_F(ScriptLoader, CataloguesEveryAcceptedDataBlock) {
   EXPECT_EQ(tl.ScanFolder(Dir()), 8);
 }
 
+TEST_F(ScriptLoader, LinkLoopsAreEnteredOnce) {
+  e.folder.Write("a/script_a.txt", Script(""));
+  std::filesystem::create_directory_symlink("..", e.folder.path() + "/a/up");
+  std::filesystem::create_directory_symlink(e.folder.path() + "/a", e.folder.path() + "/b");
+  EXPECT_EQ(tl.ScanFolder(Dir()), 1);
+}
+
 TEST_F(ScriptLoader, IdentityFormula) {
   auto add = [&](const std::string& path, int offset) {
     auto entry = std::make_unique<ScriptEntry>();
