@@ -27,16 +27,6 @@ std::string NoExeName(int slot) {
   return "NoExe" + std::to_string(slot);
 }
 
-bool EndsWithNoCase(const std::string& s, std::string_view tail) {
-  if (s.size() < tail.size()) return false;
-  for (size_t i = 0; i < tail.size(); ++i) {
-    unsigned char c = s[s.size() - tail.size() + i];
-    if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
-    if (c != static_cast<unsigned char>(tail[i])) return false;
-  }
-  return true;
-}
-
 // The extension of `name`: from its last "." to the end, lower-cased, at most 8 characters.
 std::string Extension(const std::string& name) {
   constexpr size_t kMaxExtension = 8;
@@ -224,13 +214,17 @@ int CMainCtl::CountScriptsIn(const std::string& folder, int depth, void* visited
   for (const Entry& e : entries) {
     bool dots = e.name == "." || e.name == "..";
     std::string path = prefix + e.name;
+    // Links and entries of unknown type are looked at through stat, which follows links.
     struct stat st;
+    bool statted = false;
     bool isFolder = dots || e.type == DT_DIR;
-    if (!dots && (e.type == DT_LNK || e.type == DT_UNKNOWN)) isFolder = IsFolder(path, &st);
+    if (!dots && (e.type == DT_LNK || e.type == DT_UNKNOWN))
+      isFolder = statted = IsFolder(path, &st);
     if (isFolder) {
       // A folder already entered (a link loop, or a second link to one place) is not walked again.
-      if (!dots && depth < kMaxScanDepth && (e.type == DT_DIR ? IsFolder(path, &st) : true) &&
-          visited.insert({st.st_dev, st.st_ino}).second) {
+      bool enter = !dots && depth < kMaxScanDepth && (statted || IsFolder(path, &st)) &&
+                   visited.insert({st.st_dev, st.st_ino}).second;
+      if (enter) {
         int sub = CountScriptsIn(path, depth + 1, visitedIds);
         if (sub < 0) return -1;
         count += sub;
@@ -261,5 +255,5 @@ bool CMainCtl::IsScriptFileName(const std::string& name) {
     if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
     if (c != static_cast<unsigned char>(kPrefix[i])) return false;
   }
-  return Extension(name) == ".txt" && EndsWithNoCase(name, ".txt");
+  return Extension(name) == ".txt";
 }
