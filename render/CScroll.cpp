@@ -250,6 +250,8 @@ void CScroll::ApplyTextRow(const CMonoGraph& g, const CPtDataS& st, const CLineD
   const std::uint32_t c = sign > 0 ? scale : static_cast<std::uint16_t>(0x10000 - scale);
   const std::int32_t a = row.unitsA, b = row.unitsB;
   const std::uint16_t full = static_cast<std::uint16_t>(c * static_cast<std::uint32_t>(b));
+  const std::uint16_t* firstPixel = row.columnIndex.data();
+  const std::uint16_t* lastPixel = row.lastIndex.data();
   const std::uint8_t* code = g.RowCode(r);
   int x = 0;
   while (*code != 255 && x < kScrollColumns) {
@@ -264,13 +266,18 @@ void CScroll::ApplyTextRow(const CMonoGraph& g, const CPtDataS& st, const CLineD
     if (runEnd > kScrollColumns) runEnd = kScrollColumns;
     if (runEnd <= x) continue;
     const std::int32_t u0 = x * a, u1 = runEnd * a;  // units [u0, u1)
-    const int j0 = row.columnIndex[x], j1 = row.lastIndex[runEnd - 1];
+    const int j0 = firstPixel[x], j1 = lastPixel[runEnd - 1];
     if (j0 == j1) {
       slice[j0] = static_cast<std::uint16_t>(slice[j0] + c * static_cast<std::uint32_t>(u1 - u0));
     } else {
       slice[j0] =
           static_cast<std::uint16_t>(slice[j0] + c * static_cast<std::uint32_t>((j0 + 1) * b - u0));
-      AddToAll(slice + j0 + 1, j1 - j0 - 1, full);
+      const int span = j1 - j0 - 1;
+      if (span >= 8) {
+        AddToAll(slice + j0 + 1, span, full);
+      } else {
+        for (int j = j0 + 1; j < j1; ++j) slice[j] = static_cast<std::uint16_t>(slice[j] + full);
+      }
       slice[j1] =
           static_cast<std::uint16_t>(slice[j1] + c * static_cast<std::uint32_t>(u1 - j1 * b));
     }
