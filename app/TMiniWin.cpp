@@ -1,17 +1,22 @@
 // The preview window: a child of the host window, animated by a 33 ms timer.
 #include "app/TMiniWin.h"
 
+#include <dlfcn.h>
+
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QWindow>
+#include <cstdlib>
 
 #include "settings/CMainCtl.h"
 
 namespace {
 
 constexpr int kMoveIntervalMs = 33;
+constexpr int kHostCheckMs = 1000;
 constexpr std::uint8_t kX11DestroyNotify = 17;
 
 // The head of an X11 DestroyNotify event as the xcb platform hands it over.
@@ -23,6 +28,42 @@ struct X11DestroyNotify {
   std::uint32_t window;
 };
 
+// Qt cannot read the size of a window another program owns, so the X server is asked directly
+// through the xcb library the platform plugin has already loaded. An empty size means there is
+// no such window (or no X11 display).
+QSize HostWindowSize(WId id) {
+  struct Cookie {
+    unsigned int sequence;
+  };
+  struct GeometryReply {
+    std::uint8_t responseType, depth;
+    std::uint16_t sequence;
+    std::uint32_t length, root;
+    std::int16_t x, y;
+    std::uint16_t width, height, borderWidth;
+    std::uint8_t pad[2];
+  };
+  using GetGeometry = Cookie (*)(void*, std::uint32_t);
+  using GetGeometryReply = GeometryReply* (*)(void*, Cookie, void**);
+  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  if (x11 == nullptr || x11->connection() == nullptr) return QSize();
+  void* lib = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_NOLOAD);
+  if (lib == nullptr) return QSize();
+  auto get = reinterpret_cast<GetGeometry>(::dlsym(lib, "xcb_get_geometry"));
+  auto reply = reinterpret_cast<GetGeometryReply>(::dlsym(lib, "xcb_get_geometry_reply"));
+  QSize size;
+  if (get && reply) {
+    void* error = nullptr;
+    GeometryReply* r =
+        reply(x11->connection(), get(x11->connection(), static_cast<std::uint32_t>(id)), &error);
+    if (r) size = QSize(r->width, r->height);
+    std::free(r);
+    std::free(error);
+  }
+  ::dlclose(lib);
+  return size;
+}
+
 }  // namespace
 
 TMiniWin::TMiniWin(std::uint64_t hostId, std::uint32_t seed) : seed_(seed) {
@@ -33,18 +74,18 @@ TMiniWin::TMiniWin(std::uint64_t hostId, std::uint32_t seed) : seed_(seed) {
   settings_ = std::make_unique<CMainCtl>();  // not loaded: the preview needs no settings
 
   QSize size(kPreviewWidth, kPreviewHeight);
-  if (hostId != 0) {
-    QWindow* host = QWindow::fromWinId(static_cast<WId>(hostId));
-    // A host whose size cannot be read is no window we can live in: fall back to the stand-in.
-    if (host != nullptr && !host->geometry().size().isEmpty()) {
-      host_ = host;
-      size = host->geometry().size();
-      winId();  // makes the native window, so that it can be given a parent
-      windowHandle()->setParent(host_);
-      QCoreApplication::instance()->installNativeEventFilter(this);
-    } else {
-      delete host;
-    }
+  // A host whose size cannot be read is no window we can live in: the stand-in opens instead.
+  const QSize hostSize = hostId != 0 ? HostWindowSize(static_cast<WId>(hostId)) : QSize();
+  if (!hostSize.isEmpty()) {
+    hostId_ = static_cast<WId>(hostId);
+    host_ = QWindow::fromWinId(hostId_);
+    size = hostSize;
+    winId();  // makes the native window, so that it can be given a parent
+    windowHandle()->setParent(host_);
+    QCoreApplication::instance()->installNativeEventFilter(this);
+    hostTimer_.setInterval(kHostCheckMs);
+    connect(&hostTimer_, &QTimer::timeout, this, &TMiniWin::CheckHost);
+    hostTimer_.start();
   }
   setGeometry(0, 0, size.width(), size.height());
   FormCreate(size.width(), size.height());
@@ -96,9 +137,23 @@ bool TMiniWin::nativeEventFilter(const QByteArray& eventType, void* message, qin
   const auto* e = static_cast<const X11DestroyNotify*>(message);
   if ((e->responseType & 0x7F) != kX11DestroyNotify) return false;
   if (e->window == static_cast<std::uint32_t>(winId()) ||
-      e->window == static_cast<std::uint32_t>(host_->winId())) {
-    moveTimer_.stop();
-    QCoreApplication::quit();
-  }
+      e->window == static_cast<std::uint32_t>(hostId_))
+    HostGone();
   return false;
+}
+
+// Follows the host's size, and ends when the host is gone (in case its destruction was missed).
+void TMiniWin::CheckHost() {
+  const QSize s = HostWindowSize(hostId_);
+  if (s.isEmpty()) {
+    HostGone();
+    return;
+  }
+  if (s != size()) setGeometry(0, 0, s.width(), s.height());
+}
+
+void TMiniWin::HostGone() {
+  moveTimer_.stop();
+  hostTimer_.stop();
+  QCoreApplication::exit(0);  // quit() would first ask windows to close, and ours has no host
 }

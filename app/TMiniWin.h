@@ -38,6 +38,8 @@ class TMiniWin : public QWidget, public QAbstractNativeEventFilter {
 
  private:
   void FormCreate(int width, int height);
+  void CheckHost();
+  void HostGone();
 
   std::unique_ptr<CMainCtl> settings_;
   std::unique_ptr<CTroops> troops_;
@@ -45,5 +47,7 @@ class TMiniWin : public QWidget, public QAbstractNativeEventFilter {
   QImage image_;  // Format_RGB32 over bitmap_'s pixels
   QTimer moveTimer_;
   QWindow* host_ = nullptr;
+  WId hostId_ = 0;
+  QTimer hostTimer_;
   std::uint32_t seed_;
 };

@@ -184,6 +184,11 @@ void TSaverWin::BuildControlPanel() {
   ReturnTop->setGeometry(168, 8, 89, 25);
   Label1 = new QLabel(QStringLiteral("Speed"), Control);
   Label1->setGeometry(288, 14, 31, 12);
+  // The designed box fits the caption in the original face; in a wider stand-in face it grows
+  // from the same corner rather than cut the word.
+  const QSize need = Label1->sizeHint();
+  if (need.width() > 31 || need.height() > 12)
+    Label1->resize(qMax(31, need.width()), qMax(12, need.height()));
   SpeedBar = new QSlider(Qt::Horizontal, Control);
   SpeedBar->setGeometry(320, 8, 150, 25);
   SpeedBar->setRange(0, kSpeedMax);

@@ -1,0 +1,207 @@
+// Screenshots on a real X server: the saver window's picture as the screen shows it, in window,
+// stretched and 640 x 480 mode, and the preview inside a host window. The test starts Xvfb and
+// runs the XvfbChild cases of this same program on it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
+#include <QWidget>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/CPlayback.h"
+#include "app/MediaDevice.h"
+#include "app/SaverObjects.h"
+#include "app/TSaverWin.h"
+#include "app/WindowSurface.h"
+#include "tests/shell/ShellTestApp.h"
+
+extern char** environ;
+
+namespace {
+
+using shelltest::ScratchDir;
+
+bool IsChild() {
+  return qEnvironmentVariableIsSet("ONDRELIX_XVFB_CHILD");
+}
+
+std::string SelfPath() {
+  char buf[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+TEST(XvfbScreens, ChildCasesPassOnARealXServer) {
+  if (IsChild()) GTEST_SKIP() << "this is the child";
+  if (std::system("command -v Xvfb >/dev/null 2>&1") != 0) GTEST_SKIP() << "Xvfb is not installed";
+  // Xvfb picks a free display and names it when ready; the child cases run on it.
+  const char* script = R"(
+d=$(mktemp -d); mkfifo $d/fd
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>$d/fd >/dev/null 2>&1 & x=$!
+read -r -t 10 n <$d/fd || { echo "Xvfb did not start"; exit 1; }
+for i in $(seq 50); do [ -S /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
+DISPLAY=:$n QT_QPA_PLATFORM=xcb ONDRELIX_XVFB_CHILD=1 "$1" --gtest_filter='XvfbChild.*' >$d/log 2>&1
+rc=$?
+kill $x; wait $x
+grep -E '^\[ +(FAILED|PASSED|OK|SKIPPED) |Failure|Expected|Which is|outlived|covers' $d/log | head -60
+rm -rf $d
+exit $rc
+)";
+  ScratchDir dir;
+  ASSERT_TRUE(dir.Write("run.sh", script));
+  const int rc = std::system(("bash " + dir.File("run.sh") + " '" + SelfPath() + "'").c_str());
+  EXPECT_EQ(rc, 0);
+}
+
+class XvfbChild : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!IsChild()) GTEST_SKIP() << "runs on the Xvfb server the parent test starts";
+    shelltest::App();
+    data.Write("script_demo.txt", shelltest::DemoScript(30));
+  }
+
+  std::unique_ptr<TSaverWin> Make(int mode) {
+    SaverWinOptions o;
+    o.loadSettings = shelltest::Settings(store, mode, data.Path());
+    o.device = &device;
+    o.clock = [this] { return now; };
+    o.seed = 3;
+    o.autoRun = false;
+    return std::make_unique<TSaverWin>(o);
+  }
+
+  void ShowAndPlay(TSaverWin& w) {
+    w.show();
+    ASSERT_TRUE(shelltest::SpinUntil([&] { return w.isVisible(); }, 3000));
+    const RectXYWH f = w.Objects().Geometry.FrameRect;
+    const std::int32_t end = now + 20000;
+    while (now < end) {
+      w.RunPass();
+      const std::uint32_t p = w.Objects().Window->Picture().Row(f.y + 4)[f.x + 4] & 0xFFFFFF;
+      if (w.Playback().PlayState == kScriptPlaying && p == 0x191970) break;
+      now = w.Playback().NextDeadline(now);
+    }
+    ASSERT_EQ(w.Playback().PlayState, kScriptPlaying);
+    shelltest::Spin(500);  // let the server show it
+  }
+
+  static QImage Screen(const char* name) {
+    QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(
+        QImage::Format_RGB32);
+    const QString dir = qEnvironmentVariable("ONDRELIX_SHOT_DIR");
+    if (!dir.isEmpty()) shot.save(dir + "/" + name + ".png");
+    return shot;
+  }
+
+  ScratchDir store, data;
+  SilentMediaDevice device;
+  std::int32_t now = 1000;
+};
+
+TEST_F(XvfbChild, WindowModeShowsThePictureAboveThePanel) {
+  auto w = Make(kDisplayWindow);
+  ShowAndPlay(*w);
+  const QImage shot = Screen("window-mode");
+  const QPoint at = w->mapToGlobal(QPoint(0, 0));
+  const Bitmap32& pic = w->Objects().Window->Picture();
+  int wrong = 0;
+  for (int y = 0; y < 480; ++y)
+    for (int x = 0; x < 640; ++x)
+      wrong += (shot.pixel(at.x() + x, at.y() + y) & 0xFFFFFF) != (pic.Row(y)[x] & 0xFFFFFF);
+  EXPECT_EQ(wrong, 0);
+  // The panel is drawn below the picture in the style's colours, not left black.
+  EXPECT_NE(shot.pixel(at.x() + 300, at.y() + 500) & 0xFFFFFF, 0u);
+}
+
+TEST_F(XvfbChild, StretchedModeFillsTheScreenWithThePicture) {
+  auto w = Make(kDisplayStretched);
+  ShowAndPlay(*w);
+  const QImage shot = Screen("stretched-mode");
+  const Bitmap32& pic = w->Objects().Window->Picture();
+  ASSERT_EQ(pic.width, shot.width());
+  ASSERT_EQ(pic.height, shot.height());
+  EXPECT_EQ(w->Objects().Geometry.FrameRect, (RectXYWH{0, 217, 1280, 580}));
+  int wrong = 0;
+  for (int y = 0; y < pic.height; ++y)
+    for (int x = 0; x < pic.width; ++x)
+      wrong += (shot.pixel(x, y) & 0xFFFFFF) != (pic.Row(y)[x] & 0xFFFFFF);
+  EXPECT_EQ(wrong, 0);
+}
+
+TEST_F(XvfbChild, ExclusiveModeShowsThe640By480PictureScaledAndCentred) {
+  auto w = Make(kDisplayExclusive);
+  ShowAndPlay(*w);
+  const QImage shot = Screen("exclusive-mode");
+  const QRect r = w->PictureRect();
+  EXPECT_EQ(r, QRect(0, 32, 1280, 960));  // 1280 x 1024 is narrower than 4:3
+  const Bitmap32& pic = w->Objects().Window->Picture();
+  int wrong = 0;
+  for (int sy = 0; sy < 480; ++sy)
+    for (int sx = 0; sx < 640; ++sx)
+      wrong +=
+          (shot.pixel(r.x() + 2 * sx, r.y() + 2 * sy) & 0xFFFFFF) != (pic.Row(sy)[sx] & 0xFFFFFF);
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(shot.pixel(640, 10) & 0xFFFFFF, 0u);  // black above the picture
+}
+
+// The program's preview lives in a host window of another size, and ends with it.
+TEST_F(XvfbChild, PreviewDrawsInsideItsHostAndEndsWithIt) {
+  const std::string program = ONDRELIX_BUILD_DIR "/ondrelix";
+  if (::access(program.c_str(), X_OK) != 0) GTEST_SKIP() << "ondrelix is not built";
+  auto host = std::make_unique<QWidget>();
+  host->setWindowFlags(Qt::FramelessWindowHint);
+  host->setStyleSheet(QStringLiteral("background: #ff00ff"));
+  host->setGeometry(100, 100, 200, 150);
+  host->show();
+  ASSERT_TRUE(shelltest::SpinUntil([&] { return host->isVisible(); }, 3000));
+  shelltest::Spin(300);
+
+  const std::string id = std::to_string(host->winId());
+  const std::string runtime = store.Path();
+  std::string envRuntime = "XDG_RUNTIME_DIR=" + runtime;
+  std::string envDisplay = "DISPLAY=" + qEnvironmentVariable("DISPLAY").toStdString();
+  std::string envHome = "HOME=" + runtime;
+  char* env[] = {envRuntime.data(), envDisplay.data(), envHome.data(), nullptr};
+  std::string a0 = program, a1 = "/p", a2 = id;
+  char* argv[] = {a0.data(), a1.data(), a2.data(), nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, env), 0);
+
+  shelltest::Spin(1500);
+  const QImage shot = Screen("preview-in-host");
+  int host_colour = 0, drawn = 0;
+  for (int y = 100; y < 250; ++y)
+    for (int x = 100; x < 300; ++x) {
+      const QRgb p = shot.pixel(x, y) & 0xFFFFFF;
+      host_colour += p == 0xFF00FF;
+      drawn += p != 0xFF00FF && p != 0;
+    }
+  EXPECT_EQ(host_colour, 0) << "the preview covers the whole host area";
+  EXPECT_GT(drawn, 200 * 150 / 2);
+
+  host.reset();  // the host goes: the preview must end
+  int status = 0;
+  pid_t done = 0;
+  for (int i = 0; i < 50 && done == 0; ++i) {
+    shelltest::Spin(100);
+    done = ::waitpid(pid, &status, WNOHANG);
+  }
+  if (done == 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+  }
+  EXPECT_EQ(done, pid) << "the preview outlived its host";
+}
+
+}  // namespace
