@@ -39,7 +39,8 @@ struct CLineDataS {
   std::int32_t unitsB = 0;
   std::int32_t offset = 0;  // start of this row's slice of a coverage buffer
   // Per text column: destination pixel and the two weights of each table (the column tables of
-  // the resampling; w0 goes to columnIndex, w1 to columnIndex + 1).
+  // the resampling; w0 goes to columnIndex, w1 to columnIndex + 1). The step adds the same
+  // weights a run of ink at a time, from the units above.
   std::vector<std::uint16_t> columnIndex;
   std::vector<std::uint16_t> lastIndex;  // pixel holding the last weight unit of each column
   std::vector<AreaWeight16> box;
