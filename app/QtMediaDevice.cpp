@@ -2,6 +2,7 @@
 #include "app/QtMediaDevice.h"
 
 #include <QAudioOutput>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QMediaMetaData>
 #include <QMediaPlayer>
@@ -33,21 +34,24 @@ QtMediaDevice::~QtMediaDevice() {
 }
 
 // Waits, with events running, until the media is loaded or has failed. User input is held back
-// so no window handler runs in the middle of the caller's work.
+// so no window handler runs in the middle of the caller's work. The backend keeps one pipeline
+// for every source, so messages of the previous file are let through first, and the outcome is
+// read from the new file's status alone.
 int QtMediaDevice::Open(const std::string& path) {
   Close();
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  failed_ = false;
   QEventLoop loop;
   QTimer limit;
   limit.setSingleShot(true);
   auto settled = [this] {
     const auto s = player_->mediaStatus();
-    return failed_ || s == QMediaPlayer::LoadedMedia || s == QMediaPlayer::BufferedMedia ||
+    return s == QMediaPlayer::LoadedMedia || s == QMediaPlayer::BufferedMedia ||
            s == QMediaPlayer::InvalidMedia || s == QMediaPlayer::EndOfMedia;
   };
   connect(player_, &QMediaPlayer::mediaStatusChanged, &loop, [&] {
     if (settled()) loop.quit();
   });
-  connect(player_, &QMediaPlayer::errorOccurred, &loop, &QEventLoop::quit);
   connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
   player_->setSource(QUrl::fromLocalFile(QString::fromStdString(path)));
   if (!settled()) {
@@ -55,10 +59,11 @@ int QtMediaDevice::Open(const std::string& path) {
     loop.exec(QEventLoop::ExcludeUserInputEvents);
   }
   const auto s = player_->mediaStatus();
-  if (failed_ || (s != QMediaPlayer::LoadedMedia && s != QMediaPlayer::BufferedMedia)) {
+  if (s != QMediaPlayer::LoadedMedia && s != QMediaPlayer::BufferedMedia) {
     failed_ = true;
     return -1;
   }
+  failed_ = false;
   UpdateVideoVisibility();
   return 0;
 }
