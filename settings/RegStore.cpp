@@ -211,13 +211,17 @@ int RegStore::Parse(std::string_view text) {
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
-    std::string line(TrimSpaces(text.substr(pos, end - pos)));
+    std::string_view raw = text.substr(pos, end - pos);
+    std::string line(TrimSpaces(raw));
     pos = end + 1;
-    // Hex data may go on over several lines, each but the last ending with a backslash.
-    if (!lines.empty() && !lines.back().empty() && lines.back().back() == '\\' &&
-        lines.back().find("=hex") != std::string::npos) {
-      lines.back().pop_back();
-      lines.back() += line;
+    // Hex data may go on over several lines: a line of hex bytes that ends with ",\" continues on
+    // the next line when that one is indented.
+    bool indented = !raw.empty() && (raw[0] == ' ' || raw[0] == '\t');
+    std::string* last = lines.empty() ? nullptr : &lines.back();
+    if (indented && last != nullptr && last->size() >= 2 && last->ends_with(",\\") &&
+        last->find("=hex") != std::string::npos) {
+      last->pop_back();
+      *last += line;
     } else {
       lines.push_back(std::move(line));
     }

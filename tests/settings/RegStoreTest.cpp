@@ -89,6 +89,20 @@ TEST(RegStore, FormatParsesBackToTheSameValues) {
   EXPECT_FALSE(s.Has("T"));
 }
 
+TEST(RegStore, ForeignValuesSurviveARoundTripUnchanged) {
+  // Hex data broken off after a comma, with no indented line to go on with, and other odd forms:
+  // kept as written, and formatting them does not glue them to the next value.
+  RegStore s;
+  ASSERT_EQ(s.Parse(kHeader + "\"A\"=hex(7):41,\\\n\"B\"=dword:00000001\n\"C\"=\"x\" y\n"), 0);
+  EXPECT_EQ(s.Find("A")->type, RegType::kOther);
+  EXPECT_EQ(s.Find("A")->text, "hex(7):41,\\");
+  std::string text = s.Format();
+  RegStore again;
+  ASSERT_EQ(again.Parse(text), 0);
+  EXPECT_EQ(again.Format(), text);
+  EXPECT_EQ(again.Values().size(), 3u);
+}
+
 class RegStoreFile : public ::testing::Test {
  protected:
   void SetUp() override {
