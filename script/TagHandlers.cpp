@@ -892,6 +892,7 @@ bool CTimeLine::ReadCaptionBody(ScriptSource& src) {
       Warn("<CAPTION> a caption line longer than 256 bytes is cut");
     }
   };
+  bool open = false;  // text since the last <P>: only <P> closes a caption
   for (;;) {
     bool tagStart = false;
     const int c = src.ReadChar(&tagStart);
@@ -902,6 +903,7 @@ bool CTimeLine::ReadCaptionBody(ScriptSource& src) {
     }
     if (!tagStart) {
       add(static_cast<std::uint8_t>(c));
+      if (c != ' ') open = true;
       continue;
     }
     std::string text = src.ReadTagText();
@@ -920,10 +922,12 @@ bool CTimeLine::ReadCaptionBody(ScriptSource& src) {
       add(10);
     } else if (r.TagId == kTagP) {
       add(27);
+      open = false;
     } else {
       Warn(std::string("<") + kTagNames[r.TagId] + "> does nothing in a CAPTION body");
     }
   }
+  if (open) Warn("<CAPTION> text after the last <P> is not closed and shows with the next block");
   // The block is closed also when the script ends inside it, so its captions stay whole.
   if (CaptionLayer) CaptionLayer->EndCaptionBlock();
   return ended;

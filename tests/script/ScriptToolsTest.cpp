@@ -111,3 +111,20 @@ TEST(CheckTool, ColourThatIsNeitherANameNorDigits) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CheckTool, CaptionTextAfterTheLastParagraphMark) {
+  TempFolder dir;
+  const std::string file =
+      dir.Write("script_c.txt",
+                "<DATA TITLE=c VERSION=1>\n<CAPTION>one<P>two</CAPTION>\n<CAPTION>three<P> "
+                "</CAPTION></DATA>");
+  const Output r = RunTool(RunCheckTool, {file});
+  EXPECT_NE(r.out.find(":2:19: warning: <CAPTION> text after the last <P> is not closed"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("0 error(s), 1 warning(s)"), std::string::npos) << r.out;
+}
+
+}  // namespace
