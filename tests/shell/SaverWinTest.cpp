@@ -1,6 +1,7 @@
 // The saver window on the offscreen platform: input rules, the resize rule, the control panel,
 // the display modes on the window's screen and the picture it paints.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QCheckBox>
 #include <QImage>
@@ -10,16 +11,19 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
+#include <QVideoWidget>
 #include <algorithm>
 #include <fstream>
 #include <memory>
 
 #include "app/CPlayback.h"
 #include "app/MediaDevice.h"
+#include "app/QtMediaDevice.h"
 #include "app/SaverObjects.h"
 #include "app/TSaverWin.h"
 #include "app/WindowSurface.h"
 #include "settings/CMainCtl.h"
+#include "tests/shell/MediaFiles.h"
 #include "tests/shell/ShellTestApp.h"
 
 namespace {
@@ -349,3 +353,63 @@ TEST_F(SaverWin, ExclusiveModeScalesThePictureToTheScreenHeight) {
 }
 
 }  // namespace
+
+// An interval movie plays through the Qt device in the saver window, centred in the client area
+// (in mode 0 on the scaled picture), and the window goes back to shows when it ends.
+class SaverWinMovie : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    shelltest::App();
+    ASSERT_EQ(::mkdir(data.File("Interval").c_str(), 0755), 0);
+    ASSERT_TRUE(testmedia::WriteAvi(data.File("Interval/clip.avi"), 320, 240, 4));
+    data.Write("script_demo.txt", shelltest::DemoScript(2));
+  }
+  std::unique_ptr<TSaverWin> Make(int mode) {
+    SaverWinOptions o;
+    o.loadSettings = shelltest::Settings(store, mode, data.Path(), /*logo=*/true);
+    o.clock = [this] { return now; };
+    o.seed = 5;
+    o.autoRun = false;
+    return std::make_unique<TSaverWin>(o);
+  }
+  ScratchDir store, data;
+  std::int32_t now = 1000;
+};
+
+TEST_F(SaverWinMovie, IntervalMoviePlaysCentredAndEnds) {
+  for (int mode : {kDisplayWindow, kDisplayExclusive}) {
+    SCOPED_TRACE(mode);
+    auto w = Make(mode);
+    w->NoLogo->setChecked(false);
+    w->NoLogoClick();
+    w->show();
+    QtMediaDevice* dev = w->QtDevice();
+    ASSERT_NE(dev, nullptr);
+    // With the logo on, interval items come between shows: here the movie.
+    for (int i = 0; i < 2000 && w->Playback().PlayState != kMoviePlaying; ++i) {
+      w->RunPass();
+      now = w->Playback().NextDeadline(now);
+    }
+    ASSERT_EQ(w->Playback().PlayState, kMoviePlaying);
+    const int cw = w->Objects().Window->Width(), ch = w->Objects().Window->Height();
+    EXPECT_EQ(dev->Destination(), QRect((cw - 320) / 2, (ch - 240) / 2, 320, 240));
+    EXPECT_TRUE(dev->VideoShown());
+    const QRect onScreen = w->findChild<QVideoWidget*>()->geometry();
+    if (mode == kDisplayWindow) {
+      EXPECT_EQ(onScreen, QRect(160, 139, 320, 240));
+    } else {
+      // The movie's rectangle follows the picture's scale onto the screen.
+      const QRect p = w->PictureRect();
+      EXPECT_NEAR(onScreen.width(), 320 * p.width() / 640, 1);
+      EXPECT_NEAR(onScreen.x(), p.x() + 160 * p.width() / 640, 1);
+    }
+    // The movie ends by itself; the window closes it and goes on.
+    ASSERT_TRUE(shelltest::SpinUntil([&] { return dev->Stopped(); }, 5000));
+    now += 40;
+    w->RunPass();
+    EXPECT_EQ(w->Playback().PlayState, kMovieEnded);
+    now += 1;
+    w->RunPass();
+    EXPECT_FALSE(dev->VideoShown());
+  }
+}
