@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -83,12 +85,22 @@ class Program : public ::testing::Test {
   }
   std::string errFile() const { return dir + "/stderr.txt"; }
 
-  // Waits until some process holds the lock `name` (never holding it for longer than a test).
+  // Waits until `holder` holds the lock `name`, read from /proc/locks so that looking never
+  // takes the lock away from the program.
   bool WaitForHolder(const char* name, pid_t holder) {
+    std::string path = dir + "/" + name;
     for (int i = 0; i < 400 && StillRunning(holder); ++i) {
-      InstanceLock probe;
-      if (probe.Acquire(name, dir) == 1) return true;
-      probe.Release();
+      struct stat st;
+      if (::stat(path.c_str(), &st) == 0) {
+        std::ifstream locks("/proc/locks");
+        std::string line;
+        std::string ino = ":" + std::to_string(st.st_ino) + " ";
+        std::string pid = " " + std::to_string(holder) + " ";
+        while (std::getline(locks, line))
+          if (line.find("FLOCK") != std::string::npos && line.find(ino) != std::string::npos &&
+              line.find(pid) != std::string::npos)
+            return true;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
