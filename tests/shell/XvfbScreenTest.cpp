@@ -52,6 +52,9 @@ read -r -t 10 n <$d/fd || { echo "Xvfb did not start"; exit 1; }
 for i in $(seq 50); do [ -S /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
 DISPLAY=:$n QT_QPA_PLATFORM=xcb ONDRELIX_XVFB_CHILD=1 "$1" --gtest_filter='XvfbChild.*' >$d/log 2>&1
 rc=$?
+# The same server seen as a screen of twice the density.
+DISPLAY=:$n QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=2 ONDRELIX_XVFB_CHILD=1 "$1" \
+  --gtest_filter='XvfbHiDpi.*' >>$d/log 2>&1 || rc=1
 kill $x; wait $x
 grep -E '^\[ +(FAILED|PASSED|OK|SKIPPED) |Failure|Expected|Which is|outlived|covers' $d/log | head -60
 rm -rf $d
@@ -202,6 +205,48 @@ TEST_F(XvfbChild, PreviewDrawsInsideItsHostAndEndsWithIt) {
     ::waitpid(pid, &status, 0);
   }
   EXPECT_EQ(done, pid) << "the preview outlived its host";
+}
+
+// On a screen of device pixel ratio 2 the full-screen modes lay the picture out in device
+// pixels (one engine pixel per screen pixel), and window mode doubles each pixel exactly.
+class XvfbHiDpi : public XvfbChild {
+ protected:
+  void SetUp() override {
+    XvfbChild::SetUp();
+    if (IsSkipped()) return;
+    if (QGuiApplication::primaryScreen()->devicePixelRatio() != 2.0) GTEST_SKIP() << "not scaled";
+  }
+};
+
+TEST_F(XvfbHiDpi, StretchedModeUsesEveryDevicePixel) {
+  auto w = Make(kDisplayStretched);
+  ShowAndPlay(*w);
+  const QImage shot = Screen("hidpi-stretched-mode");
+  const Bitmap32& pic = w->Objects().Window->Picture();
+  ASSERT_EQ(pic.width, 1280);
+  ASSERT_EQ(pic.height, 1024);
+  ASSERT_EQ(shot.width(), 1280);
+  int wrong = 0;
+  for (int y = 0; y < pic.height; ++y)
+    for (int x = 0; x < pic.width; ++x)
+      wrong += (shot.pixel(x, y) & 0xFFFFFF) != (pic.Row(y)[x] & 0xFFFFFF);
+  EXPECT_EQ(wrong, 0);
+}
+
+TEST_F(XvfbHiDpi, WindowModeDoublesWholePixels) {
+  auto w = Make(kDisplayWindow);
+  ShowAndPlay(*w);
+  const QImage shot = Screen("hidpi-window-mode");
+  const QPoint at = w->mapToGlobal(QPoint(0, 0)) * 2;
+  const Bitmap32& pic = w->Objects().Window->Picture();
+  int wrong = 0;
+  for (int y = 0; y < 480; ++y)
+    for (int x = 0; x < 640; ++x) {
+      const std::uint32_t want = pic.Row(y)[x] & 0xFFFFFF;
+      for (int d = 0; d < 4; ++d)
+        wrong += (shot.pixel(at.x() + 2 * x + d % 2, at.y() + 2 * y + d / 2) & 0xFFFFFF) != want;
+    }
+  EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace
