@@ -342,7 +342,9 @@ int RegStore::Save(const std::string& path, std::string* failedName) const {
   std::string tmp = target + ".XXXXXX";
   int fd = ::mkstemp(tmp.data());
   if (fd < 0) return fail(first);
-  ::fchmod(fd, 0644);
+  // The new file keeps the permissions of the one it replaces.
+  struct stat old;
+  ::fchmod(fd, ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
   auto abandon = [&](const std::string& name) {
     ::close(fd);
     ::unlink(tmp.c_str());

@@ -128,6 +128,12 @@ TEST_F(RegStoreFile, SaveWritesThroughALinkAndLeavesNoTemporaryFile) {
   RegStore r;
   EXPECT_EQ(r.Load(link), 0);
   EXPECT_TRUE(r.Has("K"));
+
+  // A private store stays private.
+  ::chmod(real.c_str(), 0600);
+  ASSERT_EQ(s.Save(link, &failed), 0);
+  ASSERT_EQ(::stat(real.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST_F(RegStoreFile, FailureAtTheFinalFlushKeepsTheOldFile) {
