@@ -137,6 +137,8 @@ int CMainCtl::Save(std::string* error) {
   if (writer_) store.SetWriter(writer_);
   std::string failed;
   if (store.Save(storePath_, &failed) == 0) return 0;
+  // When no file could be written at all, the save failed at its first value.
+  if (failed.empty()) failed = "Version";
   if (error != nullptr) *error = "'" + failed + "' の設定に失敗しました";
   return -1;
 }

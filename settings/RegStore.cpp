@@ -322,9 +322,8 @@ bool RegStore::CanHoldText(std::string_view text) {
 }
 
 int RegStore::Save(const std::string& path, std::string* failedName) const {
-  // The value blamed when the file as a whole cannot be made or put in place.
-  std::string first = values_.empty() ? std::string(kKeyName) : values_.front().name;
-  std::string last = values_.empty() ? first : values_.back().name;
+  // A failure of the file as a whole (it cannot be made, flushed or put in place) names no value.
+  const std::string whole;
   auto fail = [&](const std::string& name) {
     if (failedName != nullptr) *failedName = name;
     return -1;
@@ -337,11 +336,11 @@ int RegStore::Save(const std::string& path, std::string* failedName) const {
   size_t slash = target.find_last_of('/');
   std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash);
   if (dir.empty()) dir = "/";
-  if (!MakeFolders(dir)) return fail(first);
+  if (!MakeFolders(dir)) return fail(whole);
 
   std::string tmp = target + ".XXXXXX";
   int fd = ::mkstemp(tmp.data());
-  if (fd < 0) return fail(first);
+  if (fd < 0) return fail(whole);
   // The new file keeps the permissions of the one it replaces.
   struct stat old;
   ::fchmod(fd, ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
@@ -353,19 +352,19 @@ int RegStore::Save(const std::string& path, std::string* failedName) const {
 
   const Writer& write = writer_ ? writer_ : Writer(WriteAll);
   std::string header = std::string("REGEDIT4\n\n[") + kKeyName + "]\n";
-  if (!write(fd, header)) return abandon(first);
+  if (!write(fd, header)) return abandon(whole);
   for (const RegValue& v : values_) {
     if (v.type == RegType::kString && !CanHoldText(v.text)) return abandon(v.name);
     if (!write(fd, FormatLine(v))) return abandon(v.name);
   }
-  if (!write(fd, "\n") || ::fsync(fd) != 0) return abandon(last);
+  if (!write(fd, "\n") || ::fsync(fd) != 0) return abandon(whole);
   if (::close(fd) != 0) {
     ::unlink(tmp.c_str());
-    return fail(last);
+    return fail(whole);
   }
   if (::rename(tmp.c_str(), target.c_str()) != 0) {
     ::unlink(tmp.c_str());
-    return fail(last);
+    return fail(whole);
   }
   if (int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
     ::fsync(dfd);

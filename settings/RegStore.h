@@ -51,7 +51,8 @@ class RegStore {
   const std::vector<RegValue>& Values() const { return values_; }
 
   // Writes the values to a temporary file beside `path` and renames it over `path`. Returns 0, or
-  // -1 with `failedName` set to the value that could not be written; `path` is then untouched.
+  // -1 with `failedName` set to the value that could not be written, or to "" when the file as a
+  // whole could not be made or put in place; `path` is then untouched.
   int Save(const std::string& path, std::string* failedName) const;
   void SetWriter(Writer w) { writer_ = std::move(w); }
 

@@ -291,6 +291,33 @@ TEST_F(SettingsTest, StoreThatCannotBeCreatedIsReportedNotIgnored) {
   EXPECT_EQ(error, "'Version' の設定に失敗しました");
 }
 
+TEST_F(SettingsTest, SaveIntoAReadOnlyFolderFailsAndKeepsTheOldStore) {
+  std::string old = Key("\"DspMode\"=dword:00000001");
+  Loaded(old);
+  ::chmod(dir.path().c_str(), 0755);
+  ::chmod(store.c_str(), 0644);
+  ::chmod((dir / "Velnori").c_str(), 0555);
+  // Root writes into any folder, so the save runs in a child without privileges.
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(100);
+    CMainCtl c;
+    c.SetStorePath(store);
+    c.Load();
+    c.SetDspMode(4);
+    std::string error;
+    int r = c.Save(&error);
+    ::_exit(r == -1 && error == "'Version' の設定に失敗しました" ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ::chmod((dir / "Velnori").c_str(), 0755);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ReadFile(store), old);
+}
+
 TEST(MainCtlNoExe, ListIsPackedAndHoldsSixtyFour) {
   CMainCtl c;
   for (int i = 1; i <= kMaxNoExe; ++i) ASSERT_EQ(c.NoExeAdd(i * 3), 0);

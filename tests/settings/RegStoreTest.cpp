@@ -136,21 +136,24 @@ TEST_F(RegStoreFile, SaveWritesThroughALinkAndLeavesNoTemporaryFile) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-TEST_F(RegStoreFile, FailureAtTheFinalFlushKeepsTheOldFile) {
+TEST_F(RegStoreFile, FailedWritesNameTheValueAndKeepTheOldFile) {
   std::string path = dir + "/s.reg";
   std::ofstream(path) << "old\n";
   RegStore s;
   s.SetDword("A", 1);
   s.SetDword("B", 2);
-  int calls = 0;
-  s.SetWriter([&](int fd, std::string_view b) {
-    if (++calls == 4) return false;  // header, A, B, then the closing empty line
-    return ::write(fd, b.data(), b.size()) == static_cast<ssize_t>(b.size());
-  });
-  std::string failed;
-  EXPECT_EQ(s.Save(path, &failed), -1);
-  EXPECT_EQ(failed, "B");
-  EXPECT_EQ(ReadFile(path), "old\n");
+  // Chunks: the head, A, B, then the closing empty line.
+  for (int failAt : {3, 4}) {
+    int calls = 0;
+    s.SetWriter([&](int fd, std::string_view b) {
+      if (++calls == failAt) return false;
+      return ::write(fd, b.data(), b.size()) == static_cast<ssize_t>(b.size());
+    });
+    std::string failed = "?";
+    EXPECT_EQ(s.Save(path, &failed), -1);
+    EXPECT_EQ(failed, failAt == 3 ? "B" : "");
+    EXPECT_EQ(ReadFile(path), "old\n");
+  }
 }
 
 }  // namespace
