@@ -37,6 +37,8 @@ constexpr int kMouseSlack = 30;  // a movement of more than this many pixels end
 constexpr int kPanelHeight = 39;
 constexpr int kSpeedMax = 1000;
 constexpr int kSpeedEditChars = 4;
+constexpr int kCoalesceMs = 8;    // a pass due this soon shows its change with the last one's
+constexpr int kHoldLimitMs = 16;  // but no change waits longer than this to be shown
 
 QFont PanelFont() {
   // The panel's face, with the installed Japanese Gothic faces standing in for it.
@@ -279,7 +281,10 @@ void TSaverWin::RunPass() {
   lastPass_ = now;
   Playback().Pass(now);
   inPass_ = false;
-  ShowDamage();
+  // A change that another pass will follow within a few milliseconds (a scrolling text stepping
+  // just before a tick) is shown together with that one, so the screen gets one picture, not two.
+  const std::int32_t next = Playback().NextDeadline(now);
+  if (next - now > kCoalesceMs || now - lastShown_ >= kHoldLimitMs) ShowDamage();
   ScheduleNextPass();
 }
 
@@ -321,6 +326,7 @@ void TSaverWin::AfterInput() {
 void TSaverWin::ShowDamage() {
   const RectXYWH d = objects_->Window->TakeDamage();
   if (d.width <= 0 || d.height <= 0) return;
+  lastShown_ = lastPass_;
   update(SurfaceToWidget(QRect(d.x, d.y, d.width, d.height)));
 }
 

@@ -115,7 +115,8 @@ class TSaverWin : public QWidget {
   bool inPass_ = false;
   bool closing_ = false;
   std::int32_t lastPass_ = INT32_MIN;
-  std::int32_t armedFor_ = INT32_MIN;  // the deadline the pass timer was started for
+  std::int32_t lastShown_ = INT32_MIN / 2;  // clock of the last repaint request
+  std::int32_t armedFor_ = INT32_MIN;       // the deadline the pass timer was started for
 
   // How punctual the timer-driven passes are, for measuring (ONDRELIX_PASS_STATS names a file
   // that receives a summary once a second).

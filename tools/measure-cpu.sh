@@ -98,15 +98,25 @@ stop_xvfb() {
 }
 
 measure() {  # mode label
-  local mode=$1 label=$2 stats="$work/stats-$1"
-  start_xvfb
-  pids+=("$xvfb")
-  DISPLAY=$display ONDRELIX_PASS_STATS=$stats "$program" /s --mode "$mode" --data "$data" \
-    >"$work/out-$mode" 2>&1 &
-  local saver=$!
-  pids+=("$saver")
-  sleep "$warmup"
-  kill -0 "$saver" 2>/dev/null || { echo "measure-cpu: the saver ended early:" >&2; cat "$work/out-$mode" >&2; exit 1; }
+  local mode=$1 label=$2 stats="$work/stats-$1" try saver
+  # A display that another server is just leaving can refuse us: then start over.
+  for try in 1 2 3; do
+    start_xvfb
+    pids+=("$xvfb")
+    DISPLAY=$display ONDRELIX_PASS_STATS=$stats "$program" /s --mode "$mode" --data "$data" \
+      >"$work/out-$mode" 2>&1 &
+    saver=$!
+    pids+=("$saver")
+    sleep "$warmup"
+    kill -0 "$saver" 2>/dev/null && break
+    wait "$saver" 2>/dev/null || true
+    stop_xvfb
+    if [ "$try" = 3 ] || ! grep -q 'could not connect to display' "$work/out-$mode"; then
+      echo "measure-cpu: the saver ended early:" >&2
+      cat "$work/out-$mode" >&2
+      exit 1
+    fi
+  done
   local s0 x0 t0 s1 x1 t1
   s0=$(cpu_of "$saver"); x0=$(cpu_of "$xvfb"); t0=$(date +%s.%N)
   local p0
