@@ -59,7 +59,11 @@ struct RenderFixture : ::testing::Test {
         << "<DATA TITLE=\"one\" VERSION=\"1.1\">\n<SOLID COLOR=\"RED\">\n"
            "<IMAGE STRING=\"x\" TIME=\"2\">\n<CLOCK SET=\"1\">\n<SOLID COLOR=\"#0000FF\">\n"
            "</DATA>\n<DATA TITLE=\"two\" VERSION=\"1.1\"><SOLID COLOR=\"LIME\">"
-           "<IMAGE STRING=\"y\" TIME=\"1\"></DATA>\n";
+           "<IMAGE STRING=\"y\" TIME=\"1\"></DATA>\n"
+           "<DATA TITLE=\"fade\" VERSION=\"1.1\"><SOLID COLOR=\"GRAY\">"
+           "<SCREEN CONTRAST=\"FADEIN\" TIME=\"1\"><CLOCK SET=\"1.5\">"
+           "<SCREEN CONTRAST=\"2\" TIME=\"0\"><SOLID COLOR=\"#C86432\">"
+           "<IMAGE STRING=\"z\" TIME=\"1\"></DATA>\n";
   }
   ~RenderFixture() override { fs::remove_all(dir); }
 
@@ -107,6 +111,19 @@ TEST_F(RenderFixture, WritesTheWindowPictureAfterEachRequestedTick) {
   EXPECT_EQ(Pixel(out + "/tick_00005.png", 320, 200), 0x00FF00);
 }
 
+TEST_F(RenderFixture, ScreenFadeStepsPerTickAndLevelsAboveOneSaturate) {
+  const std::string out = dir + "/fade";
+  ASSERT_EQ(Render({dir + "/script_show.txt", "--script", "3", "--out", out, "--ticks", "0-45"}),
+            0);
+  // FADEIN over 1 s: 30 steps of 0x10000 / 30 = 2184, the first taken on tick 0.
+  EXPECT_EQ(Pixel(out + "/tick_00000.png", 0, 102), 0x040404);  // 128 * 2184 >> 16
+  EXPECT_EQ(Pixel(out + "/tick_00010.png", 0, 102), 0x2E2E2E);  // 128 * 11 * 2184 >> 16
+  EXPECT_EQ(Pixel(out + "/tick_00028.png", 0, 102), 0x7B7B7B);  // 128 * 29 * 2184 >> 16
+  EXPECT_EQ(Pixel(out + "/tick_00029.png", 0, 102), 0x808080);  // the target itself
+  // At 1.5 s (tick 45) a gain of 2, applied at once: 0xC8 saturates instead of wrapping.
+  EXPECT_EQ(Pixel(out + "/tick_00045.png", 0, 102), 0xFFC864);
+}
+
 TEST_F(RenderFixture, DumpsEveryDispatchedEventInOrder) {
   testing::internal::CaptureStdout();
   ASSERT_EQ(Render({dir + "/script_show.txt", "--dump-events"}), 0);
@@ -116,7 +133,7 @@ TEST_F(RenderFixture, DumpsEveryDispatchedEventInOrder) {
 
 TEST_F(RenderFixture, AMissingFileOrScriptFails) {
   EXPECT_EQ(Render({dir + "/nothing.txt", "--dump-events"}), 1);
-  EXPECT_EQ(Render({dir + "/script_show.txt", "--script", "3", "--dump-events"}), 1);
+  EXPECT_EQ(Render({dir + "/script_show.txt", "--script", "4", "--dump-events"}), 1);
 }
 
 }  // namespace
