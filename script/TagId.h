@@ -44,9 +44,9 @@ enum TagId : std::uint8_t {
 
 inline constexpr int kTagCount = 36;
 inline constexpr const char* kTagNames[kTagCount] = {
-    "NONE",     "DATA",       "/DATA",      "BGMAKE",     "/BGMAKE",  "OBJECT",  "BGSCROLL",
-    "BGSET",    "BGMOVE",     "BGM",        "SCREEN",     "IMAGE",    "/IMAGE",  "CLOCK",
-    "SOLID",    "CLEAR",      "TITLE",      "/TITLE",     "SCRTEXT",  "/SCRTEXT", "READFONT",
-    "NODISP",   "/NODISP",    "FORMAT",     "/FORMAT",    "CAPTION",  "/CAPTION", "SCHEDULE_S",
-    "SCHEDULE_T", "SHCEDULE_I", "SET",      "MOVE",       "BR",       "P",       "SPC",
-    "END"};
+    "NONE",     "DATA",     "/DATA",    "BGMAKE",     "/BGMAKE",    "OBJECT",
+    "BGSCROLL", "BGSET",    "BGMOVE",   "BGM",        "SCREEN",     "IMAGE",
+    "/IMAGE",   "CLOCK",    "SOLID",    "CLEAR",      "TITLE",      "/TITLE",
+    "SCRTEXT",  "/SCRTEXT", "READFONT", "NODISP",     "/NODISP",    "FORMAT",
+    "/FORMAT",  "CAPTION",  "/CAPTION", "SCHEDULE_S", "SCHEDULE_T", "SHCEDULE_I",
+    "SET",      "MOVE",     "BR",       "P",          "SPC",        "END"};

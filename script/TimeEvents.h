@@ -94,10 +94,10 @@ struct CTimeImage : CTimeDat {  // 11 IMAGE
   Point3 BgPos{0, 0, 0};
   std::int32_t Trans = -1;
   std::int32_t Contrast = kFullContrast;
-  std::int32_t Reverse = 0;  // 0 none, 1 horizontal, 2 vertical
-  double Angle = 0;          // radians
-  double Size = 1.0;         // factor
-  std::int32_t Quality = 3;  // 4 = high
+  std::int32_t Reverse = 0;    // 0 none, 1 horizontal, 2 vertical
+  double Angle = 0;            // radians
+  double Size = 1.0;           // factor
+  std::int32_t Quality = 3;    // 4 = high
   std::int32_t Operation = 1;  // 1 copy, 2 paint
   std::int32_t Time = 0;
 };
