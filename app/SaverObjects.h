@@ -5,26 +5,28 @@
 #include <functional>
 #include <memory>
 
+#include "app/CCaption.h"
+#include "app/CMPlayer.h"
 #include "app/CPlayback.h"
 #include "app/DisplayGeometry.h"
+#include "app/IntervalList.h"
+#include "app/WindowSurface.h"
 #include "render/Bitmap.h"
+#include "render/CBgCtl.h"
+#include "render/COthBmp.h"
+#include "render/CScroll.h"
+#include "render/CTitle.h"
+#include "script/CDemoCtl.h"
+#include "script/CTimeLine.h"
+#include "settings/CMainCtl.h"
 
-class CMainCtl;
-class CBgCtl;
-class CTitle;
-class CScroll;
-class COthBmp;
-class CMPlayer;
-class CCaption;
-class CTimeLine;
-class CDemoCtl;
 class MediaDevice;
-class WindowSurface;
-class IntervalList;
 
 inline constexpr int kWarningWidth = 69;  // the LOW POWER badge
 inline constexpr int kWarningHeight = 14;
 
+// The members are public for the windows, tools and tests that reach into the objects, so their
+// classes are complete here.
 class SaverObjects {
  public:
   // Creates the frame (black), the settings record (handed to `loadSettings` at once, which
