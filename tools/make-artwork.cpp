@@ -499,7 +499,7 @@ Bitmap32 MakeMeetingRoom() {
       0, 131, 244, 134, [](float, float) { return true; },
       [](float, float) { return Hex(0xA06A40); });
   const std::array<std::array<float, 3>, 5> heads = {
-      {{28, 128, 12}, {76, 126, 13}, {128, 129, 12}, {178, 125, 13}, {222, 128, 12}}};
+      {{28, 133, 12}, {76, 131, 13}, {128, 134, 12}, {178, 130, 13}, {222, 133, 12}}};
   const std::array<Rgb, 5> hair = {Hex(0x2A2018), Hex(0x4A3020), Hex(0x1E1E24), Hex(0x6A4A2A),
                                    Hex(0x3A2A20)};
   const std::array<Rgb, 5> coats = {Hex(0x2A3A5A), Hex(0x5A2A2A), Hex(0x3A4A3A), Hex(0x2A2A3A),
