@@ -767,9 +767,9 @@ Bitmap32 Glow(int n, Rgb inner, Rgb outer) {
   return c.Resolve();
 }
 
-// A flower on a green key colour.
+// A flower on black, so that it can turn without showing corners.
 Bitmap32 Flower() {
-  Canvas c(120, 120, Hex(0x00FF00));
+  Canvas c(120, 120, Hex(0));
   for (int k = 0; k < 8; ++k) {
     const float a = float(k) * kPi / 4;
     const float px = 60 + std::cos(a) * 30, py = 60 + std::sin(a) * 30;
