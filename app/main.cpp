@@ -17,10 +17,12 @@
 #include "app/RenderTool.h"
 #include "app/TMiniWin.h"
 #include "app/TSaverWin.h"
+#include "bonus/TOmakeWin.h"
 #include "app/ScriptTools.h"
 #include "platform/DisplayCheck.h"
 #include "platform/InstanceLock.h"
 #include "settings/CMainCtl.h"
+#include "settings/TSetteiForm.h"
 
 namespace {
 
@@ -31,18 +33,6 @@ void ShowErrorBox(const std::string& message) {
     return;
   }
   QMessageBox::critical(nullptr, QString::fromUtf8(kAppTitle), QString::fromStdString(message));
-}
-
-QWidget* BlackWindow(int width, int height) {
-  auto* w = new QWidget;
-  w->setAttribute(Qt::WA_DeleteOnClose);
-  QPalette pal = w->palette();
-  pal.setColor(QPalette::Window, Qt::black);
-  w->setPalette(pal);
-  w->setAutoFillBackground(true);
-  w->setWindowTitle(QString::fromUtf8(kAppTitle));
-  w->resize(width, height);
-  return w;
 }
 
 // ---- Window factories: each mode's window is made here and shown by main(). ----
@@ -66,9 +56,12 @@ QWidget* CreatePreviewWindow(std::uint64_t hostId) {
   return w;
 }
 
-// The settings dialog (stand-in until TSetteiForm; the bonus window is made after it).
+// The settings dialog, and the hidden bonus window that it owns from then on.
 QWidget* CreateSettingsWindow() {
-  return BlackWindow(281, 258);
+  auto* form = new TSetteiForm;
+  form->setAttribute(Qt::WA_DeleteOnClose);
+  new TOmakeWin(form);
+  return form;
 }
 
 // ---- end of the window factories ----
