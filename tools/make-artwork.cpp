@@ -85,24 +85,24 @@ struct Hit {
 };
 
 Hit HeadField(V3 p, const HeadStyle& s) {
-  float skin = Ellipsoid(p, {0, 0.12f, 0}, {0.70f, 0.86f, 0.78f});
-  skin = SmoothMin(skin, Ellipsoid(p, {0, -0.32f, 0.12f}, {0.52f, 0.56f, 0.6f}), 0.2f);
-  skin = SmoothMin(skin, Ellipsoid(p, {0, -0.05f, 0.78f}, {0.11f, 0.2f, 0.19f}), 0.06f);
+  float skin = Ellipsoid(p, {0, 0.12f, 0}, {0.64f, 0.86f, 0.9f});
+  skin = SmoothMin(skin, Ellipsoid(p, {0, -0.34f, 0.28f}, {0.46f, 0.54f, 0.62f}), 0.2f);
+  skin = SmoothMin(skin, Ellipsoid(p, {0, -0.06f, 0.9f}, {0.11f, 0.2f, 0.22f}), 0.06f);
   for (float sx : {-1.0f, 1.0f})
-    skin = SmoothMin(skin, Ellipsoid(p, {sx * 0.7f, 0.0f, -0.04f}, {0.09f, 0.19f, 0.12f}), 0.05f);
+    skin = SmoothMin(skin, Ellipsoid(p, {sx * 0.64f, 0.0f, -0.04f}, {0.09f, 0.19f, 0.12f}), 0.05f);
   skin = SmoothMin(skin, Capsule(p, {0, -0.6f, -0.1f}, {0, -1.3f, -0.12f}, 0.33f), 0.15f);
-  const float hairShell = Ellipsoid(p, {0, 0.2f, -0.06f}, {0.76f, 0.9f, 0.86f + s.hairBack});
+  const float hairShell = Ellipsoid(p, {0, 0.2f, -0.04f}, {0.7f, 0.9f, 0.96f + s.hairBack});
   // The hairline runs from the forehead over the temples, above the ears, down to the nape.
   auto step = [](float a, float b, float v) {
     const float t = art::Clamp01((v - a) / (b - a));
     return t * t * (3 - 2 * t);
   };
   const float hairline =
-      -0.5f - 0.2f * s.hairBack + 0.72f * step(-0.4f, -0.05f, p.z) + 0.22f * step(0.3f, 0.6f, p.z);
+      -0.5f - 0.2f * s.hairBack + 0.72f * step(-0.4f, -0.05f, p.z) + 0.22f * step(0.35f, 0.7f, p.z);
   const float hair = std::max(hairShell, (hairline - p.y) * 0.8f);
   float eye = 1e9f;
   for (float sx : {-1.0f, 1.0f})
-    eye = std::min(eye, Len(p - V3{sx * 0.25f, 0.1f, 0.67f}) - s.eyeRadius);
+    eye = std::min(eye, Len(p - V3{sx * 0.24f, 0.1f, 0.77f}) - s.eyeRadius);
   const float shirt = Ellipsoid(p, {0, -1.52f, -0.12f}, {1.15f, 0.42f, 0.62f});
   Hit h{skin, kSkin};
   if (hair < h.d) h = {hair, kHair};
@@ -120,7 +120,7 @@ Rgb Albedo(V3 p, Material m, const HeadStyle& s) {
   if (m == kShirt) return s.shirt;
   if (m == kEye) {
     const float side = p.x < 0 ? -1.0f : 1.0f;
-    const V3 dir = Norm(p - V3{side * 0.25f, 0.1f, 0.67f});
+    const V3 dir = Norm(p - V3{side * 0.24f, 0.1f, 0.77f});
     if (dir.z > s.pupilCos + 0.04f) return Hex(0x101014);
     if (dir.z > s.pupilCos) return s.iris;
     return Hex(0xF4F2EE);
@@ -348,7 +348,7 @@ Bitmap32 MakeLowPower(art::Text& text) {
   c.RoundRect(0, 0, w, h, 3, Hex(0x701010));
   c.RoundRect(1, 1, w - 1, h - 1, 2.5f, VGrad(Hex(0xF03A2A), Hex(0xB01414), 1, h - 1));
   Bitmap32 b = c.Resolve();
-  text.Centred(b, art::kSansCond, 9, w / 2.0f, 10, "LOW POWER", Hex(0xFFFFFF), 0.8f);
+  text.Centred(b, art::kSansCond, 9, w / 2.0f, 10, "LOW POWER", Hex(0xFFFFFF), 0.3f);
   // 16 colours: black, the reds of the box, and a ramp from red to white for the letters.
   std::vector<Rgb> pal = {Hex(0x000000), Hex(0x701010), Hex(0xB01414), Hex(0xC8201A),
                           Hex(0xE0301F), Hex(0xF03A2A), Hex(0x400808)};
