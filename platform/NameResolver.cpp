@@ -10,9 +10,11 @@
 
 namespace {
 
+// A directory entry of that name exists. A link counts even when it leads nowhere (dangling, or
+// a loop): the entry is there, and opening it is what fails.
 bool Exists(const std::string& path) {
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
+  return ::lstat(path.c_str(), &st) == 0;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {

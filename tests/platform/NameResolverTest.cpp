@@ -1,6 +1,7 @@
 // Script names resolved against the file system: separators, CP932 and case.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -35,6 +36,15 @@ TEST_F(Resolver, UpperCasedScriptNamesFindTheirFiles) {
   EXPECT_EQ(r.Resolve(dir, "MUSIC\\NONE.MID"), "");
   EXPECT_EQ(r.Resolve(dir, "PLAIN.TXT\\X"), "");
   EXPECT_EQ(r.Resolve(dir + "/missing", ""), "");
+}
+
+TEST_F(Resolver, LinksThatLeadNowhereAreStillEntries) {
+  ASSERT_EQ(::symlink("Loop.bmp", (dir + "/Loop.bmp").c_str()), 0);
+  ASSERT_EQ(::symlink("gone.bmp", (dir + "/Dangling.bmp").c_str()), 0);
+  ASSERT_EQ(::symlink("Music", (dir + "/Tunes").c_str()), 0);
+  EXPECT_EQ(r.Resolve(dir, "LOOP.BMP"), dir + "/Loop.bmp");
+  EXPECT_EQ(r.Resolve(dir, "Dangling.bmp"), dir + "/Dangling.bmp");
+  EXPECT_EQ(r.Resolve(dir, "TUNES\\THEME.MID"), dir + "/Tunes/Theme.Mid");
 }
 
 TEST_F(Resolver, Cp932NamesWithABackslashTrailByte) {
