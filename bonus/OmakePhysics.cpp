@@ -98,8 +98,8 @@ bool BouncingHead::Step(const DialogView& dialog, int screenWidth, int screenHei
   }
 
   const OmakeRect& d = dialog.rect;
-  const bool contact = bottom >= d.top && bottom < d.top + d.height / 2 && d.left < right &&
-                       left_ < d.Right();
+  const bool contact =
+      bottom >= d.top && bottom < d.top + d.height / 2 && d.left < right && left_ < d.Right();
   if (!contact) {
     Touching = false;
   } else if (!Touching) {
@@ -151,8 +151,8 @@ void FallingDialog::MakeOutline(double angle) {
   const int sx = w / 2, sy = h / 2;
   const OmakePoint corners[4] = {{0, 0}, {2 * sx, 0}, {2 * sx, 2 * sy}, {0, 2 * sy}};
   for (int i = 0; i < 4; ++i) {
-    const OmakePoint m = MapIntoTurned(corners[i].x, corners[i].y, w, h, work_.width,
-                                       work_.height, angle);
+    const OmakePoint m =
+        MapIntoTurned(corners[i].x, corners[i].y, w, h, work_.width, work_.height, angle);
     outline_[i] = {m.x + topLeft_.x, m.y + topLeft_.y};
   }
 }

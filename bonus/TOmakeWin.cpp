@@ -54,7 +54,9 @@ TOmakeWin::TOmakeWin(TSetteiForm* dialog)
   if (dialog_) dialog_->SetOmakeWin(this);
 }
 
-TOmakeWin::~TOmakeWin() { Timer1.stop(); }
+TOmakeWin::~TOmakeWin() {
+  Timer1.stop();
+}
 
 QRect TOmakeWin::ScreenRect() const {
   QScreen* s = dialog_ && dialog_->screen() ? dialog_->screen() : QGuiApplication::primaryScreen();
@@ -152,8 +154,7 @@ Bitmap32 TOmakeWin::SnapshotOf(QWidget* dialog) {
   QPixmap shot;
   if (QScreen* s = dialog->screen()) {
     const QRect sg = s->geometry();
-    shot = s->grabWindow(0, frame.x() - sg.x(), frame.y() - sg.y(), frame.width(),
-                         frame.height());
+    shot = s->grabWindow(0, frame.x() - sg.x(), frame.y() - sg.y(), frame.width(), frame.height());
   }
   QImage img;
   if (!shot.isNull() && shot.width() == frame.width() && shot.height() == frame.height()) {

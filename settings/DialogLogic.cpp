@@ -79,7 +79,8 @@ void DrawMonitorPreview(Bitmap32& gamen, const Bitmap32& frame, const Bitmap32& 
     }
     case 4: {
       gamen.Fill(kDesktopBlue);
-      // A one-pixel frame from (left - 1, top - 1) up to, not including, (left + W + 1, top + H + 1).
+      // A one-pixel frame from (left - 1, top - 1) up to, not including, (left + W + 1, top + H +
+      // 1).
       FillRect(gamen, left - 1, top - 1, W + 2, 1, buttonFace);
       FillRect(gamen, left - 1, top + H, W + 2, 1, buttonFace);
       FillRect(gamen, left - 1, top - 1, 1, H + 2, buttonFace);

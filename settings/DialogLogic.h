@@ -151,12 +151,20 @@ class TickDivider {
 };
 
 // The timer's periods at `intervalMs` (30, 60 and 1 at 33 ms).
-inline int PreviewPeriod(int intervalMs) { return intervalMs > 0 ? 1000 / intervalMs : 0; }
-inline int SamplePeriod(int intervalMs) { return intervalMs > 0 ? 2000 / intervalMs : 0; }
-inline int SlidePeriod(int intervalMs) { return intervalMs > 0 ? 33 / intervalMs : 0; }
+inline int PreviewPeriod(int intervalMs) {
+  return intervalMs > 0 ? 1000 / intervalMs : 0;
+}
+inline int SamplePeriod(int intervalMs) {
+  return intervalMs > 0 ? 2000 / intervalMs : 0;
+}
+inline int SlidePeriod(int intervalMs) {
+  return intervalMs > 0 ? 33 / intervalMs : 0;
+}
 
 // 1 when random % 4 >= 2, else 0.
-inline int VariantOf(int random) { return (random % 4) >= 2 ? 1 : 0; }
+inline int VariantOf(int random) {
+  return (random % 4) >= 2 ? 1 : 0;
+}
 
 // Rebuilds the exclusion list: every unchecked row's identity, in row order.
 void ApplyScriptList(CMainCtl& settings, const std::vector<std::int32_t>& identities,

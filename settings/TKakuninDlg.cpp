@@ -23,8 +23,8 @@ QPixmap BuiltinPixmap(const char* name, int w, int h) {
     p.fill(QColor(192, 192, 192));
     return p;
   }
-  QImage img(reinterpret_cast<const uchar*>(pic.rgb.pixels.data()), pic.rgb.width,
-             pic.rgb.height, pic.rgb.width * 4, QImage::Format_RGB32);
+  QImage img(reinterpret_cast<const uchar*>(pic.rgb.pixels.data()), pic.rgb.width, pic.rgb.height,
+             pic.rgb.width * 4, QImage::Format_RGB32);
   return QPixmap::fromImage(img.copy());
 }
 
@@ -32,10 +32,9 @@ QPixmap BuiltinPixmap(const char* name, int w, int h) {
 
 QFont DialogFont(bool proportional) {
   QFont f;
-  f.setFamilies(proportional ? QStringList{QStringLiteral("IPAPGothic"),
-                                           QStringLiteral("IPAGothic")}
-                             : QStringList{QStringLiteral("IPAGothic"),
-                                           QStringLiteral("IPAPGothic")});
+  f.setFamilies(proportional
+                    ? QStringList{QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")}
+                    : QStringList{QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic")});
   f.setPixelSize(12);
   return f;
 }
@@ -70,13 +69,14 @@ TKakuninDlg::TKakuninDlg(QWidget* owner)
   OKBtn->setFocus();
 }
 
-void TKakuninDlg::SetMessage(const QString& text) { Message->setText(text); }
+void TKakuninDlg::SetMessage(const QString& text) {
+  Message->setText(text);
+}
 
 QString TKakuninDlg::ShortenPath(const QString& path) const {
   const QFontMetrics fm(Message->font());
-  const std::string out =
-      ::ShortenPath(path.toStdString(), Message->width(), [&fm](const std::string& s) {
-        return fm.horizontalAdvance(QString::fromStdString(s));
-      });
+  const std::string out = ::ShortenPath(
+      path.toStdString(), Message->width(),
+      [&fm](const std::string& s) { return fm.horizontalAdvance(QString::fromStdString(s)); });
   return QString::fromStdString(out);
 }

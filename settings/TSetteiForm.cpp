@@ -213,6 +213,10 @@ TSetteiForm::TSetteiForm(const SetteiFormOptions& options)
 
 TSetteiForm::~TSetteiForm() = default;
 
+void TSetteiForm::SetOmakeWin(TOmakeWin* win) {
+  omake_.reset(win);
+}
+
 void TSetteiForm::LoadPictures() {
   kaigi_ = BuiltinOrPlain("KAIGI", 244, 157);
   dodon_ = BuiltinOrPlain("DODON", 62, 71);
@@ -444,7 +448,9 @@ void TSetteiForm::SwitchCaptionClick() {
   DrawMonitorPreview();
 }
 
-void TSetteiForm::SwitchSoundClick() { settings_->SetFlgSound(SwitchSound->isChecked()); }
+void TSetteiForm::SwitchSoundClick() {
+  settings_->SetFlgSound(SwitchSound->isChecked());
+}
 
 void TSetteiForm::SwitchLogoClick() {
   settings_->SetFlgLogo(SwitchLogo->isChecked());
@@ -543,7 +549,9 @@ void TSetteiForm::BtnOkClick() {
   close();
 }
 
-void TSetteiForm::BtnCanselClick() { close(); }
+void TSetteiForm::BtnCanselClick() {
+  close();
+}
 
 // ---- Timer and animations ----
 
@@ -586,13 +594,19 @@ void TSetteiForm::SetTimerInterval(int ms) {
   SetteiTimer.start(ms);
 }
 
-int TSetteiForm::TimerInterval() const { return SetteiTimer.isActive() ? SetteiTimer.interval() : 0; }
+int TSetteiForm::TimerInterval() const {
+  return SetteiTimer.isActive() ? SetteiTimer.interval() : 0;
+}
 
 // ---- Help, the signature, the bonus button and the web links ----
 
-void TSetteiForm::BtnHelpMouseMove() { Slide.PointerReached(); }
+void TSetteiForm::BtnHelpMouseMove() {
+  Slide.PointerReached();
+}
 
-void TSetteiForm::BtnHelpClick() { OpenWebPage(QString::fromUtf8(kMakerHelp)); }
+void TSetteiForm::BtnHelpClick() {
+  OpenWebPage(QString::fromUtf8(kMakerHelp));
+}
 
 void TSetteiForm::SignatureClick() {
   bool group = false;
@@ -600,7 +614,9 @@ void TSetteiForm::SignatureClick() {
   Signature->setText(QString::fromUtf8(group ? kGroupSignature : kMakerSignature));
 }
 
-QRect TSetteiForm::DialogRect() const { return frameGeometry(); }
+QRect TSetteiForm::DialogRect() const {
+  return frameGeometry();
+}
 
 void TSetteiForm::BtnBaronMouseDown(const QPoint& at) {
   // The press point in the window's own coordinates, frame included, so that the picture of the
@@ -618,10 +634,18 @@ void TSetteiForm::BtnBaronClick() {
   Slide.Start();
 }
 
-int TSetteiForm::RandomVariant() { return VariantOf(options_.random()); }
+int TSetteiForm::RandomVariant() {
+  return VariantOf(options_.random());
+}
 
-void TSetteiForm::OpenWebPage(const QString& address) { options_.openUrl(address.trimmed()); }
+void TSetteiForm::OpenWebPage(const QString& address) {
+  options_.openUrl(address.trimmed());
+}
 
-void TSetteiForm::velnorilinkClick() { OpenWebPage(QString::fromUtf8(kMakerTop)); }
+void TSetteiForm::velnorilinkClick() {
+  OpenWebPage(QString::fromUtf8(kMakerTop));
+}
 
-void TSetteiForm::zqlinkClick() { OpenWebPage(QString::fromUtf8(kGroupTop)); }
+void TSetteiForm::zqlinkClick() {
+  OpenWebPage(QString::fromUtf8(kGroupTop));
+}

@@ -88,7 +88,7 @@ class TSetteiForm : public QWidget {
   void SetTimerInterval(int ms);
   int TimerInterval() const;
   QPoint PressPoint() const { return pressPoint_; }
-  void SetOmakeWin(TOmakeWin* win) { omake_.reset(win); }
+  void SetOmakeWin(TOmakeWin* win);
   TOmakeWin* OmakeWin() const { return omake_.get(); }
 
   // Event handlers.

@@ -94,7 +94,7 @@ TEST(HeadFramesTest, FifteenFramesTheLastSevenMirrored) {
   const std::vector<Bitmap32> f = MakeHeadFrames(eight);
   ASSERT_EQ(f.size(), 15u);
   EXPECT_EQ(f[7].Row(0)[0], 8u);
-  EXPECT_EQ(f[8].Row(0)[87], 8u);  // LB08 mirrored
+  EXPECT_EQ(f[8].Row(0)[87], 8u);   // LB08 mirrored
   EXPECT_EQ(f[14].Row(0)[87], 2u);  // ... down to LB02
   EXPECT_EQ(f[14].Row(0)[0], 0u);
   EXPECT_TRUE(MakeHeadFrames({}).empty());

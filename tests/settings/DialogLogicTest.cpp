@@ -105,7 +105,8 @@ TEST_F(PreviewTest, BadgeOnlyWithTheWarningAndUnknownModesDrawNothing) {
 }
 
 TEST(CaptionSampleTest, FaceListDropsSpecialFacesAndFallsBackToTheFirst) {
-  const std::vector<std::string> faces = CaptionFaces({"@IPAGothic", "IPAGothic", "$X", "IPAPGothic"});
+  const std::vector<std::string> faces =
+      CaptionFaces({"@IPAGothic", "IPAGothic", "$X", "IPAPGothic"});
   ASSERT_EQ(faces, (std::vector<std::string>{"IPAGothic", "IPAPGothic"}));
   EXPECT_EQ(CaptionFaceIndex(faces, "ipapgothic"), 1);
   EXPECT_EQ(CaptionFaceIndex(faces, "ＭＳ ゴシック"), 0);
