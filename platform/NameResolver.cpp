@@ -10,11 +10,11 @@
 
 namespace {
 
-// A directory entry of that name exists. A link counts even when it leads nowhere (dangling, or
-// a loop): the entry is there, and opening it is what fails.
+// Something can be opened under that name: a link counts by what it leads to, so a dangling link
+// or a loop of links is a missing file.
 bool Exists(const std::string& path) {
   struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
+  return ::stat(path.c_str(), &st) == 0;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {

@@ -38,12 +38,13 @@ TEST_F(Resolver, UpperCasedScriptNamesFindTheirFiles) {
   EXPECT_EQ(r.Resolve(dir + "/missing", ""), "");
 }
 
-TEST_F(Resolver, LinksThatLeadNowhereAreStillEntries) {
+TEST_F(Resolver, LinksCountByWhatTheyLeadTo) {
   ASSERT_EQ(::symlink("Loop.bmp", (dir + "/Loop.bmp").c_str()), 0);
   ASSERT_EQ(::symlink("gone.bmp", (dir + "/Dangling.bmp").c_str()), 0);
   ASSERT_EQ(::symlink("Music", (dir + "/Tunes").c_str()), 0);
-  EXPECT_EQ(r.Resolve(dir, "LOOP.BMP"), dir + "/Loop.bmp");
-  EXPECT_EQ(r.Resolve(dir, "Dangling.bmp"), dir + "/Dangling.bmp");
+  EXPECT_EQ(r.Resolve(dir, "LOOP.BMP"), "");
+  EXPECT_EQ(r.Resolve(dir, "Loop.bmp"), "");
+  EXPECT_EQ(r.Resolve(dir, "Dangling.bmp"), "");
   EXPECT_EQ(r.Resolve(dir, "TUNES\\THEME.MID"), dir + "/Tunes/Theme.Mid");
 }
 
