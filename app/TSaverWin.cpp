@@ -18,6 +18,7 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QSlider>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -281,6 +282,7 @@ void TSaverWin::RunPass() {
   lastPass_ = now;
   Playback().Pass(now);
   inPass_ = false;
+  if (!stats_.path.isEmpty()) stats_.longestPassMs = std::max(stats_.longestPassMs, Clock() - now);
   // A change that another pass will follow within a few milliseconds (a scrolling text stepping
   // just before a tick) is shown together with that one, so the screen gets one picture, not two.
   const std::int32_t next = Playback().NextDeadline(now);
@@ -294,11 +296,13 @@ void TSaverWin::ScheduleNextPass() {
   const std::int32_t due = Playback().NextDeadline(lastPass_);
   const std::int32_t delay = due - now;
   armedFor_ = due;
+  armedPlaying_ = Playback().PlayState == kIntroPlaying || Playback().PlayState == kScriptPlaying;
   passTimer_.start(delay > 0 ? delay : 0);
 }
 
 void TSaverWin::RecordPass(std::int32_t now) {
-  if (armedFor_ != INT32_MIN) {
+  // Frames only: a pass that loads a show may take long, and the wait after it absorbs that.
+  if (armedFor_ != INT32_MIN && armedPlaying_) {
     const std::int32_t late = now - armedFor_;
     ++stats_.passes;
     if (late > stats_.worstLateMs) stats_.worstLateMs = late;
@@ -308,10 +312,11 @@ void TSaverWin::RecordPass(std::int32_t now) {
   stats_.nextWrite = now + 1000;
   QFile f(stats_.path);
   if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
-  f.write(QStringLiteral("passes %1\nlate_over_one_tick %2\nworst_late_ms %3\n")
+  f.write(QStringLiteral("passes %1\nlate_over_one_tick %2\nworst_late_ms %3\nlongest_pass_ms %4\n")
               .arg(stats_.passes)
               .arg(stats_.overOneTick)
               .arg(stats_.worstLateMs)
+              .arg(stats_.longestPassMs)
               .toUtf8());
 }
 

@@ -117,14 +117,16 @@ class TSaverWin : public QWidget {
   std::int32_t lastPass_ = INT32_MIN;
   std::int32_t lastShown_ = INT32_MIN / 2;  // clock of the last repaint request
   std::int32_t armedFor_ = INT32_MIN;       // the deadline the pass timer was started for
+  bool armedPlaying_ = false;               // ...while a show or a built-in item was playing
 
   // How punctual the timer-driven passes are, for measuring (ONDRELIX_PASS_STATS names a file
   // that receives a summary once a second).
   struct PassStats {
     QString path;
     std::int64_t passes = 0;
-    std::int64_t overOneTick = 0;  // passes that came more than one tick after their deadline
+    std::int64_t overOneTick = 0;  // frame passes more than one tick after their deadline
     std::int32_t worstLateMs = 0;
+    std::int32_t longestPassMs = 0;  // the work of one pass (a show loading, music opening)
     std::int32_t nextWrite = 0;
   } stats_;
   void RecordPass(std::int32_t now);

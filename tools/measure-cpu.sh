@@ -134,7 +134,7 @@ measure() {  # mode label
       saver = (s1 - s0) / hz; xs = (x1 - x0) / hz
       while ((getline line < statsfile) > 0) { split(line, f, " "); st[f[1]] = f[2] }
       printf "%-22s wall %5.1f s  saver %5.2f s  Xvfb %5.2f s  total %5.2f %% of one core", label, wall, saver, xs, 100 * (saver + xs) / wall
-      printf "  (passes %d, late by more than a tick %d, worst %d ms)\n", st["passes"] - p0, st["late_over_one_tick"], st["worst_late_ms"]
+      printf "  (passes %d, frames late by more than a tick %d, worst %d ms; longest pass %d ms)\n", st["passes"] - p0, st["late_over_one_tick"], st["worst_late_ms"], st["longest_pass_ms"]
     }'
 }
 
