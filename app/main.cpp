@@ -93,8 +93,8 @@ int RunMode(const CommandLine& cl) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // ---- Command-line tools: each returns its exit code, or -1 when the arguments are not its
-  // own. They run before any Qt object exists, so they need no display. One line per tool:
+  // ---- Command-line tools: each takes the run when the arguments are its own and gives the exit
+  // code. They run before any Qt object exists, so they need no display. One line per tool:
   if (int code = 0; RunScriptTool(argc, argv, &code)) return code;  // --log, --list, --check
   if (int code = 0; RunRenderTool(argc, argv, &code)) return code;  // playback: --render
   // ---- end of the command-line tools ----
