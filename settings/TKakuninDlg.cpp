@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
+#include <algorithm>
 
 #include "render/Picture.h"
 #include "settings/DialogLogic.h"
@@ -14,6 +15,9 @@ namespace {
 
 constexpr int kClientWidth = 363;
 constexpr int kClientHeight = 116;
+constexpr int kMessageTop = 8;
+constexpr int kMessageHeight = 65;
+constexpr int kMessageMaxHeight = 78;
 
 // A built-in picture as a pixmap; a grey one of the stated size while it is missing.
 QPixmap BuiltinPixmap(const char* name, int w, int h) {
@@ -48,7 +52,7 @@ TKakuninDlg::TKakuninDlg(QWidget* owner)
   setModal(true);
 
   Message = new QLabel(this);
-  Message->setGeometry(88, 8, 265, 65);
+  Message->setGeometry(88, kMessageTop, 265, kMessageHeight);
   Message->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   Message->setTextFormat(Qt::PlainText);
   Message->setWordWrap(false);

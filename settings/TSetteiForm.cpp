@@ -43,8 +43,8 @@ constexpr int kTimerMs = 33;
 constexpr int kDesignPageWidth = 257;
 constexpr int kDesignPageHeight = 181;
 
-constexpr const char* kMakerTop = " http://www.ondrelix.example/";
-constexpr const char* kMakerHelp = " http://www.ondrelix.example/help/";
+constexpr const char* kMakerTop = " http://ondrelix.example/";
+constexpr const char* kMakerHelp = " http://ondrelix.example/help/";
 constexpr const char* kGroupTop = " http://lab.ondrelix.example/";
 constexpr const char* kMakerSignature = "Ondrelix Works 2026";
 constexpr const char* kGroupSignature = "made at the Ondrelix Lab";
@@ -351,14 +351,18 @@ void TSetteiForm::BuildPage4() {
 
   zqlink = new QLabel(QString::fromUtf8(kGroupTop).trimmed(), TAB_About);
   MakeLink(zqlink);
-  zqlink->setGeometry(113, 147, kDesignPageWidth - 8 - 113, 16);
+  // Right-aligned labels keep their right edge at the page's inner margin, however long the
+  // address is.
+  zqlink->adjustSize();
+  zqlink->move(kDesignPageWidth - 8 - zqlink->width(), 147);
   zqlink->installEventFilter(this);
   Label3 = new QLabel(QStringLiteral("Support web site"), TAB_About);
   Label3->move(8, 166);
   Label3->adjustSize();
   velnorilink = new QLabel(QString::fromUtf8(kMakerTop).trimmed(), TAB_About);
   MakeLink(velnorilink);
-  velnorilink->setGeometry(121, 166, kDesignPageWidth - 8 - 121, 16);
+  velnorilink->adjustSize();
+  velnorilink->move(kDesignPageWidth - 8 - velnorilink->width(), 166);
   velnorilink->installEventFilter(this);
   TAB_About->installEventFilter(this);
 }
@@ -370,7 +374,8 @@ bool TSetteiForm::eventFilter(QObject* watched, QEvent* event) {
     const QSize s = static_cast<QWidget*>(watched)->size();
     const QPoint shift(s.width() - kDesignPageWidth, s.height() - kDesignPageHeight);
     if (watched == TAB_Settei1) Signature->move(QPoint(115, 165) + shift);
-    if (watched == TAB_About) velnorilink->move(QPoint(121, 166) + shift);
+    if (watched == TAB_About)
+      velnorilink->move(s.width() - 8 - velnorilink->width(), 166 + shift.y());
   } else if (t == QEvent::MouseButtonPress) {
     auto* me = static_cast<QMouseEvent*>(event);
     if (watched == Signature) SignatureClick();
