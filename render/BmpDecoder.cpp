@@ -1,5 +1,6 @@
 // Our own BMP decoder: 1, 4, 8, 16, 24 and 32 bits per pixel, bottom-up and top-down, palettes,
 // bit fields, RLE4 and RLE8. Every header field is checked before a pixel is read.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -321,8 +322,15 @@ bool PictureFitsMemory(int width, int height) {
 
 int ReadPictureFile(const std::string& path, std::vector<std::uint8_t>* bytes) {
   bytes->clear();
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return -1;
+  // Opened without waiting: a named pipe in place of a picture would otherwise block until some
+  // writer came along, and the saver with it. The size check below then refuses it.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (f == nullptr) {
+    ::close(fd);
+    return -1;
+  }
   int rc = -1;
   struct stat st;
   // Only regular files: a folder opens for reading too, and its "size" means nothing.
