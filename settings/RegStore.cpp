@@ -180,8 +180,15 @@ bool MakeFolders(const std::string& dir) {
 
 int RegStore::Load(const std::string& path) {
   values_.clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opened without waiting, and only a regular file is read: a named pipe in the store's place
+  // would otherwise block every start until some writer came along.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return -1;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
   std::string text;
   char buf[8192];
   bool ok = true;

@@ -157,3 +157,17 @@ TEST_F(RegStoreFile, FailedWritesNameTheValueAndKeepTheOldFile) {
 }
 
 }  // namespace
+
+// A named pipe or a folder where the store should be reads as a missing key at once; it must
+// never block the start of the saver waiting for a writer.
+TEST(RegStore, NonRegularFilesReadAsMissingWithoutBlocking) {
+  char dir[] = "/tmp/ondrelix-regfifo-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string fifo = std::string(dir) + "/Pralvex.reg";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  RegStore store;
+  EXPECT_EQ(store.Load(fifo), -1);
+  EXPECT_EQ(store.Load(dir), -1);
+  unlink(fifo.c_str());
+  rmdir(dir);
+}
