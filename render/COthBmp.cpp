@@ -385,7 +385,6 @@ void COthBmp::Stretch(Bitmap32& dst, int x, int y, const CPtDataI& obj, int q) {
 }
 
 void COthBmp::DrawQuadrant(StageBitmap& stage, const CPtDataI& obj, int q) {
-  const QuadRect& s = obj.source[q];
   const QuadRect& d = obj.stage[q];
   if (obj.operation != 2 && obj.transparent == -1 && obj.contrast == kFullContrast) {
     Stretch(stage, d.x, d.y, obj, q);
