@@ -201,7 +201,6 @@ TSetteiForm::TSetteiForm(const SetteiFormOptions& options)
   FillScriptList();
   DrawMonitorPreview();
   DrawCaptionSample();
-  building_ = false;
 
   if (QScreen* s = QGuiApplication::primaryScreen()) {
     const QRect avail = s->availableGeometry();

@@ -194,5 +194,4 @@ class TSetteiForm : public QWidget {
   QPoint prevPos_;
   int moveX_ = 0, moveY_ = 0;
   QPoint pressPoint_;
-  bool building_ = true;
 };

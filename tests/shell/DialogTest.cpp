@@ -218,6 +218,19 @@ TEST_F(DialogTest, OkOnAnEmptyFolderAsksAndSavesOnlyWhenTheAnswerIsOk) {
   EXPECT_FALSE(Reload().GetFlgSound());
 }
 
+TEST_F(DialogTest, FolderTooLargeToCountAsksWithItsOwnWording) {
+  Store(0, "IPAGothic", dir.File("data"));
+  auto f = Open();
+  std::int64_t now = 1000;
+  f->Settings().SetSecondsClock([&now] { return now += 3; });  // the budget runs out at once
+  answer = false;
+  f->BtnOk->click();
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_TRUE(questions[0].contains(
+      QStringLiteral("\nは複雑すぎるか大雑把すぎて探してられません。\n\nこのまま")));
+  EXPECT_TRUE(f->isVisible());
+}
+
 TEST_F(DialogTest, CancelAndTheCloseBoxLeaveTheStoreUntouched) {
   auto f = Open();  // no store yet: defaults
   f->SwitchWarning->setChecked(true);
