@@ -46,7 +46,7 @@ TOmakeWin::TOmakeWin(TSetteiForm* dialog)
   setWindowTitle(QStringLiteral("印度"));
   setAttribute(Qt::WA_ShowWithoutActivating);
   setAttribute(Qt::WA_QuitOnClose, false);
-  move(0, -200);
+  setGeometry(0, -200, 1, 1);  // above the screen until a variant places it
   std::vector<Bitmap32> eight;
   for (int i = 1; i <= 8; ++i) eight.push_back(HeadPicture(i));
   frames_ = MakeHeadFrames(eight);

@@ -210,7 +210,13 @@ TSetteiForm::TSetteiForm(const SetteiFormOptions& options)
   SetteiTimer.start();
 }
 
-TSetteiForm::~TSetteiForm() = default;
+TSetteiForm::~TSetteiForm() {
+  // Hidden while the record still exists: hiding moves the focus, and leaving the folder edit
+  // stores its text in the record.
+  SetteiTimer.stop();
+  omake_.reset();
+  hide();
+}
 
 void TSetteiForm::SetOmakeWin(TOmakeWin* win) {
   omake_.reset(win);
