@@ -318,6 +318,11 @@ Bitmap32 RotatePicture(const Bitmap32& p, double t) {
   return q;
 }
 
+int RotatePicture(const Bitmap32& p, double t, Bitmap32* out) {
+  *out = RotatePicture(p, t);
+  return out->Empty() ? -1 : 0;
+}
+
 AreaUnits AreaUnitsOf(int n, int m) {
   AreaUnits u;
   if (n <= 0 || m <= 0) return u;

@@ -1,8 +1,11 @@
 // Per-pixel formulas, copies, the mask blit, both stretching modes, turning and area weights.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <utility>
+#include <vector>
 
 #include "render/PixelOps.h"
 
@@ -262,6 +265,171 @@ TEST(Rotate, SizesRoundToEvenAndZeroTurnCopies) {
       (static_cast<int>(std::fabs(std::cos(0.7) * 5) + std::fabs(std::sin(0.7) * 3) + 0.5) + 1) &
           ~1);
   EXPECT_TRUE(RotatePicture(Bitmap32(), 1.0).Empty());
+}
+
+// ---- Bit-exact references: the stretch and turn arithmetic written out pixel by pixel ----
+
+struct Rng {
+  std::uint32_t v;
+  int Below(int n) { return static_cast<int>(((v = v * 1103515245u + 12345u) >> 8) % n); }
+};
+
+Bitmap32 Noise(Rng& r, int w, int h) {
+  Bitmap32 b;
+  b.Create(w, h);
+  for (std::uint32_t& p : b.pixels) p = static_cast<std::uint32_t>(r.Below(1 << 24));
+  return b;
+}
+
+// Source pixel k of a run of n starting at origin, read backwards when mirrored, held inside
+// the bitmap.
+int RefSource(int origin, int n, bool flip, int limit, std::int64_t k) {
+  const std::int64_t v = flip ? origin + n - 1 - k : origin + k;
+  return static_cast<int>(std::clamp<std::int64_t>(v, 0, limit - 1));
+}
+
+// (source index, weight) pairs of destination pixel j: covered units, weights to `one` by
+// cumulative rounding.
+std::vector<std::pair<int, std::int64_t>> RefWeights(int origin, int n, int m, bool flip, int limit,
+                                                     int j, std::int64_t one) {
+  std::vector<std::pair<int, std::int64_t>> out;
+  const std::int64_t lo = static_cast<std::int64_t>(j) * n, hi = lo + n;
+  std::int64_t cum = 0, given = 0;
+  for (std::int64_t s = lo / m; s * m < hi; ++s) {
+    cum += std::min(hi, (s + 1) * m) - std::max(lo, s * m);
+    const std::int64_t upTo = cum * one / n;
+    out.push_back({RefSource(origin, n, flip, limit, s), upTo - given});
+    given = upTo;
+  }
+  return out;
+}
+
+void RefStretch(Bitmap32& dst, int dx, int dy, int dw, int dh, const Bitmap32& src, int sx, int sy,
+                int sw, int sh, int mode) {
+  if (dw == 0 || dh == 0 || sw == 0 || sh == 0) return;
+  bool fx = false, fy = false;
+  if (dw < 0) dx += dw, dw = -dw, fx = !fx;
+  if (dh < 0) dy += dh, dh = -dh, fy = !fy;
+  if (sw < 0) sx += sw, sw = -sw, fx = !fx;
+  if (sh < 0) sy += sh, sh = -sh, fy = !fy;
+  for (int j = 0; j < dh; ++j) {
+    if (dy + j < 0 || dy + j >= dst.height) continue;
+    for (int i = 0; i < dw; ++i) {
+      if (dx + i < 0 || dx + i >= dst.width) continue;
+      std::uint32_t out = 0;
+      if (mode == kStretchAverage) {
+        const auto rows = RefWeights(sy, sh, dh, fy, src.height, j, 1024);
+        const auto cols = RefWeights(sx, sw, dw, fx, src.width, i, 4096);
+        for (int shift : {0, 8, 16}) {
+          std::int64_t v = 0;
+          for (auto [ry, wy] : rows) {
+            std::int64_t h = 0;
+            for (auto [cx, wx] : cols) h += wx * ((src.Row(ry)[cx] >> shift) & 0xFF);
+            v += wy * ((h + 512) >> 10);  // each row rounded to 2 fractional bits first
+          }
+          out |= static_cast<std::uint32_t>((v + 2048) >> 12) << shift;
+        }
+      } else {
+        const std::int64_t ky = (2 * static_cast<std::int64_t>(j) + 1) * sh / (2 * dh);
+        const std::int64_t kx = (2 * static_cast<std::int64_t>(i) + 1) * sw / (2 * dw);
+        out = src.Row(RefSource(sy, sh, fy, src.height, ky))[RefSource(sx, sw, fx, src.width, kx)];
+      }
+      dst.Row(dy + j)[dx + i] = out;
+    }
+  }
+}
+
+TEST(StretchExact, BothModesMatchTheReferenceOverRandomRectangles) {
+  Rng r{2024};
+  for (int round = 0; round < 1500; ++round) {
+    const Bitmap32 src = Noise(r, 1 + r.Below(70), 1 + r.Below(60));
+    Bitmap32 dst = Noise(r, 1 + r.Below(90), 1 + r.Below(70));
+    Bitmap32 want = dst;
+    // Source rectangles mostly inside, sometimes reaching past the bitmap; destinations from a
+    // half to three times the source, often straddling an edge of the destination.
+    int sw = 1 + r.Below(src.width), sh = 1 + r.Below(src.height);
+    int sx = r.Below(src.width - sw + 1) - (r.Below(8) == 0 ? 3 : 0);
+    int sy = r.Below(src.height - sh + 1) + (r.Below(8) == 0 ? 3 : 0);
+    int dw = std::max(1, sw * (50 + r.Below(251)) / 100),
+        dh = std::max(1, sh * (50 + r.Below(251)) / 100);
+    if (r.Below(10) == 0) dw = 1 + r.Below(200);
+    const int dx = r.Below(dst.width + dw) - dw + r.Below(3);
+    const int dy = r.Below(dst.height + dh) - dh + r.Below(3);
+    if (r.Below(4) == 0) sx += sw, sw = -sw;
+    if (r.Below(4) == 0) sy += sh, sh = -sh;
+    const bool dflip = r.Below(6) == 0;
+    const int mode = r.Below(2) ? kStretchAverage : kStretchDrop;
+    const int ddx = dflip ? dx + dw : dx, ddw = dflip ? -dw : dw;
+    StretchBlt(dst, ddx, dy, ddw, dh, src, sx, sy, sw, sh, mode);
+    RefStretch(want, ddx, dy, ddw, dh, src, sx, sy, sw, sh, mode);
+    ASSERT_EQ(dst.pixels, want.pixels)
+        << "round " << round << " mode " << mode << " src " << src.width << "x" << src.height
+        << " (" << sx << "," << sy << "," << sw << "," << sh << ") dst " << dst.width << "x"
+        << dst.height << " (" << ddx << "," << dy << "," << ddw << "," << dh << ")";
+  }
+}
+
+// The same sizes drawn again and again, as the image layer does frame after frame, interleaved
+// with other sizes: no result may depend on what was drawn before.
+TEST(StretchExact, RepeatedAndInterleavedSizesGiveTheSamePixels) {
+  Rng r{99};
+  const Bitmap32 src = Noise(r, 64, 48);
+  Bitmap32 a, b, want;
+  a.Create(100, 80);
+  b.Create(100, 80);
+  want.Create(100, 80);
+  for (int round = 0; round < 40; ++round) {
+    const int dw = 20 + round % 3 * 17, dh = 15 + round % 4 * 9;
+    const int mode = round % 2 ? kStretchAverage : kStretchDrop;
+    StretchBlt(a, -3, 2, dw, dh, src, 32, 24, 32, 24, mode);
+    StretchBlt(b, 5, -4, 70, 60, src, 0, 0, 32, 24, kStretchAverage);
+    RefStretch(want, -3, 2, dw, dh, src, 32, 24, 32, 24, mode);
+    ASSERT_EQ(a.pixels, want.pixels) << round;
+  }
+}
+
+Bitmap32 RefRotate(const Bitmap32& p, double t) {
+  const double c = std::cos(t), s = std::sin(t);
+  const int w = p.width, h = p.height;
+  const int w2 = (static_cast<int>(std::fabs(c * w) + std::fabs(s * h) + 0.5) + 1) & ~1;
+  const int h2 = (static_cast<int>(std::fabs(s * w) + std::fabs(c * h) + 0.5) + 1) & ~1;
+  Bitmap32 q;
+  q.Create(w2, h2);
+  const std::int64_t C = static_cast<std::int64_t>(c * 1024),
+                     S = static_cast<std::int64_t>(s * 1024);
+  const std::int64_t Cr = static_cast<std::int64_t>(std::cos(t + 1.5707963267948966) * 1024);
+  const std::int64_t Sr = static_cast<std::int64_t>(std::sin(t + 1.5707963267948966) * 1024);
+  const std::int64_t x0 = -(w2 / 2) * C + (h2 / 2) * S + (w / 2) * 1024;
+  const std::int64_t y0 = -(w2 / 2) * S - (h2 / 2) * C + (h / 2) * 1024;
+  for (int i = 0; i < h2; ++i)
+    for (int j = 0; j < w2; ++j) {
+      const std::int64_t px = (x0 + i * Cr + j * C) >> 10, py = (y0 + i * Sr + j * S) >> 10;
+      if (px >= 0 && px < w && py >= 0 && py < h) q.Row(i)[j] = p.Row(static_cast<int>(py))[px];
+    }
+  return q;
+}
+
+TEST(RotateExact, MatchesTheReferenceAtManySizesAndAngles) {
+  Rng r{31337};
+  Bitmap32 reused;
+  reused.Create(3, 3, 0xFFFFFF);  // stale contents must not survive into the result
+  for (int round = 0; round < 400; ++round) {
+    const Bitmap32 p = Noise(r, 1 + r.Below(120), 1 + r.Below(100));
+    double t = (r.Below(20001) - 10000) / 1000.0;                    // -10 .. 10 radians
+    if (round % 10 == 0) t = (r.Below(9) - 4) * 1.5707963267948966;  // the quarter turns
+    const Bitmap32 want = RefRotate(p, t);
+    const Bitmap32 got = RotatePicture(p, t);
+    ASSERT_EQ(got.width, want.width) << round;
+    ASSERT_EQ(got.height, want.height) << round;
+    ASSERT_EQ(got.pixels, want.pixels) << round << " " << p.width << "x" << p.height << " t " << t;
+    ASSERT_EQ(RotatePicture(p, t, &reused), 0);
+    ASSERT_EQ(reused.width, want.width);
+    ASSERT_EQ(reused.pixels, want.pixels) << round;
+  }
+  Bitmap32 out;
+  out.Create(4, 4, 1);
+  EXPECT_EQ(RotatePicture(Bitmap32(), 1.0, &out), -1);
+  EXPECT_TRUE(out.Empty());
 }
 
 // Every destination pixel must receive c x b, whatever n and m.
