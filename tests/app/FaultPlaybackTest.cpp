@@ -91,21 +91,24 @@ std::string PictureShow(const std::string& bg, const std::string& img, const std
          txt + "\" SPEED=\"4\" TIME=\"4\"></SCRTEXT></DATA>";
 }
 
-// The window after 60 ticks of the show in `dir`, played by the whole saver; then the show must
-// end and start again (it is the only one).
-Bitmap32 PlayPictureShow(FaultPlayback& f, const std::string& dir) {
+// The window after 40 ticks of the show in `dir`, played by the whole saver. With `replay` the
+// show must then end and start again (it is the only one).
+Bitmap32 PlayPictureShow(FaultPlayback& f, const std::string& dir, bool replay = true) {
   f.now = 0;
   auto o = f.Make(dir);
   o->PrepareShows(5, false);
   EXPECT_EQ(o->TimeLine->PlayableCount, 1);
   CPlayback& pb = o->Playback();
   pb.Begin(/*noLogo=*/true, false);
-  f.Run(pb, 500 + 1000 + 60 * 33);
+  const std::int32_t shot = 500 + 1000 + 40 * 33;
+  f.Run(pb, shot);
   EXPECT_EQ(pb.PlayState, kScriptPlaying);
   Bitmap32 frame = o->Window->Picture();
+  if (!replay) return frame;
+  // The show ends at 4 s, then waits 500 ms and starts its first tick a second later.
   std::map<int, int> entered;
   int last = pb.PlayState;
-  f.Run(pb, 500 + 1000 + 60 * 33 + 8000, [&] {
+  f.Run(pb, 500 + 1000 + 4000 + 500 + 1000 + 10 * 33, [&] {
     if (pb.PlayState != last) ++entered[last = pb.PlayState];
   });
   EXPECT_GE(entered[kWaiting], 1) << "the show ended";
@@ -125,19 +128,19 @@ TEST_F(FaultPlayback, UnreadablePicturesShowNotFoundAndTheShowGoesOn) {
   const std::string ref = root + "/ref";
   WriteText(ref + "/script_pics.txt",
             PictureShow("*NOTFOUND", "*NOTFOUND", "*NOTFOUND", "*NOTFOUND"));
-  const Bitmap32 expected = PlayPictureShow(*this, ref);
+  const Bitmap32 expected = PlayPictureShow(*this, ref, false);
   // A name that resolves to no file at all leaves the image without a file name, which shows
   // NOTFOUND as it comes, without the even padding a loaded picture gets.
   const std::string none = root + "/none";
   WriteText(none + "/script_pics.txt", PictureShow("bg.bmp", "img.bmp", "ttl.bmp", "txt.bmp"));
-  const Bitmap32 missing = PlayPictureShow(*this, none);
+  const Bitmap32 missing = PlayPictureShow(*this, none, false);
 
   // The comparison can tell pictures apart: a readable picture gives another frame.
   const std::string good = root + "/good";
   fs::create_directories(good);
   fs::copy_file(kSource + "/resources/ZQLOGO.bmp", good + "/logo.bmp");
   WriteText(good + "/script_pics.txt", PictureShow("logo.bmp", "logo.bmp", "logo.bmp", "logo.bmp"));
-  EXPECT_FALSE(SameFrame(PlayPictureShow(*this, good), expected));
+  EXPECT_FALSE(SameFrame(PlayPictureShow(*this, good, false), expected));
 
   const std::map<std::string, std::function<void(const std::string&)>> kinds = {
       {"folder", [](const std::string& p) { fs::create_directories(p); }},
@@ -200,7 +203,7 @@ TEST_F(FaultPlayback, NamedPipeInPlaceOfAPictureDoesNotHangTheShow) {
   done = true;
   watchdog.join();
   EXPECT_EQ(rescued, 0) << "the saver waited on a named pipe";
-  EXPECT_TRUE(SameFrame(frame, PlayPictureShow(*this, ref)));
+  EXPECT_TRUE(SameFrame(frame, PlayPictureShow(*this, ref, false)));
 }
 
 TEST_F(FaultPlayback, DataFolderDeletedWhileTheSaverRunsKeepsItCycling) {
