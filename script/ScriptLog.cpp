@@ -1,4 +1,8 @@
 // The script log: the compiled timeline written as text, one line per event, for script authors.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -225,8 +229,20 @@ std::string CTimeLine::ScriptLogText(int* result) const {
 int CTimeLine::WriteScriptLog() {
   if (!Settings) return -1;
   const std::string path = Settings->GetCurPath() + "/Script.log";
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return -1;
+  // Opened without waiting, and only a regular file is written: a named pipe called Script.log
+  // would otherwise freeze the saver until a reader came along.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  std::FILE* f = ::fdopen(fd, "wb");
+  if (!f) {
+    ::close(fd);
+    return -1;
+  }
   int result = -1;
   const std::string text = ScriptLogText(&result);
   const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();

@@ -1,6 +1,10 @@
 // The script reader: ReadChar, ReadTagText and ParseTag over a file or text in memory.
 #include "script/ScriptReader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -142,8 +146,20 @@ bool ScriptSource::OpenFile(const std::string& path) {
   pos_ = 0;
   tagOffset_ = 0;
   file_ = true;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
+  // Opened without waiting, and only a regular file is read: a named pipe called script_*.txt
+  // would otherwise block the scan (and the saver) until some writer came along.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (!f) {
+    ::close(fd);
+    return false;
+  }
   char buf[65536];
   std::size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes_.insert(bytes_.end(), buf, buf + n);

@@ -179,3 +179,30 @@ TEST_F(FaultScriptLog, FullDiskGivesMinusOne) {
 }
 
 }  // namespace
+
+namespace {
+
+// A named pipe with a script's or the log's name must never block: nothing writes to it, so
+// opening it and waiting would hang the saver for ever.
+class FaultPipe : public ::testing::Test {
+ protected:
+  ScriptEngine e;
+};
+
+TEST_F(FaultPipe, PipeNamedLikeAScriptIsSkippedByTheScan) {
+  e.folder.Write("script_b.txt", kB);
+  ASSERT_EQ(mkfifo((e.folder.path() + "/script_a.txt").c_str(), 0600), 0);
+  EXPECT_EQ(e.tl.ScanFolder(e.folder.path() + "/"), 1);
+  e.tl.BuildPlayOrder();
+  ASSERT_EQ(e.tl.LoadNextScript(), 0);
+  EXPECT_STREQ(static_cast<CTimeData&>(*e.tl.Events[0]).Title, "b");
+}
+
+TEST_F(FaultPipe, PipeNamedScriptLogGivesMinusOne) {
+  e.Compile(Script("<IMAGE STRING=\"x\" TIME=\"2\">"));
+  ASSERT_EQ(mkfifo((e.folder.path() + "/Script.log").c_str(), 0600), 0);
+  e.settings.SetCurPath(e.folder.path());
+  EXPECT_EQ(e.tl.WriteScriptLog(), -1);
+}
+
+}  // namespace
