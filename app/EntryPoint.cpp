@@ -51,6 +51,23 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   std::vector<std::string> plain;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (a == "-root") {
+      cl.root = true;
+      continue;
+    }
+    if (a == "-window-id" || a == "--window-id" || a.starts_with("--window-id=")) {
+      std::string value;
+      if (a.starts_with("--window-id=")) {
+        value = a.substr(12);
+      } else if (i + 1 < args.size()) {
+        value = args[++i];
+      }
+      if (ParseWindowId(value, &cl.windowId) != 0) {
+        cl.error = "invalid window id '" + value + "' (decimal or 0x hexadecimal)";
+        return cl;
+      }
+      continue;
+    }
     if (!a.starts_with("--") || a == "--") {
       plain.push_back(a);
       continue;
@@ -94,6 +111,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   }
   cl.letter = plain.empty() ? 0 : ModeLetter(plain[0]);
   cl.mode = ModeOf(cl.letter);
+  if (cl.root || cl.windowId != 0) cl.mode = SaverMode::kModule;
   if (plain.size() >= 2) {
     cl.hasHostArg = true;
     cl.hostArg = plain[1];
@@ -120,6 +138,37 @@ int ParseHostWindow(const std::string& arg, bool given, std::uint64_t* id, std::
   return 0;
 }
 
+int ParseWindowId(const std::string& arg, std::uint64_t* id) {
+  const bool hex = arg.size() > 2 && arg[0] == '0' && (arg[1] == 'x' || arg[1] == 'X');
+  const size_t start = hex ? 2 : 0;
+  if (arg.size() <= start || arg.size() - start > (hex ? 8u : 10u)) return -1;
+  std::uint64_t v = 0;
+  for (size_t i = start; i < arg.size(); ++i) {
+    const char c = arg[i];
+    int digit = -1;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    if (hex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    if (hex && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    if (digit < 0) return -1;
+    v = v * (hex ? 16 : 10) + static_cast<std::uint64_t>(digit);
+  }
+  if (v == 0 || v > 0xFFFFFFFFu) return -1;  // X11 window ids are 32-bit, and 0 is none
+  *id = v;
+  return 0;
+}
+
+void ApplyScreenSaverWindow(const char* env, CommandLine& cl) {
+  if (env == nullptr || *env == '\0' || !cl.error.empty()) return;
+  if (cl.windowId != 0 || (cl.letter != 0 && !cl.root)) return;
+  std::string value(env);
+  while (!value.empty() && (value.back() == ' ' || value.back() == '\n')) value.pop_back();
+  if (ParseWindowId(value, &cl.windowId) != 0) {
+    cl.error = "invalid XSCREENSAVER_WINDOW '" + value + "' (decimal or 0x hexadecimal)";
+    return;
+  }
+  cl.mode = SaverMode::kModule;
+}
+
 void ApplyRunOptions(const RunOptions& options, CMainCtl& settings) {
   if (!options.dataFolder.empty()) {
     settings.LoadedPath = options.dataFolder;
@@ -134,12 +183,16 @@ RunOptions& ThisRunOptions() {
 }
 
 std::string HelpText() {
-  return "Usage: ondrelix [/s | /p ID | /c] [--data DIR] [--mode N]\n"
+  return "Usage: ondrelix [/s | /p ID | /c | -root | -window-id ID] [--data DIR] [--mode N]\n"
          "Plays animation shows written as scripts (script_*.txt) in a data folder.\n"
          "\n"
          "  /s            start the screen saver\n"
          "  /p ID         draw the preview inside the X11 window ID (decimal)\n"
          "  /c            open the settings dialog (also with no switch)\n"
+         "  -root         play as a desktop screen-saver module in the root window\n"
+         "  -window-id ID, --window-id ID\n"
+         "                play inside the X11 window ID (decimal or 0x hex); so does\n"
+         "                XSCREENSAVER_WINDOW. Ends on SIGTERM or SIGINT.\n"
          "  --data DIR    use DIR as the data folder for this run (not saved)\n"
          "  --mode N      display mode for this run (not saved): 0 640x480 full screen,\n"
          "                1 centred, 2 stretched, 3 doubled, 4 in a window\n"

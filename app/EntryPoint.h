@@ -9,7 +9,9 @@
 
 class CMainCtl;
 
-enum class SaverMode { kSaver, kPreview, kConfig };
+// kModule plays inside a window of the desktop's screen saver (-root, -window-id, or
+// XSCREENSAVER_WINDOW).
+enum class SaverMode { kSaver, kPreview, kConfig, kModule };
 
 // The second character of `firstArg`, lower-cased; 0 when it has fewer than two characters.
 char ModeLetter(std::string_view firstArg);
@@ -30,6 +32,8 @@ struct CommandLine {
   bool version = false;
   bool hasHostArg = false;
   std::string hostArg;  // the preview's second argument, as given
+  bool root = false;         // -root: play in the root window
+  std::uint64_t windowId = 0;  // -window-id / --window-id / XSCREENSAVER_WINDOW; 0 when none
   std::string error;    // set when the options are wrong: the program then exits with 2
 };
 
@@ -40,6 +44,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args);
 // The preview host as a window id: 0 and the id, or -1 with `error` set to the message of the
 // standard error box ("'x' is not a valid integer value").
 int ParseHostWindow(const std::string& arg, bool given, std::uint64_t* id, std::string* error);
+
+// A module window id: decimal or 0x hexadecimal, 1 to 0xFFFFFFFF. -1 for anything else.
+int ParseWindowId(const std::string& arg, std::uint64_t* id);
+
+// The desktop screen saver names the window to play in by XSCREENSAVER_WINDOW (`env`, null when
+// unset). It applies to a command line without its own switch or window (bare, or -root); an
+// unreadable value is an error (exit 2) rather than a saver that plays somewhere else.
+void ApplyScreenSaverWindow(const char* env, CommandLine& cl);
 
 // Puts --data and --mode into a loaded record (the saver's). The data folder becomes both the
 // folder in use and the folder restored after each script.

@@ -3,24 +3,30 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPalette>
+#include <QPointer>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QWidget>
 #include <QWindow>
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <ctime>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/EntryPoint.h"
 #include "app/RenderTool.h"
 #include "app/TMiniWin.h"
+#include "app/TModuleWin.h"
 #include "app/TSaverWin.h"
 #include "bonus/TOmakeWin.h"
 #include "app/ScriptTools.h"
 #include "platform/DisplayCheck.h"
 #include "platform/InstanceLock.h"
+#include "platform/Signals.h"
 #include "settings/CMainCtl.h"
 #include "settings/TSetteiForm.h"
 
@@ -66,9 +72,39 @@ QWidget* CreateSettingsWindow() {
 
 // ---- end of the window factories ----
 
+// Module mode: the show inside a foreign window, or the preview animation in a small one.
+int RunModule(const CommandLine& cl) {
+  const std::uint64_t id = cl.windowId != 0 ? cl.windowId : RootWindowId();
+  const ForeignWindowInfo info = ReadForeignWindow(id);
+  if (id == 0 || info.size.isEmpty()) {
+    std::fprintf(stderr, "ondrelix: no X11 window 0x%llx to play in.\n",
+                 static_cast<unsigned long long>(id));
+    return 1;
+  }
+  if (info.size.width() < kModuleMinWidth || info.size.height() < kModuleMinHeight) {
+    auto* w = CreatePreviewWindow(id);
+    w->show();
+    const int rc = QApplication::exec();
+    delete w;
+    return rc;
+  }
+  auto module = std::make_unique<TModuleWin>(id, [](CMainCtl& settings) {
+    settings.Load();
+    ApplyRunOptions(ThisRunOptions(), settings);
+  });
+  if (!module->Ready()) {
+    std::fprintf(stderr, "ondrelix: cannot play in window 0x%llx (depth %d).\n",
+                 static_cast<unsigned long long>(id), info.depth);
+    return 1;
+  }
+  return QApplication::exec();
+}
+
 int RunMode(const CommandLine& cl) {
   QWidget* window = nullptr;
   switch (cl.mode) {
+    case SaverMode::kModule:
+      return RunModule(cl);
     case SaverMode::kSaver:
       window = CreateSaverWindow();
       break;
@@ -87,7 +123,13 @@ int RunMode(const CommandLine& cl) {
       break;
   }
   window->show();
-  return QApplication::exec();
+  const int rc = QApplication::exec();
+  // Ended by a signal the windows are still open: closing them stops the music and lets go
+  // of the media files before the program ends.
+  QList<QPointer<QWidget>> open;
+  for (QWidget* w : QApplication::topLevelWidgets()) open.append(w);
+  for (const QPointer<QWidget>& w : open) delete w.data();
+  return rc;
 }
 
 }  // namespace
@@ -100,6 +142,7 @@ int main(int argc, char** argv) {
   // ---- end of the command-line tools ----
 
   CommandLine cl = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  ApplyScreenSaverWindow(std::getenv("XSCREENSAVER_WINDOW"), cl);
   if (!cl.error.empty()) {
     std::fprintf(stderr, "ondrelix: %s\nTry 'ondrelix --help' for the options.\n",
                  cl.error.c_str());
@@ -119,8 +162,9 @@ int main(int argc, char** argv) {
   // either. A second saver or dialog exits with 1, a second preview quietly with 0. Without a
   // lock file at all the program runs unguarded rather than not at all.
   bool preview = cl.mode == SaverMode::kPreview;
+  // A module runs once per screen of the desktop's saver and beside its settings preview: no lock.
   InstanceLock lock;
-  if (lock.Acquire(preview ? kPreviewLockName : kSaverLockName) == 1) return preview ? 0 : 1;
+  if (cl.mode != SaverMode::kModule && lock.Acquire(preview ? kPreviewLockName : kSaverLockName) == 1) return preview ? 0 : 1;
 
   std::string why;
   if (!DisplayAvailable(&why)) {
@@ -132,6 +176,14 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("ondrelix"));
   QApplication::setApplicationDisplayName(QString::fromUtf8(kAppTitle));
+  // SIGTERM and SIGINT end every mode in order, with exit code 0.
+  std::unique_ptr<QSocketNotifier> quitNotifier;
+  if (const int fd = InstallQuitSignals(); fd >= 0) {
+    quitNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    QObject::connect(quitNotifier.get(), &QSocketNotifier::activated, [] {
+      if (TakeQuitSignal() != 0) QCoreApplication::exit(0);
+    });
+  }
   try {
     return RunMode(cl);
   } catch (const std::exception& e) {

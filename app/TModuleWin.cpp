@@ -1,0 +1,280 @@
+// Playing into a foreign X11 window: the window surface's pixels go to the window with PutImage
+// requests on Qt's own xcb connection, in bands that fit the server's request limit.
+#include "app/TModuleWin.h"
+
+#include <dlfcn.h>
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+
+#include "app/CPlayback.h"
+#include "app/DisplayGeometry.h"
+#include "app/QtMediaDevice.h"
+#include "app/SaverObjects.h"
+#include "app/WindowSurface.h"
+#include "settings/CMainCtl.h"
+
+namespace {
+
+constexpr int kCheckMs = 250;         // how often the window's size is looked at
+constexpr int kFullRepaintMs = 1000;  // the whole picture again, for parts another window hid
+constexpr std::uint8_t kZPixmap = 2;
+
+// The few xcb calls needed, found in the libxcb the xcb platform plugin has loaded (the program
+// does not link X libraries itself).
+struct Xcb {
+  struct Cookie {
+    unsigned int sequence;
+  };
+  struct GeometryReply {
+    std::uint8_t responseType, depth;
+    std::uint16_t sequence;
+    std::uint32_t length, root;
+    std::int16_t x, y;
+    std::uint16_t width, height, borderWidth;
+    std::uint8_t pad[2];
+  };
+  struct ScreenIterator {
+    const std::uint32_t* data;  // xcb_screen_t, whose first member is the root window
+    int rem;
+    int index;
+  };
+  void* conn = nullptr;
+  Cookie (*getGeometry)(void*, std::uint32_t) = nullptr;
+  GeometryReply* (*getGeometryReply)(void*, Cookie, void**) = nullptr;
+  const void* (*getSetup)(void*) = nullptr;
+  ScreenIterator (*rootsIterator)(const void*) = nullptr;
+  void (*screenNext)(ScreenIterator*) = nullptr;
+  std::uint32_t (*generateId)(void*) = nullptr;
+  Cookie (*createGc)(void*, std::uint32_t, std::uint32_t, std::uint32_t, const void*) = nullptr;
+  Cookie (*freeGc)(void*, std::uint32_t) = nullptr;
+  Cookie (*putImage)(void*, std::uint8_t, std::uint32_t, std::uint32_t, std::uint16_t,
+                     std::uint16_t, std::int16_t, std::int16_t, std::uint8_t, std::uint8_t,
+                     std::uint32_t, const std::uint8_t*) = nullptr;
+  std::uint32_t (*maxRequestLength)(void*) = nullptr;
+  int (*flush)(void*) = nullptr;
+
+  bool ok() const { return conn != nullptr && putImage != nullptr; }
+};
+
+template <typename F>
+void Find(void* lib, const char* name, F*& out) {
+  out = reinterpret_cast<F*>(::dlsym(lib, name));
+}
+
+const Xcb& X() {
+  static Xcb x = [] {
+    Xcb r;
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (x11 == nullptr || x11->connection() == nullptr) return r;
+    void* lib = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_NOLOAD);
+    if (lib == nullptr) return r;  // kept open: the plugin holds it for the program's life
+    Find(lib, "xcb_get_geometry", r.getGeometry);
+    Find(lib, "xcb_get_geometry_reply", r.getGeometryReply);
+    Find(lib, "xcb_get_setup", r.getSetup);
+    Find(lib, "xcb_setup_roots_iterator", r.rootsIterator);
+    Find(lib, "xcb_screen_next", r.screenNext);
+    Find(lib, "xcb_generate_id", r.generateId);
+    Find(lib, "xcb_create_gc", r.createGc);
+    Find(lib, "xcb_free_gc", r.freeGc);
+    Find(lib, "xcb_put_image", r.putImage);
+    Find(lib, "xcb_get_maximum_request_length", r.maxRequestLength);
+    Find(lib, "xcb_flush", r.flush);
+    const bool all = r.getGeometry && r.getGeometryReply && r.getSetup && r.rootsIterator &&
+                     r.screenNext && r.generateId && r.createGc && r.freeGc && r.putImage &&
+                     r.maxRequestLength && r.flush;
+    if (all) r.conn = x11->connection();
+    return r;
+  }();
+  return x;
+}
+
+// The screen number of DISPLAY (":0.1" is screen 1).
+int DisplayScreen() {
+  const QByteArray d = qgetenv("DISPLAY");
+  const int colon = d.lastIndexOf(':');
+  const int dot = d.indexOf('.', colon < 0 ? 0 : colon);
+  if (dot < 0) return 0;
+  bool ok = false;
+  const int n = d.mid(dot + 1).toInt(&ok);
+  return ok && n >= 0 ? n : 0;
+}
+
+}  // namespace
+
+ForeignWindowInfo ReadForeignWindow(std::uint64_t id) {
+  ForeignWindowInfo info;
+  const Xcb& x = X();
+  if (!x.ok() || id == 0 || id > 0xFFFFFFFFu) return info;
+  void* error = nullptr;
+  Xcb::GeometryReply* r =
+      x.getGeometryReply(x.conn, x.getGeometry(x.conn, static_cast<std::uint32_t>(id)), &error);
+  if (r) {
+    info.size = QSize(r->width, r->height);
+    info.depth = r->depth;
+  }
+  std::free(r);
+  std::free(error);
+  return info;
+}
+
+std::uint64_t RootWindowId() {
+  const Xcb& x = X();
+  if (!x.ok()) return 0;
+  Xcb::ScreenIterator it = x.rootsIterator(x.getSetup(x.conn));
+  for (int n = DisplayScreen(); n > 0 && it.rem > 1; --n) x.screenNext(&it);
+  return it.rem > 0 && it.data ? it.data[0] : 0;
+}
+
+int ModuleDisplayMode(int savedMode, QSize window) {
+  const bool holdsPicture = window.width() >= kPictureWidth && window.height() >= kPictureHeight;
+  if ((savedMode == kDisplayCentred || savedMode == kDisplayWindow) && holdsPicture)
+    return kDisplayCentred;
+  return kDisplayStretched;
+}
+
+TModuleWin::TModuleWin(std::uint64_t windowId, std::function<void(CMainCtl&)> loadSettings,
+                       unsigned seed)
+    : windowId_(windowId), loadSettings_(std::move(loadSettings)), seed_(seed) {
+  const auto start = std::chrono::steady_clock::now();
+  clock_ = [start] {
+    return static_cast<std::int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now() - start)
+                                         .count());
+  };
+  passTimer_.setSingleShot(true);
+  passTimer_.setTimerType(Qt::PreciseTimer);
+  connect(&passTimer_, &QTimer::timeout, this, &TModuleWin::RunPass);
+  checkTimer_.setInterval(kCheckMs);
+  connect(&checkTimer_, &QTimer::timeout, this, &TModuleWin::CheckWindow);
+
+  const Xcb& x = X();
+  const ForeignWindowInfo info = ReadForeignWindow(windowId_);
+  // The surface holds 32-bit pixels with 24 bits of colour: what 24- and 32-bit visuals take.
+  if (!x.ok() || info.size.isEmpty() || (info.depth != 24 && info.depth != 32)) return;
+  size_ = info.size;
+  depth_ = info.depth;
+  gc_ = x.generateId(x.conn);
+  x.createGc(x.conn, gc_, static_cast<std::uint32_t>(windowId_), 0, nullptr);
+  if (!Build()) return;
+  ready_ = true;
+  checkTimer_.start();
+  passTimer_.start(0);
+}
+
+TModuleWin::~TModuleWin() {
+  passTimer_.stop();
+  checkTimer_.stop();
+  objects_.reset();  // stops the music before the device goes
+  device_.reset();
+  const Xcb& x = X();
+  if (gc_ != 0 && x.ok()) {
+    x.freeGc(x.conn, gc_);
+    x.flush(x.conn);
+  }
+}
+
+CPlayback& TModuleWin::Playback() {
+  return objects_->Playback();
+}
+
+// Makes the playing objects for the window's present size; the show starts from the beginning.
+bool TModuleWin::Build() {
+  objects_.reset();
+  device_.reset();
+  device_ = std::make_unique<QtMediaDevice>(&videoHost_);
+  const QSize size = size_;
+  int mode = kDisplayStretched;
+  auto load = loadSettings_;
+  objects_ = std::make_unique<SaverObjects>(device_.get(), [load, size, &mode](CMainCtl& s) {
+    if (load) {
+      load(s);
+    } else {
+      s.Load();
+    }
+    mode = ModuleDisplayMode(s.GetDspMode(), size);
+    s.SetDspMode(mode);  // for this run only; nothing is saved
+  });
+  mode_ = mode;
+  if (!objects_->Layout(size_.width(), size_.height())) return false;
+  unsigned seed = seed_ != 0 ? seed_ : static_cast<unsigned>(std::time(nullptr));
+  objects_->PrepareShows(seed);
+  // No logo and no timer: nobody can switch them off here, and the saver's own look is wanted.
+  Playback().Begin(false, false);
+  objects_->Window->AddDamage(0, 0, objects_->Window->Width(), objects_->Window->Height());
+  lastPass_ = INT32_MIN;
+  return true;
+}
+
+void TModuleWin::RunPass() {
+  if (!objects_) return;
+  std::int32_t now = clock_();
+  if (now == lastPass_) {
+    passTimer_.start(1);
+    return;
+  }
+  lastPass_ = now;
+  Playback().Pass(now);
+  RectXYWH damage = objects_->Window->TakeDamage();
+  if (now - lastFull_ >= kFullRepaintMs) {
+    lastFull_ = now;
+    damage = RectXYWH{0, 0, objects_->Window->Width(), objects_->Window->Height()};
+  }
+  if (damage.width > 0 && damage.height > 0) Put(damage);
+  now = clock_();
+  const std::int32_t delay = Playback().NextDeadline(lastPass_) - now;
+  passTimer_.start(delay > 0 ? delay : 0);
+}
+
+// One PutImage per band of rows, each within the server's request limit.
+void TModuleWin::Put(const RectXYWH& area) {
+  const Xcb& x = X();
+  const Bitmap32& pic = objects_->Window->Picture();
+  const int left = std::max(0, area.x), top = std::max(0, area.y);
+  const int right = std::min(pic.width, area.x + area.width);
+  const int bottom = std::min(pic.height, area.y + area.height);
+  if (right <= left || bottom <= top) return;
+  const int w = right - left;
+  const std::uint32_t maxBytes = x.maxRequestLength(x.conn) * 4u;
+  const std::uint32_t rowBytes = static_cast<std::uint32_t>(w) * 4u;
+  const int bandRows = static_cast<int>(std::max<std::uint32_t>(1, (maxBytes - 64) / rowBytes));
+  std::vector<std::uint32_t> band;
+  for (int y = top; y < bottom; y += bandRows) {
+    const int rows = std::min(bandRows, bottom - y);
+    band.resize(static_cast<size_t>(w) * rows);
+    for (int r = 0; r < rows; ++r) {
+      const std::uint32_t* src = pic.pixels.data() + static_cast<size_t>(y + r) * pic.width + left;
+      std::copy(src, src + w, band.data() + static_cast<size_t>(r) * w);
+    }
+    x.putImage(x.conn, kZPixmap, static_cast<std::uint32_t>(windowId_), gc_,
+               static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(rows),
+               static_cast<std::int16_t>(left), static_cast<std::int16_t>(y), 0,
+               static_cast<std::uint8_t>(depth_), static_cast<std::uint32_t>(band.size() * 4),
+               reinterpret_cast<const std::uint8_t*>(band.data()));
+  }
+  x.flush(x.conn);
+}
+
+// A window that changed size gets the show again at the new size; a window that is gone ends
+// the program (the screen saver has closed it).
+void TModuleWin::CheckWindow() {
+  const ForeignWindowInfo info = ReadForeignWindow(windowId_);
+  if (info.size.isEmpty()) {
+    passTimer_.stop();
+    checkTimer_.stop();
+    objects_.reset();
+    QCoreApplication::exit(0);
+    return;
+  }
+  if (info.size == size_) return;
+  size_ = info.size;
+  if (!Build()) {
+    QCoreApplication::exit(0);
+    return;
+  }
+  passTimer_.start(0);
+}

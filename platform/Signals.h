@@ -1,0 +1,17 @@
+// SIGTERM and SIGINT as events of the program's event loop: the handler writes the signal's
+// number into a pipe that the loop watches, so the program ends in order (music stopped, windows
+// closed) instead of dying mid-pass. A loop that does not get to it in time is cut short.
+#pragma once
+
+inline constexpr int kQuitGraceMs = 800;  // after this the process ends with 0 regardless
+
+// Installs the handlers; returns the pipe's read end for the event loop to watch, or -1 when no
+// pipe could be made (the signals then keep their default action). Installing twice returns the
+// same end.
+int InstallQuitSignals(int graceMs = kQuitGraceMs);
+
+// Empties the pipe; returns the last signal number read from it, 0 when there was none.
+int TakeQuitSignal();
+
+// Puts the default actions back, cancels a pending cut-off and closes the pipe (for tests).
+void RemoveQuitSignals();
