@@ -40,17 +40,6 @@ void AddToAll(std::uint16_t* slice, int n, std::uint16_t v) {
   for (int i = 0; i < n; ++i) slice[i] = static_cast<std::uint16_t>(slice[i] + v);
 }
 
-std::int32_t FramesOf(std::int32_t timeMs) {
-  const std::int32_t n = timeMs / kTickMs;
-  return n < 1 ? 1 : n;
-}
-
-// Colour components in the order the animation keeps them: blue, green, red.
-int ComponentOf(std::int32_t bgr, int c) {
-  const int shift = c == 0 ? 16 : (c == 1 ? 8 : 0);
-  return (static_cast<std::uint32_t>(bgr) >> shift) & 0xFF;
-}
-
 }  // namespace
 
 CScroll::CScroll(CMainCtl* settings) : CMonoBmp(settings) {
@@ -146,16 +135,11 @@ void CScroll::SetScroll(const CTimeSchedule& rec) {
   CMonoGraph* g = Entry(i);
   // A schedule for a text that is not playing has nothing to change.
   if (g == nullptr || !state[i]) return;
-  if (!animation[i]) {
-    try {
-      animation[i] = std::make_unique<CMvDataS>();
-    } catch (const std::bad_alloc&) {
-      return;
-    }
-  }
-  CMvDataS& mv = *animation[i];
+  CMvDataS* anim = EnsureAnimation(animation[i]);
+  if (anim == nullptr) return;
+  CMvDataS& mv = *anim;
   const CPtDataS& st = *state[i];
-  const std::int32_t n = FramesOf(rec.Time);
+  const std::int32_t n = FadeFrames(rec.Time);
   const bool speedGiven = rec.Speed != kUnsetReal;
   if (rec.Mode == kModeMove) {
     if (speedGiven) {
@@ -172,20 +156,7 @@ void CScroll::SetScroll(const CTimeSchedule& rec) {
     mv.speedValue = st.interval;
     mv.speedDelta = (static_cast<double>(mv.speedTarget) - st.interval) / n;
   }
-  if (rec.Contrast != kUnsetInt) {
-    mv.contrastCount = n;
-    mv.contrastTarget = rec.Contrast;
-    mv.contrastDelta =
-        static_cast<std::int32_t>((static_cast<std::int64_t>(rec.Contrast) - g->contrast) / n);
-  }
-  if (rec.Color != kUnsetInt) {
-    mv.colourCount = n;
-    mv.colourTarget = rec.Color;
-    for (int c = 0; c < 3; ++c) {
-      mv.colourAcc[c] = ComponentOf(g->colour, c) << 16;
-      mv.colourDelta[c] = ((ComponentOf(rec.Color, c) << 16) - mv.colourAcc[c]) / n;
-    }
-  }
+  mv.fade.Start(rec, n, g->colour, g->contrast);
 }
 
 // --- step ----------------------------------------------------------------------------------------
@@ -310,22 +281,9 @@ int CScroll::AnimateScrolls() {
       }
       mv.speedCount -= 1;
     }
-    if (mv.colourCount != 0) {
-      if (mv.colourCount == 1) {
-        g.colour = mv.colourTarget;
-      } else {
-        for (int c = 0; c < 3; ++c) mv.colourAcc[c] += mv.colourDelta[c];
-        g.colour = (mv.colourAcc[0] & 0xFF0000) | ((mv.colourAcc[1] & 0xFF0000) >> 8) |
-                   ((mv.colourAcc[2] >> 16) & 0xFF);
-      }
-      BuildShadeRamp(i);
-      mv.colourCount -= 1;
-    }
-    if (mv.contrastCount != 0) {
-      g.contrast = mv.contrastCount == 1 ? mv.contrastTarget : g.contrast + mv.contrastDelta;
-      mv.contrastCount -= 1;
-    }
-    if (mv.speedCount == 0 && mv.colourCount == 0 && mv.contrastCount == 0) animation[i].reset();
+    if (mv.fade.StepColour(g.colour)) BuildShadeRamp(i);
+    mv.fade.StepContrast(g.contrast);
+    if (mv.speedCount == 0 && mv.fade.Done()) animation[i].reset();
   }
   return any;
 }

@@ -9,6 +9,7 @@
 
 #include "render/Bitmap.h"
 #include "render/CMonoBmp.h"
+#include "render/MonoAnimation.h"
 #include "render/PixelOps.h"
 #include "script/TimeEvents.h"
 
@@ -67,13 +68,7 @@ struct CMvDataS {
   std::int32_t speedTarget = 0;
   double speedValue = 0;
   double speedDelta = 0;
-  std::int32_t colourCount = 0;
-  std::int32_t colourTarget = 0;
-  std::int32_t colourAcc[3] = {};  // blue, green, red in bits 16..23 (16.16 fixed point)
-  std::int32_t colourDelta[3] = {};
-  std::int32_t contrastCount = 0;
-  std::int32_t contrastTarget = 0;
-  std::int32_t contrastDelta = 0;
+  ColourContrastFade fade;  // of the entry's colour and contrast
 };
 
 class CScroll : public CMonoBmp {

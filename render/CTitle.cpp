@@ -21,16 +21,6 @@ constexpr int kLevelShift = 27;
 // Beyond this scaled width one source pixel covers the whole stage: nothing sensible to draw.
 constexpr double kMaxScaledSide = 1e9;
 
-std::int32_t FramesOf(std::int32_t timeMs) {
-  const std::int32_t n = timeMs / kTickMs;
-  return n < 1 ? 1 : n;
-}
-
-int ComponentOf(std::int32_t bgr, int c) {
-  const int shift = c == 0 ? 16 : (c == 1 ? 8 : 0);
-  return (static_cast<std::uint32_t>(bgr) >> shift) & 0xFF;
-}
-
 // Nearest-pixel map of `dstLen` stage pixels onto `srcLen` source pixels starting at `src0`: an
 // error term starting at -dstLen gains srcLen per pixel and advances the source while it is >= 0.
 void NearestMap(int src0, int srcLen, int dstLen, int* out) {
@@ -146,16 +136,11 @@ void CTitle::SetTitle(const CTimeSchedule& rec) {
   CMonoGraph* g = Entry(i);
   // A schedule for a title that is not playing has nothing to change.
   if (g == nullptr || !state[i]) return;
-  if (!animation[i]) {
-    try {
-      animation[i] = std::make_unique<CMvDataT>();
-    } catch (const std::bad_alloc&) {
-      return;
-    }
-  }
-  CMvDataT& mv = *animation[i];
+  CMvDataT* anim = EnsureAnimation(animation[i]);
+  if (anim == nullptr) return;
+  CMvDataT& mv = *anim;
   const CPtDataT& st = *state[i];
-  const std::int32_t n = FramesOf(rec.Time);
+  const std::int32_t n = FadeFrames(rec.Time);
   const bool speedGiven = rec.Speed != kUnsetReal;
   if (rec.Mode == kModeMove) {
     if (speedGiven) {
@@ -170,20 +155,7 @@ void CTitle::SetTitle(const CTimeSchedule& rec) {
     mv.speedTarget = rec.Speed * kZStepPerSpeed;
     mv.speedDelta = (mv.speedTarget - st.zStep) / n;
   }
-  if (rec.Contrast != kUnsetInt) {
-    mv.contrastCount = n;
-    mv.contrastTarget = rec.Contrast;
-    mv.contrastDelta =
-        static_cast<std::int32_t>((static_cast<std::int64_t>(rec.Contrast) - st.contrast) / n);
-  }
-  if (rec.Color != kUnsetInt) {
-    mv.colourCount = n;
-    mv.colourTarget = rec.Color;
-    for (int c = 0; c < 3; ++c) {
-      mv.colourAcc[c] = ComponentOf(g->colour, c) << 16;
-      mv.colourDelta[c] = ((ComponentOf(rec.Color, c) << 16) - mv.colourAcc[c]) / n;
-    }
-  }
+  mv.fade.Start(rec, n, g->colour, st.contrast);
 }
 
 // --- animate -------------------------------------------------------------------------------------
@@ -202,22 +174,8 @@ int CTitle::AnimateTitles() {
       st.zStep = mv.speedCount == 1 ? mv.speedTarget : st.zStep + mv.speedDelta;
       mv.speedCount -= 1;
     }
-    if (mv.colourCount != 0) {
-      CMonoGraph& g = *entries[i];
-      if (mv.colourCount == 1) {
-        g.colour = mv.colourTarget;
-      } else {
-        for (int c = 0; c < 3; ++c) mv.colourAcc[c] += mv.colourDelta[c];
-        g.colour = (mv.colourAcc[0] & 0xFF0000) | ((mv.colourAcc[1] & 0xFF0000) >> 8) |
-                   ((mv.colourAcc[2] >> 16) & 0xFF);
-      }
-      BuildShadeRamp(i);
-      mv.colourCount -= 1;
-    }
-    if (mv.contrastCount != 0) {
-      st.contrast = mv.contrastCount == 1 ? mv.contrastTarget : st.contrast + mv.contrastDelta;
-      mv.contrastCount -= 1;
-    }
+    if (mv.fade.StepColour(entries[i]->colour)) BuildShadeRamp(i);
+    mv.fade.StepContrast(st.contrast);
   }
   int any = 0;
   for (int i = 0; i < count; ++i) {

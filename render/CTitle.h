@@ -9,6 +9,7 @@
 
 #include "render/Bitmap.h"
 #include "render/CMonoBmp.h"
+#include "render/MonoAnimation.h"
 #include "script/TimeEvents.h"
 
 // The shrinking path accumulates at most this many destination columns, so wider title pictures
@@ -49,13 +50,7 @@ struct CMvDataT {
   double speedTarget = 0;
   double speedValue = 0;
   double speedDelta = 0;
-  std::int32_t colourCount = 0;
-  std::int32_t colourTarget = 0;
-  std::int32_t colourAcc[3] = {};  // blue, green, red in bits 16..23
-  std::int32_t colourDelta[3] = {};
-  std::int32_t contrastCount = 0;
-  std::int32_t contrastTarget = 0;
-  std::int32_t contrastDelta = 0;
+  ColourContrastFade fade;  // of the entry's colour and the title's own contrast
 };
 
 class CTitle : public CMonoBmp {
