@@ -1,0 +1,141 @@
+// The installed tree: cmake --install into a scratch prefix, then the installed program, its
+// module link and its desktop files are checked as a desktop would use them.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Runs a shell command; returns its exit status and fills `out` with its standard output.
+int Shell(const std::string& cmd, std::string* out = nullptr) {
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (p == nullptr) return -1;
+  std::string text;
+  char buf[4096];
+  size_t n = 0;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+  const int status = ::pclose(p);
+  if (out) *out = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool Have(const char* tool) {
+  return Shell(std::string("command -v ") + tool + " >/dev/null 2>&1") == 0;
+}
+
+class Installed : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!fs::exists(fs::path(ONDRELIX_BUILD_DIR) / "ondrelix")) return;
+    char tmpl[] = "/tmp/ondrelix-install-XXXXXX";
+    if (::mkdtemp(tmpl) == nullptr) return;
+    prefix_ = tmpl;
+    installRc_ = Shell("cmake --install '" ONDRELIX_BUILD_DIR "' --prefix '" + prefix_ +
+                     "' >'" + prefix_ + ".log' 2>&1");
+  }
+  static void TearDownTestSuite() {
+    if (prefix_.empty()) return;
+    std::error_code ec;
+    fs::remove_all(prefix_, ec);
+    fs::remove(prefix_ + ".log", ec);
+  }
+  void SetUp() override {
+    if (prefix_.empty()) GTEST_SKIP() << "the program is not built in " ONDRELIX_BUILD_DIR;
+    ASSERT_EQ(installRc_, 0) << "see " << prefix_ << ".log";
+  }
+  static std::string P(const std::string& rel) { return prefix_ + "/" + rel; }
+  // The installed program with settings of its own (none saved), so the default folder counts.
+  static std::string Program(const std::string& path) {
+    return "XDG_CONFIG_HOME='" + prefix_ + "/config' '" + path + "'";
+  }
+
+  static std::string prefix_;
+  static int installRc_;
+};
+
+std::string Installed::prefix_;
+int Installed::installRc_ = -1;
+
+TEST_F(Installed, ProgramListsItsOwnDemoShowsThroughBinAndTheModuleLink) {
+  ASSERT_TRUE(fs::exists(P("bin/ondrelix")));
+  const fs::path link = P("libexec/xscreensaver/ondrelix");
+  ASSERT_TRUE(fs::is_symlink(link));
+  EXPECT_TRUE(fs::equivalent(link, P("bin/ondrelix")));
+  ASSERT_TRUE(fs::exists(P("share/Velnori/script_titles.txt")));
+
+  for (const std::string& exe : {P("bin/ondrelix"), link.string()}) {
+    std::string out;
+    ASSERT_EQ(Shell(Program(exe) + " --list", &out), 0) << exe;
+    // The default folder of the installed program is its own share/Velnori, not the sources.
+    EXPECT_NE(out.find(P("share/Velnori/script_titles.txt")), std::string::npos) << out;
+    EXPECT_EQ(out.find(ONDRELIX_SOURCE_DIR "/examples"), std::string::npos) << out;
+  }
+}
+
+TEST_F(Installed, DesktopFilesValidateAndNameTheRightCommands) {
+  const std::string saver = P("share/applications/screensavers/ondrelix.desktop");
+  const std::string settings = P("share/applications/ondrelix-settings.desktop");
+  const std::string window = P("share/applications/ondrelix-window.desktop");
+  for (const std::string& f : {saver, settings, window}) ASSERT_TRUE(fs::exists(f)) << f;
+  auto read = [](const std::string& f) {
+    std::ifstream in(f);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  };
+  EXPECT_NE(read(saver).find("\nCategories=Screensaver;\n"), std::string::npos);
+  EXPECT_NE(read(saver).find("\nExec=ondrelix -root\n"), std::string::npos);
+  EXPECT_NE(read(settings).find("\nExec=ondrelix /c\n"), std::string::npos);
+  EXPECT_NE(read(window).find("\nExec=ondrelix /s --mode 4\n"), std::string::npos);
+  EXPECT_TRUE(fs::exists(P("share/icons/hicolor/scalable/apps/ondrelix.svg")));
+  EXPECT_TRUE(fs::exists(P("share/man/man1/ondrelix.1")));
+  if (!Have("desktop-file-validate"))
+    GTEST_SKIP() << "desktop-file-validate is not installed (package desktop-file-utils)";
+  for (const std::string& f : {saver, settings, window}) {
+    std::string out;
+    EXPECT_EQ(Shell("desktop-file-validate '" + f + "' 2>&1", &out), 0) << f << "\n" << out;
+    EXPECT_EQ(out.find("error:"), std::string::npos) << out;
+  }
+}
+
+TEST_F(Installed, ModuleConfigAndIconAreWellFormedXmlAndRunTheRootModule) {
+  const std::string config = P("share/xscreensaver/config/ondrelix.xml");
+  ASSERT_TRUE(fs::exists(config));
+  std::ifstream in(config);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  EXPECT_NE(ss.str().find("<command arg=\"-root\"/>"), std::string::npos);
+  EXPECT_NE(ss.str().find("<screensaver name=\"ondrelix\""), std::string::npos);
+  if (!Have("xmllint")) GTEST_SKIP() << "xmllint is not installed";
+  std::string out;
+  EXPECT_EQ(Shell("xmllint --noout '" + config + "' '" +
+                    P("share/icons/hicolor/scalable/apps/ondrelix.svg") + "' 2>&1",
+                &out),
+            0)
+      << out;
+}
+
+TEST_F(Installed, ManualPageNamesEverySwitchAndOption) {
+  std::ifstream in(P("share/man/man1/ondrelix.1"));
+  std::stringstream ss;
+  ss << in.rdbuf();
+  // groff escapes the minus signs of options as \-.
+  std::string page = ss.str();
+  for (size_t i = 0; (i = page.find("\\-", i)) != std::string::npos;) page.erase(i, 1);
+  for (const char* word : {"/s", "/p", "/c", "-root", "-window-id", "--window-id", "--data",
+                           "--mode", "--help", "--version", "--log", "--script", "--list",
+                           "--check", "--render", "--out", "--ticks", "--dump-events",
+                           "XSCREENSAVER_WINDOW", "SIGTERM", "SCRIPT LANGUAGE"})
+    EXPECT_NE(page.find(word), std::string::npos) << word;
+}
+
+}  // namespace
