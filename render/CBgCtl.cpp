@@ -12,14 +12,12 @@
 
 namespace {
 
-constexpr std::int32_t kEndless = 0x7FFFFFFF;  // frame counter of a drift
-
 // Frames of `ms`, raised to even; 0 for anything under one frame.
 int EvenFrames(std::int64_t ms) {
   const std::int64_t n = ms / kTickMs;
   if (n <= 0) return 0;
   const std::int64_t e = (n + 1) & ~std::int64_t{1};
-  return e > kEndless - 1 ? kEndless - 1 : static_cast<int>(e);
+  return e > kMotionEndless - 1 ? kMotionEndless - 1 : static_cast<int>(e);
 }
 
 // Whole part of a camera coordinate as a wide integer, so that tiling never overflows.
@@ -200,33 +198,12 @@ void CBgCtl::StartPositionMove(const CTimeBgScroll& rec) {
     return;
   }
 
-  const std::int64_t t = rec.Time;
-  int a = rec.Acc > 0 ? static_cast<int>(t * rec.Acc / 3300) & ~1 : 0;
-  int d = rec.Dec > 0 ? static_cast<int>(t * rec.Dec / 3300) & ~1 : 0;
-  if (rec.Acc < 0 || rec.Acc > 100 || rec.Dec < 0 || rec.Dec > 100 || rec.Acc + rec.Dec > 100) {
-    a = d = 0;
-  }
-  const int m = e - (a + d) / 2;
+  int a = 0, d = 0;
+  EaseFrames(rec.Time, rec.Acc, rec.Dec, &a, &d);
   for (int i = 0; i < 3; ++i) {
     if (!given[i]) continue;
-    BgAxis& ax = axis[i];
-    const double current = Coord(i);
-    const double p = (targets[i] - current) / m;
-    ax.counter = e;
-    ax.accelEnd = a;
-    ax.decelStart = d;
-    ax.exact = current;
-    ax.target = targets[i];
-    ax.decel = d > 0 ? -p / d : 0;
-    if (a > 0) {
-      ax.accel = p / a;
-      ax.accelEnd = e - a;
-      ax.cruise = p;
-      ax.velocity = 0;
-    } else {
-      ax.accel = 0;
-      ax.velocity = p;
-    }
+    axis[i].exact = Coord(i);
+    StartGlide(axis[i], Coord(i), targets[i], e, a, d);
   }
 }
 
@@ -235,22 +212,7 @@ void CBgCtl::StartRateMove(const CTimeBgScroll& rec) {
   const int modes[3] = {rec.XMode, rec.YMode, rec.ZMode};
   const int n = rec.Time > 0 ? rec.Time / kTickMs : 0;
   for (int i = 0; i < 3; ++i) {
-    if (modes[i] == 0) continue;
-    BgAxis& ax = axis[i];
-    const double speed = rates[i] / kTickMs;
-    ax.decel = 0;
-    ax.decelStart = 0;
-    ax.counter = kEndless;
-    if (n == 0) {
-      ax.velocity = speed;
-      ax.accel = 0;
-      ax.cruise = 0;
-      ax.accelEnd = 0;
-    } else {
-      ax.cruise = speed;
-      ax.accel = (speed - ax.velocity) / n;
-      ax.accelEnd = kEndless - n;
-    }
+    if (modes[i] != 0) StartDrift(axis[i], rates[i] / kTickMs, n);
   }
 }
 
@@ -261,20 +223,9 @@ int CBgCtl::AnimateBackground() {
   for (int i = 0; i < 3; ++i) {
     BgAxis& ax = axis[i];
     if (ax.counter <= 0) continue;
-    if (ax.counter == 1) {
-      Coord(i) = ax.target;
-      ax.exact = ax.target;
-    } else {
-      if (ax.counter == ax.accelEnd) {
-        ax.accel = 0;
-        ax.velocity = ax.cruise;
-      }
-      if (ax.counter == ax.decelStart) ax.accel = ax.decel;
-      ax.velocity += ax.accel;
-      ax.exact += ax.velocity;
-      Coord(i) = std::trunc(ax.exact);
-    }
-    ax.counter -= 1;
+    StepMotion(ax, ax.exact);
+    // The camera moves in whole pixels; the last frame lands on the target as given.
+    Coord(i) = ax.counter == 0 ? ax.exact : std::trunc(ax.exact);
   }
   if (Camera.x == oldX && Camera.y == oldY) return 0;
   ComposeBackground();

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "render/Bitmap.h"
+#include "render/Motion.h"
 #include "script/TimeEvents.h"
 
 class CMainCtl;
@@ -26,16 +27,8 @@ std::int32_t ResolveTransparent(std::int32_t trans, const Bitmap32& pic);
 std::int32_t ResolveTransparent(std::int32_t trans, const Bitmap32& pic, int width, int height);
 
 // One axis of camera motion. `exact` is the unrounded position while a move runs.
-struct BgAxis {
+struct BgAxis : Motion {
   double exact = 0;
-  double velocity = 0;
-  double target = 0;
-  double accel = 0;
-  double cruise = 0;
-  double decel = 0;
-  std::int32_t counter = 0;  // frames left; 0x7FFFFFFF for a drift that never ends
-  std::int32_t accelEnd = 0;
-  std::int32_t decelStart = 0;
 };
 
 struct BgRect {

@@ -14,8 +14,7 @@
 
 namespace {
 
-constexpr std::int32_t kEndless = 0x7FFFFFFF;  // frame counter of an endless MOVE
-constexpr int kStringHeight = 15;              // cell height of STRING pictures
+constexpr int kStringHeight = 15;  // cell height of STRING pictures
 const char* const kStringFace = "ＭＳ ゴシック";
 
 // Truncation toward zero, held inside a range where later sums cannot overflow an int.
@@ -73,22 +72,6 @@ void PadAndReverse(Bitmap32* pic, int reverse) {
     }
   }
   *pic = std::move(out);
-}
-
-// Moves one value a frame along its schedule.
-void Step(Motion& m, double& value) {
-  if (m.counter == 1) {
-    value = m.target;
-  } else {
-    if (m.counter == m.accelEnd) {
-      m.accel = 0;
-      m.velocity = m.cruise;
-    }
-    if (m.counter == m.decelStart) m.accel = m.decel;
-    m.velocity += m.accel;
-    value += m.velocity;
-  }
-  m.counter -= 1;
 }
 
 // Clips one quadrant against the stage, cutting its source at source resolution.
@@ -226,22 +209,7 @@ void COthBmp::SetImage(const CTimeSchedule& rec) {
 
     if (rec.Mode == kModeMove) {
       for (int i = 0; i < kMotionCount; ++i) {
-        if (!Given(values[i])) continue;
-        Motion& m = obj->motion[i];
-        const double rate = values[i] / kTickMs;
-        m.decel = 0;
-        m.decelStart = 0;
-        m.counter = kEndless;
-        if (n == 0) {
-          m.velocity = rate;
-          m.accel = 0;
-          m.cruise = 0;
-          m.accelEnd = 0;
-        } else {
-          m.cruise = rate;
-          m.accel = (rate - m.velocity) / n;
-          m.accelEnd = kEndless - n;
-        }
+        if (Given(values[i])) StartDrift(obj->motion[i], values[i] / kTickMs, n);
       }
       continue;
     }
@@ -257,33 +225,11 @@ void COthBmp::SetImage(const CTimeSchedule& rec) {
       return;  // only the first object with this number
     }
 
-    const std::int64_t t = rec.Time;
-    int a = rec.Acc > 0 ? static_cast<int>(t * rec.Acc / 100 / kTickMs) & ~1 : 0;
-    int d = rec.Dec > 0 ? static_cast<int>(t * rec.Dec / 100 / kTickMs) & ~1 : 0;
-    if (rec.Acc < 0 || rec.Acc > 100 || rec.Dec < 0 || rec.Dec > 100 || rec.Acc + rec.Dec > 100) {
-      a = d = 0;
-    }
+    int a = 0, d = 0;
+    EaseFrames(rec.Time, rec.Acc, rec.Dec, &a, &d);
     const int e = (n + 1) & ~1;
-    const int m = e - (a + d) / 2;
     for (int i = 0; i < kMotionCount; ++i) {
-      if (!Given(values[i])) continue;
-      Motion& mo = obj->motion[i];
-      const double p = (values[i] - Value(obj, i)) / m;
-      mo.counter = e;
-      mo.accelEnd = a;
-      mo.decelStart = d;
-      mo.target = values[i];
-      mo.decel = d > 0 ? -p / d : 0;
-      if (a > 0) {
-        mo.accel = p / a;
-        mo.accelEnd = e - a;
-        mo.cruise = p;
-        mo.velocity = 0;
-      } else {
-        // A MOVE's acceleration would otherwise keep bending this glide off its target.
-        mo.accel = 0;
-        mo.velocity = p;
-      }
+      if (Given(values[i])) StartGlide(obj->motion[i], Value(obj, i), values[i], e, a, d);
     }
     if (rec.Contrast != kUnsetInt) {
       obj->contrastCount = e;
@@ -349,7 +295,7 @@ int COthBmp::AnimateImages() {
 
     const bool turning = obj->motion[kMotionAngle].counter != 0;
     for (int i = 0; i < kMotionCount; ++i) {
-      if (obj->motion[i].counter != 0) Step(obj->motion[i], Value(obj, i));
+      if (obj->motion[i].counter != 0) StepMotion(obj->motion[i], Value(obj, i));
     }
     if (turning) Turn(obj);
 

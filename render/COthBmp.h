@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "render/Bitmap.h"
+#include "render/Motion.h"
 #include "script/TimeEvents.h"
 
 class CMainCtl;
@@ -13,18 +14,6 @@ class CBgCtl;
 class FontRaster;
 
 inline constexpr int kMaxImages = 64;  // live image objects of one layer
-
-// One animated value: a timed glide with acceleration and deceleration, or an endless drift.
-struct Motion {
-  std::int32_t counter = 0;  // frames left; 0 when idle
-  std::int32_t accelEnd = 0;
-  std::int32_t decelStart = 0;
-  double velocity = 0;
-  double accel = 0;
-  double cruise = 0;
-  double decel = 0;
-  double target = 0;
-};
 
 struct QuadRect {
   int x = 0;
