@@ -59,51 +59,62 @@ struct Axis {
 };
 
 // Source pixel for each destination pixel of the axis: the one under the pixel's centre.
-std::vector<int> DropTable(const Axis& a) {
-  std::vector<int> t(static_cast<std::size_t>(a.last - a.first));
+void DropTable(const Axis& a, std::vector<int>& t) {
+  t.resize(static_cast<std::size_t>(a.last - a.first));
   for (int j = a.first; j < a.last; ++j) {
     t[j - a.first] = a.SourceOf((2 * static_cast<std::int64_t>(j) + 1) * a.n / (2 * a.m));
   }
-  return t;
 }
 
 // Area coverage of source pixels for each destination pixel, weights summing to exactly `one`
 // per destination pixel (cumulative rounding). Every pixel gets the same number `k` of
-// (source, weight) pairs, padded with zero weights, so the inner loops have a fixed length.
+// (source, weight) pairs, padded with zero weights on the pixel's first source, so the inner
+// loops have a fixed length. Sources are stored relative to `lo`, the lowest one used, and
+// `hi` is the highest.
 struct AreaTable {
   int k = 1;
+  int lo = 0;
+  int hi = 0;
   std::vector<int> src;  // k per destination pixel
   std::vector<std::uint32_t> weight;
 };
 
-AreaTable AverageTable(const Axis& a, std::uint32_t one) {
+void AverageTable(const Axis& a, std::uint32_t one, AreaTable& t) {
   const std::int64_t n = a.n, m = a.m;
-  AreaTable t;
   t.k = static_cast<int>((n + m - 1) / m) + 1;  // a run of n / m pixels may straddle two more
   const std::size_t count = static_cast<std::size_t>(a.last - a.first);
-  t.src.assign(count * static_cast<std::size_t>(t.k), a.SourceOf(0));
-  t.weight.assign(count * static_cast<std::size_t>(t.k), 0);
+  const std::size_t k = static_cast<std::size_t>(t.k);
+  t.src.resize(count * k);
+  t.weight.resize(count * k);
   std::size_t widest = 0;
+  int lo = a.limit, hi = 0;
   for (std::int64_t j = a.first; j < a.last; ++j) {
-    const std::size_t base = static_cast<std::size_t>(j - a.first) * static_cast<std::size_t>(t.k);
-    const std::int64_t lo = j * n, hi = lo + n;  // in units where a source pixel is m wide
+    const std::size_t base = static_cast<std::size_t>(j - a.first) * k;
+    const std::int64_t from = j * n, to = from + n;  // in units where a source pixel is m wide
     std::int64_t cum = 0;
     std::uint32_t given = 0;
     std::size_t used = 0;
-    for (std::int64_t s = lo / m; s * m < hi; ++s) {
-      cum += std::min(hi, (s + 1) * m) - std::max(lo, s * m);
+    for (std::int64_t s = from / m; s * m < to; ++s) {
+      cum += std::min(to, (s + 1) * m) - std::max(from, s * m);
       const std::uint32_t upTo = static_cast<std::uint32_t>(cum * one / n);
       if (upTo == given) continue;
-      assert(used < static_cast<std::size_t>(t.k));
-      t.src[base + used] = a.SourceOf(s);
+      assert(used < k);
+      const int source = a.SourceOf(s);
+      lo = std::min(lo, source);
+      hi = std::max(hi, source);
+      t.src[base + used] = source;
       t.weight[base + used] = upTo - given;
       ++used;
       given = upTo;
     }
+    for (std::size_t c = used; c < k; ++c) {
+      t.src[base + c] = used > 0 ? t.src[base] : a.SourceOf(from / m);
+      t.weight[base + c] = 0;
+    }
     widest = std::max(widest, used);
   }
+  lo = std::min(lo, hi);
   // Aligned runs (equal sizes, whole multiples) need one pair fewer than the bound: repack.
-  const std::size_t k = static_cast<std::size_t>(t.k);
   if (widest < k && widest > 0) {
     for (std::size_t i = 0; i < count; ++i) {
       for (std::size_t c = 0; c < widest; ++c) {
@@ -115,16 +126,38 @@ AreaTable AverageTable(const Axis& a, std::uint32_t one) {
     t.weight.resize(count * widest);
     t.k = static_cast<int>(widest);
   }
-  return t;
+  // Padding pairs may name a source outside lo..hi when a pixel had no weight at all.
+  for (int& s : t.src) s = std::clamp(s, lo, hi) - lo;
+  t.lo = lo;
+  t.hi = hi;
+}
+
+// Tables and row buffers of the stretches, kept between calls so that drawing frame after
+// frame allocates nothing once the largest sizes have been seen; one set per thread, since
+// every thread may draw into bitmaps of its own.
+struct StretchScratch {
+  std::vector<int> cols, rows;  // drop mode
+  AreaTable colArea, rowArea;   // averaging mode
+  std::vector<std::uint64_t> lanes;
+  std::vector<std::uint64_t> ring;
+  std::vector<int> ringRow;
+};
+
+StretchScratch& Scratch() {
+  thread_local StretchScratch s;
+  return s;
 }
 
 void StretchDrop(Bitmap32& dst, const Bitmap32& src, const Axis& ax, const Axis& ay, int dx,
                  int dy) {
-  const std::vector<int> cols = DropTable(ax), rows = DropTable(ay);
+  StretchScratch& sc = Scratch();
+  DropTable(ax, sc.cols);
+  DropTable(ay, sc.rows);
+  const int* cols = sc.cols.data();
   const int w = ax.last - ax.first;
   for (int j = 0; j < ay.last - ay.first; ++j) {
     std::uint32_t* d = dst.Row(dy + ay.first + j) + dx + ax.first;
-    const std::uint32_t* s = src.Row(rows[j]);
+    const std::uint32_t* s = src.Row(sc.rows[j]);
     for (int i = 0; i < w; ++i) d[i] = s[cols[i]];
   }
 }
@@ -152,18 +185,19 @@ inline std::uint32_t FromLanes(std::uint64_t v) {
   return (c(kLaneR) << 16) | (c(kLaneG) << 8) | c(0);
 }
 
-// One source row weighted onto the destination columns, in lanes of 2 fractional bits.
+// One source row (already in lanes) weighted onto the destination columns, in lanes of 2
+// fractional bits.
 template <int K>
-void ResampleRowK(const std::uint32_t* s, const int* src, const std::uint32_t* weight,
+void ResampleRowK(const std::uint64_t* s, const int* src, const std::uint32_t* weight,
                   std::size_t w, std::uint64_t* out) {
   for (std::size_t i = 0; i < w; ++i, src += K, weight += K) {
     std::uint64_t sum = 0;
-    for (int k = 0; k < K; ++k) sum += weight[k] * Lanes(s[src[k]]);
+    for (int k = 0; k < K; ++k) sum += weight[k] * s[src[k]];
     out[i] = ((sum + kColumnHalf) >> 10) & kLane10;
   }
 }
 
-void ResampleRow(const std::uint32_t* s, const AreaTable& cols, std::size_t w, std::uint64_t* out) {
+void ResampleRow(const std::uint64_t* s, const AreaTable& cols, std::size_t w, std::uint64_t* out) {
   const int* src = cols.src.data();
   const std::uint32_t* weight = cols.weight.data();
   switch (cols.k) {
@@ -181,44 +215,82 @@ void ResampleRow(const std::uint32_t* s, const AreaTable& cols, std::size_t w, s
   const std::size_t k = static_cast<std::size_t>(cols.k);
   for (std::size_t i = 0; i < w; ++i, src += k, weight += k) {
     std::uint64_t sum = 0;
-    for (std::size_t c = 0; c < k; ++c) sum += weight[c] * Lanes(s[src[c]]);
+    for (std::size_t c = 0; c < k; ++c) sum += weight[c] * s[src[c]];
     out[i] = ((sum + kColumnHalf) >> 10) & kLane10;
   }
 }
 
+// One destination row: the weighted sum of its K resampled source rows, back to pixels.
+template <int K>
+void CombineRowsK(const std::uint64_t* const* h, const std::uint32_t* weight, std::size_t w,
+                  std::uint32_t* d) {
+  for (std::size_t i = 0; i < w; ++i) {
+    std::uint64_t sum = 0;
+    for (int k = 0; k < K; ++k) sum += weight[k] * h[k][i];
+    d[i] = FromLanes(sum);
+  }
+}
+
+void CombineRows(const std::uint64_t* const* h, const std::uint32_t* weight, std::size_t k,
+                 std::size_t w, std::uint32_t* d) {
+  switch (k) {
+    case 1:
+      return CombineRowsK<1>(h, weight, w, d);
+    case 2:
+      return CombineRowsK<2>(h, weight, w, d);
+    case 3:
+      return CombineRowsK<3>(h, weight, w, d);
+    case 4:
+      return CombineRowsK<4>(h, weight, w, d);
+    default:
+      break;
+  }
+  for (std::size_t i = 0; i < w; ++i) {
+    std::uint64_t sum = 0;
+    for (std::size_t c = 0; c < k; ++c) sum += weight[c] * h[c][i];
+    d[i] = FromLanes(sum);
+  }
+}
+
+// Each source row is resampled horizontally once into a ring of row buffers: the rows of one
+// destination row are consecutive (or repeat at a clamped edge), so a ring as long as the
+// table's pair count holds all of them, and the next destination row finds the rows it shares.
 void StretchAverage(Bitmap32& dst, const Bitmap32& src, const Axis& ax, const Axis& ay, int dx,
                     int dy) {
-  const AreaTable cols = AverageTable(ax, kColumnOne), rows = AverageTable(ay, kRowOne);
+  StretchScratch& sc = Scratch();
+  AreaTable& cols = sc.colArea;
+  AreaTable& rows = sc.rowArea;
+  AverageTable(ax, kColumnOne, cols);
+  AverageTable(ay, kRowOne, rows);
   const std::size_t w = static_cast<std::size_t>(ax.last - ax.first);
-  // Horizontally resampled source rows, kept for the two rows used last: consecutive
-  // destination rows share at most their boundary rows when shrinking, or all when enlarging.
-  std::vector<std::uint64_t> cache[2] = {std::vector<std::uint64_t>(w),
-                                         std::vector<std::uint64_t>(w)};
-  int cached[2] = {-1, -1};
-  int older = 0;
-  std::vector<std::uint64_t> acc(w);
-  auto resampled = [&](int y) -> const std::uint64_t* {
-    for (int c = 0; c < 2; ++c) {
-      if (cached[c] == y) return cache[c].data();
-    }
-    const int slot = older;
-    older ^= 1;
-    cached[slot] = y;
-    ResampleRow(src.Row(y), cols, w, cache[slot].data());
-    return cache[slot].data();
-  };
   const std::size_t rk = static_cast<std::size_t>(rows.k);
+  const std::size_t span = static_cast<std::size_t>(cols.hi - cols.lo + 1);
+  sc.lanes.resize(span);
+  sc.ring.resize(rk * w);
+  sc.ringRow.assign(rk, -1);
+  const std::uint64_t* h[16];
+  std::vector<const std::uint64_t*> hv;
+  const std::uint64_t** hp = h;
+  if (rk > 16) {
+    hv.resize(rk);
+    hp = hv.data();
+  }
   for (int j = 0; j < ay.last - ay.first; ++j) {
-    std::uint64_t* a = acc.data();
-    std::fill_n(a, w, 0);
-    for (std::size_t k = static_cast<std::size_t>(j) * rk; k < (j + 1) * rk; ++k) {
-      const std::uint64_t wt = rows.weight[k];
-      if (wt == 0) continue;
-      const std::uint64_t* h = resampled(rows.src[k]);
-      for (std::size_t i = 0; i < w; ++i) a[i] += wt * h[i];
+    const std::size_t base = static_cast<std::size_t>(j) * rk;
+    for (std::size_t k = 0; k < rk; ++k) {
+      const int y = rows.src[base + k] + rows.lo;
+      const std::size_t slot = static_cast<std::size_t>(y) % rk;
+      std::uint64_t* out = sc.ring.data() + slot * w;
+      if (sc.ringRow[slot] != y) {
+        sc.ringRow[slot] = y;
+        const std::uint32_t* s = src.Row(y) + cols.lo;
+        for (std::size_t x = 0; x < span; ++x) sc.lanes[x] = Lanes(s[x]);
+        ResampleRow(sc.lanes.data(), cols, w, out);
+      }
+      hp[k] = out;
     }
     std::uint32_t* d = dst.Row(dy + ay.first + j) + dx + ax.first;
-    for (std::size_t i = 0; i < w; ++i) d[i] = FromLanes(a[i]);
+    CombineRows(hp, rows.weight.data() + base, rk, w, d);
   }
 }
 
@@ -284,20 +356,58 @@ void InvertRect(Bitmap32& dst, int x, int y, int w, int h) {
   }
 }
 
-Bitmap32 RotatePicture(const Bitmap32& p, double t) {
-  Bitmap32 q;
+namespace {
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+  const std::int64_t q = a / b;
+  return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
+}
+
+// Columns j (within 0..n) at which 0 <= v0 + j x step < limit, an interval since the value is
+// linear in j: [*lo, *hi), empty when *lo >= *hi.
+void InsideRange(std::int64_t v0, std::int64_t step, std::int64_t limit, int n, int* lo, int* hi) {
+  std::int64_t a = 0, b = n;
+  if (step == 0) {
+    if (v0 < 0 || v0 >= limit) b = 0;
+  } else if (step > 0) {
+    a = FloorDiv(-v0 + step - 1, step);         // first j with v0 + j step >= 0
+    b = FloorDiv(limit - v0 + step - 1, step);  // first j with v0 + j step >= limit
+  } else {
+    a = FloorDiv(v0 - limit, -step) + 1;  // first j with v0 + j step < limit
+    b = FloorDiv(v0, -step) + 1;          // first j with v0 + j step < 0
+  }
+  *lo = static_cast<int>(std::clamp<std::int64_t>(a, 0, n));
+  *hi = static_cast<int>(std::clamp<std::int64_t>(b, 0, n));
+}
+
+}  // namespace
+
+// Each row of the result crosses the source along a straight line, so the columns that sample
+// inside it form one interval, found from the fixed-point line itself; the loop over it needs no
+// bounds test, and only the columns outside it are cleared.
+int RotatePicture(const Bitmap32& p, double t, Bitmap32* out) {
   const int w = p.width, h = p.height;
-  if (p.Empty()) return q;
+  if (p.Empty()) {
+    *out = Bitmap32();
+    return -1;
+  }
   const double c = std::cos(t), s = std::sin(t);
   int w2 = static_cast<int>(std::fabs(c * w) + std::fabs(s * h) + 0.5);
   int h2 = static_cast<int>(std::fabs(s * w) + std::fabs(c * h) + 0.5);
   w2 = (w2 + 1) & ~1;
   h2 = (h2 + 1) & ~1;
-  try {
-    if (!q.Create(w2, h2)) return Bitmap32();
-  } catch (const std::bad_alloc&) {
-    return Bitmap32();
+  if (w2 > kMaxBitmapSide || h2 > kMaxBitmapSide) {
+    *out = Bitmap32();
+    return -1;
   }
+  try {
+    out->pixels.resize(static_cast<std::size_t>(w2) * static_cast<std::size_t>(h2));
+  } catch (const std::bad_alloc&) {
+    *out = Bitmap32();
+    return -1;
+  }
+  out->width = w2;
+  out->height = h2;
   constexpr double kHalfPi = 1.5707963267948966;
   const std::int64_t C = static_cast<std::int64_t>(c * 1024);
   const std::int64_t S = static_cast<std::int64_t>(s * 1024);
@@ -305,22 +415,31 @@ Bitmap32 RotatePicture(const Bitmap32& p, double t) {
   const std::int64_t Sr = static_cast<std::int64_t>(std::sin(t + kHalfPi) * 1024);
   const std::int64_t x0 = -(w2 / 2) * C + (h2 / 2) * S + (w / 2) * 1024;
   const std::int64_t y0 = -(w2 / 2) * S - (h2 / 2) * C + (h / 2) * 1024;
+  const std::int64_t xLimit = static_cast<std::int64_t>(w) * 1024;
+  const std::int64_t yLimit = static_cast<std::int64_t>(h) * 1024;
   for (int i = 0; i < h2; ++i) {
-    std::int64_t sx = x0 + i * Cr, sy = y0 + i * Sr;
-    std::uint32_t* d = q.Row(i);
-    for (int j = 0; j < w2; ++j, sx += C, sy += S) {
-      const std::int64_t px = sx >> 10, py = sy >> 10;
-      if (px >= 0 && px < w && py >= 0 && py < h) {
-        d[j] = p.Row(static_cast<int>(py))[px];
-      }
+    const std::int64_t sx = x0 + i * Cr, sy = y0 + i * Sr;
+    int xa, xb, ya, yb;
+    InsideRange(sx, C, xLimit, w2, &xa, &xb);
+    InsideRange(sy, S, yLimit, w2, &ya, &yb);
+    const int a = std::max(xa, ya), b = std::max(a, std::min(xb, yb));
+    std::uint32_t* d = out->Row(i);
+    std::fill(d, d + a, 0u);
+    std::fill(d + b, d + w2, 0u);
+    const std::uint32_t* src = p.pixels.data();
+    std::int64_t u = sx + a * C, v = sy + a * S;
+    for (int j = a; j < b; ++j, u += C, v += S) {
+      d[j] = src[static_cast<std::size_t>(v >> 10) * static_cast<std::size_t>(w) +
+                 static_cast<std::size_t>(u >> 10)];
     }
   }
-  return q;
+  return 0;
 }
 
-int RotatePicture(const Bitmap32& p, double t, Bitmap32* out) {
-  *out = RotatePicture(p, t);
-  return out->Empty() ? -1 : 0;
+Bitmap32 RotatePicture(const Bitmap32& p, double t) {
+  Bitmap32 q;
+  RotatePicture(p, t, &q);
+  return q;
 }
 
 AreaUnits AreaUnitsOf(int n, int m) {
