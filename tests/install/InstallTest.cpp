@@ -39,8 +39,8 @@ class Installed : public ::testing::Test {
     char tmpl[] = "/tmp/ondrelix-install-XXXXXX";
     if (::mkdtemp(tmpl) == nullptr) return;
     prefix_ = tmpl;
-    installRc_ = Shell("cmake --install '" ONDRELIX_BUILD_DIR "' --prefix '" + prefix_ +
-                     "' >'" + prefix_ + ".log' 2>&1");
+    installRc_ = Shell("cmake --install '" ONDRELIX_BUILD_DIR "' --prefix '" + prefix_ + "' >'" +
+                       prefix_ + ".log' 2>&1");
   }
   static void TearDownTestSuite() {
     if (prefix_.empty()) return;
@@ -118,8 +118,8 @@ TEST_F(Installed, ModuleConfigAndIconAreWellFormedXmlAndRunTheRootModule) {
   if (!Have("xmllint")) GTEST_SKIP() << "xmllint is not installed";
   std::string out;
   EXPECT_EQ(Shell("xmllint --noout '" + config + "' '" +
-                    P("share/icons/hicolor/scalable/apps/ondrelix.svg") + "' 2>&1",
-                &out),
+                      P("share/icons/hicolor/scalable/apps/ondrelix.svg") + "' 2>&1",
+                  &out),
             0)
       << out;
 }
@@ -131,10 +131,27 @@ TEST_F(Installed, ManualPageNamesEverySwitchAndOption) {
   // groff escapes the minus signs of options as \-.
   std::string page = ss.str();
   for (size_t i = 0; (i = page.find("\\-", i)) != std::string::npos;) page.erase(i, 1);
-  for (const char* word : {"/s", "/p", "/c", "-root", "-window-id", "--window-id", "--data",
-                           "--mode", "--help", "--version", "--log", "--script", "--list",
-                           "--check", "--render", "--out", "--ticks", "--dump-events",
-                           "XSCREENSAVER_WINDOW", "SIGTERM", "SCRIPT LANGUAGE"})
+  for (const char* word : {"/s",
+                           "/p",
+                           "/c",
+                           "-root",
+                           "-window-id",
+                           "--window-id",
+                           "--data",
+                           "--mode",
+                           "--help",
+                           "--version",
+                           "--log",
+                           "--script",
+                           "--list",
+                           "--check",
+                           "--render",
+                           "--out",
+                           "--ticks",
+                           "--dump-events",
+                           "XSCREENSAVER_WINDOW",
+                           "SIGTERM",
+                           "SCRIPT LANGUAGE"})
     EXPECT_NE(page.find(word), std::string::npos) << word;
 }
 
