@@ -37,7 +37,8 @@ void Turn(CPtDataI* obj) {
   if (obj->angle == 0 || obj->picture.Empty()) {
     obj->turned = obj->picture;
   } else {
-    obj->turned = RotatePicture(obj->picture, obj->angle);
+    // Turned into the object's own bitmap, whose memory is reused while the angle animates.
+    if (RotatePicture(obj->picture, obj->angle, &obj->turned) != 0) obj->turned = Bitmap32();
   }
 }
 
