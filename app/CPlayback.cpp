@@ -28,7 +28,24 @@ void TimeLineShowEngine::ResetTimeline() {
   timeline_->ResetTimeline();
 }
 int TimeLineShowEngine::LoadNextScript() {
+  // The entry LoadNextScript is about to take, so it can be loaded again later.
+  loadedIndex_ = -1;
+  const int count = timeline_->PlayableCount;
+  if (timeline_->CatalogueCount > 0 && count > 0) {
+    const int pos =
+        timeline_->OrderPos >= 0 && timeline_->OrderPos < count ? timeline_->OrderPos : 0;
+    loadedIndex_ = timeline_->PlayOrder[pos];
+  }
   return timeline_->LoadNextScript();
+}
+int TimeLineShowEngine::ReloadScript() {
+  if (loadedIndex_ < 0) return -1;
+  return timeline_->LoadCatalogueEntry(loadedIndex_);
+}
+std::string TimeLineShowEngine::ScriptPath() const {
+  if (loadedIndex_ < 0 || loadedIndex_ >= timeline_->CatalogueCount) return {};
+  const ScriptEntry* entry = timeline_->Catalogue[loadedIndex_].get();
+  return entry ? std::string(entry->Path) : std::string();
 }
 void TimeLineShowEngine::StartBuiltIn(const std::string& item) {
   demo_->Start(item);
@@ -492,6 +509,11 @@ void CPlayback::ChooseAfterScript() {
 }
 
 void CPlayback::StepScriptEnded() {
+  ClearForNextItem();
+  ChooseAfterScript();
+}
+
+void CPlayback::ClearForNextItem() {
   if (p_.window) p_.window->FillAll(0);
   if (p_.background) p_.background->ClearBackground();
   if (p_.titles) p_.titles->ClearTitles();
@@ -506,7 +528,26 @@ void CPlayback::StepScriptEnded() {
   movieOpen_ = false;
   p_.settings->RestoreCurPath();
   TickNo = 0;
-  ChooseAfterScript();
+}
+
+bool CPlayback::ShowOn() const {
+  return PlayState == kScriptPlaying || (PlayState == kWaiting && NextState == kScriptPlaying);
+}
+
+std::string CPlayback::ShowPath() const {
+  return ShowOn() ? p_.engine->ScriptPath() : std::string();
+}
+
+int CPlayback::RestartShow() {
+  if (!ShowOn()) return -1;
+  ClearForNextItem();
+  Busy = false;
+  framePending_ = false;
+  ScreenLevel = kLevelUnchanged;
+  ScreenSteps = 0;
+  const int result = p_.engine->ReloadScript();
+  Wait(kWaitNoLogoMs, result == 0 ? kScriptPlaying : kScriptEnded);
+  return 0;
 }
 
 void CPlayback::StepStartMovie() {

@@ -36,6 +36,11 @@ class ShowEngine {
   virtual int LoadNextScript() = 0;
   // Compiles the built-in script for an interval picture, or "0" for the logo.
   virtual void StartBuiltIn(const std::string& item) = 0;
+  // Compiles the script that was loaded last once more, from its file as it now stands: 0 when
+  // it loaded, anything else when it could not (or this engine cannot reload).
+  virtual int ReloadScript() { return -1; }
+  // The file of the script that was loaded last, empty when none was.
+  virtual std::string ScriptPath() const { return {}; }
 };
 
 // The saver's own engine and built-in script maker.
@@ -47,10 +52,13 @@ class TimeLineShowEngine : public ShowEngine {
   void ResetTimeline() override;
   int LoadNextScript() override;
   void StartBuiltIn(const std::string& item) override;
+  int ReloadScript() override;
+  std::string ScriptPath() const override;
 
  private:
   CTimeLine* timeline_;
   CDemoCtl* demo_;
+  int loadedIndex_ = -1;  // catalogue index of the script loaded last
 };
 
 enum PlayStateId : int {
@@ -117,6 +125,13 @@ class CPlayback {
   void SetFrameInterval(int ms);
   void SetNoLogo(bool on) { NoLogo = on; }
   void SetCounter(bool on) { Counter = on; }
+  // Plays the show that is on again from its beginning, compiled afresh from its file (an author
+  // has just saved it), with the play order where it stands. Clears the layers and the music as
+  // the end of a show does and waits as before a show, without the logo. -1, and nothing
+  // changed, when no show is playing or about to play.
+  int RestartShow();
+  // The file of the show that is playing or about to play, else empty.
+  std::string ShowPath() const;
 
   // Called with every event the script frame step dispatches (the renderer's event dump).
   std::function<void(int tick, const CTimeDat& event)> OnDispatch;
@@ -154,6 +169,9 @@ class CPlayback {
   void Wait(int ms, int next);
   bool LogoOn() const;
   void ChooseAfterScript();
+  bool ShowOn() const;
+  // Empties the window, the layers and the timeline and stops the music (end of an item).
+  void ClearForNextItem();
 
   void StepWaiting();
   void StepStartIntro();

@@ -26,6 +26,7 @@
 #include "app/CPlayback.h"
 #include "app/DisplayGeometry.h"
 #include "app/QtMediaDevice.h"
+#include "app/QtShowWatcher.h"
 #include "app/SaverObjects.h"
 #include "app/WindowSurface.h"
 #include "platform/DisplayCheck.h"
@@ -62,6 +63,7 @@ TSaverWin::TSaverWin(const SaverWinOptions& options) {
 
 TSaverWin::~TSaverWin() {
   passTimer_.stop();
+  showWatcher_.reset();
   // The playback objects hold the device; they go first, then the device and its video widget.
   objects_.reset();
   qtDevice_.reset();
@@ -135,6 +137,8 @@ void TSaverWin::FormCreate(const SaverWinOptions& options) {
     setFixedSize(kWindowClientWidth, kWindowClientHeight);
     NoLogo->setChecked(true);
     Counter->setChecked(true);
+    showWatcher_ = std::make_unique<QtShowWatcher>();
+    showWatcher_->OnChanged = [this] { ShowFileChanged(); };
   }
 
   if (mode_ == kDisplayExclusive && !StartExclusiveDisplay()) {
@@ -282,6 +286,7 @@ void TSaverWin::RunPass() {
   lastPass_ = now;
   Playback().Pass(now);
   inPass_ = false;
+  WatchShowFile();
   if (!stats_.path.isEmpty()) stats_.longestPassMs = std::max(stats_.longestPassMs, Clock() - now);
   // A change that another pass will follow within a few milliseconds (a scrolling text stepping
   // just before a tick) is shown together with that one, so the screen gets one picture, not two.
@@ -321,6 +326,20 @@ void TSaverWin::RecordPass(std::int32_t now) {
 }
 
 // A control changed what the next pass does: look again at the deadline.
+void TSaverWin::WatchShowFile() {
+  if (showWatcher_) showWatcher_->Watch(QString::fromStdString(Playback().ShowPath()));
+}
+
+void TSaverWin::ShowFileChanged() {
+  if (closing_) return;
+  if (inPass_) {
+    // A device is waiting inside a pass; restart once the pass is over.
+    QTimer::singleShot(QtShowWatcher::kSettleMs, this, [this] { ShowFileChanged(); });
+    return;
+  }
+  if (Playback().RestartShow() == 0) AfterInput();
+}
+
 void TSaverWin::AfterInput() {
   ShowDamage();
   if (closing_ || !autoRun_ || !shown_ || inPass_) return;
@@ -397,6 +416,7 @@ void TSaverWin::paintEvent(QPaintEvent* event) {
 void TSaverWin::closeEvent(QCloseEvent* event) {
   closing_ = true;
   passTimer_.stop();
+  if (showWatcher_) showWatcher_->Watch(QString());
   unsetCursor();
   event->accept();
 }

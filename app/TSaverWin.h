@@ -22,6 +22,7 @@ class QPushButton;
 class QScreen;
 class QSlider;
 class QtMediaDevice;
+class QtShowWatcher;
 class SaverObjects;
 
 struct SaverWinOptions {
@@ -51,6 +52,8 @@ class TSaverWin : public QWidget {
   CPlayback& Playback();
   SaverObjects& Objects() { return *objects_; }
   QtMediaDevice* QtDevice() const { return qtDevice_.get(); }
+  // Window mode: watches the playing show's file, so a saved edit plays at once (else null).
+  QtShowWatcher* ShowWatcher() const { return showWatcher_.get(); }
   // Where the window's picture lands, in the window's own coordinates.
   QRect PictureRect() const;
   // Runs one pass now (as the pass timer does) and arms the timer for the next deadline.
@@ -100,9 +103,12 @@ class TSaverWin : public QWidget {
   bool FullScreenMode() const { return mode_ >= 0 && mode_ <= 3; }
   std::int32_t Clock() const;
   QRect SurfaceToWidget(const QRect& r) const;
+  void WatchShowFile();
+  void ShowFileChanged();
 
   std::unique_ptr<QtMediaDevice> qtDevice_;
   std::unique_ptr<SaverObjects> objects_;
+  std::unique_ptr<QtShowWatcher> showWatcher_;
   std::function<std::int32_t()> clock_;
   QScreen* screen_ = nullptr;
   QImage image_;  // Format_RGB32 over the window surface's pixels
