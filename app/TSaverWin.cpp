@@ -30,6 +30,7 @@
 #include "app/SaverObjects.h"
 #include "app/WindowSurface.h"
 #include "platform/DisplayCheck.h"
+#include "platform/QtScreenSaverInhibit.h"
 #include "script/CTimeLine.h"
 #include "settings/CMainCtl.h"
 
@@ -64,6 +65,7 @@ TSaverWin::TSaverWin(const SaverWinOptions& options) {
 TSaverWin::~TSaverWin() {
   passTimer_.stop();
   showWatcher_.reset();
+  inhibit_.reset();
   // The playback objects hold the device; they go first, then the device and its video widget.
   objects_.reset();
   qtDevice_.reset();
@@ -139,6 +141,7 @@ void TSaverWin::FormCreate(const SaverWinOptions& options) {
     Counter->setChecked(true);
     showWatcher_ = std::make_unique<QtShowWatcher>();
     showWatcher_->OnChanged = [this] { ShowFileChanged(); };
+    inhibit_ = std::make_unique<QtScreenSaverInhibit>();
   }
 
   if (mode_ == kDisplayExclusive && !StartExclusiveDisplay()) {
@@ -361,6 +364,7 @@ void TSaverWin::showEvent(QShowEvent* event) {
   if (shown_) return;
   shown_ = true;
   StartPos = QCursor::pos(screen_);
+  if (inhibit_) inhibit_->Hold(QStringLiteral("Ondrelix"), QStringLiteral("Playing a show"));
   if (autoRun_) passTimer_.start(0);
 }
 
@@ -417,6 +421,7 @@ void TSaverWin::closeEvent(QCloseEvent* event) {
   closing_ = true;
   passTimer_.stop();
   if (showWatcher_) showWatcher_->Watch(QString());
+  if (inhibit_) inhibit_->Release();
   unsetCursor();
   event->accept();
 }

@@ -23,6 +23,7 @@ class QScreen;
 class QSlider;
 class QtMediaDevice;
 class QtShowWatcher;
+class QtScreenSaverInhibit;
 class SaverObjects;
 
 struct SaverWinOptions {
@@ -109,6 +110,8 @@ class TSaverWin : public QWidget {
   std::unique_ptr<QtMediaDevice> qtDevice_;
   std::unique_ptr<SaverObjects> objects_;
   std::unique_ptr<QtShowWatcher> showWatcher_;
+  // Window mode: keeps the desktop's own screen saver off while the window is open.
+  std::unique_ptr<QtScreenSaverInhibit> inhibit_;
   std::function<std::int32_t()> clock_;
   QScreen* screen_ = nullptr;
   QImage image_;  // Format_RGB32 over the window surface's pixels
