@@ -52,7 +52,46 @@ QFont PanelFont() {
   return f;
 }
 
+// A black, frameless, cursorless window over one screen that the show does not play on. Input
+// on it goes to the saver window.
+class CoverWindow : public QWidget {
+ public:
+  CoverWindow(TSaverWin* saver, QScreen* screen) : saver_(saver) {
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    setCursor(Qt::BlankCursor);
+    setMouseTracking(true);
+    setScreen(screen);
+    setGeometry(screen->geometry());
+    setWindowState(Qt::WindowFullScreen);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    QPainter(this).fillRect(event->rect(), Qt::black);
+  }
+  void mouseMoveEvent(QMouseEvent* event) override { saver_->CoverInput(event); }
+  void mousePressEvent(QMouseEvent* event) override { saver_->CoverInput(event); }
+  void keyPressEvent(QKeyEvent* event) override { saver_->CoverInput(event); }
+
+ private:
+  TSaverWin* saver_;
+};
+
 }  // namespace
+
+QList<int> ScreensToCover(const QList<QRect>& screens, int showScreen) {
+  QList<int> cover;
+  QList<QRect> taken;
+  if (showScreen >= 0 && showScreen < screens.size()) taken.append(screens[showScreen]);
+  for (int i = 0; i < screens.size(); ++i) {
+    if (i == showScreen || screens[i].isEmpty() || taken.contains(screens[i])) continue;
+    taken.append(screens[i]);
+    cover.append(i);
+  }
+  return cover;
+}
 
 void PrepareSaverApplication() {
   SelectMediaBackend();
@@ -64,6 +103,7 @@ TSaverWin::TSaverWin(const SaverWinOptions& options) {
 
 TSaverWin::~TSaverWin() {
   passTimer_.stop();
+  covers_.clear();  // no cover event can be running while the saver itself goes
   showWatcher_.reset();
   inhibit_.reset();
   // The playback objects hold the device; they go first, then the device and its video widget.
@@ -364,6 +404,7 @@ void TSaverWin::showEvent(QShowEvent* event) {
   if (shown_) return;
   shown_ = true;
   StartPos = QCursor::pos(screen_);
+  OpenCovers();
   if (inhibit_) inhibit_->Hold(QStringLiteral("Ondrelix"), QStringLiteral("Playing a show"));
   if (autoRun_) passTimer_.start(0);
 }
@@ -381,6 +422,44 @@ void TSaverWin::mousePressEvent(QMouseEvent* event) {
     return;
   }
   QWidget::mousePressEvent(event);
+}
+
+void TSaverWin::OpenCovers() {
+  if (mode_ < kDisplayCentred || mode_ > kDisplayDoubled || !covers_.empty()) return;
+  const QList<QScreen*> screens = QGuiApplication::screens();
+  QList<QRect> rects;
+  for (QScreen* s : screens) rects.append(s->geometry());
+  for (int i : ScreensToCover(rects, static_cast<int>(screens.indexOf(screen_)))) {
+    auto cover = std::make_unique<CoverWindow>(this, screens[i]);
+    cover->show();
+    covers_.push_back(std::move(cover));
+  }
+}
+
+void TSaverWin::CloseCovers() {
+  // Input on a cover may be what closes the saver, with the cover's handler still running: the
+  // covers are hidden now and go once the event loop is back.
+  for (auto& cover : covers_) {
+    cover->hide();
+    cover.release()->deleteLater();
+  }
+  covers_.clear();
+}
+
+void TSaverWin::CoverInput(QEvent* event) {
+  switch (event->type()) {
+    case QEvent::MouseMove:
+      mouseMoveEvent(static_cast<QMouseEvent*>(event));
+      return;
+    case QEvent::MouseButtonPress:
+      mousePressEvent(static_cast<QMouseEvent*>(event));
+      return;
+    case QEvent::KeyPress:
+      keyPressEvent(static_cast<QKeyEvent*>(event));
+      return;
+    default:
+      return;
+  }
 }
 
 void TSaverWin::keyPressEvent(QKeyEvent* event) {
@@ -421,6 +500,7 @@ void TSaverWin::closeEvent(QCloseEvent* event) {
   closing_ = true;
   passTimer_.stop();
   if (showWatcher_) showWatcher_->Watch(QString());
+  CloseCovers();
   if (inhibit_) inhibit_->Release();
   unsetCursor();
   event->accept();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QImage>
+#include <QList>
 #include <QPoint>
 #include <QRect>
 #include <QTimer>
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class CMainCtl;
 class CPlayback;
@@ -41,6 +43,12 @@ struct SaverWinOptions {
   bool autoRun = true;
 };
 
+// Which screens a full-screen saver blacks out besides the one it plays on (`showScreen`, an index
+// into `screens`): every other one, except a screen that only mirrors one already counted (the
+// same rectangle), since a cover there would hide the show or be a second cover. Empty
+// rectangles are left alone.
+QList<int> ScreensToCover(const QList<QRect>& screens, int showScreen);
+
 class TSaverWin : public QWidget {
   Q_OBJECT
 
@@ -55,6 +63,10 @@ class TSaverWin : public QWidget {
   QtMediaDevice* QtDevice() const { return qtDevice_.get(); }
   // Window mode: watches the playing show's file, so a saved edit plays at once (else null).
   QtShowWatcher* ShowWatcher() const { return showWatcher_.get(); }
+  // Modes 1 to 3: the black windows over the other screens while the saver is shown.
+  int CoverCount() const { return static_cast<int>(covers_.size()); }
+  // Input on a cover window ends the saver as it would on this one.
+  void CoverInput(QEvent* event);
   // Where the window's picture lands, in the window's own coordinates.
   QRect PictureRect() const;
   // Runs one pass now (as the pass timer does) and arms the timer for the next deadline.
@@ -105,11 +117,14 @@ class TSaverWin : public QWidget {
   std::int32_t Clock() const;
   QRect SurfaceToWidget(const QRect& r) const;
   void WatchShowFile();
+  void OpenCovers();
+  void CloseCovers();
   void ShowFileChanged();
 
   std::unique_ptr<QtMediaDevice> qtDevice_;
   std::unique_ptr<SaverObjects> objects_;
   std::unique_ptr<QtShowWatcher> showWatcher_;
+  std::vector<std::unique_ptr<QWidget>> covers_;
   // Window mode: keeps the desktop's own screen saver off while the window is open.
   std::unique_ptr<QtScreenSaverInhibit> inhibit_;
   std::function<std::int32_t()> clock_;
