@@ -8,7 +8,9 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QWindow>
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -96,7 +98,10 @@ struct ModuleRun {
   int status = -1;
 };
 
-ModuleRun PlayInWindow(WId id, const std::string& data, int waitMs) {
+// Starts the module on window `id`, takes screenshots until `ready` holds for one (or `waitMs`
+// have passed: a sanitizer build on a loaded machine starts slowly), then ends it with SIGTERM.
+ModuleRun PlayInWindow(WId id, const std::string& data, int waitMs,
+                       const std::function<bool(const QImage&)>& ready = nullptr) {
   ModuleRun run;
   const pid_t pid = ::fork();
   if (pid == 0) {
@@ -105,10 +110,19 @@ ModuleRun PlayInWindow(WId id, const std::string& data, int waitMs) {
             data.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
-  shelltest::Spin(waitMs);
   const std::string png = "/tmp/ondrelix-module-" + std::to_string(::getpid()) + ".png";
-  if (std::system(("import -window root " + Quote(png) + " 2>/dev/null").c_str()) == 0)
-    run.shot = QImage(QString::fromStdString(png));
+  const auto started = std::chrono::steady_clock::now();
+  const int firstMs = ready ? std::min(waitMs, 2000) : waitMs;
+  shelltest::Spin(firstMs);
+  while (true) {
+    if (std::system(("import -window root " + Quote(png) + " 2>/dev/null").c_str()) == 0)
+      run.shot = QImage(QString::fromStdString(png));
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - started)
+                           .count();
+    if (!ready || run.shot.isNull() || ready(run.shot) || spent >= waitMs) break;
+    shelltest::Spin(500);
+  }
   if (const char* keep = std::getenv("ONDRELIX_MODULE_SHOTS"))
     std::system(
         ("cp " + Quote(png) + " " + Quote(keep) + "/" + std::to_string(waitMs) + ".png").c_str());
@@ -160,7 +174,9 @@ TEST_F(ModuleOnX11, PlaysIntoTheWindowAndEndsOnSigtermWithZero) {
   host.setGeometry(100, 100, 400, 300);
   host.show();
   shelltest::SpinUntil([&] { return host.isExposed(); }, 2000);
-  const ModuleRun run = PlayInWindow(host.winId(), dir.Path(), 7000);
+  const ModuleRun run = PlayInWindow(host.winId(), dir.Path(), 30000, [](const QImage& shot) {
+    return Lit(shot, QRect(100, 160, 400, 180)) > 0.03;
+  });
   ASSERT_FALSE(run.shot.isNull()) << "no screenshot (imagemagick import)";
   // The saver's logo or the white stage, stretched into the window's frame band.
   EXPECT_GT(Lit(run.shot, QRect(100, 160, 400, 180)), 0.03) << "the show did not reach the window";
