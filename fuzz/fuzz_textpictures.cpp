@@ -68,7 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       scroll->DrawScrolls(*stage);
     }
   }
-  if (title->count >= kMaxMonoEntries - 1) title->ClearTitles();
-  if (scroll->count >= kMaxMonoEntries - 1) scroll->ClearScrolls();
+  // One picture of each kind per input: entries left playing would make every later input
+  // step all of them.
+  title->ClearTitles();
+  scroll->ClearScrolls();
   return 0;
 }
