@@ -75,36 +75,31 @@ void PadAndReverse(Bitmap32* pic, int reverse) {
   *pic = std::move(out);
 }
 
+// Cuts one axis of a quadrant to 0..limit-1 of the stage; the source loses the same part at
+// source resolution (scale s).
+void ClipAxis(int& srcPos, int& srcLen, int& dstPos, int& dstLen, int limit, double s) {
+  if (dstPos < 0) {
+    const int cut = -dstPos, scut = TruncInt(cut / s);
+    srcPos += scut;
+    srcLen -= scut;
+    dstPos = 0;
+    dstLen -= cut;
+  }
+  if (dstPos + dstLen - 1 > limit - 1) {
+    const int cut = dstPos + dstLen - limit;
+    srcLen -= TruncInt(cut / s);
+    dstLen -= cut;
+  }
+}
+
 // Clips one quadrant against the stage, cutting its source at source resolution.
 void ClipQuadrant(QuadRect& src, QuadRect& dst, double s) {
   const bool outside = dst.width < 1 || dst.height < 1 || dst.x > kStageWidth - 1 ||
                        dst.x + dst.width - 1 < 0 || dst.y > kStageHeight - 1 ||
                        dst.y + dst.height - 1 < 0;
   if (!outside) {
-    if (dst.x < 0) {
-      const int cut = -dst.x, scut = TruncInt(cut / s);
-      src.x += scut;
-      src.width -= scut;
-      dst.x = 0;
-      dst.width -= cut;
-    }
-    if (dst.x + dst.width - 1 > kStageWidth - 1) {
-      const int cut = dst.x + dst.width - kStageWidth;
-      src.width -= TruncInt(cut / s);
-      dst.width -= cut;
-    }
-    if (dst.y < 0) {
-      const int cut = -dst.y, scut = TruncInt(cut / s);
-      src.y += scut;
-      src.height -= scut;
-      dst.y = 0;
-      dst.height -= cut;
-    }
-    if (dst.y + dst.height - 1 > kStageHeight - 1) {
-      const int cut = dst.y + dst.height - kStageHeight;
-      src.height -= TruncInt(cut / s);
-      dst.height -= cut;
-    }
+    ClipAxis(src.x, src.width, dst.x, dst.width, kStageWidth, s);
+    ClipAxis(src.y, src.height, dst.y, dst.height, kStageHeight, s);
     if (src.width >= 1 && src.height >= 1) return;
   }
   src = QuadRect();

@@ -13,23 +13,11 @@
 #include "render/Picture.h"
 #include "render/PixelOps.h"
 #include "settings/CMainCtl.h"
+#include "tests/render/MarkedPicture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// Every pixel of a test picture tells where it came from: red = x, green = y, blue = tag.
-std::uint32_t Marked(int x, int y, int tag) {
-  return (static_cast<std::uint32_t>(x & 0xFF) << 16) | ((y & 0xFF) << 8) | (tag & 0xFF);
-}
-
-Bitmap32 MarkedPicture(int w, int h, int tag) {
-  Bitmap32 b;
-  b.Create(w, h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) b.Row(y)[x] = Marked(x, y, tag);
-  return b;
-}
 
 class BgCtlTest : public ::testing::Test {
  protected:
