@@ -40,7 +40,7 @@ int TimeLineShowEngine::LoadNextScript() {
 }
 int TimeLineShowEngine::ReloadScript() {
   if (loadedIndex_ < 0) return -1;
-  return timeline_->LoadCatalogueEntry(loadedIndex_);
+  return timeline_->ReloadCatalogueEntry(loadedIndex_);
 }
 std::string TimeLineShowEngine::ScriptPath() const {
   if (loadedIndex_ < 0 || loadedIndex_ >= timeline_->CatalogueCount) return {};

@@ -75,6 +75,14 @@ class CTimeLine {
   int LoadNextScript();
   // Loads catalogue entry `index` as LoadNextScript does, without moving OrderPos.
   int LoadCatalogueEntry(int index);
+  // Scans the file at `path` again and points its catalogue entries at the DATA tags it holds
+  // now (the k-th entry of the file at its k-th show, entries past the last show at the last
+  // one), titles too; positions and the play order stay. -1 when the file cannot be read or
+  // holds no show any more (the entries are left as they were).
+  int RecatalogueFile(const std::string& path);
+  // Loads catalogue entry `index` after re-cataloguing its file, so an edit that moved its DATA
+  // tag is read from the tag's new place. -1 when the file or the show cannot be read.
+  int ReloadCatalogueEntry(int index);
   // Compiles a script held in memory (zero-terminated CP932 text). Returns 0.
   int LoadScriptText(const char* text);
 

@@ -66,6 +66,34 @@ int ScanInto(CTimeLine& tl, const std::string& folder, FolderIds& visited, int d
   return tl.CatalogueCount;
 }
 
+// Calls `found(title, offset)` for every DATA block of the source that the header check accepts
+// and /DATA closes, in file order, for as long as it returns true. `offset` is that of the "<" of
+// the DATA tag. Text between tags, tags that fail to tokenise and text bodies are passed over.
+template <typename Found>
+void ForEachShow(CTimeLine& tl, ScriptSource& src, Found found) {
+  bool open = false;
+  char title[sizeof CTimeData::Title] = {};
+  std::size_t offset = 0;
+  for (;;) {
+    bool tagStart = false;
+    if (src.ReadChar(&tagStart) == kReadEnd) return;
+    if (!tagStart) continue;
+    std::string text = src.ReadTagText();
+    TagRecord r;
+    if (!ParseTag(text, &r)) continue;
+    if (!open && r.TagId == kTagData) {
+      CTimeData header;
+      if (tl.ReadScriptHeader(r, &header) != 0) continue;
+      std::memcpy(title, header.Title, sizeof title);
+      offset = src.TagOffset();
+      open = true;
+    } else if (open && r.TagId == kTagDataEnd) {
+      open = false;
+      if (!found(std::string_view(title, strnlen(title, sizeof title)), offset)) return;
+    }
+  }
+}
+
 }  // namespace
 
 int CTimeLine::ScanFolder(const std::string& folder) {
@@ -97,28 +125,42 @@ int CTimeLine::ReadScriptHeader(const TagRecord& record, CTimeData* into) {
 int CTimeLine::CatalogueFile(const std::string& folder, const std::string& name) {
   ScriptSource src;
   if (!src.OpenFile(folder + name)) return -1;
-  bool open = false;
-  ScriptEntry pending;
-  while (CatalogueCount < kMaxScripts) {
-    bool tagStart = false;
-    if (src.ReadChar(&tagStart) == kReadEnd) break;
-    if (!tagStart) continue;
-    std::string text = src.ReadTagText();
-    TagRecord r;
-    if (!ParseTag(text, &r)) continue;
-    if (!open && r.TagId == kTagData) {
-      CTimeData header;
-      if (ReadScriptHeader(r, &header) != 0) continue;
-      pending = ScriptEntry();
-      CopyField(pending.Title, sizeof pending.Title, header.Title, kScriptTitleChars);
-      CopyField(pending.Folder, sizeof pending.Folder, folder, sizeof pending.Folder - 1);
-      CopyField(pending.Path, sizeof pending.Path, folder + name, sizeof pending.Path - 1);
-      pending.DataOffset = static_cast<std::int32_t>(src.TagOffset());
-      open = true;
-    } else if (open && r.TagId == kTagDataEnd) {
-      Catalogue[CatalogueCount++] = std::make_unique<ScriptEntry>(pending);
-      open = false;
-    }
+  if (CatalogueCount >= kMaxScripts) return 0;
+  ForEachShow(*this, src, [&](std::string_view title, std::size_t offset) {
+    auto entry = std::make_unique<ScriptEntry>();
+    CopyField(entry->Title, sizeof entry->Title, title, kScriptTitleChars);
+    CopyField(entry->Folder, sizeof entry->Folder, folder, sizeof entry->Folder - 1);
+    CopyField(entry->Path, sizeof entry->Path, folder + name, sizeof entry->Path - 1);
+    entry->DataOffset = static_cast<std::int32_t>(offset);
+    Catalogue[CatalogueCount++] = std::move(entry);
+    return CatalogueCount < kMaxScripts;
+  });
+  return 0;
+}
+
+int CTimeLine::RecatalogueFile(const std::string& path) {
+  ScriptSource src;
+  if (!src.OpenFile(path)) return -1;
+  struct Show {
+    std::string Title;
+    std::int32_t DataOffset;
+  };
+  std::vector<Show> shows;
+  ForEachShow(*this, src, [&](std::string_view title, std::size_t offset) {
+    shows.push_back({std::string(title), static_cast<std::int32_t>(offset)});
+    return shows.size() < static_cast<std::size_t>(kMaxScripts);
+  });
+  if (shows.empty()) return -1;
+  // The entries of one file were catalogued in file order, so the k-th of them is the file's
+  // k-th show; entries past the shows the file still holds take its last one.
+  std::size_t k = 0;
+  for (int i = 0; i < CatalogueCount; ++i) {
+    ScriptEntry* e = Catalogue[i].get();
+    if (!e || std::strncmp(e->Path, path.c_str(), sizeof e->Path) != 0) continue;
+    const Show& show = shows[std::min(k, shows.size() - 1)];
+    CopyField(e->Title, sizeof e->Title, show.Title, kScriptTitleChars);
+    e->DataOffset = show.DataOffset;
+    k += 1;
   }
   return 0;
 }
@@ -185,6 +227,14 @@ int CTimeLine::LoadCatalogueEntry(int index) {
   pendingBgMake_.reset();
   if (index < 0 || index >= CatalogueCount || !Catalogue[index]) return -1;
   return LoadEntry(*Catalogue[index]);
+}
+
+int CTimeLine::ReloadCatalogueEntry(int index) {
+  if (index < 0 || index >= CatalogueCount || !Catalogue[index]) return -1;
+  // A copy: the path is compared against every entry while they are rewritten.
+  const std::string path = Catalogue[index]->Path;
+  if (RecatalogueFile(path) != 0) return -1;
+  return LoadCatalogueEntry(index);
 }
 
 int CTimeLine::LoadEntry(const ScriptEntry& entry) {

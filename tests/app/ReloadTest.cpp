@@ -84,6 +84,32 @@ TEST_F(ReloadFixture, AnEditedShowPlaysAgainFromItsStartInThePlayOrderPosition) 
   EXPECT_EQ(objects->TimeLine->OrderPos, orderPos);
 }
 
+TEST_F(ReloadFixture, AnEditThatMovesTheShowsTagIsReadFromItsNewPlace) {
+  // Both shows in one file, each after a note; the notes are deleted while one plays, which
+  // moves both tags towards the start.
+  fs::remove(dir + "/script_b.txt");
+  const std::string note(300, ' ');
+  std::ofstream(dir + "/script_a.txt", std::ios::trunc)
+      << note << Show("a", "WHITE") << note << Show("b", "WHITE");
+  ASSERT_TRUE(objects->Layout(1024, 768));
+  objects->PrepareShows(5);
+  ASSERT_EQ(objects->TimeLine->PlayableCount, 2);
+  CPlayback& pb = objects->Playback();
+  pb.Begin(/*noLogo=*/true, false);
+  Run(pb, 500 + 1000 + 10 * 33);
+  ASSERT_EQ(pb.PlayState, kScriptPlaying);
+  const int playing = objects->TimeLine->PlayOrder[0];
+  const std::string title = objects->TimeLine->Catalogue[playing]->Title;
+
+  std::ofstream(dir + "/script_a.txt", std::ios::trunc)
+      << Show("a", title == "a" ? "RED" : "WHITE") << Show("b", title == "b" ? "RED" : "WHITE");
+  ASSERT_EQ(pb.RestartShow(), 0);
+  Run(pb, now + kWaitNoLogoMs + kFirstTickDelayMs + 5 * 33);
+  EXPECT_EQ(pb.PlayState, kScriptPlaying);
+  EXPECT_EQ(Pixel(), 0xFF0000u);
+  EXPECT_EQ(objects->TimeLine->Catalogue[playing]->Title, title);
+}
+
 TEST_F(ReloadFixture, NothingRestartsWhenNoShowIsOn) {
   ASSERT_TRUE(objects->Layout(1024, 768));
   objects->PrepareShows(5);
