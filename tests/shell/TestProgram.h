@@ -1,0 +1,96 @@
+// The real ondrelix program run by a shell test in a process of its own, and the clock helpers
+// such tests poll with.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace shelltest {
+
+using Clock = std::chrono::steady_clock;
+
+inline int MsSince(Clock::time_point t) {
+  return static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+// The program of the build this test belongs to (a sanitizer build runs its own).
+inline const char* ProgramPath() {
+  return ONDRELIX_BUILD_DIR "/ondrelix";
+}
+
+class TestProgram {
+ public:
+  TestProgram() = default;
+  TestProgram(const TestProgram&) = delete;
+  TestProgram& operator=(const TestProgram&) = delete;
+  ~TestProgram() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+
+  // Starts the program with `args` and this process's environment, but for `set` ("NAME=value",
+  // replacing the variable) and `drop` (names removed). `errFile`, when given, takes its stderr.
+  bool Start(std::vector<std::string> args, const std::vector<std::string>& set,
+             const std::vector<std::string>& drop = {}, const std::string& errFile = {}) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string kv = *e;
+      const std::string name = kv.substr(0, kv.find('='));
+      bool keep = true;
+      for (const std::string& d : drop) keep = keep && d != name;
+      for (const std::string& s : set)
+        keep = keep && s.compare(0, name.size() + 1, name + "=") != 0;
+      if (keep) env.push_back(kv);
+    }
+    env.insert(env.end(), set.begin(), set.end());
+    args.insert(args.begin(), ProgramPath());
+    std::vector<char*> argv, envp;
+    for (std::string& a : args) argv.push_back(a.data());
+    for (std::string& e : env) envp.push_back(e.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    ::posix_spawn_file_actions_init(&files);
+    if (!errFile.empty())
+      ::posix_spawn_file_actions_addopen(&files, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+    const int rc = ::posix_spawn(&pid_, ProgramPath(), &files, nullptr, argv.data(), envp.data());
+    ::posix_spawn_file_actions_destroy(&files);
+    if (rc != 0) pid_ = 0;
+    return rc == 0;
+  }
+
+  bool Running() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
+
+  // SIGTERM, then up to 3 s for it to end: the milliseconds it took, or -1 (it is killed then).
+  int Stop(int* status) {
+    if (pid_ <= 0) return -1;
+    const Clock::time_point t = Clock::now();
+    ::kill(pid_, SIGTERM);
+    while (MsSince(t) < 3000) {
+      if (::waitpid(pid_, status, WNOHANG) == pid_) {
+        pid_ = 0;
+        return MsSince(t);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return -1;
+  }
+
+ private:
+  pid_t pid_ = 0;
+};
+
+}  // namespace shelltest
