@@ -148,6 +148,7 @@ std::int32_t CPlayback::NextDeadline(std::int32_t now) const {
     case kScriptPlaying:
       t = NextTickTime;
       if (!Paused && p_.scrolls) t = std::min(t, p_.scrolls->NextStepDue());
+      if (!Paused && framePending_) t = std::min(t, HeldFrameDue());
       break;
     case kMoviePlaying:
       t = now + kMoviePollMs;
@@ -248,9 +249,15 @@ void CPlayback::StepScriptPlaying() {
     tick = true;
     DrawCaptions();
   }
-  if (changed != 0 && DeferFramesToTicks && !tick) {
-    framePending_ = true;
-  } else if (changed != 0 || framePending_) {
+  bool compose = changed != 0 || framePending_;
+  if (DeferFramesToTicks && !tick) {
+    if (changed != 0 && !framePending_) {
+      framePending_ = true;
+      pendingSince_ = Now;
+    }
+    compose = framePending_ && Now >= HeldFrameDue();
+  }
+  if (compose) {
     framePending_ = false;
     Compose();
     Present();
@@ -258,6 +265,12 @@ void CPlayback::StepScriptPlaying() {
   }
   if (Counter && p_.window) p_.window->DrawTimer(Now - ScriptStartTime);
   Busy = false;
+}
+
+std::int32_t CPlayback::HeldFrameDue() const {
+  if (MaxFrameHoldMs <= 0) return pendingSince_;
+  if (pendingSince_ > INT32_MAX - MaxFrameHoldMs) return INT32_MAX;
+  return pendingSince_ + MaxFrameHoldMs;
 }
 
 void CPlayback::ComposeHeldFrame() {
@@ -474,16 +487,30 @@ void CPlayback::Present(bool whateverLevel) {
   if (ScreenLevel == 0 && !whateverLevel) return;  // the window keeps its last picture
   const DisplayGeometry& g = p_.geometry;
   const StageBitmap& stage = *p_.stage;
-  switch (g.mode) {
-    case kDisplayStretched:
-      p_.window->StretchFrame(stage, g.FrameRect, {0, 0, stage.width, stage.height}, kStretchDrop);
-      break;
-    case kDisplayDoubled:
-      p_.window->StretchFrame(stage, g.FrameRect, g.SourceRect, kStretchDrop);
-      break;
-    default:
-      p_.window->CopyFrame(stage, g.FrameRect.x, g.FrameRect.y);
-      break;
+  const bool stretched = g.mode == kDisplayStretched || g.mode == kDisplayDoubled;
+  const RectXYWH source =
+      g.mode == kDisplayDoubled ? g.SourceRect : RectXYWH{0, 0, stage.width, stage.height};
+  const RectXYWH area =
+      stretched ? g.FrameRect : RectXYWH{g.FrameRect.x, g.FrameRect.y, stage.width, stage.height};
+  // While the window still shows the last frame, only the part of the stage that changed since
+  // is drawn again (and repainted by the shell): a still picture costs nothing, a small sprite
+  // little. The window's pixels are the same as after drawing the whole frame.
+  if (p_.window->FrameKept(area) && shown_.width == stage.width && shown_.height == stage.height) {
+    RectXYWH part;
+    if (!ChangedRect(shown_, stage, &part.x, &part.y, &part.width, &part.height)) return;
+    CopyRect(shown_, part.x, part.y, stage, part.x, part.y, part.width, part.height);
+    if (stretched) {
+      p_.window->StretchFrame(stage, g.FrameRect, source, kStretchDrop, part);
+    } else {
+      p_.window->CopyFrame(stage, g.FrameRect.x, g.FrameRect.y, part);
+    }
+    return;
+  }
+  shown_ = stage;
+  if (stretched) {
+    p_.window->StretchFrame(stage, g.FrameRect, source, kStretchDrop);
+  } else {
+    p_.window->CopyFrame(stage, g.FrameRect.x, g.FrameRect.y);
   }
 }
 

@@ -140,6 +140,17 @@ class CPlayback {
   // the window might keep it (a fade may hold the window at level 0), so the window after every
   // tick is the same as without it.
   bool DeferFramesToTicks = false;
+  // How long a deferred change may wait for its tick: when it has waited this long a pass
+  // composes it (ticks slowed down by the speed control still leave a moving text smooth).
+  // A live window sets it to a frame time; headless rendering waits for the tick whatever it is.
+  std::int32_t MaxFrameHoldMs = INT32_MAX;
+  // Pacing for a window on a screen: changes between ticks are shown with the next tick, or a
+  // frame time after they were made when ticks come slower. A scrolling text stepping every
+  // 40 ms then costs one picture per tick instead of one per step as well.
+  void PaceForDisplay() {
+    DeferFramesToTicks = true;
+    MaxFrameHoldMs = kDefaultFrameInterval;
+  }
 
   // Pixels of the frame times `level` (16.16), each channel saturating at 255.
   static void ApplyScreenLevel(StageBitmap& stage, std::int32_t level);
@@ -191,6 +202,8 @@ class CPlayback {
   void DrawCaptions();
   void Compose();
   void ComposeHeldFrame();
+  // When a change held back for its tick is composed without waiting any longer.
+  std::int32_t HeldFrameDue() const;
   // Built-in items are presented whatever the screen level is.
   void Present(bool whateverLevel = false);
   void SpeedWarning();
@@ -198,5 +211,7 @@ class CPlayback {
 
   PlaybackParts p_;
   bool movieOpen_ = false;
-  bool framePending_ = false;  // a change not yet composed (DeferFramesToTicks)
+  StageBitmap shown_;              // the frame as the window shows it (partial redraws)
+  bool framePending_ = false;      // a change not yet composed (DeferFramesToTicks)
+  std::int32_t pendingSince_ = 0;  // the clock when that change was made
 };

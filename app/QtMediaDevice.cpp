@@ -1,9 +1,11 @@
 // Qt Multimedia behind the music and movie player.
 #include "app/QtMediaDevice.h"
 
+#include <QAudioDevice>
 #include <QAudioOutput>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QMediaDevices>
 #include <QMediaMetaData>
 #include <QMediaPlayer>
 #include <QTimer>
@@ -20,8 +22,10 @@ QtMediaDevice::QtMediaDevice(QWidget* display, QObject* parent)
     : QObject(parent),
       player_(new QMediaPlayer(this)),
       audio_(new QAudioOutput(this)),
-      video_(new QVideoWidget(display)) {
-  player_->setAudioOutput(audio_);
+      video_(new QVideoWidget(display)),
+      devices_(new QMediaDevices(this)) {
+  UpdateAudioOutput();
+  connect(devices_, &QMediaDevices::audioOutputsChanged, this, &QtMediaDevice::UpdateAudioOutput);
   player_->setVideoOutput(video_);
   video_->setAspectRatioMode(Qt::IgnoreAspectRatio);
   video_->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -31,6 +35,25 @@ QtMediaDevice::QtMediaDevice(QWidget* display, QObject* parent)
 
 QtMediaDevice::~QtMediaDevice() {
   player_->stop();
+}
+
+// Without a sound output a MIDI file plays with no audio sink at all: it still loads, plays and
+// ends, but the synthesiser, which would spend several per cent of a core making samples
+// nobody hears, never runs. (Sampled music costs little to decode, and some decoders stall
+// without a sink, so those keep it.) A device plugged in later is used from the next file on.
+void QtMediaDevice::UpdateAudioOutput() {
+  const bool any = forceAudio_ || !synthesised_ || !QMediaDevices::audioOutputs().isEmpty();
+  if (any == (player_->audioOutput() != nullptr)) return;
+  player_->setAudioOutput(any ? audio_ : nullptr);
+}
+
+void QtMediaDevice::SetAudioAlways(bool on) {
+  forceAudio_ = on;
+  UpdateAudioOutput();
+}
+
+bool QtMediaDevice::AudioAttached() const {
+  return player_->audioOutput() != nullptr;
 }
 
 // Waits, with events running, until the media is loaded or has failed. User input is held back
@@ -53,7 +76,12 @@ int QtMediaDevice::Open(const std::string& path) {
     if (settled()) loop.quit();
   });
   connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-  player_->setSource(QUrl::fromLocalFile(QString::fromStdString(path)));
+  const QString file = QString::fromStdString(path);
+  synthesised_ = file.endsWith(QLatin1String(".mid"), Qt::CaseInsensitive) ||
+                 file.endsWith(QLatin1String(".midi"), Qt::CaseInsensitive) ||
+                 file.endsWith(QLatin1String(".rmi"), Qt::CaseInsensitive);
+  UpdateAudioOutput();
+  player_->setSource(QUrl::fromLocalFile(file));
   if (!settled()) {
     limit.start(openLimitMs_);
     loop.exec(QEventLoop::ExcludeUserInputEvents);

@@ -10,6 +10,7 @@
 #include "app/MediaDevice.h"
 
 class QAudioOutput;
+class QMediaDevices;
 class QMediaPlayer;
 class QVideoWidget;
 class QWidget;
@@ -44,16 +45,24 @@ class QtMediaDevice : public QObject, public MediaDevice {
   QRect Destination() const { return destination_; }
   bool VideoShown() const;
   QMediaPlayer* Player() const { return player_; }
+  // MIDI is synthesised only while the machine has a sound output; this keeps the player's
+  // audio sink even without one (tests of the decoding path).
+  void SetAudioAlways(bool on);
+  bool AudioAttached() const;
 
  private:
   void UpdateVideoVisibility();
+  void UpdateAudioOutput();
 
   QMediaPlayer* player_;
   QAudioOutput* audio_;
   QVideoWidget* video_;
+  QMediaDevices* devices_;
   QRect destination_;
   std::function<QRect(const QRect&)> map_;
   bool displayOn_ = false;
-  bool failed_ = false;  // the open media reported an error: nothing will play
+  bool forceAudio_ = false;
+  bool synthesised_ = false;  // the open file is MIDI
+  bool failed_ = false;       // the open media reported an error: nothing will play
   int openLimitMs_ = 5000;
 };

@@ -204,6 +204,7 @@ bool TModuleWin::Build() {
   unsigned seed = seed_ != 0 ? seed_ : static_cast<unsigned>(std::time(nullptr));
   objects_->PrepareShows(seed);
   // No logo and no timer: nobody can switch them off here, and the saver's own look is wanted.
+  Playback().PaceForDisplay();
   Playback().Begin(false, false);
   objects_->Window->AddDamage(0, 0, objects_->Window->Width(), objects_->Window->Height());
   lastPass_ = INT32_MIN;

@@ -211,6 +211,7 @@ void TSaverWin::FormCreate(const SaverWinOptions& options) {
   unsigned seed = options.seed;
   if (seed == 0) seed = static_cast<unsigned>(std::time(nullptr));
   objects_->PrepareShows(seed);
+  Playback().PaceForDisplay();
   Playback().Begin(NoLogo->isChecked(), Counter->isChecked());
 
   stats_.path = qEnvironmentVariable("ONDRELIX_PASS_STATS");

@@ -11,6 +11,7 @@ WindowSurface::WindowSurface() = default;
 WindowSurface::~WindowSurface() = default;
 
 bool WindowSurface::Resize(int width, int height) {
+  frameArea_ = {};
   if (!picture_.Create(width, height, 0)) return false;
   damage_ = {};
   AddDamage(0, 0, width, height);
@@ -28,14 +29,58 @@ void WindowSurface::FillAll(std::uint32_t colour) {
 
 void WindowSurface::CopyFrame(const StageBitmap& frame, int x, int y) {
   CopyRect(picture_, x, y, frame, 0, 0, frame.width, frame.height);
-  AddDamage(x, y, frame.width, frame.height);
+  FrameDrawn({x, y, frame.width, frame.height});
+}
+
+void WindowSurface::CopyFrame(const StageBitmap& frame, int x, int y, const RectXYWH& part) {
+  CopyRect(picture_, x + part.x, y + part.y, frame, part.x, part.y, part.width, part.height);
+  MarkDamage(x + part.x, y + part.y, part.width, part.height);
 }
 
 void WindowSurface::StretchFrame(const StageBitmap& frame, const RectXYWH& dst, const RectXYWH& src,
                                  int mode) {
   StretchBlt(picture_, dst.x, dst.y, dst.width, dst.height, frame, src.x, src.y, src.width,
              src.height, mode);
-  AddDamage(dst.x, dst.y, dst.width, dst.height);
+  FrameDrawn(dst);
+}
+
+namespace {
+
+// The destination pixels [*c, *c + *cn) of a span src (s, sn) stretched onto (d, dn) that take
+// anything from the source pixels [p, p + pn), with a pixel to spare on each side (an averaged
+// pixel also reads its neighbours' sources). Sizes are positive.
+void PartSpan(int s, int sn, int d, int dn, int p, int pn, int* c, int* cn) {
+  const std::int64_t from = static_cast<std::int64_t>(p - s) * dn;
+  const std::int64_t to = static_cast<std::int64_t>(p + pn - s) * dn;
+  const std::int64_t lo = d + (from >= 0 ? from / sn : -((-from + sn - 1) / sn)) - 1;
+  const std::int64_t hi = d + (to >= 0 ? (to + sn - 1) / sn : -(-to / sn)) + 1;
+  const std::int64_t l = std::max<std::int64_t>(lo, d), h = std::min<std::int64_t>(hi, d + dn);
+  *c = static_cast<int>(l);
+  *cn = static_cast<int>(std::max<std::int64_t>(h - l, 0));
+}
+
+}  // namespace
+
+void WindowSurface::StretchFrame(const StageBitmap& frame, const RectXYWH& dst, const RectXYWH& src,
+                                 int mode, const RectXYWH& part) {
+  if (src.width <= 0 || src.height <= 0 || dst.width <= 0 || dst.height <= 0) return;
+  RectXYWH clip;
+  PartSpan(src.x, src.width, dst.x, dst.width, part.x, part.width, &clip.x, &clip.width);
+  PartSpan(src.y, src.height, dst.y, dst.height, part.y, part.height, &clip.y, &clip.height);
+  if (clip.width <= 0 || clip.height <= 0) return;
+  StretchBlt(picture_, dst.x, dst.y, dst.width, dst.height, frame, src.x, src.y, src.width,
+             src.height, mode, clip.x, clip.y, clip.width, clip.height);
+  MarkDamage(clip.x, clip.y, clip.width, clip.height);
+}
+
+bool WindowSurface::FrameKept(const RectXYWH& area) const {
+  return !frameTouched_ && area.width > 0 && area.height > 0 && area == frameArea_;
+}
+
+void WindowSurface::FrameDrawn(const RectXYWH& area) {
+  frameArea_ = area;
+  frameTouched_ = false;
+  MarkDamage(area.x, area.y, area.width, area.height);
 }
 
 void WindowSurface::DrawBitmap(const Bitmap32& bmp, int x, int y) {
@@ -65,6 +110,16 @@ void WindowSurface::EraseTimer() {
 }
 
 void WindowSurface::AddDamage(int x, int y, int width, int height) {
+  const std::int64_t r = static_cast<std::int64_t>(x) + width,
+                     b = static_cast<std::int64_t>(y) + height;
+  if (frameArea_.width > 0 && width > 0 && height > 0 && x < frameArea_.x + frameArea_.width &&
+      r > frameArea_.x && y < frameArea_.y + frameArea_.height && b > frameArea_.y) {
+    frameTouched_ = true;
+  }
+  MarkDamage(x, y, width, height);
+}
+
+void WindowSurface::MarkDamage(int x, int y, int width, int height) {
   // Clip to the picture first, so the record never names pixels that do not exist.
   const int left = std::max(x, 0);
   const int top = std::max(y, 0);

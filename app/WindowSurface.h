@@ -36,6 +36,15 @@ class WindowSurface {
   void CopyFrame(const StageBitmap& frame, int x, int y);
   // `src` of the frame stretched onto `dst` with stretch mode 3 (dropping) or 4 (averaging).
   void StretchFrame(const StageBitmap& frame, const RectXYWH& dst, const RectXYWH& src, int mode);
+  // The same for the pixels that the part `part` of the frame (in frame pixels) shows in: after
+  // a whole frame was drawn, a next frame that differs from it only there is drawn so.
+  void CopyFrame(const StageBitmap& frame, int x, int y, const RectXYWH& part);
+  void StretchFrame(const StageBitmap& frame, const RectXYWH& dst, const RectXYWH& src, int mode,
+                    const RectXYWH& part);
+  // True when the last whole frame was drawn onto `area` and nothing but parts of frames has
+  // been drawn there since (a fill, a bitmap, text or outside damage clears it), so the window
+  // still shows that frame and a changed part is enough.
+  bool FrameKept(const RectXYWH& area) const;
   // A bitmap at its own size with its top-left corner at (x, y).
   void DrawBitmap(const Bitmap32& bmp, int x, int y);
   // "Timer %04d.%03d " of the elapsed milliseconds at (5, 5), white on black.
@@ -56,7 +65,12 @@ class WindowSurface {
   virtual void Damaged(const RectXYWH& /*area*/) {}
 
  private:
+  void MarkDamage(int x, int y, int width, int height);
+  void FrameDrawn(const RectXYWH& area);
+
   Bitmap32 picture_;
   RectXYWH damage_;
+  RectXYWH frameArea_;                // where the last whole frame was drawn
+  bool frameTouched_ = false;         // something else was drawn there since
   std::unique_ptr<FontRaster> font_;  // made on the first text
 };

@@ -148,6 +148,18 @@ StretchScratch& Scratch() {
   return s;
 }
 
+// The destination pixels j of an axis that are written: d + j inside both the bitmap (0 ..
+// size) and the clip (c .. c + cn), j inside 0 .. n.
+int ClipFirst(int d, int c) {
+  return static_cast<int>(
+      std::max<std::int64_t>({0, -static_cast<std::int64_t>(d), static_cast<std::int64_t>(c) - d}));
+}
+
+int ClipLast(int d, int n, int size, int c, int cn) {
+  const std::int64_t end = std::min<std::int64_t>(size, static_cast<std::int64_t>(c) + cn);
+  return static_cast<int>(std::clamp<std::int64_t>(end - d, std::numeric_limits<int>::min(), n));
+}
+
 void StretchDrop(Bitmap32& dst, const Bitmap32& src, const Axis& ax, const Axis& ay, int dx,
                  int dy) {
   StretchScratch& sc = Scratch();
@@ -155,10 +167,19 @@ void StretchDrop(Bitmap32& dst, const Bitmap32& src, const Axis& ax, const Axis&
   DropTable(ay, sc.rows);
   const int* cols = sc.cols.data();
   const int w = ax.last - ax.first;
+  const std::uint32_t* previous = nullptr;
   for (int j = 0; j < ay.last - ay.first; ++j) {
     std::uint32_t* d = dst.Row(dy + ay.first + j) + dx + ax.first;
-    const std::uint32_t* s = src.Row(sc.rows[j]);
-    for (int i = 0; i < w; ++i) d[i] = s[cols[i]];
+    // An enlarged picture repeats source rows: the row made just before is copied whole. (When
+    // the source and the destination are one bitmap the row may have been written over since,
+    // so the repeat is only taken between different bitmaps.)
+    if (previous && sc.rows[j] == sc.rows[j - 1]) {
+      std::copy_n(previous, w, d);
+    } else {
+      const std::uint32_t* s = src.Row(sc.rows[j]);
+      for (int i = 0; i < w; ++i) d[i] = s[cols[i]];
+      if (&src != &dst) previous = d;
+    }
   }
 }
 
@@ -298,6 +319,12 @@ void StretchAverage(Bitmap32& dst, const Bitmap32& src, const Axis& ax, const Ax
 
 void StretchBlt(Bitmap32& dst, int dx, int dy, int dw, int dh, const Bitmap32& src, int sx, int sy,
                 int sw, int sh, int mode) {
+  StretchBlt(dst, dx, dy, dw, dh, src, sx, sy, sw, sh, mode, 0, 0, dst.width, dst.height);
+}
+
+void StretchBlt(Bitmap32& dst, int dx, int dy, int dw, int dh, const Bitmap32& src, int sx, int sy,
+                int sw, int sh, int mode, int cx, int cy, int cw, int ch) {
+  if (cw <= 0 || ch <= 0) return;
   if (dw == 0 || dh == 0 || sw == 0 || sh == 0 || src.Empty() || dst.Empty()) return;
   constexpr int kLowest = std::numeric_limits<int>::min();  // cannot be negated
   if (dw == kLowest || dh == kLowest || sw == kLowest || sh == kLowest) return;
@@ -308,14 +335,41 @@ void StretchBlt(Bitmap32& dst, int dx, int dy, int dw, int dh, const Bitmap32& s
   if (dh < 0) dy += dh, dh = -dh, flipY = !flipY;
   if (sw < 0) sx += sw, sw = -sw, flipX = !flipX;
   if (sh < 0) sy += sh, sh = -sh, flipY = !flipY;
-  Axis ax{sx, sw, dw, std::max(0, -dx), std::min(dw, dst.width - dx), src.width, flipX};
-  Axis ay{sy, sh, dh, std::max(0, -dy), std::min(dh, dst.height - dy), src.height, flipY};
+  Axis ax{sx, sw, dw, ClipFirst(dx, cx), ClipLast(dx, dw, dst.width, cx, cw), src.width, flipX};
+  Axis ay{sy, sh, dh, ClipFirst(dy, cy), ClipLast(dy, dh, dst.height, cy, ch), src.height, flipY};
   if (ax.first >= ax.last || ay.first >= ay.last) return;
   if (mode == kStretchAverage) {
     StretchAverage(dst, src, ax, ay, dx, dy);
   } else {
     StretchDrop(dst, src, ax, ay, dx, dy);
   }
+}
+
+bool ChangedRect(const Bitmap32& a, const Bitmap32& b, int* x, int* y, int* w, int* h) {
+  *x = *y = *w = *h = 0;
+  if (a.width != b.width || a.height != b.height || a.Empty()) return false;
+  const int width = a.width;
+  int left = width, right = 0, top = -1, bottom = 0;
+  for (int r = 0; r < a.height; ++r) {
+    const std::uint32_t* p = a.Row(r);
+    const std::uint32_t* q = b.Row(r);
+    if (std::equal(p, p + width, q)) continue;
+    if (top < 0) top = r;
+    bottom = r + 1;
+    // Only the columns outside the span found so far need looking at.
+    int i = 0;
+    while (i < left && p[i] == q[i]) ++i;
+    left = std::min(left, i);
+    int j = width;
+    while (j > right && p[j - 1] == q[j - 1]) --j;
+    right = std::max(right, j);
+  }
+  if (top < 0) return false;
+  *x = left;
+  *y = top;
+  *w = right - left;
+  *h = bottom - top;
+  return true;
 }
 
 void CopyRect(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy, int w, int h) {

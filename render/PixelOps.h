@@ -61,6 +61,13 @@ inline constexpr int kStretchAverage = 4;  // halftone averaging
 // its centre. kStretchAverage: the covered-area average, within one level of exact.
 void StretchBlt(Bitmap32& dst, int dx, int dy, int dw, int dh, const Bitmap32& src, int sx, int sy,
                 int sw, int sh, int mode);
+// The same stretch writing only the destination pixels inside (cx, cy, cw, ch), each exactly as
+// the whole stretch writes it (a part of a frame that changed is stretched again on its own).
+void StretchBlt(Bitmap32& dst, int dx, int dy, int dw, int dh, const Bitmap32& src, int sx, int sy,
+                int sw, int sh, int mode, int cx, int cy, int cw, int ch);
+// The smallest rectangle holding every pixel in which two bitmaps of one size differ (the fourth
+// byte is compared too); false, and a zero size, when they are the same or differ in size.
+bool ChangedRect(const Bitmap32& a, const Bitmap32& b, int* x, int* y, int* w, int* h);
 // Plain copy of src (sx, sy, w, h) to dst at (dx, dy), clipped on both sides.
 void CopyRect(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy, int w, int h);
 void FillRect(Bitmap32& dst, int x, int y, int w, int h, std::uint32_t colour);

@@ -3,8 +3,11 @@
 # and in the stretched full-screen mode, each for a stretch of wall time, counting the X
 # server's share too: (saver CPU + Xvfb CPU) / wall time, in percent of one core. Also reports
 # how punctual the passes were (none should come more than one tick after its deadline).
+# The saver picks its shows in a random order, so one run measures whichever came up; with
+# --per-show each show of the data folder is measured on its own (in a copy of the folder that
+# holds that script alone), which makes the figures comparable from run to run.
 #
-# usage: tools/measure-cpu.sh [--build DIR] [--data DIR] [--seconds N] [--screen WxH]
+# usage: tools/measure-cpu.sh [--build DIR] [--data DIR] [--seconds N] [--screen WxH] [--per-show]
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,13 +16,15 @@ data=""
 seconds=20
 screen=1280x1024
 warmup=4
+per_show=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
     --data) data=$2; shift 2 ;;
     --seconds) seconds=$2; shift 2 ;;
     --screen) screen=$2; shift 2 ;;
-    *) echo "usage: $0 [--build DIR] [--data DIR] [--seconds N] [--screen WxH]" >&2; exit 2 ;;
+    --per-show) per_show=1; shift ;;
+    *) echo "usage: $0 [--build DIR] [--data DIR] [--seconds N] [--screen WxH] [--per-show]" >&2; exit 2 ;;
   esac
 done
 
@@ -97,13 +102,14 @@ stop_xvfb() {
   for i in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] || break; sleep 0.1; done
 }
 
-measure() {  # mode label
-  local mode=$1 label=$2 stats="$work/stats-$1" try saver
+measure() {  # mode label [data folder]
+  local mode=$1 label=$2 folder=${3:-$data} stats="$work/stats-$1" try saver
+  rm -f "$stats"
   # A display that another server is just leaving can refuse us: then start over.
   for try in 1 2 3; do
     start_xvfb
     pids+=("$xvfb")
-    DISPLAY=$display ONDRELIX_PASS_STATS=$stats "$program" /s --mode "$mode" --data "$data" \
+    DISPLAY=$display ONDRELIX_PASS_STATS=$stats "$program" /s --mode "$mode" --data "$folder" \
       >"$work/out-$mode" 2>&1 &
     saver=$!
     pids+=("$saver")
@@ -133,11 +139,24 @@ measure() {  # mode label
       wall = t1 - t0
       saver = (s1 - s0) / hz; xs = (x1 - x0) / hz
       while ((getline line < statsfile) > 0) { split(line, f, " "); st[f[1]] = f[2] }
-      printf "%-22s wall %5.1f s  saver %5.2f s  Xvfb %5.2f s  total %5.2f %% of one core", label, wall, saver, xs, 100 * (saver + xs) / wall
+      printf "%-24s wall %5.1f s  saver %5.2f s  Xvfb %5.2f s  total %5.2f %% of one core", label, wall, saver, xs, 100 * (saver + xs) / wall
       printf "  (passes %d, frames late by more than a tick %d, worst %d ms; longest pass %d ms)\n", st["passes"] - p0, st["late_over_one_tick"], st["worst_late_ms"], st["longest_pass_ms"]
     }'
 }
 
 echo "measure-cpu: $program, data $data, screen $screen, ${seconds} s each"
-measure 4 "window mode (4)"
-measure 2 "stretched mode (2)"
+if [ "$per_show" = 0 ]; then
+  measure 4 "window mode (4)"
+  measure 2 "stretched mode (2)"
+  exit 0
+fi
+(cd "$data" && find . -iname 'script_*.txt' | sort) > "$work/shows"
+while read -r show; do
+  copy="$work/one-show"
+  rm -rf "$copy"
+  cp -r "$data" "$copy"
+  find "$copy" -iname 'script_*.txt' ! -path "$copy/${show#./}" -delete
+  name=$(basename "$show" .txt)
+  measure 4 "${name#script_} (4)" "$copy"
+  measure 2 "${name#script_} (2)" "$copy"
+done < "$work/shows"

@@ -529,22 +529,24 @@ TEST_F(PlaybackFixture, DeadlinesFollowTheStateAndNeverComeBeforeTheNextMillisec
 
 namespace {
 
-// One playback with a real scrolling-text layer whose text steps on every pass.
+// One playback with a real scrolling-text layer whose text steps on every pass (or every
+// `speed` milliseconds).
 struct ScrollShow {
-  explicit ScrollShow(bool defer) {
+  explicit ScrollShow(bool defer, int speed = 0, int mode = kDisplayWindow, int inkWidth = 640) {
     settings.SetCurPath("/data");
-    window.Resize(640, 519);
+    const bool full = mode != kDisplayWindow;
+    window.Resize(full ? 1280 : 640, full ? 1024 : 519);
     stage.Create(kStageWidth, kStageHeight, 0);
     Bitmap1 text;
     text.Create(640, 300);
     for (int y = 0; y < 300; y += 3)
-      for (int x = y % 7; x < 640; x += 5) text.Set(x, y, true);
+      for (int x = y % 7; x < inkWidth; x += 5) text.Set(x, y, true);
     scrolls.AddTextBitmap(text);
     auto scr = std::make_shared<CTimeScroll>();
     scr->Kind = kTagScrText;
     scr->Tick = 0;
     scr->BmpNo = 0;
-    scr->Speed = 0;
+    scr->Speed = speed;
     engine.script = {Data(),
                      scr,
                      Screen(8, kUnsetInt, 0x8000, 0),
@@ -558,7 +560,8 @@ struct ScrollShow {
     p.scrolls = &scrolls;
     p.window = &window;
     p.stage = &stage;
-    p.geometry = ComputeDisplayGeometry(kDisplayWindow, 1024, 768, 640, 519, 1, 1);
+    p.geometry = full ? ComputeDisplayGeometry(mode, 1280, 1024, 1280, 1024, 1, 1)
+                      : ComputeDisplayGeometry(kDisplayWindow, 1024, 768, 640, 519, 1, 1);
     pb = std::make_unique<CPlayback>(p);
     pb->DeferFramesToTicks = defer;
     pb->Begin(true, false);
@@ -601,6 +604,90 @@ TEST(DeferredFrames, TheWindowAfterEveryTickIsTheSameAsWithAFrameOnEveryPass) {
   bool ink = false;
   for (std::uint32_t px : every.window.Picture().pixels) ink |= px != 0;
   EXPECT_TRUE(ink);
+}
+
+// A live window holds a change between ticks for at most a frame time: with ticks slowed down a
+// text stepping every 40 ms is still shown within 33 ms of each step (the window then is the
+// same as one that shows every step at once), with fewer pictures.
+TEST(DeferredFrames, ALiveWindowShowsAHeldChangeWithinTheHoldTime) {
+  for (const int interval : {33, 100}) {
+    SCOPED_TRACE(interval);
+    ScrollShow every(false, 40);
+    ScrollShow held(false, 40);
+    held.pb->PaceForDisplay();
+    every.pb->SetFrameInterval(interval);
+    held.pb->SetFrameInterval(interval);
+    int everyPictures = 0, heldPictures = 0, passes = 0;
+    std::int32_t now = 0, everyChanged = 0;
+    while (every.pb->PlayState != kScriptEnded && passes < 5000) {
+      now = std::min(every.pb->NextDeadline(now), held.pb->NextDeadline(now));
+      every.pb->Pass(now);
+      held.pb->Pass(now);
+      passes += 1;
+      if (every.window.TakeDamage().width > 0) {
+        everyPictures += 1;
+        everyChanged = now;
+      }
+      if (held.window.TakeDamage().width > 0) heldPictures += 1;
+      ASSERT_EQ(held.pb->PlayState, every.pb->PlayState);
+      if (now - everyChanged >= 33) {
+        ASSERT_TRUE(held.window.Picture().pixels == every.window.Picture().pixels)
+            << "a change of " << everyChanged << " still not shown at " << now;
+      }
+    }
+    EXPECT_GT(heldPictures, 0);
+    EXPECT_LT(heldPictures, everyPictures);
+  }
+}
+
+// Only the part of the stage that changed is drawn again, yet after every picture the window
+// holds exactly the whole frame, in each way of putting it on the screen, also after something
+// else was drawn over the frame in between.
+TEST(PartialFrames, TheWindowAlwaysHoldsTheWholeFrame) {
+  for (const int mode : {kDisplayWindow, kDisplayCentred, kDisplayStretched, kDisplayDoubled}) {
+    SCOPED_TRACE(mode);
+    ScrollShow show(false, 40, mode, 120);  // a narrow text: only the left part changes
+    const DisplayGeometry g = mode == kDisplayWindow
+                                  ? ComputeDisplayGeometry(mode, 1024, 768, 640, 519, 1, 1)
+                                  : ComputeDisplayGeometry(mode, 1280, 1024, 1280, 1024, 1, 1);
+    WindowSurface whole;
+    whole.Resize(show.window.Width(), show.window.Height());
+    int pictures = 0, partial = 0, passes = 0;
+    std::int32_t now = 0;
+    while (show.pb->PlayState != kScriptEnded && passes < 5000) {
+      now = show.pb->NextDeadline(now);
+      if (passes % 7 == 3) {  // something else draws over the frame; the next picture mends it
+        show.window.Fill(300, 300, 200, 40, 0x123456);
+        show.window.TakeDamage();
+      }
+      show.pb->Pass(now);
+      passes += 1;
+      const RectXYWH d = show.window.TakeDamage();
+      if (d.width <= 0 || show.pb->ScreenLevel == 0 || show.pb->PlayState != kScriptPlaying)
+        continue;
+      pictures += 1;
+      const StageBitmap& stage = show.stage;
+      partial += d.width * d.height < g.FrameRect.width * g.FrameRect.height ? 1 : 0;
+      if (mode == kDisplayWindow || mode == kDisplayCentred) {
+        whole.CopyFrame(stage, g.FrameRect.x, g.FrameRect.y);
+      } else {
+        const RectXYWH src =
+            mode == kDisplayDoubled ? g.SourceRect : RectXYWH{0, 0, stage.width, stage.height};
+        whole.StretchFrame(stage, g.FrameRect, src, kStretchDrop);
+      }
+      const bool copied = mode == kDisplayWindow || mode == kDisplayCentred;
+      const RectXYWH area =
+          copied ? RectXYWH{g.FrameRect.x, g.FrameRect.y, stage.width, stage.height} : g.FrameRect;
+      for (int y = area.y; y < area.y + area.height; ++y) {
+        ASSERT_TRUE(std::equal(whole.Picture().Row(y) + area.x,
+                               whole.Picture().Row(y) + area.x + area.width,
+                               show.window.Picture().Row(y) + area.x))
+            << "row " << y << " after the pass at " << now;
+      }
+    }
+    EXPECT_GT(pictures, 20);
+    EXPECT_GT(partial, 0);
+  }
 }
 
 }  // namespace

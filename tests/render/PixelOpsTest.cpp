@@ -345,6 +345,7 @@ TEST(StretchExact, BothModesMatchTheReferenceOverRandomRectangles) {
     const Bitmap32 src = Noise(r, 1 + r.Below(70), 1 + r.Below(60));
     Bitmap32 dst = Noise(r, 1 + r.Below(90), 1 + r.Below(70));
     Bitmap32 want = dst;
+    Bitmap32 part = dst;
     // Source rectangles mostly inside, sometimes reaching past the bitmap; destinations from a
     // half to three times the source, often straddling an edge of the destination.
     int sw = 1 + r.Below(src.width), sh = 1 + r.Below(src.height);
@@ -366,6 +367,19 @@ TEST(StretchExact, BothModesMatchTheReferenceOverRandomRectangles) {
         << "round " << round << " mode " << mode << " src " << src.width << "x" << src.height
         << " (" << sx << "," << sy << "," << sw << "," << sh << ") dst " << dst.width << "x"
         << dst.height << " (" << ddx << "," << dy << "," << ddw << "," << dh << ")";
+    // Stretched again within a clip (partly outside the bitmap at times): the pixels inside are
+    // the whole stretch's, the others stay.
+    const int cx = r.Below(dst.width + 8) - 4, cy = r.Below(dst.height + 8) - 4;
+    const int cw = r.Below(dst.width + 4), ch = r.Below(dst.height + 4);
+    const Bitmap32 before = part;
+    StretchBlt(part, ddx, dy, ddw, dh, src, sx, sy, sw, sh, mode, cx, cy, cw, ch);
+    for (int y = 0; y < dst.height; ++y)
+      for (int x = 0; x < dst.width; ++x) {
+        const bool inside = x >= cx && x < cx + cw && y >= cy && y < cy + ch;
+        ASSERT_EQ(part.Row(y)[x], (inside ? want : before).Row(y)[x])
+            << "round " << round << " at " << x << "," << y << " clip (" << cx << "," << cy << ","
+            << cw << "," << ch << ")";
+      }
   }
 }
 
@@ -480,3 +494,29 @@ TEST(AreaWeights, FourOntoThreeSplitsStraddlers) {
 }
 
 }  // namespace
+
+TEST(ChangedRect, BoundsEveryDifferenceAndNothingMore) {
+  Rng r{7};
+  const Bitmap32 a = Noise(r, 40, 30);
+  int x, y, w, h;
+  EXPECT_FALSE(ChangedRect(a, a, &x, &y, &w, &h));
+  EXPECT_EQ(w, 0);
+  Bitmap32 b = a;
+  b.Row(12)[5] ^= 0x01000000;  // the fourth byte counts
+  ASSERT_TRUE(ChangedRect(a, b, &x, &y, &w, &h));
+  EXPECT_EQ(x, 5);
+  EXPECT_EQ(y, 12);
+  EXPECT_EQ(w, 1);
+  EXPECT_EQ(h, 1);
+  // Later rows widen the span on either side; a difference inside it changes nothing.
+  b.Row(20)[39] ^= 1;
+  b.Row(25)[0] ^= 1;
+  b.Row(27)[20] ^= 1;
+  ASSERT_TRUE(ChangedRect(a, b, &x, &y, &w, &h));
+  EXPECT_EQ(x, 0);
+  EXPECT_EQ(y, 12);
+  EXPECT_EQ(w, 40);
+  EXPECT_EQ(h, 16);
+  Bitmap32 other = Noise(r, 40, 31);
+  EXPECT_FALSE(ChangedRect(a, other, &x, &y, &w, &h));
+}

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QAudioDecoder>
+#include <QAudioDevice>
 #include <QAudioFormat>
 #include <QElapsedTimer>
+#include <QMediaDevices>
 #include <QUrl>
 #include <QWidget>
 
@@ -67,6 +69,21 @@ TEST_F(Media, EachMusicFormatPlaysStopsAndEnds) {
     player.StopMusic();
   }
   EXPECT_EQ(player.Enabled, 1);
+}
+
+// MIDI is synthesised only for a sound output that exists; sampled music always has its sink.
+TEST_F(Media, MidiIsSynthesisedOnlyWhenThereIsASoundOutput) {
+  const bool output = !QMediaDevices::audioOutputs().isEmpty();
+  ASSERT_EQ(device.Open(dir.File("a.mid")), 0);
+  EXPECT_EQ(device.AudioAttached(), output);
+  EXPECT_EQ(device.Play(), 0);
+  EXPECT_TRUE(SpinUntil([&] { return device.Stopped(); }, 5000));  // and it still ends
+  ASSERT_EQ(device.Open(dir.File("a.wav")), 0);
+  EXPECT_TRUE(device.AudioAttached());
+  device.SetAudioAlways(true);
+  ASSERT_EQ(device.Open(dir.File("a.mid")), 0);
+  EXPECT_TRUE(device.AudioAttached());
+  device.Close();
 }
 
 TEST_F(Media, BgmStopStopsTheMusic) {
