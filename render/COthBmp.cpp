@@ -34,6 +34,7 @@ int FramesOf(std::int32_t ms) {
 }
 
 void Turn(CPtDataI* obj) {
+  obj->turnedVersion += 1;
   if (obj->angle == 0 || obj->picture.Empty()) {
     obj->turned = obj->picture;
   } else {
@@ -315,18 +316,49 @@ int COthBmp::AnimateImages() {
 // ---- draw ----
 
 // At natural size (k x size = 1, the common case of a picture on the focal plane) both stretch
-// modes give the source pixels themselves, so a plain copy does.
-void COthBmp::Stretch(Bitmap32& dst, int x, int y, const CPtDataI& obj, int q) {
+// modes give the source pixels themselves, so a plain copy does. Otherwise a stretch that comes
+// again unchanged (same pixels, rectangle, size and mode) is kept on its second frame and copied
+// from then on.
+void COthBmp::Stretch(Bitmap32& dst, int x, int y, CPtDataI& obj, int q) {
   const QuadRect& s = obj.source[q];
   const QuadRect& d = obj.stage[q];
   if (s.width == d.width && s.height == d.height) {
     CopyRect(dst, x, y, obj.turned, s.x, s.y, s.width, s.height);
-  } else {
-    StretchBlt(dst, x, y, d.width, d.height, obj.turned, s.x, s.y, s.width, s.height, obj.quality);
+    return;
   }
+  StretchedQuadrant& kept = obj.stretched[q];
+  const bool again = kept.source == s && kept.width == d.width && kept.height == d.height &&
+                     kept.quality == obj.quality && kept.version == obj.turnedVersion;
+  if (again && kept.pixels.Empty() && RoomToKeep(static_cast<std::size_t>(d.width) * d.height) &&
+      kept.pixels.Create(d.width, d.height)) {
+    StretchBlt(kept.pixels, 0, 0, d.width, d.height, obj.turned, s.x, s.y, s.width, s.height,
+               obj.quality);
+  }
+  if (again && !kept.pixels.Empty()) {
+    CopyRect(dst, x, y, kept.pixels, 0, 0, d.width, d.height);
+    return;
+  }
+  if (!again) {
+    kept = StretchedQuadrant();
+    kept.source = s;
+    kept.width = d.width;
+    kept.height = d.height;
+    kept.quality = obj.quality;
+    kept.version = obj.turnedVersion;
+  }
+  StretchBlt(dst, x, y, d.width, d.height, obj.turned, s.x, s.y, s.width, s.height, obj.quality);
 }
 
-void COthBmp::DrawQuadrant(StageBitmap& stage, const CPtDataI& obj, int q) {
+bool COthBmp::RoomToKeep(std::size_t pixels) const {
+  std::size_t kept = pixels;
+  for (const auto& slot : slots) {
+    if (!slot) continue;
+    for (const StretchedQuadrant& k : slot->stretched) kept += k.pixels.pixels.size();
+  }
+  return kept <= kMaxKeptStretchPixels;
+}
+
+void COthBmp::DrawQuadrant(StageBitmap& stage, CPtDataI& obj, int q) {
   const QuadRect& d = obj.stage[q];
   if (obj.operation != 2 && obj.transparent == -1 && obj.contrast == kFullContrast) {
     Stretch(stage, d.x, d.y, obj, q);
@@ -396,7 +428,7 @@ void COthBmp::PaintRows(StageBitmap& stage, const QuadRect& d, int a) {
 void COthBmp::DrawImages(StageBitmap& stage) {
   if (count == 0) return;
   for (int i = 0; i < kMaxImages; ++i) {
-    const CPtDataI* obj = slots[(next + i) % kMaxImages].get();
+    CPtDataI* obj = slots[(next + i) % kMaxImages].get();
     if (!obj || obj->contrast == 0) continue;
     for (int q = 0; q < 4; ++q) {
       if (obj->stage[q].width != 0 && obj->stage[q].height != 0) DrawQuadrant(stage, *obj, q);

@@ -14,12 +14,26 @@ class CBgCtl;
 class FontRaster;
 
 inline constexpr int kMaxImages = 64;  // live image objects of one layer
+// Stretched quadrants kept for pictures that stand still, at most four stages' worth of pixels.
+inline constexpr std::size_t kMaxKeptStretchPixels = 4u * 640u * 272u;
 
 struct QuadRect {
   int x = 0;
   int y = 0;
   int width = 0;
   int height = 0;
+  bool operator==(const QuadRect&) const = default;
+};
+
+// A quadrant as it was last stretched: the same source pixels at the same size give the same
+// pixels, so a picture standing still is stretched once instead of on every frame.
+struct StretchedQuadrant {
+  QuadRect source;
+  int width = -1;
+  int height = -1;
+  int quality = -1;
+  unsigned version = 0;  // CPtDataI::turnedVersion it was made from
+  Bitmap32 pixels;       // empty until the same stretch came twice running
 };
 
 // Indexes of the animated values in CPtDataI::motion.
@@ -48,6 +62,8 @@ struct CPtDataI {
   int anchorY = 0;
   QuadRect source[4];
   QuadRect stage[4];
+  unsigned turnedVersion = 0;  // counts the changes of `turned`
+  StretchedQuadrant stretched[4];
 };
 
 class COthBmp {
@@ -71,9 +87,11 @@ class COthBmp {
  private:
   void LoadSource(const CTimeImage& rec, CPtDataI* obj);
   void Project(CPtDataI* obj, const Point3& camera);
-  void DrawQuadrant(StageBitmap& stage, const CPtDataI& obj, int q);
+  void DrawQuadrant(StageBitmap& stage, CPtDataI& obj, int q);
   // Quadrant q of `obj` stretched onto `dst` with its top-left at (x, y).
-  void Stretch(Bitmap32& dst, int x, int y, const CPtDataI& obj, int q);
+  void Stretch(Bitmap32& dst, int x, int y, CPtDataI& obj, int q);
+  // Whether another quadrant of `pixels` pixels may be kept (all kept ones stay under a bound).
+  bool RoomToKeep(std::size_t pixels) const;
   // BlendPixel and PaintPixel of the stretched quadrant in `temp_` onto the stage rectangle.
   void BlendRows(StageBitmap& stage, const QuadRect& d, int a);
   void PaintRows(StageBitmap& stage, const QuadRect& d, int a);
