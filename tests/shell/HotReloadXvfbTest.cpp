@@ -117,7 +117,7 @@ TEST_F(HotReloadOnX11, SavingThePlayingShowPutsTheEditOnTheScreen) {
 
   int status = 0;
   EXPECT_GE(program.Stop(&status), 0) << "still running after SIGTERM";
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(shelltest::Ended(status), "exit code 0");
 }
 
 TEST(HotReloadXvfb, ChildCasesPassOnARealXServer) {

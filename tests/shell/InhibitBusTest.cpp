@@ -175,7 +175,7 @@ TEST_F(InhibitBus, WindowModeHoldsTheDesktopSaverOffAndLetsGoWhenItEnds) {
 
   int status = 0;
   ASSERT_GE(program.Stop(&status), 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(shelltest::Ended(status), "exit code 0");
   ASSERT_TRUE(shelltest::SpinUntil([&] { return !Seen().released.empty(); }, 3000))
       << "UnInhibit never came";
   seen = Seen();
@@ -189,7 +189,7 @@ TEST_F(InhibitBus, WithoutTheServiceTheProgramIsSilentAndPlaysOn) {
   EXPECT_TRUE(program.Running());
   int status = 0;
   ASSERT_GE(program.Stop(&status), 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(shelltest::Ended(status), "exit code 0");
   QFile f(QString::fromStdString(err));
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   const QString text = QString::fromUtf8(f.readAll());

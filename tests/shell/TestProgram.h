@@ -29,6 +29,13 @@ inline const char* ProgramPath() {
   return ONDRELIX_BUILD_DIR "/ondrelix";
 }
 
+// How a process ended, in words: "exit code N" or "signal N".
+inline std::string Ended(int status) {
+  if (WIFEXITED(status)) return "exit code " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) return "signal " + std::to_string(WTERMSIG(status));
+  return "status " + std::to_string(status);
+}
+
 class TestProgram {
  public:
   TestProgram() = default;
