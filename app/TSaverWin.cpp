@@ -103,7 +103,8 @@ TSaverWin::TSaverWin(const SaverWinOptions& options) {
 
 TSaverWin::~TSaverWin() {
   passTimer_.stop();
-  covers_.clear();  // no cover event can be running while the saver itself goes
+  for (const QPointer<QWidget>& cover : covers_) delete cover.data();  // none is in an event now
+  covers_.clear();
   showWatcher_.reset();
   inhibit_.reset();
   // The playback objects hold the device; they go first, then the device and its video widget.
@@ -431,18 +432,19 @@ void TSaverWin::OpenCovers() {
   QList<QRect> rects;
   for (QScreen* s : screens) rects.append(s->geometry());
   for (int i : ScreensToCover(rects, static_cast<int>(screens.indexOf(screen_)))) {
-    auto cover = std::make_unique<CoverWindow>(this, screens[i]);
+    auto* cover = new CoverWindow(this, screens[i]);
     cover->show();
-    covers_.push_back(std::move(cover));
+    covers_.emplace_back(cover);
   }
 }
 
 void TSaverWin::CloseCovers() {
   // Input on a cover may be what closes the saver, with the cover's handler still running: the
   // covers are hidden now and go once the event loop is back.
-  for (auto& cover : covers_) {
+  for (const QPointer<QWidget>& cover : covers_) {
+    if (!cover) continue;
     cover->hide();
-    cover.release()->deleteLater();
+    cover->deleteLater();
   }
   covers_.clear();
 }

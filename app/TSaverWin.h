@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QList>
 #include <QPoint>
+#include <QPointer>
 #include <QRect>
 #include <QTimer>
 #include <QWidget>
@@ -124,7 +125,9 @@ class TSaverWin : public QWidget {
   std::unique_ptr<QtMediaDevice> qtDevice_;
   std::unique_ptr<SaverObjects> objects_;
   std::unique_ptr<QtShowWatcher> showWatcher_;
-  std::vector<std::unique_ptr<QWidget>> covers_;
+  // Top-level windows of their own, so the program's last clean-up may delete them before the
+  // saver: they are watched, not owned.
+  std::vector<QPointer<QWidget>> covers_;
   // Window mode: keeps the desktop's own screen saver off while the window is open.
   std::unique_ptr<QtScreenSaverInhibit> inhibit_;
   std::function<std::int32_t()> clock_;
