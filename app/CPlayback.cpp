@@ -70,6 +70,7 @@ bool CPlayback::LogoOn() const {
 }
 
 void CPlayback::Wait(int ms, int next) {
+  restarting_ = false;  // any other wait has the usual first tick
   NextState = next;
   WaitUntil = Now + ms;
   PlayState = kWaiting;
@@ -162,7 +163,8 @@ std::int32_t CPlayback::NextDeadline(std::int32_t now) const {
 void CPlayback::StepWaiting() {
   if (Now < WaitUntil) return;
   PlayState = NextState;
-  NextTickTime = Now + kFirstTickDelayMs;
+  NextTickTime = Now + (restarting_ ? 0 : kFirstTickDelayMs);
+  restarting_ = false;
   TickNo = 0;
   if (PlayState == kScriptPlaying) ScriptStartTime = Now;
 }
@@ -573,7 +575,10 @@ int CPlayback::RestartShow() {
   ScreenLevel = kLevelUnchanged;
   ScreenSteps = 0;
   const int result = p_.engine->ReloadScript();
-  Wait(kWaitNoLogoMs, result == 0 ? kScriptPlaying : kScriptEnded);
+  // The author is waiting for the edit: it plays from the next pass, without the pause before
+  // a show and the first tick's delay. A file that no longer loads ends as a broken show does.
+  Wait(result == 0 ? 0 : kWaitNoLogoMs, result == 0 ? kScriptPlaying : kScriptEnded);
+  restarting_ = result == 0;
   return 0;
 }
 

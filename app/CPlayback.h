@@ -127,7 +127,7 @@ class CPlayback {
   void SetCounter(bool on) { Counter = on; }
   // Plays the show that is on again from its beginning, compiled afresh from its file (an author
   // has just saved it), with the play order where it stands. Clears the layers and the music as
-  // the end of a show does and waits as before a show, without the logo. -1, and nothing
+  // the end of a show does; the show's first tick comes on the next pass. -1, and nothing
   // changed, when no show is playing or about to play.
   int RestartShow();
   // The file of the show that is playing or about to play, else empty.
@@ -211,7 +211,8 @@ class CPlayback {
 
   PlaybackParts p_;
   bool movieOpen_ = false;
-  StageBitmap shown_;              // the frame as the window shows it (partial redraws)
-  bool framePending_ = false;      // a change not yet composed (DeferFramesToTicks)
+  bool restarting_ = false;    // the wait ending next is a restart's: the first tick comes at once
+  StageBitmap shown_;          // the frame as the window shows it (partial redraws)
+  bool framePending_ = false;  // a change not yet composed (DeferFramesToTicks)
   std::int32_t pendingSince_ = 0;  // the clock when that change was made
 };

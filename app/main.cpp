@@ -9,8 +9,8 @@
 #include <QWidget>
 #include <QWindow>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <exception>
 #include <memory>
@@ -19,11 +19,11 @@
 
 #include "app/EntryPoint.h"
 #include "app/RenderTool.h"
+#include "app/ScriptTools.h"
 #include "app/TMiniWin.h"
 #include "app/TModuleWin.h"
 #include "app/TSaverWin.h"
 #include "bonus/TOmakeWin.h"
-#include "app/ScriptTools.h"
 #include "platform/DisplayCheck.h"
 #include "platform/InstanceLock.h"
 #include "platform/Signals.h"
@@ -123,9 +123,12 @@ int RunMode(const CommandLine& cl) {
       break;
   }
   window->show();
+  const QPointer<QWidget> main = window;  // a closed window may have deleted itself
   const int rc = QApplication::exec();
   // Ended by a signal the windows are still open: closing them stops the music and lets go
-  // of the media files before the program ends.
+  // of the media files before the program ends. The main window goes first: it has windows of
+  // its own (the covers over other screens, the bonus window) and deletes them itself.
+  delete main.data();
   QList<QPointer<QWidget>> open;
   for (QWidget* w : QApplication::topLevelWidgets()) open.append(w);
   for (const QPointer<QWidget>& w : open) delete w.data();
@@ -164,7 +167,9 @@ int main(int argc, char** argv) {
   bool preview = cl.mode == SaverMode::kPreview;
   // A module runs once per screen of the desktop's saver and beside its settings preview: no lock.
   InstanceLock lock;
-  if (cl.mode != SaverMode::kModule && lock.Acquire(preview ? kPreviewLockName : kSaverLockName) == 1) return preview ? 0 : 1;
+  if (cl.mode != SaverMode::kModule &&
+      lock.Acquire(preview ? kPreviewLockName : kSaverLockName) == 1)
+    return preview ? 0 : 1;
 
   std::string why;
   if (!DisplayAvailable(&why)) {
