@@ -102,11 +102,20 @@ void WindowSurface::DrawTimer(std::int32_t elapsedMs) {
   char text[48];
   std::snprintf(text, sizeof text, "Timer %04d.%03d ", static_cast<int>(elapsedMs / 1000),
                 static_cast<int>(elapsedMs % 1000));
-  DrawText(kTimerX, kTimerY, text);
+  timerWidth_ = std::max(timerWidth_, DrawText(kTimerX, kTimerY, text));
 }
 
+// In the proportional face 19 spaces are narrower than the timer's text, so what they leave of
+// the widest text drawn is filled black as well.
 void WindowSurface::EraseTimer() {
-  DrawText(kTimerX, kTimerY, std::string(19, ' '));
+  const int spaces = DrawText(kTimerX, kTimerY, std::string(19, ' '));
+  if (timerWidth_ > spaces && font_) {
+    FontSpec spec;
+    spec.face = kTimerFontFace;
+    spec.height = kTimerFontHeight;
+    Fill(kTimerX + spaces, kTimerY, timerWidth_ - spaces, font_->TextHeight(spec), 0);
+  }
+  timerWidth_ = 0;
 }
 
 void WindowSurface::AddDamage(int x, int y, int width, int height) {

@@ -49,7 +49,7 @@ class WindowSurface {
   void DrawBitmap(const Bitmap32& bmp, int x, int y);
   // "Timer %04d.%03d " of the elapsed milliseconds at (5, 5), white on black.
   void DrawTimer(std::int32_t elapsedMs);
-  // Erases the timer by writing 19 spaces over it.
+  // Erases the timer by writing 19 spaces over it (and black over what they leave uncovered).
   void EraseTimer();
   // Text in the timer's font, white on black; returns its width. Used by the two above.
   int DrawText(int x, int y, const std::string& text);
@@ -73,4 +73,5 @@ class WindowSurface {
   RectXYWH frameArea_;                // where the last whole frame was drawn
   bool frameTouched_ = false;         // something else was drawn there since
   std::unique_ptr<FontRaster> font_;  // made on the first text
+  int timerWidth_ = 0;                // the widest timer drawn since the last erase
 };

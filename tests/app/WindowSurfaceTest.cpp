@@ -51,7 +51,7 @@ TEST(WindowSurface, FrameCopiesAndStretches) {
   EXPECT_EQ(w.Picture().Row(60)[1023], 575u);
 }
 
-TEST(WindowSurface, TimerTextIsWhiteOnBlackAndErasedBySpaces) {
+TEST(WindowSurface, TimerTextIsWhiteOnBlackAndErasedWhole) {
   WindowSurface w;
   ASSERT_TRUE(w.Resize(640, 519));
   w.FillAll(0x336699);
@@ -64,11 +64,12 @@ TEST(WindowSurface, TimerTextIsWhiteOnBlackAndErasedBySpaces) {
     for (int x = d.x; x < d.x + d.width; ++x) white |= w.Picture().Row(y)[x] == 0xFFFFFFu;
   EXPECT_TRUE(white);
   EXPECT_EQ(w.Picture().Row(d.y)[d.x + d.width - 1], 0u);  // the trailing space's black cell
+  // Erased whole, though the spaces are narrower than the text in the proportional face.
   w.EraseTimer();
   const RectXYWH e = w.TakeDamage();
+  EXPECT_GE(e.width, d.width);
   for (int y = d.y; y < d.y + d.height; ++y)
-    for (int x = d.x; x < d.x + std::min(d.width, e.width); ++x)
-      ASSERT_EQ(w.Picture().Row(y)[x], 0u);
+    for (int x = d.x; x < d.x + d.width; ++x) ASSERT_EQ(w.Picture().Row(y)[x], 0u) << x << "," << y;
 }
 
 }  // namespace
