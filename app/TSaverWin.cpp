@@ -428,14 +428,26 @@ void TSaverWin::mousePressEvent(QMouseEvent* event) {
 
 void TSaverWin::OpenCovers() {
   if (mode_ < kDisplayCentred || mode_ > kDisplayDoubled || !covers_.empty()) return;
-  const QList<QScreen*> screens = QGuiApplication::screens();
+  // Only screens of one X screen share pixels, so only they can mirror the show's; a screen of
+  // another X screen is covered wherever its place is.
+  const QList<QScreen*> siblings = screen_ ? screen_->virtualSiblings() : QList<QScreen*>();
+  QList<QScreen*> same;
   QList<QRect> rects;
-  for (QScreen* s : screens) rects.append(s->geometry());
-  for (int i : ScreensToCover(rects, static_cast<int>(screens.indexOf(screen_)))) {
-    auto* cover = new CoverWindow(this, screens[i]);
-    cover->show();
-    covers_.emplace_back(cover);
+  for (QScreen* s : QGuiApplication::screens()) {
+    if (siblings.contains(s)) {
+      same.append(s);
+      rects.append(s->geometry());
+    } else if (!s->geometry().isEmpty()) {
+      OpenCover(s);
+    }
   }
+  for (int i : ScreensToCover(rects, static_cast<int>(same.indexOf(screen_)))) OpenCover(same[i]);
+}
+
+void TSaverWin::OpenCover(QScreen* screen) {
+  auto* cover = new CoverWindow(this, screen);
+  cover->show();
+  covers_.emplace_back(cover);
 }
 
 void TSaverWin::CloseCovers() {

@@ -119,6 +119,7 @@ class TSaverWin : public QWidget {
   QRect SurfaceToWidget(const QRect& r) const;
   void WatchShowFile();
   void OpenCovers();
+  void OpenCover(QScreen* screen);
   void CloseCovers();
   void ShowFileChanged();
 
