@@ -155,9 +155,19 @@ TEST_F(ScreensOnX11, AMirrorOfTheShowsMonitorGetsNoCover) {
   PlayAndCheck(kDisplayCentred, primary, screens[0] == primary ? screens[1] : screens[0], true);
 }
 
-// Starts Xvfb with one 1824 x 768 screen, makes monitors with `monitors` (xrandr commands) and
-// runs the child case `name` on them.
-void RunOnMonitors(const std::string& monitors, const std::string& name) {
+// Two X screens of one server are two desktops side by side even where their places are the
+// same, so neither is a mirror of the other.
+TEST_F(ScreensOnX11, AnotherXScreenOfTheSameSizeGoesBlack) {
+  ASSERT_EQ(screens[0]->geometry(), screens[1]->geometry());
+  ASSERT_FALSE(screens[0]->virtualSiblings().contains(screens[1]));
+  QScreen* primary = QGuiApplication::primaryScreen();
+  PlayAndCheck(kDisplayCentred, primary, screens[0] == primary ? screens[1] : screens[0], false);
+}
+
+// Starts Xvfb with `screens` (its -screen options), makes monitors with `monitors` (xrandr
+// commands) and runs the child case `name` on them.
+void RunOnMonitors(const std::string& monitors, const std::string& name,
+                   const std::string& screens = "-screen 0 1824x768x24") {
   if (IsChild()) GTEST_SKIP() << "this is the child";
   if (std::system("command -v Xvfb >/dev/null && command -v xrandr >/dev/null") != 0)
     GTEST_SKIP() << "Xvfb or xrandr is not installed";
@@ -170,7 +180,7 @@ void RunOnMonitors(const std::string& monitors, const std::string& name) {
   // forgets them between the xrandr calls.
   const std::string script = R"(
 d=$(mktemp -d); mkfifo $d/fd
-Xvfb -displayfd 3 -screen 0 1824x768x24 -nolisten tcp -noreset 3>$d/fd >/dev/null 2>&1 & x=$!
+Xvfb -displayfd 3 $3 -nolisten tcp -noreset 3>$d/fd >/dev/null 2>&1 & x=$!
 read -r -t 10 n <$d/fd || { echo "Xvfb did not start"; kill $x; rm -rf $d; exit 1; }
 for i in $(seq 50); do [ -S /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
 export DISPLAY=:$n
@@ -185,7 +195,8 @@ exit $rc
 )";
   ScratchDir dir;
   ASSERT_TRUE(dir.Write("run.sh", script));
-  const std::string cmd = "bash " + dir.File("run.sh") + " '" + self + "' " + name;
+  const std::string cmd =
+      "bash " + dir.File("run.sh") + " '" + self + "' " + name + " '" + screens + "'";
   EXPECT_EQ(std::system(cmd.c_str()), 0);
 }
 
@@ -210,6 +221,11 @@ TEST(ScreensXvfb, Mirrored) {
       "xrandr --setmonitor L 1024/260x768/195+0+0 screen >/dev/null\n"
       "xrandr --setmonitor M 1024/260x768/195+0+0 none\n",
       "AMirrorOfTheShowsMonitorGetsNoCover");
+}
+
+TEST(ScreensXvfb, TwoXScreens) {
+  RunOnMonitors("", "AnotherXScreenOfTheSameSizeGoesBlack",
+                "-screen 0 1024x768x24 -screen 1 1024x768x24");
 }
 
 }  // namespace
