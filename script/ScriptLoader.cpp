@@ -206,6 +206,22 @@ void CTimeLine::BuildPlayOrder() {
   }
 }
 
+namespace {
+
+// True when the file still has a DATA tag at `offset`: an edit made since the folder was
+// catalogued may have moved it.
+bool DataTagAt(const std::string& path, std::int32_t offset) {
+  ScriptSource src;
+  if (offset < 0 || !src.OpenFile(path) || !src.Seek(static_cast<std::size_t>(offset))) {
+    return false;
+  }
+  bool tagStart = false;
+  if (src.ReadChar(&tagStart) == kReadEnd || !tagStart) return false;
+  return TagNameOf(src.ReadTagText()) == "DATA";
+}
+
+}  // namespace
+
 int CTimeLine::LoadNextScript() {
   MusicPreloaded = 0;
   InBgMake = 0;
@@ -218,6 +234,12 @@ int CTimeLine::LoadNextScript() {
   OrderPos += 1;
   if (OrderPos >= PlayableCount) OrderPos = 0;
   if (index < 0 || index >= CatalogueCount || !Catalogue[index]) return -1;
+  // A file edited while the saver ran is scanned again when its show's tag is no longer where
+  // it was, so the show is read from its new place (the entry keeps its place in the order).
+  if (!DataTagAt(Catalogue[index]->Path, Catalogue[index]->DataOffset)) {
+    const std::string path = Catalogue[index]->Path;
+    RecatalogueFile(path);
+  }
   return LoadEntry(*Catalogue[index]);
 }
 

@@ -150,3 +150,29 @@ TEST_F(ReloadCatalogue, AnEditedTitleIsCutAsTheScanCutsIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// A show edited while another one plays is read from its tag's new place when its turn comes,
+// without any reload being asked for.
+TEST_F(ReloadCatalogue, AShowEditedBeforeItsTurnPlaysFromItsNewPlace) {
+  e.folder.Write("script_a.txt", Show("a", "WHITE"));
+  e.folder.Write("script_b.txt", Show("b", "WHITE"));
+  Scan();
+  tl.BuildPlayOrder();
+  ASSERT_EQ(tl.PlayableCount, 2);
+  const int later = tl.PlayOrder[1];
+  const std::string title = tl.Catalogue[later]->Title;
+  ASSERT_EQ(tl.LoadNextScript(), 0);
+
+  const std::string note(57, ';');
+  e.folder.Write("script_" + title + ".txt", note + "\r\n" + Show(title + "2", "RED"));
+  tl.ResetTimeline();
+  ASSERT_EQ(tl.LoadNextScript(), 0);
+  EXPECT_EQ(LoadedTitle(), title + "2");
+  EXPECT_EQ(LoadedSolid(), 0x0000FF);
+  EXPECT_EQ(tl.Catalogue[later]->DataOffset, static_cast<int>(note.size() + 2));
+  EXPECT_EQ(tl.PlayOrder[1], later);  // the order is as it was
+}
+
+}  // namespace
