@@ -22,10 +22,8 @@ QtMediaDevice::QtMediaDevice(QWidget* display, QObject* parent)
     : QObject(parent),
       player_(new QMediaPlayer(this)),
       audio_(new QAudioOutput(this)),
-      video_(new QVideoWidget(display)),
-      devices_(new QMediaDevices(this)) {
-  UpdateAudioOutput();
-  connect(devices_, &QMediaDevices::audioOutputsChanged, this, &QtMediaDevice::UpdateAudioOutput);
+      video_(new QVideoWidget(display)) {
+  player_->setAudioOutput(audio_);
   player_->setVideoOutput(video_);
   video_->setAspectRatioMode(Qt::IgnoreAspectRatio);
   video_->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -37,23 +35,22 @@ QtMediaDevice::~QtMediaDevice() {
   player_->stop();
 }
 
-// Without a sound output a MIDI file plays with no audio sink at all: it still loads, plays and
-// ends, but the synthesiser, which would spend several per cent of a core making samples
-// nobody hears, never runs. (Sampled music costs little to decode, and some decoders stall
-// without a sink, so those keep it.) A device plugged in later is used from the next file on.
-void QtMediaDevice::UpdateAudioOutput() {
-  const bool any = forceAudio_ || !synthesised_ || !QMediaDevices::audioOutputs().isEmpty();
-  if (any == (player_->audioOutput() != nullptr)) return;
-  player_->setAudioOutput(any ? audio_ : nullptr);
+// Without a sound output nobody hears the music, so it is not decoded at all (a MIDI
+// synthesiser or an MP3 decoder would otherwise keep a processor busy for nothing): a music
+// file still opens, which finds broken files, and then "plays" on a clock for its length. A
+// file that has not told its length yet (some MP3 files tell it only while playing) is played
+// by the backend as usual, so it still ends. Movies always play. A device plugged in later is
+// used from the next start on.
+bool QtMediaDevice::SoundOutput() const {
+  return forceAudio_ || !QMediaDevices::audioOutputs().isEmpty();
 }
 
 void QtMediaDevice::SetAudioAlways(bool on) {
   forceAudio_ = on;
-  UpdateAudioOutput();
 }
 
-bool QtMediaDevice::AudioAttached() const {
-  return player_->audioOutput() != nullptr;
+bool QtMediaDevice::Decoding() const {
+  return !silent_ && player_->playbackState() == QMediaPlayer::PlayingState;
 }
 
 // Waits, with events running, until the media is loaded or has failed. User input is held back
@@ -76,12 +73,7 @@ int QtMediaDevice::Open(const std::string& path) {
     if (settled()) loop.quit();
   });
   connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-  const QString file = QString::fromStdString(path);
-  synthesised_ = file.endsWith(QLatin1String(".mid"), Qt::CaseInsensitive) ||
-                 file.endsWith(QLatin1String(".midi"), Qt::CaseInsensitive) ||
-                 file.endsWith(QLatin1String(".rmi"), Qt::CaseInsensitive);
-  UpdateAudioOutput();
-  player_->setSource(QUrl::fromLocalFile(file));
+  player_->setSource(QUrl::fromLocalFile(QString::fromStdString(path)));
   if (!settled()) {
     limit.start(openLimitMs_);
     loop.exec(QEventLoop::ExcludeUserInputEvents);
@@ -98,16 +90,25 @@ int QtMediaDevice::Open(const std::string& path) {
 
 int QtMediaDevice::Play() {
   if (failed_ || player_->source().isEmpty()) return -1;
+  silentLengthMs_ = player_->duration();
+  if (!player_->hasVideo() && !SoundOutput() && silentLengthMs_ > 0) {
+    silent_ = true;
+    silentClock_.start();
+    return 0;
+  }
+  silent_ = false;
   player_->play();
   return failed_ ? -1 : 0;
 }
 
 int QtMediaDevice::Stop() {
+  silent_ = false;
   player_->stop();
   return 0;
 }
 
 void QtMediaDevice::Close() {
+  silent_ = false;
   player_->stop();
   player_->setSource(QUrl());
   failed_ = false;
@@ -115,12 +116,15 @@ void QtMediaDevice::Close() {
 }
 
 // A failed media never reaches the stopped mode by itself in the backend; it counts as stopped
-// so a movie that broke while playing ends instead of standing forever.
+// so a movie that broke while playing ends instead of standing forever. Silent music ends when
+// its length has gone by.
 bool QtMediaDevice::Stopped() {
+  if (silent_) return silentClock_.elapsed() >= silentLengthMs_;
   return failed_ || player_->playbackState() == QMediaPlayer::StoppedState;
 }
 
 bool QtMediaDevice::Playing() const {
+  if (silent_) return silentClock_.elapsed() < silentLengthMs_;
   return !failed_ && player_->playbackState() == QMediaPlayer::PlayingState;
 }
 

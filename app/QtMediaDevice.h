@@ -2,6 +2,7 @@
 // widget placed in the saver window.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QRect>
 #include <functional>
@@ -10,7 +11,6 @@
 #include "app/MediaDevice.h"
 
 class QAudioOutput;
-class QMediaDevices;
 class QMediaPlayer;
 class QVideoWidget;
 class QWidget;
@@ -45,24 +45,26 @@ class QtMediaDevice : public QObject, public MediaDevice {
   QRect Destination() const { return destination_; }
   bool VideoShown() const;
   QMediaPlayer* Player() const { return player_; }
-  // MIDI is synthesised only while the machine has a sound output; this keeps the player's
-  // audio sink even without one (tests of the decoding path).
+  // Music is decoded only while the machine has a sound output; this decodes it even without
+  // one (tests of the decoding path).
   void SetAudioAlways(bool on);
-  bool AudioAttached() const;
+  // True while the backend itself plays (false for music playing silently on the clock).
+  bool Decoding() const;
 
  private:
   void UpdateVideoVisibility();
-  void UpdateAudioOutput();
+  bool SoundOutput() const;
 
   QMediaPlayer* player_;
   QAudioOutput* audio_;
   QVideoWidget* video_;
-  QMediaDevices* devices_;
   QRect destination_;
   std::function<QRect(const QRect&)> map_;
   bool displayOn_ = false;
   bool forceAudio_ = false;
-  bool synthesised_ = false;  // the open file is MIDI
-  bool failed_ = false;       // the open media reported an error: nothing will play
+  bool silent_ = false;  // music "playing" without a sound output: nothing decodes
+  qint64 silentLengthMs_ = 0;
+  QElapsedTimer silentClock_;
+  bool failed_ = false;  // the open media reported an error: nothing will play
   int openLimitMs_ = 5000;
 };
