@@ -124,27 +124,11 @@ TEST(HotReloadXvfb, ChildCasesPassOnARealXServer) {
   if (IsChild()) GTEST_SKIP() << "this is the child";
   if (std::system("command -v Xvfb >/dev/null 2>&1") != 0) GTEST_SKIP() << "Xvfb is not installed";
   if (::access(shelltest::ProgramPath(), X_OK) != 0) GTEST_SKIP() << "ondrelix is not built";
-  char self[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  ASSERT_GT(n, 0);
-  self[n] = 0;
-  // Xvfb picks a free display and names it when ready.
-  const std::string script = R"(
-d=$(mktemp -d); mkfifo $d/fd
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>$d/fd >/dev/null 2>&1 & x=$!
-read -r -t 10 n <$d/fd || { echo "Xvfb did not start"; kill $x; rm -rf $d; exit 1; }
-for i in $(seq 50); do [ -S /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
-DISPLAY=:$n QT_QPA_PLATFORM=xcb ONDRELIX_HOTRELOAD_CHILD=1 "$1" \
-  --gtest_filter='HotReloadOnX11.*' >$d/log 2>&1
-rc=$?
-kill $x; wait $x
-grep -E '^\[ +(FAILED|OK|SKIPPED) |Failure|Expected|Which is|never|after|did not|still' $d/log | head -40
-rm -rf $d
-exit $rc
-)";
-  ScratchDir dir;
-  ASSERT_TRUE(dir.Write("run.sh", script));
-  EXPECT_EQ(std::system(("bash " + dir.File("run.sh") + " '" + self + "'").c_str()), 0);
+  EXPECT_EQ(
+      shelltest::RunOnXvfb("-screen 0 1024x768x24",
+                           "ONDRELIX_HOTRELOAD_CHILD=1 \"$1\" --gtest_filter='HotReloadOnX11.*' "
+                           ">$d/log 2>&1"),
+      0);
 }
 
 }  // namespace

@@ -10,8 +10,8 @@
 #include <QWindow>
 #include <algorithm>
 #include <chrono>
-#include <functional>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -19,6 +19,7 @@
 #include "app/TModuleWin.h"
 #include "platform/Signals.h"
 #include "tests/shell/ShellTestApp.h"
+#include "tests/shell/TestProgram.h"
 
 namespace {
 
@@ -82,10 +83,6 @@ TEST(QuitSignals, SignalLandsInThePipeAndOnlyTheFirstArmsTheCutOff) {
 
 // ---- On a real X server ----
 
-std::string Quote(const std::string& s) {
-  return "'" + s + "'";
-}
-
 bool OnX11() {
   return qEnvironmentVariable("ONDRELIX_MODULE_CHILD") == QLatin1String("1");
 }
@@ -115,7 +112,8 @@ ModuleRun PlayInWindow(WId id, const std::string& data, int waitMs,
   const int firstMs = ready ? std::min(waitMs, 2000) : waitMs;
   shelltest::Spin(firstMs);
   while (true) {
-    if (std::system(("import -window root " + Quote(png) + " 2>/dev/null").c_str()) == 0)
+    if (std::system(
+            ("import -window root " + shelltest::ShellQuote(png) + " 2>/dev/null").c_str()) == 0)
       run.shot = QImage(QString::fromStdString(png));
     const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
                            std::chrono::steady_clock::now() - started)
@@ -124,8 +122,9 @@ ModuleRun PlayInWindow(WId id, const std::string& data, int waitMs,
     shelltest::Spin(500);
   }
   if (const char* keep = std::getenv("ONDRELIX_MODULE_SHOTS"))
-    std::system(
-        ("cp " + Quote(png) + " " + Quote(keep) + "/" + std::to_string(waitMs) + ".png").c_str());
+    std::system(("cp " + shelltest::ShellQuote(png) + " " + shelltest::ShellQuote(keep) + "/" +
+                 std::to_string(waitMs) + ".png")
+                    .c_str());
   std::remove(png.c_str());
   const auto t0 = std::chrono::steady_clock::now();
   ::kill(pid, SIGTERM);
@@ -201,25 +200,10 @@ TEST(ModuleXvfb, ChildCasesPassOnARealXServer) {
   if (OnX11()) GTEST_SKIP() << "this is the child";
   if (std::system("command -v Xvfb >/dev/null && command -v import >/dev/null") != 0)
     GTEST_SKIP() << "Xvfb or imagemagick is not installed";
-  char self[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  ASSERT_GT(n, 0);
-  self[n] = 0;
-  const std::string script = R"(
-d=$(mktemp -d); mkfifo $d/fd
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>$d/fd >/dev/null 2>&1 & x=$!
-read -r -t 10 n <$d/fd || { echo "Xvfb did not start"; exit 1; }
-for i in $(seq 50); do [ -S /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
-DISPLAY=:$n QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME=$d ONDRELIX_MODULE_CHILD=1 "$1" \
-  --gtest_filter="ModuleOnX11.*" >$d/log 2>&1
-rc=$?
-kill $x; wait $x
-grep -E "^\[ +(FAILED|OK|SKIPPED) |Failure|Expected|Which is|Value of|did not|no " $d/log | head -40
-rm -rf $d
-exit $rc
-)";
-  const std::string cmd = "bash -c " + Quote(script) + " bash " + Quote(self);
-  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  EXPECT_EQ(shelltest::RunOnXvfb("-screen 0 800x600x24",
+                                 "XDG_CONFIG_HOME=$d ONDRELIX_MODULE_CHILD=1 \"$1\" "
+                                 "--gtest_filter='ModuleOnX11.*' >$d/log 2>&1"),
+            0);
 }
 
 }  // namespace

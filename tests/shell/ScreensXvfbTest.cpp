@@ -172,32 +172,12 @@ void RunOnMonitors(const std::string& monitors, const std::string& name,
   if (std::system("command -v Xvfb >/dev/null && command -v xrandr >/dev/null") != 0)
     GTEST_SKIP() << "Xvfb or xrandr is not installed";
   if (::access(shelltest::ProgramPath(), X_OK) != 0) GTEST_SKIP() << "ondrelix is not built";
-  char self[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  ASSERT_GT(n, 0);
-  self[n] = 0;
   // -noreset: monitors are server state, and a server that resets when its last client goes
   // forgets them between the xrandr calls.
-  const std::string script = R"(
-d=$(mktemp -d); mkfifo $d/fd
-Xvfb -displayfd 3 $3 -nolisten tcp -noreset 3>$d/fd >/dev/null 2>&1 & x=$!
-read -r -t 10 n <$d/fd || { echo "Xvfb did not start"; kill $x; rm -rf $d; exit 1; }
-for i in $(seq 50); do [ -S /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
-export DISPLAY=:$n
-)" + monitors + R"(
-QT_QPA_PLATFORM=xcb ONDRELIX_SCREENS_CHILD=1 "$1" --gtest_filter="ScreensOnX11.$2" >$d/log 2>&1
-rc=$?
-kill $x; wait $x
-grep -E '^\[ +(FAILED|OK|SKIPPED) |Failure|Expected|Which is|Value of|never|not |outlived' \
-  $d/log | head -40
-rm -rf $d
-exit $rc
-)";
-  ScratchDir dir;
-  ASSERT_TRUE(dir.Write("run.sh", script));
-  const std::string cmd =
-      "bash " + dir.File("run.sh") + " '" + self + "' " + name + " '" + screens + "'";
-  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  const std::string body = monitors +
+                           "\nONDRELIX_SCREENS_CHILD=1 \"$1\" --gtest_filter=ScreensOnX11." + name +
+                           " >$d/log 2>&1";
+  EXPECT_EQ(shelltest::RunOnXvfb(screens + " -noreset", body), 0);
 }
 
 // The output's own monitor is replaced by the left one; the right one has no output of its own.

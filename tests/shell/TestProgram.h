@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -99,5 +100,44 @@ class TestProgram {
  private:
   pid_t pid_ = 0;
 };
+
+// This test program's own path, for running some of its cases in a child.
+inline std::string SelfPath() {
+  char buf[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+
+inline std::string ShellQuote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// Runs the shell commands `body` with an X server of their own: Xvfb started with
+// `serverOptions` (its -screen options and any more), which picks a free display and names it
+// when ready; DISPLAY and QT_QPA_PLATFORM=xcb are exported, "$1" is this test program and $d a
+// scratch folder. The body writes the output of the child cases it runs to $d/log, whose
+// verdicts and failures are printed afterwards. The result is the body's exit status.
+inline int RunOnXvfb(const std::string& serverOptions, const std::string& body) {
+  const std::string script = R"(
+d=$(mktemp -d); mkfifo $d/fd
+Xvfb -displayfd 3 )" + serverOptions +
+                             R"( -nolisten tcp 3>$d/fd >/dev/null 2>&1 & x=$!
+read -r -t 10 n <$d/fd || { echo "Xvfb did not start"; kill $x; rm -rf $d; exit 1; }
+for i in $(seq 50); do [ -S /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
+export DISPLAY=:$n QT_QPA_PLATFORM=xcb
+(
+)" + body + R"(
+)
+rc=$?
+kill $x; wait $x
+grep -E '^\[ +(FAILED|PASSED|OK|SKIPPED) |Failure|Expected|Which is|Value of|never|after|did not|still|not |no |outlived|covers' \
+  $d/log | head -60
+rm -rf $d
+exit $rc
+)";
+  return std::system(("bash -c " + ShellQuote(script) + " bash " + ShellQuote(SelfPath())).c_str());
+}
 
 }  // namespace shelltest

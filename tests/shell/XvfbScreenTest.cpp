@@ -24,6 +24,7 @@
 #include "app/TSaverWin.h"
 #include "app/WindowSurface.h"
 #include "tests/shell/ShellTestApp.h"
+#include "tests/shell/TestProgram.h"
 
 extern char** environ;
 
@@ -35,35 +36,16 @@ bool IsChild() {
   return qEnvironmentVariableIsSet("ONDRELIX_XVFB_CHILD");
 }
 
-std::string SelfPath() {
-  char buf[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
-}
-
 TEST(XvfbScreens, ChildCasesPassOnARealXServer) {
   if (IsChild()) GTEST_SKIP() << "this is the child";
   if (std::system("command -v Xvfb >/dev/null 2>&1") != 0) GTEST_SKIP() << "Xvfb is not installed";
-  // Xvfb picks a free display and names it when ready; the child cases run on it.
-  const char* script = R"(
-d=$(mktemp -d); mkfifo $d/fd
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>$d/fd >/dev/null 2>&1 & x=$!
-read -r -t 10 n <$d/fd || { echo "Xvfb did not start"; exit 1; }
-for i in $(seq 50); do [ -S /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
-DISPLAY=:$n QT_QPA_PLATFORM=xcb ONDRELIX_XVFB_CHILD=1 "$1" --gtest_filter='XvfbChild.*' >$d/log 2>&1
+  // The child cases, then the same server seen as a screen of twice the density.
+  const char* body = R"(
+ONDRELIX_XVFB_CHILD=1 "$1" --gtest_filter='XvfbChild.*' >$d/log 2>&1
 rc=$?
-# The same server seen as a screen of twice the density.
-DISPLAY=:$n QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=2 ONDRELIX_XVFB_CHILD=1 "$1" \
-  --gtest_filter='XvfbHiDpi.*' >>$d/log 2>&1 || rc=1
-kill $x; wait $x
-grep -E '^\[ +(FAILED|PASSED|OK|SKIPPED) |Failure|Expected|Which is|outlived|covers' $d/log | head -60
-rm -rf $d
-exit $rc
-)";
-  ScratchDir dir;
-  ASSERT_TRUE(dir.Write("run.sh", script));
-  const int rc = std::system(("bash " + dir.File("run.sh") + " '" + SelfPath() + "'").c_str());
-  EXPECT_EQ(rc, 0);
+QT_SCALE_FACTOR=2 ONDRELIX_XVFB_CHILD=1 "$1" --gtest_filter='XvfbHiDpi.*' >>$d/log 2>&1 || rc=1
+exit $rc)";
+  EXPECT_EQ(shelltest::RunOnXvfb("-screen 0 1280x1024x24", body), 0);
 }
 
 class XvfbChild : public ::testing::Test {
