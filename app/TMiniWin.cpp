@@ -1,8 +1,6 @@
 // The preview window: a child of the host window, animated by a 33 ms timer.
 #include "app/TMiniWin.h"
 
-#include <dlfcn.h>
-
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QPaintEvent>
@@ -11,6 +9,7 @@
 #include <QWindow>
 #include <cstdlib>
 
+#include "app/TModuleWin.h"
 #include "settings/CMainCtl.h"
 
 namespace {
@@ -28,40 +27,10 @@ struct X11DestroyNotify {
   std::uint32_t window;
 };
 
-// Qt cannot read the size of a window another program owns, so the X server is asked directly
-// through the xcb library the platform plugin has already loaded. An empty size means there is
-// no such window (or no X11 display).
+// Qt cannot read the size of a window another program owns; the module window's reader asks
+// the X server. An empty size means there is no such window (or no X11 display).
 QSize HostWindowSize(WId id) {
-  struct Cookie {
-    unsigned int sequence;
-  };
-  struct GeometryReply {
-    std::uint8_t responseType, depth;
-    std::uint16_t sequence;
-    std::uint32_t length, root;
-    std::int16_t x, y;
-    std::uint16_t width, height, borderWidth;
-    std::uint8_t pad[2];
-  };
-  using GetGeometry = Cookie (*)(void*, std::uint32_t);
-  using GetGeometryReply = GeometryReply* (*)(void*, Cookie, void**);
-  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-  if (x11 == nullptr || x11->connection() == nullptr) return QSize();
-  void* lib = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_NOLOAD);
-  if (lib == nullptr) return QSize();
-  auto get = reinterpret_cast<GetGeometry>(::dlsym(lib, "xcb_get_geometry"));
-  auto reply = reinterpret_cast<GetGeometryReply>(::dlsym(lib, "xcb_get_geometry_reply"));
-  QSize size;
-  if (get && reply) {
-    void* error = nullptr;
-    GeometryReply* r =
-        reply(x11->connection(), get(x11->connection(), static_cast<std::uint32_t>(id)), &error);
-    if (r) size = QSize(r->width, r->height);
-    std::free(r);
-    std::free(error);
-  }
-  ::dlclose(lib);
-  return size;
+  return ReadForeignWindow(static_cast<std::uint64_t>(id)).size;
 }
 
 }  // namespace
