@@ -2,8 +2,6 @@
 // requests on Qt's own xcb connection, in bands that fit the server's request limit.
 #include "app/TModuleWin.h"
 
-#include <dlfcn.h>
-
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <algorithm>
@@ -16,82 +14,13 @@
 #include "app/QtMediaDevice.h"
 #include "app/SaverObjects.h"
 #include "app/WindowSurface.h"
+#include "platform/QtXcb.h"
 #include "settings/CMainCtl.h"
 
 namespace {
 
 constexpr int kCheckMs = 250;         // how often the window's size is looked at
 constexpr int kFullRepaintMs = 1000;  // the whole picture again, for parts another window hid
-constexpr std::uint8_t kZPixmap = 2;
-
-// The few xcb calls needed, found in the libxcb the xcb platform plugin has loaded (the program
-// does not link X libraries itself).
-struct Xcb {
-  struct Cookie {
-    unsigned int sequence;
-  };
-  struct GeometryReply {
-    std::uint8_t responseType, depth;
-    std::uint16_t sequence;
-    std::uint32_t length, root;
-    std::int16_t x, y;
-    std::uint16_t width, height, borderWidth;
-    std::uint8_t pad[2];
-  };
-  struct ScreenIterator {
-    const std::uint32_t* data;  // xcb_screen_t, whose first member is the root window
-    int rem;
-    int index;
-  };
-  void* conn = nullptr;
-  Cookie (*getGeometry)(void*, std::uint32_t) = nullptr;
-  GeometryReply* (*getGeometryReply)(void*, Cookie, void**) = nullptr;
-  const void* (*getSetup)(void*) = nullptr;
-  ScreenIterator (*rootsIterator)(const void*) = nullptr;
-  void (*screenNext)(ScreenIterator*) = nullptr;
-  std::uint32_t (*generateId)(void*) = nullptr;
-  Cookie (*createGc)(void*, std::uint32_t, std::uint32_t, std::uint32_t, const void*) = nullptr;
-  Cookie (*freeGc)(void*, std::uint32_t) = nullptr;
-  Cookie (*putImage)(void*, std::uint8_t, std::uint32_t, std::uint32_t, std::uint16_t,
-                     std::uint16_t, std::int16_t, std::int16_t, std::uint8_t, std::uint8_t,
-                     std::uint32_t, const std::uint8_t*) = nullptr;
-  std::uint32_t (*maxRequestLength)(void*) = nullptr;
-  int (*flush)(void*) = nullptr;
-
-  bool ok() const { return conn != nullptr && putImage != nullptr; }
-};
-
-template <typename F>
-void Find(void* lib, const char* name, F*& out) {
-  out = reinterpret_cast<F*>(::dlsym(lib, name));
-}
-
-const Xcb& X() {
-  static Xcb x = [] {
-    Xcb r;
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (x11 == nullptr || x11->connection() == nullptr) return r;
-    void* lib = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_NOLOAD);
-    if (lib == nullptr) return r;  // kept open: the plugin holds it for the program's life
-    Find(lib, "xcb_get_geometry", r.getGeometry);
-    Find(lib, "xcb_get_geometry_reply", r.getGeometryReply);
-    Find(lib, "xcb_get_setup", r.getSetup);
-    Find(lib, "xcb_setup_roots_iterator", r.rootsIterator);
-    Find(lib, "xcb_screen_next", r.screenNext);
-    Find(lib, "xcb_generate_id", r.generateId);
-    Find(lib, "xcb_create_gc", r.createGc);
-    Find(lib, "xcb_free_gc", r.freeGc);
-    Find(lib, "xcb_put_image", r.putImage);
-    Find(lib, "xcb_get_maximum_request_length", r.maxRequestLength);
-    Find(lib, "xcb_flush", r.flush);
-    const bool all = r.getGeometry && r.getGeometryReply && r.getSetup && r.rootsIterator &&
-                     r.screenNext && r.generateId && r.createGc && r.freeGc && r.putImage &&
-                     r.maxRequestLength && r.flush;
-    if (all) r.conn = x11->connection();
-    return r;
-  }();
-  return x;
-}
 
 // The screen number of DISPLAY (":0.1" is screen 1).
 int DisplayScreen() {
@@ -108,7 +37,7 @@ int DisplayScreen() {
 
 ForeignWindowInfo ReadForeignWindow(std::uint64_t id) {
   ForeignWindowInfo info;
-  const Xcb& x = X();
+  const Xcb& x = XcbCalls();
   if (!x.ok() || id == 0 || id > 0xFFFFFFFFu) return info;
   void* error = nullptr;
   Xcb::GeometryReply* r =
@@ -123,7 +52,7 @@ ForeignWindowInfo ReadForeignWindow(std::uint64_t id) {
 }
 
 std::uint64_t RootWindowId() {
-  const Xcb& x = X();
+  const Xcb& x = XcbCalls();
   if (!x.ok()) return 0;
   Xcb::ScreenIterator it = x.rootsIterator(x.getSetup(x.conn));
   for (int n = DisplayScreen(); n > 0 && it.rem > 1; --n) x.screenNext(&it);
@@ -152,7 +81,7 @@ TModuleWin::TModuleWin(std::uint64_t windowId, std::function<void(CMainCtl&)> lo
   checkTimer_.setInterval(kCheckMs);
   connect(&checkTimer_, &QTimer::timeout, this, &TModuleWin::CheckWindow);
 
-  const Xcb& x = X();
+  const Xcb& x = XcbCalls();
   const ForeignWindowInfo info = ReadForeignWindow(windowId_);
   // The surface holds 32-bit pixels with 24 bits of colour: what 24- and 32-bit visuals take.
   if (!x.ok() || info.size.isEmpty() || (info.depth != 24 && info.depth != 32)) return;
@@ -171,7 +100,7 @@ TModuleWin::~TModuleWin() {
   checkTimer_.stop();
   objects_.reset();  // stops the music before the device goes
   device_.reset();
-  const Xcb& x = X();
+  const Xcb& x = XcbCalls();
   if (gc_ != 0 && x.ok()) {
     x.freeGc(x.conn, gc_);
     x.flush(x.conn);
@@ -233,7 +162,7 @@ void TModuleWin::RunPass() {
 
 // One PutImage per band of rows, each within the server's request limit.
 void TModuleWin::Put(const RectXYWH& area) {
-  const Xcb& x = X();
+  const Xcb& x = XcbCalls();
   const Bitmap32& pic = objects_->Window->Picture();
   const int left = std::max(0, area.x), top = std::max(0, area.y);
   const int right = std::min(pic.width, area.x + area.width);
@@ -251,7 +180,7 @@ void TModuleWin::Put(const RectXYWH& area) {
       const std::uint32_t* src = pic.pixels.data() + static_cast<size_t>(y + r) * pic.width + left;
       std::copy(src, src + w, band.data() + static_cast<size_t>(r) * w);
     }
-    x.putImage(x.conn, kZPixmap, static_cast<std::uint32_t>(windowId_), gc_,
+    x.putImage(x.conn, kXcbZPixmap, static_cast<std::uint32_t>(windowId_), gc_,
                static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(rows),
                static_cast<std::int16_t>(left), static_cast<std::int16_t>(y), 0,
                static_cast<std::uint8_t>(depth_), static_cast<std::uint32_t>(band.size() * 4),

@@ -26,11 +26,13 @@
 #include "app/CPlayback.h"
 #include "app/DisplayGeometry.h"
 #include "app/QtMediaDevice.h"
+#include "app/QtPictureWindow.h"
 #include "app/QtShowWatcher.h"
 #include "app/SaverObjects.h"
 #include "app/WindowSurface.h"
 #include "platform/DisplayCheck.h"
 #include "platform/QtScreenSaverInhibit.h"
+#include "platform/QtShmResource.h"
 #include "script/CTimeLine.h"
 #include "settings/CMainCtl.h"
 
@@ -110,6 +112,8 @@ TSaverWin::~TSaverWin() {
   // The playback objects hold the device; they go first, then the device and its video widget.
   objects_.reset();
   qtDevice_.reset();
+  delete pictureWin_;  // before the memory it shows
+  surface_.reset();
 }
 
 CPlayback& TSaverWin::Playback() {
@@ -148,14 +152,23 @@ void TSaverWin::FormCreate(const SaverWinOptions& options) {
     qtDevice_ = std::make_unique<QtMediaDevice>(this);
     device = qtDevice_.get();
   }
+  // The picture lives where the X server can read it, when it can.
+  // (ONDRELIX_QT_PICTURE=1 keeps it in Qt's hands, to compare the two.)
+  if (!qEnvironmentVariableIsSet("ONDRELIX_QT_PICTURE")) shm_ = QtShmResource::Open();
+  surface_ =
+      std::make_unique<WindowSurface>(shm_ ? static_cast<std::pmr::memory_resource*>(shm_.get())
+                                           : std::pmr::get_default_resource());
   auto load = options.loadSettings;
-  objects_ = std::make_unique<SaverObjects>(device, [load](CMainCtl& s) {
-    if (load) {
-      load(s);
-    } else {
-      s.Load();
-    }
-  });
+  objects_ = std::make_unique<SaverObjects>(
+      device,
+      [load](CMainCtl& s) {
+        if (load) {
+          load(s);
+        } else {
+          s.Load();
+        }
+      },
+      surface_.get());
   CMainCtl& settings = *objects_->Settings;
   mode_ = settings.GetDspMode();
   if (mode_ < 0 || mode_ > 4) mode_ = 1;
@@ -396,7 +409,13 @@ void TSaverWin::ShowDamage() {
   const RectXYWH d = objects_->Window->TakeDamage();
   if (d.width <= 0 || d.height <= 0) return;
   lastShown_ = lastPass_;
-  update(SurfaceToWidget(QRect(d.x, d.y, d.width, d.height)));
+  QRect area(d.x, d.y, d.width, d.height);
+  if (pictureWin_) {
+    pictureWin_->Present(area);
+    area = (QRegion(area) - QRegion(pictureWin_->geometry())).boundingRect();
+    if (area.isEmpty()) return;
+  }
+  update(SurfaceToWidget(area));
 }
 
 // ---- Window events ----
@@ -405,6 +424,14 @@ void TSaverWin::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (shown_) return;
   shown_ = true;
+  // One surface pixel per window pixel: the server takes the picture from shared memory.
+  if (shm_ && ratio_ == 1.0 && mode_ != kDisplayExclusive && devicePixelRatioF() == 1.0) {
+    // In window mode the panel lies over the picture's last rows: Qt paints those.
+    QRect area = PictureRect();
+    if (!FullScreenMode()) area.setHeight(std::min(area.height(), kPictureHeight));
+    pictureWin_ = QtPictureWindow::Create(this, area, objects_->Window->Picture(), *shm_);
+    if (pictureWin_) pictureWin_->show();
+  }
   StartPos = QCursor::pos(screen_);
   OpenCovers();
   if (inhibit_) inhibit_->Hold(QStringLiteral("Ondrelix"), QStringLiteral("Playing a show"));
@@ -504,11 +531,12 @@ void TSaverWin::paintEvent(QPaintEvent* event) {
   }
   // One surface pixel per device pixel where the surface is laid out in them; elsewhere the
   // painter repeats whole pixels without smoothing.
-  const QRect dirty = event->rect() & picture;
-  if (dirty.isEmpty()) return;
-  const QRectF source(dirty.x() * ratio_, dirty.y() * ratio_, dirty.width() * ratio_,
-                      dirty.height() * ratio_);
-  painter.drawImage(QRectF(dirty), image_, source);
+  QRegion dirty = QRegion(event->rect()) & picture;
+  if (pictureWin_) dirty -= pictureWin_->geometry();  // the server puts that part itself
+  for (const QRect& d : dirty) {
+    const QRectF source(d.x() * ratio_, d.y() * ratio_, d.width() * ratio_, d.height() * ratio_);
+    painter.drawImage(QRectF(d), image_, source);
+  }
 }
 
 void TSaverWin::closeEvent(QCloseEvent* event) {

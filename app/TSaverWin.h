@@ -25,9 +25,12 @@ class QPushButton;
 class QScreen;
 class QSlider;
 class QtMediaDevice;
+class QtPictureWindow;
+class QtShmResource;
 class QtShowWatcher;
 class QtScreenSaverInhibit;
 class SaverObjects;
+class WindowSurface;
 
 struct SaverWinOptions {
   // Loads the settings record right after it is made (default: from the store).
@@ -61,6 +64,8 @@ class TSaverWin : public QWidget {
   int DisplayMode() const { return mode_; }
   CPlayback& Playback();
   SaverObjects& Objects() { return *objects_; }
+  // The native picture window fed from shared memory, where the picture is shown so (else null).
+  QtPictureWindow* PictureWindow() const { return pictureWin_; }
   QtMediaDevice* QtDevice() const { return qtDevice_.get(); }
   // Window mode: watches the playing show's file, so a saved edit plays at once (else null).
   QtShowWatcher* ShowWatcher() const { return showWatcher_.get(); }
@@ -124,6 +129,9 @@ class TSaverWin : public QWidget {
   void ShowFileChanged();
 
   std::unique_ptr<QtMediaDevice> qtDevice_;
+  std::unique_ptr<QtShmResource> shm_;  // the picture's memory on an X11 server with MIT-SHM
+  std::unique_ptr<WindowSurface> surface_;
+  QtPictureWindow* pictureWin_ = nullptr;  // a child window; null when Qt paints the picture
   std::unique_ptr<SaverObjects> objects_;
   std::unique_ptr<QtShowWatcher> showWatcher_;
   // Top-level windows of their own, so the program's last clean-up may delete them before the

@@ -7,7 +7,7 @@
 #include "render/FontRaster.h"
 #include "render/PixelOps.h"
 
-WindowSurface::WindowSurface() = default;
+WindowSurface::WindowSurface(std::pmr::memory_resource* memory) : picture_(memory) {}
 WindowSurface::~WindowSurface() = default;
 
 bool WindowSurface::Resize(int width, int height) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <memory_resource>
 #include <string>
 
 #include "app/DisplayGeometry.h"
@@ -18,7 +19,8 @@ inline constexpr const char* kTimerFontFace = "ＭＳ Ｐゴシック";
 
 class WindowSurface {
  public:
-  WindowSurface();
+  // `memory` holds the picture's pixels (a resource the shell shares with the display server).
+  explicit WindowSurface(std::pmr::memory_resource* memory = std::pmr::get_default_resource());
   virtual ~WindowSurface();
   WindowSurface(const WindowSurface&) = delete;
   WindowSurface& operator=(const WindowSurface&) = delete;

@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <memory_resource>
 #include <vector>
 
 // Largest side of any bitmap we allocate; larger pictures are refused by their loaders.
@@ -13,12 +14,20 @@ inline constexpr int kMaxBitmapSide = 16384;
 struct Bitmap32 {
   int width = 0;
   int height = 0;
-  std::vector<std::uint32_t> pixels;  // pitch is `width` pixels
+  // Pitch is `width` pixels. The memory normally comes from the heap; a bitmap made with
+  // another memory resource (the window's picture in memory the display server shares) keeps
+  // that resource through Create.
+  std::pmr::vector<std::uint32_t> pixels;
+
+  Bitmap32() = default;
+  explicit Bitmap32(std::pmr::memory_resource* memory) : pixels(memory) {}
 
   // Allocates width x height filled with `fill`; false (and an empty bitmap) for bad sizes.
   bool Create(int w, int h, std::uint32_t fill = 0) {
     if (w < 0 || h < 0 || w > kMaxBitmapSide || h > kMaxBitmapSide) {
-      *this = Bitmap32();
+      width = height = 0;
+      pixels.clear();
+      pixels.shrink_to_fit();
       return false;
     }
     width = w;

@@ -9,6 +9,9 @@
 #include <limits>
 #include <new>
 #include <numeric>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -160,10 +163,35 @@ int ClipLast(int d, int n, int size, int c, int cn) {
   return static_cast<int>(std::clamp<std::int64_t>(end - d, std::numeric_limits<int>::min(), n));
 }
 
+// Destination pixels first..first+w-1 of a run in which pixel j shows source pixel j / k.
+void RepeatColumns(const std::uint32_t* s, int first, int w, int k, std::uint32_t* d) {
+  int j = first;
+  const int end = first + w;
+#if defined(__SSE2__)
+  if (k == 2) {  // four source pixels give eight
+    if (j & 1) *d++ = s[j++ / 2];
+    for (; j + 8 <= end; j += 8, d += 8) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + j / 2));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi32(v, v));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4), _mm_unpackhi_epi32(v, v));
+    }
+  }
+#endif
+  while (j < end) {
+    const std::uint32_t v = s[j / k];
+    const int runEnd = std::min(end, (j / k + 1) * k);
+    for (; j < runEnd; ++j) *d++ = v;
+  }
+}
+
 void StretchDrop(Bitmap32& dst, const Bitmap32& src, const Axis& ax, const Axis& ay, int dx,
                  int dy) {
   StretchScratch& sc = Scratch();
-  DropTable(ax, sc.cols);
+  // A whole-number enlargement of a source inside its bitmap takes every source pixel `k` times
+  // in turn, which needs no table.
+  const int k = ax.m % ax.n == 0 ? ax.m / ax.n : 0;
+  const bool repeat = k >= 2 && !ax.flip && ax.origin >= 0 && ax.origin + ax.n <= ax.limit;
+  if (!repeat) DropTable(ax, sc.cols);
   DropTable(ay, sc.rows);
   const int* cols = sc.cols.data();
   const int w = ax.last - ax.first;
@@ -177,7 +205,11 @@ void StretchDrop(Bitmap32& dst, const Bitmap32& src, const Axis& ax, const Axis&
       std::copy_n(previous, w, d);
     } else {
       const std::uint32_t* s = src.Row(sc.rows[j]);
-      for (int i = 0; i < w; ++i) d[i] = s[cols[i]];
+      if (repeat) {
+        RepeatColumns(s + ax.origin, ax.first, w, k, d);
+      } else {
+        for (int i = 0; i < w; ++i) d[i] = s[cols[i]];
+      }
       if (&src != &dst) previous = d;
     }
   }

@@ -243,7 +243,9 @@ TEST(BuiltinPictures, KeepTheAreasTheirUsersDrawThrough) {
     const Picture p = Builtin(n);
     const int w = p.rgb.width, h = p.rgb.height;
     EXPECT_EQ(p.rgb.Row(0)[0] | p.rgb.Row(0)[w - 1], 0u) << n;
-    if (n[0] == 'F') EXPECT_EQ(p.rgb.Row(h - 1)[0] | p.rgb.Row(h - 1)[w - 1], 0u) << n;
+    if (n[0] == 'F') {
+      EXPECT_EQ(p.rgb.Row(h - 1)[0] | p.rgb.Row(h - 1)[w - 1], 0u) << n;
+    }
   }
   // The sample screens: the caption line lies inside 10, 64 to 76, 76 on GAMEN1 and GAMEN3, and
   // switching captions off (filling that rectangle black) leaves nothing of it behind.

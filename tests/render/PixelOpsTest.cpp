@@ -520,3 +520,35 @@ TEST(ChangedRect, BoundsEveryDifferenceAndNothingMore) {
   Bitmap32 other = Noise(r, 40, 31);
   EXPECT_FALSE(ChangedRect(a, other, &x, &y, &w, &h));
 }
+
+// Enlargements by a whole number (the full-screen modes double the frame's width) take the
+// shortcut that repeats columns; they must give the reference's pixels for every clip, odd or
+// even first column, and mirrored or clamped sources, which do not take it.
+TEST(StretchExact, WholeNumberEnlargementsMatchTheReference) {
+  Rng r{77};
+  const Bitmap32 src = Noise(r, 41, 9);
+  for (int k = 1; k <= 4; ++k) {
+    for (int round = 0; round < 60; ++round) {
+      int sw = 1 + r.Below(src.width);
+      const int sh = 1 + r.Below(src.height);
+      int sx = r.Below(src.width - sw + 1);
+      const int sy = r.Below(src.height - sh + 1);
+      if (round % 7 == 0) sx -= 2;             // reaching past the bitmap's left edge
+      if (round % 5 == 0) sx += sw, sw = -sw;  // mirrored
+      Bitmap32 dst = Noise(r, 180, 30);
+      Bitmap32 want = dst;
+      const int dx = r.Below(9) - 4, dy = r.Below(5) - 2;
+      const int cx = r.Below(12) - 2, cw = 1 + r.Below(dst.width);
+      StretchBlt(dst, dx, dy, std::abs(sw) * k, sh * 2, src, sx, sy, sw, sh, kStretchDrop, cx, 0,
+                 cw, dst.height);
+      Bitmap32 whole = want;
+      RefStretch(whole, dx, dy, std::abs(sw) * k, sh * 2, src, sx, sy, sw, sh, kStretchDrop);
+      for (int y = 0; y < dst.height; ++y)
+        for (int x = 0; x < dst.width; ++x) {
+          const bool inside = x >= cx && x < cx + cw;
+          ASSERT_EQ(dst.Row(y)[x], (inside ? whole : want).Row(y)[x])
+              << "k " << k << " round " << round << " at " << x << "," << y;
+        }
+    }
+  }
+}

@@ -20,9 +20,11 @@
 
 #include "app/CPlayback.h"
 #include "app/MediaDevice.h"
+#include "app/QtPictureWindow.h"
 #include "app/SaverObjects.h"
 #include "app/TSaverWin.h"
 #include "app/WindowSurface.h"
+#include "platform/QtShmResource.h"
 #include "tests/shell/ShellTestApp.h"
 #include "tests/shell/TestProgram.h"
 
@@ -81,6 +83,15 @@ class XvfbChild : public ::testing::Test {
     shelltest::Spin(500);  // let the server show it
   }
 
+  // Pixels of the screen at `at` that differ from the picture's area `area`.
+  static int Wrong(const QImage& shot, QPoint at, const Bitmap32& pic, const QRect& area) {
+    int wrong = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+      for (int x = area.left(); x <= area.right(); ++x)
+        wrong += (shot.pixel(at.x() + x, at.y() + y) & 0xFFFFFF) != (pic.Row(y)[x] & 0xFFFFFF);
+    return wrong;
+  }
+
   static QImage Screen(const char* name) {
     QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(
         QImage::Format_RGB32);
@@ -97,14 +108,14 @@ class XvfbChild : public ::testing::Test {
 TEST_F(XvfbChild, WindowModeShowsThePictureAboveThePanel) {
   auto w = Make(kDisplayWindow);
   ShowAndPlay(*w);
+  // Xvfb offers MIT-SHM: the server takes the picture from shared memory, above the panel.
+  ASSERT_NE(w->PictureWindow(), nullptr);
+  EXPECT_EQ(w->PictureWindow()->geometry(), QRect(0, 0, 640, 480));
+  EXPECT_GT(w->PictureWindow()->PresentCount(), 0);
   const QImage shot = Screen("window-mode");
   const QPoint at = w->mapToGlobal(QPoint(0, 0));
   const Bitmap32& pic = w->Objects().Window->Picture();
-  int wrong = 0;
-  for (int y = 0; y < 480; ++y)
-    for (int x = 0; x < 640; ++x)
-      wrong += (shot.pixel(at.x() + x, at.y() + y) & 0xFFFFFF) != (pic.Row(y)[x] & 0xFFFFFF);
-  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(Wrong(shot, at, pic, QRect(0, 0, 640, 480)), 0);
   // The panel is drawn below the picture in the style's colours, not left black.
   EXPECT_NE(shot.pixel(at.x() + 300, at.y() + 500) & 0xFFFFFF, 0u);
 }
@@ -112,16 +123,59 @@ TEST_F(XvfbChild, WindowModeShowsThePictureAboveThePanel) {
 TEST_F(XvfbChild, StretchedModeFillsTheScreenWithThePicture) {
   auto w = Make(kDisplayStretched);
   ShowAndPlay(*w);
+  ASSERT_NE(w->PictureWindow(), nullptr);
   const QImage shot = Screen("stretched-mode");
   const Bitmap32& pic = w->Objects().Window->Picture();
   ASSERT_EQ(pic.width, shot.width());
   ASSERT_EQ(pic.height, shot.height());
   EXPECT_EQ(w->Objects().Geometry.FrameRect, (RectXYWH{0, 217, 1280, 580}));
-  int wrong = 0;
-  for (int y = 0; y < pic.height; ++y)
-    for (int x = 0; x < pic.width; ++x)
-      wrong += (shot.pixel(x, y) & 0xFFFFFF) != (pic.Row(y)[x] & 0xFFFFFF);
-  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(Wrong(shot, QPoint(0, 0), pic, QRect(0, 0, pic.width, pic.height)), 0);
+}
+
+// The picture window gets back what another window hid: the server asks for it, and it is put
+// again from the picture as it is then (here: with a pass drawn while it was hidden).
+TEST_F(XvfbChild, AnUncoveredPictureIsPutAgain) {
+  auto w = Make(kDisplayCentred);
+  ShowAndPlay(*w);
+  ASSERT_NE(w->PictureWindow(), nullptr);
+  const Bitmap32& pic = w->Objects().Window->Picture();
+  const QRect frame(192, 248, 640, 272);
+  auto over = std::make_unique<QWidget>();
+  over->setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+  over->setStyleSheet(QStringLiteral("background: #00ff00"));
+  over->setGeometry(300, 300, 200, 100);
+  over->show();
+  ASSERT_TRUE(shelltest::SpinUntil([&] { return over->isVisible(); }, 3000));
+  shelltest::Spin(300);
+  EXPECT_EQ(Screen("covered").pixel(400, 350) & 0xFFFFFF, 0x00FF00u);
+  over.reset();
+  shelltest::Spin(500);
+  EXPECT_EQ(Wrong(Screen("uncovered"), QPoint(0, 0), pic, frame), 0);
+}
+
+// Memory for the picture: large blocks are segments the server has attached, small ones heap.
+TEST_F(XvfbChild, LargePicturesGetSharedSegmentsSmallOnesTheHeap) {
+  std::unique_ptr<QtShmResource> shm = QtShmResource::Open();
+  ASSERT_NE(shm, nullptr);
+  {
+    Bitmap32 big(shm.get()), small(shm.get());
+    ASSERT_TRUE(big.Create(640, 480, 7));
+    ASSERT_TRUE(small.Create(16, 16));
+    EXPECT_NE(shm->SegmentAt(big.pixels.data()), 0u);
+    EXPECT_EQ(shm->SegmentAt(small.pixels.data()), 0u);
+    EXPECT_EQ(shm->SegmentCount(), 1);
+    EXPECT_EQ(big.Row(479)[639], 7u);
+    ASSERT_TRUE(big.Create(800, 600));  // a new size: a new segment, the old one given back
+    EXPECT_EQ(shm->SegmentCount(), 1);
+    EXPECT_FALSE(big.Create(-1, 5));  // refused: the bitmap is empty and keeps no segment
+    EXPECT_EQ(shm->SegmentCount(), 0);
+  }
+  EXPECT_EQ(shm->SegmentCount(), 0);
+  // Without shared memory the picture is painted through Qt, as on other platforms.
+  qputenv("ONDRELIX_QT_PICTURE", "1");
+  auto w = Make(kDisplayStretched);
+  qunsetenv("ONDRELIX_QT_PICTURE");
+  EXPECT_EQ(w->PictureWindow(), nullptr);
 }
 
 TEST_F(XvfbChild, ExclusiveModeShowsThe640By480PictureScaledAndCentred) {
@@ -129,7 +183,8 @@ TEST_F(XvfbChild, ExclusiveModeShowsThe640By480PictureScaledAndCentred) {
   ShowAndPlay(*w);
   const QImage shot = Screen("exclusive-mode");
   const QRect r = w->PictureRect();
-  EXPECT_EQ(r, QRect(0, 32, 1280, 960));  // 1280 x 1024 is narrower than 4:3
+  EXPECT_EQ(r, QRect(0, 32, 1280, 960));   // 1280 x 1024 is narrower than 4:3
+  EXPECT_EQ(w->PictureWindow(), nullptr);  // scaled by Qt
   const Bitmap32& pic = w->Objects().Window->Picture();
   int wrong = 0;
   for (int sy = 0; sy < 480; ++sy)
@@ -203,6 +258,7 @@ class XvfbHiDpi : public XvfbChild {
 TEST_F(XvfbHiDpi, StretchedModeUsesEveryDevicePixel) {
   auto w = Make(kDisplayStretched);
   ShowAndPlay(*w);
+  EXPECT_EQ(w->PictureWindow(), nullptr);  // laid out in device pixels, painted by Qt
   const QImage shot = Screen("hidpi-stretched-mode");
   const Bitmap32& pic = w->Objects().Window->Picture();
   ASSERT_EQ(pic.width, 1280);

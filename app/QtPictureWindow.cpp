@@ -1,0 +1,85 @@
+// Putting the picture on the screen from shared memory.
+#include "app/QtPictureWindow.h"
+
+#include <QPaintEvent>
+#include <QRegion>
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/QtShmResource.h"
+#include "platform/QtXcb.h"
+#include "render/Bitmap.h"
+
+QtPictureWindow* QtPictureWindow::Create(QWidget* parent, const QRect& area,
+                                         const Bitmap32& picture, const QtShmResource& memory) {
+  if (area.isEmpty() || area.topLeft() != QPoint(0, 0) ||
+      !QRect(0, 0, picture.width, picture.height).contains(area))
+    return nullptr;
+  const std::uint32_t segment = memory.SegmentAt(picture.pixels.data());
+  if (segment == 0) return nullptr;
+  auto* w = new QtPictureWindow(parent, picture, segment);
+  w->setGeometry(area);
+  if (!w->Realise()) {
+    delete w;
+    return nullptr;
+  }
+  return w;
+}
+
+QtPictureWindow::QtPictureWindow(QWidget* parent, const Bitmap32& picture, std::uint32_t segment)
+    : QWidget(parent), picture_(picture), segment_(segment) {
+  setAttribute(Qt::WA_NativeWindow);
+  setAttribute(Qt::WA_PaintOnScreen);
+  setAttribute(Qt::WA_NoSystemBackground);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  // Input goes to the saver window underneath, as if the picture were painted there.
+  setAttribute(Qt::WA_TransparentForMouseEvents);
+  setFocusPolicy(Qt::NoFocus);
+}
+
+QtPictureWindow::~QtPictureWindow() {
+  const Xcb& x = XcbCalls();
+  if (gc_ != 0 && x.ok()) {
+    x.freeGc(x.conn, gc_);
+    x.flush(x.conn);
+  }
+}
+
+// Makes the X window and a graphics context for it; false when its depth does not take 32-bit
+// pixels with 24 bits of colour.
+bool QtPictureWindow::Realise() {
+  const Xcb& x = XcbCalls();
+  if (!x.ok()) return false;
+  window_ = static_cast<std::uint32_t>(winId());
+  if (window_ == 0) return false;
+  void* error = nullptr;
+  Xcb::GeometryReply* r = x.getGeometryReply(x.conn, x.getGeometry(x.conn, window_), &error);
+  if (r) depth_ = r->depth;
+  std::free(r);
+  std::free(error);
+  if (depth_ != 24 && depth_ != 32) return false;
+  gc_ = x.generateId(x.conn);
+  x.createGc(x.conn, gc_, window_, 0, nullptr);
+  return true;
+}
+
+void QtPictureWindow::Present(const QRect& area) {
+  const QRect r = area & rect();
+  if (r.isEmpty()) return;
+  const Xcb& x = XcbCalls();
+  x.shmPutImage(x.conn, window_, gc_, static_cast<std::uint16_t>(picture_.width),
+                static_cast<std::uint16_t>(picture_.height), static_cast<std::uint16_t>(r.x()),
+                static_cast<std::uint16_t>(r.y()), static_cast<std::uint16_t>(r.width()),
+                static_cast<std::uint16_t>(r.height()), static_cast<std::int16_t>(r.x()),
+                static_cast<std::int16_t>(r.y()), depth_, kXcbZPixmap, 0, segment_, 0);
+  // A request with a reply after it: when the reply is there, the server has read the pixels.
+  void* error = nullptr;
+  std::free(x.getInputFocusReply(x.conn, x.getInputFocus(x.conn), &error));
+  std::free(error);
+  ++presents_;
+}
+
+// The server asks for what it lost (the window was mapped, uncovered or moved).
+void QtPictureWindow::paintEvent(QPaintEvent* event) {
+  for (const QRect& r : event->region()) Present(r);
+}

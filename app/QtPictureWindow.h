@@ -1,0 +1,47 @@
+// The saver window's picture as a native child window of its own, drawn by the X server straight
+// from the window surface's shared memory: a changed part is one MIT-SHM PutImage, with no copy
+// into Qt's window buffer first. The saver uses it where the surface is laid out one pixel per
+// window pixel on an X11 server with MIT-SHM; elsewhere it paints the picture through Qt.
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+
+struct Bitmap32;
+class QtShmResource;
+
+class QtPictureWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  // A window over `area` of `parent` (in its top-left corner, which is the picture's) showing
+  // that part of `picture`, whose pixels must lie in a segment of `memory`; null when they do
+  // not, the picture does not hold the area, or the window's depth cannot take the pixels.
+  static QtPictureWindow* Create(QWidget* parent, const QRect& area, const Bitmap32& picture,
+                                 const QtShmResource& memory);
+  ~QtPictureWindow() override;
+
+  // Puts the part of `area` (picture pixels, which are window pixels) that this window covers
+  // on the screen. Returns once the
+  // server has read the pixels, so they may be drawn again at once without the screen showing
+  // half of a change.
+  void Present(const QRect& area);
+  // How many times Present reached the server (for tests).
+  int PresentCount() const { return presents_; }
+
+  QPaintEngine* paintEngine() const override { return nullptr; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QtPictureWindow(QWidget* parent, const Bitmap32& picture, std::uint32_t segment);
+  bool Realise();
+
+  const Bitmap32& picture_;
+  std::uint32_t segment_;
+  std::uint32_t window_ = 0;
+  std::uint32_t gc_ = 0;
+  std::uint8_t depth_ = 0;
+  int presents_ = 0;
+};

@@ -1,0 +1,68 @@
+// Finding the xcb calls in the libraries the xcb platform plugin loaded.
+#include "platform/QtXcb.h"
+
+#include <dlfcn.h>
+
+#include <QGuiApplication>
+
+namespace {
+
+template <typename F>
+void Find(void* lib, const char* name, F*& out) {
+  out = reinterpret_cast<F*>(::dlsym(lib, name));
+}
+
+void FindShm(Xcb& r) {
+  // Loaded by the platform plugin where it uses shared memory itself; kept open for the
+  // program's life either way.
+  void* lib = ::dlopen("libxcb-shm.so.0", RTLD_NOW | RTLD_NOLOAD);
+  if (lib == nullptr) lib = ::dlopen("libxcb-shm.so.0", RTLD_NOW);
+  if (lib == nullptr) return;
+  r.shmId = ::dlsym(lib, "xcb_shm_id");
+  Find(lib, "xcb_shm_attach_checked", r.shmAttachChecked);
+  Find(lib, "xcb_shm_detach", r.shmDetach);
+  Find(lib, "xcb_shm_put_image", r.shmPutImage);
+  if (!r.shmAttachChecked || !r.shmDetach || !r.shmPutImage) r.shmId = nullptr;
+}
+
+}  // namespace
+
+bool Xcb::HasShm() const {
+  if (!ok() || shmId == nullptr || extensionData == nullptr) return false;
+  const ExtensionReply* e = extensionData(conn, shmId);
+  return e != nullptr && e->present != 0;
+}
+
+const Xcb& XcbCalls() {
+  static Xcb x = [] {
+    Xcb r;
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (x11 == nullptr || x11->connection() == nullptr) return r;
+    void* lib = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_NOLOAD);
+    if (lib == nullptr) return r;  // kept open: the plugin holds it for the program's life
+    Find(lib, "xcb_get_geometry", r.getGeometry);
+    Find(lib, "xcb_get_geometry_reply", r.getGeometryReply);
+    Find(lib, "xcb_get_setup", r.getSetup);
+    Find(lib, "xcb_setup_roots_iterator", r.rootsIterator);
+    Find(lib, "xcb_screen_next", r.screenNext);
+    Find(lib, "xcb_generate_id", r.generateId);
+    Find(lib, "xcb_create_gc", r.createGc);
+    Find(lib, "xcb_free_gc", r.freeGc);
+    Find(lib, "xcb_put_image", r.putImage);
+    Find(lib, "xcb_get_maximum_request_length", r.maxRequestLength);
+    Find(lib, "xcb_flush", r.flush);
+    Find(lib, "xcb_request_check", r.requestCheck);
+    Find(lib, "xcb_get_input_focus", r.getInputFocus);
+    Find(lib, "xcb_get_input_focus_reply", r.getInputFocusReply);
+    Find(lib, "xcb_get_extension_data", r.extensionData);
+    const bool all = r.getGeometry && r.getGeometryReply && r.getSetup && r.rootsIterator &&
+                     r.screenNext && r.generateId && r.createGc && r.freeGc && r.putImage &&
+                     r.maxRequestLength && r.flush && r.requestCheck && r.getInputFocus &&
+                     r.getInputFocusReply && r.extensionData;
+    if (!all) return r;
+    FindShm(r);
+    r.conn = x11->connection();
+    return r;
+  }();
+  return x;
+}
