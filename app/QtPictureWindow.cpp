@@ -45,8 +45,9 @@ QtPictureWindow::~QtPictureWindow() {
   }
 }
 
-// Makes the X window and a graphics context for it; false when its depth does not take 32-bit
-// pixels with 24 bits of colour.
+// Makes the X window and a graphics context for it; false unless its depth is 24, the one that
+// takes the picture's pixels as they are (in a 32-bit window their unused byte would be an alpha
+// of zero, and a compositing desktop would show the picture as glass).
 bool QtPictureWindow::Realise() {
   const Xcb& x = XcbCalls();
   if (!x.ok()) return false;
@@ -57,7 +58,7 @@ bool QtPictureWindow::Realise() {
   if (r) depth_ = r->depth;
   std::free(r);
   std::free(error);
-  if (depth_ != 24 && depth_ != 32) return false;
+  if (depth_ != 24) return false;
   gc_ = x.generateId(x.conn);
   x.createGc(x.conn, gc_, window_, 0, nullptr);
   return true;

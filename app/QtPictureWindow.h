@@ -16,7 +16,8 @@ class QtPictureWindow : public QWidget {
  public:
   // A window over `area` of `parent` (in its top-left corner, which is the picture's) showing
   // that part of `picture`, whose pixels must lie in a segment of `memory`; null when they do
-  // not, the picture does not hold the area, or the window's depth cannot take the pixels.
+  // not, the picture does not hold the area, or the window's depth cannot take the pixels as
+  // they are.
   static QtPictureWindow* Create(QWidget* parent, const QRect& area, const Bitmap32& picture,
                                  const QtShmResource& memory);
   ~QtPictureWindow() override;

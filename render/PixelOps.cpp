@@ -377,6 +377,38 @@ void StretchBlt(Bitmap32& dst, int dx, int dy, int dw, int dh, const Bitmap32& s
   }
 }
 
+namespace {
+
+// The first pixel of from..to-1 where two rows differ (`to` when none does), four at a time.
+int FirstDifference(const std::uint32_t* p, const std::uint32_t* q, int from, int to) {
+  int i = from;
+#if defined(__SSE2__)
+  for (; i + 4 <= to; i += 4) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + i));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(a, b)) != 0xFFFF) break;
+  }
+#endif
+  while (i < to && p[i] == q[i]) ++i;
+  return i;
+}
+
+// One past the last pixel of from..to-1 where two rows differ (`from` when none does).
+int LastDifferenceEnd(const std::uint32_t* p, const std::uint32_t* q, int from, int to) {
+  int j = to;
+#if defined(__SSE2__)
+  for (; j - 4 >= from; j -= 4) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j - 4));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + j - 4));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(a, b)) != 0xFFFF) break;
+  }
+#endif
+  while (j > from && p[j - 1] == q[j - 1]) --j;
+  return j;
+}
+
+}  // namespace
+
 bool ChangedRect(const Bitmap32& a, const Bitmap32& b, int* x, int* y, int* w, int* h) {
   *x = *y = *w = *h = 0;
   if (a.width != b.width || a.height != b.height || a.Empty()) return false;
@@ -389,12 +421,8 @@ bool ChangedRect(const Bitmap32& a, const Bitmap32& b, int* x, int* y, int* w, i
     if (top < 0) top = r;
     bottom = r + 1;
     // Only the columns outside the span found so far need looking at.
-    int i = 0;
-    while (i < left && p[i] == q[i]) ++i;
-    left = std::min(left, i);
-    int j = width;
-    while (j > right && p[j - 1] == q[j - 1]) --j;
-    right = std::max(right, j);
+    left = std::min(left, FirstDifference(p, q, 0, left));
+    right = std::max(right, LastDifferenceEnd(p, q, right, width));
   }
   if (top < 0) return false;
   *x = left;

@@ -552,3 +552,30 @@ TEST(StretchExact, WholeNumberEnlargementsMatchTheReference) {
     }
   }
 }
+
+// Against the plain bounding box of every differing pixel, over widths around the four-pixel
+// steps the row scans take and differences anywhere in a row, including its ends.
+TEST(ChangedRect, MatchesTheBoundingBoxOfRandomDifferences) {
+  Rng r{31};
+  for (int round = 0; round < 400; ++round) {
+    const Bitmap32 a = Noise(r, 1 + r.Below(40), 1 + r.Below(12));
+    Bitmap32 b = a;
+    const int n = r.Below(4);
+    for (int k = 0; k < n; ++k) b.Row(r.Below(a.height))[r.Below(a.width)] ^= 1u << r.Below(32);
+    int left = a.width, right = -1, top = a.height, bottom = -1;
+    for (int y = 0; y < a.height; ++y)
+      for (int x = 0; x < a.width; ++x)
+        if (a.Row(y)[x] != b.Row(y)[x]) {
+          left = std::min(left, x), right = std::max(right, x);
+          top = std::min(top, y), bottom = std::max(bottom, y);
+        }
+    int x, y, w, h;
+    const bool changed = ChangedRect(a, b, &x, &y, &w, &h);
+    ASSERT_EQ(changed, right >= 0) << round;
+    if (!changed) continue;
+    EXPECT_EQ(x, left) << round;
+    EXPECT_EQ(y, top) << round;
+    EXPECT_EQ(w, right - left + 1) << round;
+    EXPECT_EQ(h, bottom - top + 1) << round;
+  }
+}
