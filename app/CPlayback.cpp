@@ -484,6 +484,31 @@ void CPlayback::ApplyScreenLevel(StageBitmap& stage, std::int32_t level) {
   }
 }
 
+// The changed parts of `now` against `before`, band by band of rows: sprites far apart give
+// parts of their own instead of one rectangle around them all. A band joins the part above it
+// when that wastes little (a moving background gives one part for the whole frame).
+int ChangedParts(const Bitmap32& before, const Bitmap32& now, RectXYWH* parts) {
+  int n = 0;
+  for (int top = 0; top < now.height; top += kChangeBandRows) {
+    RectXYWH r;
+    if (!ChangedRect(before, now, top, top + kChangeBandRows, &r.x, &r.y, &r.width, &r.height))
+      continue;
+    if (n > 0) {
+      RectXYWH& last = parts[n - 1];
+      const int l = std::min(last.x, r.x), right = std::max(last.x + last.width, r.x + r.width);
+      const std::int64_t joined = static_cast<std::int64_t>(right - l) * (r.y + r.height - last.y);
+      const std::int64_t apart = static_cast<std::int64_t>(last.width) * last.height +
+                                 static_cast<std::int64_t>(r.width) * r.height;
+      if (n == kMaxChangedParts || joined * 4 <= apart * 5) {
+        last = {l, last.y, right - l, r.y + r.height - last.y};
+        continue;
+      }
+    }
+    parts[n++] = r;
+  }
+  return n;
+}
+
 void CPlayback::Present(bool whateverLevel) {
   if (!p_.window) return;
   if (ScreenLevel == 0 && !whateverLevel) return;  // the window keeps its last picture
@@ -498,13 +523,16 @@ void CPlayback::Present(bool whateverLevel) {
   // is drawn again (and repainted by the shell): a still picture costs nothing, a small sprite
   // little. The window's pixels are the same as after drawing the whole frame.
   if (p_.window->FrameKept(area) && shown_.width == stage.width && shown_.height == stage.height) {
-    RectXYWH part;
-    if (!ChangedRect(shown_, stage, &part.x, &part.y, &part.width, &part.height)) return;
-    CopyRect(shown_, part.x, part.y, stage, part.x, part.y, part.width, part.height);
-    if (stretched) {
-      p_.window->StretchFrame(stage, g.FrameRect, source, kStretchDrop, part);
-    } else {
-      p_.window->CopyFrame(stage, g.FrameRect.x, g.FrameRect.y, part);
+    RectXYWH parts[kMaxChangedParts];
+    const int n = ChangedParts(shown_, stage, parts);
+    for (int i = 0; i < n; ++i) {
+      const RectXYWH& part = parts[i];
+      CopyRect(shown_, part.x, part.y, stage, part.x, part.y, part.width, part.height);
+      if (stretched) {
+        p_.window->StretchFrame(stage, g.FrameRect, source, kStretchDrop, part);
+      } else {
+        p_.window->CopyFrame(stage, g.FrameRect.x, g.FrameRect.y, part);
+      }
     }
     return;
   }

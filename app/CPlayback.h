@@ -23,6 +23,13 @@ class CMPlayer;
 class WindowSurface;
 class IntervalList;
 
+// A changed frame is compared with the one shown in bands of this many rows, and drawn again
+// as at most kMaxChangedParts rectangles.
+inline constexpr int kChangeBandRows = 16;
+inline constexpr int kMaxChangedParts = 8;
+// The changed parts of `now` against `before` (bitmaps of one size) into `parts`; their count.
+int ChangedParts(const Bitmap32& before, const Bitmap32& now, RectXYWH* parts);
+
 // The script engine as playback sees it: the timeline of the item being played, loading the
 // next script and starting a built-in item.
 class ShowEngine {

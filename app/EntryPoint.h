@@ -31,10 +31,10 @@ struct CommandLine {
   bool help = false;
   bool version = false;
   bool hasHostArg = false;
-  std::string hostArg;  // the preview's second argument, as given
-  bool root = false;         // -root: play in the root window
+  std::string hostArg;         // the preview's second argument, as given
+  bool root = false;           // -root: play in the root window
   std::uint64_t windowId = 0;  // -window-id / --window-id / XSCREENSAVER_WINDOW; 0 when none
-  std::string error;    // set when the options are wrong: the program then exits with 2
+  std::string error;           // set when the options are wrong: the program then exits with 2
 };
 
 // Reads the arguments after the program name. Options ("--...") may stand anywhere; of the other

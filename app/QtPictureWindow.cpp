@@ -64,16 +64,21 @@ bool QtPictureWindow::Realise() {
   return true;
 }
 
-void QtPictureWindow::Present(const QRect& area) {
-  const QRect r = area & rect();
-  if (r.isEmpty()) return;
+void QtPictureWindow::Put(const QRect& r) {
   const Xcb& x = XcbCalls();
   x.shmPutImage(x.conn, window_, gc_, static_cast<std::uint16_t>(picture_.width),
                 static_cast<std::uint16_t>(picture_.height), static_cast<std::uint16_t>(r.x()),
                 static_cast<std::uint16_t>(r.y()), static_cast<std::uint16_t>(r.width()),
                 static_cast<std::uint16_t>(r.height()), static_cast<std::int16_t>(r.x()),
                 static_cast<std::int16_t>(r.y()), depth_, kXcbZPixmap, 0, segment_, 0);
-  // A request with a reply after it: when the reply is there, the server has read the pixels.
+}
+
+void QtPictureWindow::Present(const QRegion& region) {
+  const QRegion inside = region & rect();
+  if (inside.isEmpty()) return;
+  for (const QRect& r : inside) Put(r);
+  // A request with a reply after the puts: when the reply is there, the server has read them.
+  const Xcb& x = XcbCalls();
   void* error = nullptr;
   std::free(x.getInputFocusReply(x.conn, x.getInputFocus(x.conn), &error));
   std::free(error);
@@ -82,5 +87,5 @@ void QtPictureWindow::Present(const QRect& area) {
 
 // The server asks for what it lost (the window was mapped, uncovered or moved).
 void QtPictureWindow::paintEvent(QPaintEvent* event) {
-  for (const QRect& r : event->region()) Present(r);
+  Present(event->region());
 }

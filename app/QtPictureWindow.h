@@ -4,6 +4,7 @@
 // window pixel on an X11 server with MIT-SHM; elsewhere it paints the picture through Qt.
 #pragma once
 
+#include <QRegion>
 #include <QWidget>
 #include <cstdint>
 
@@ -22,11 +23,10 @@ class QtPictureWindow : public QWidget {
                                  const QtShmResource& memory);
   ~QtPictureWindow() override;
 
-  // Puts the part of `area` (picture pixels, which are window pixels) that this window covers
-  // on the screen. Returns once the
-  // server has read the pixels, so they may be drawn again at once without the screen showing
-  // half of a change.
-  void Present(const QRect& area);
+  // Puts the part of `region` (picture pixels, which are window pixels) that this window covers
+  // on the screen. Returns once the server has read the pixels, so they may be drawn again at
+  // once without the screen showing half of a change.
+  void Present(const QRegion& region);
   // How many times Present reached the server (for tests).
   int PresentCount() const { return presents_; }
 
@@ -38,6 +38,7 @@ class QtPictureWindow : public QWidget {
  private:
   QtPictureWindow(QWidget* parent, const Bitmap32& picture, std::uint32_t segment);
   bool Realise();
+  void Put(const QRect& area);
 
   const Bitmap32& picture_;
   std::uint32_t segment_;

@@ -406,16 +406,19 @@ void TSaverWin::AfterInput() {
 }
 
 void TSaverWin::ShowDamage() {
-  const RectXYWH d = objects_->Window->TakeDamage();
-  if (d.width <= 0 || d.height <= 0) return;
+  const DamageParts d = objects_->Window->TakeDamageParts();
+  if (d.count == 0) return;
   lastShown_ = lastPass_;
-  QRect area(d.x, d.y, d.width, d.height);
-  if (pictureWin_) {
-    pictureWin_->Present(area);
-    area = (QRegion(area) - QRegion(pictureWin_->geometry())).boundingRect();
-    if (area.isEmpty()) return;
+  QRegion region;
+  for (int i = 0; i < d.count; ++i) {
+    const RectXYWH& p = d.part[i];
+    region += QRect(p.x, p.y, p.width, p.height);
   }
-  update(SurfaceToWidget(area));
+  if (pictureWin_) {
+    pictureWin_->Present(region);
+    region -= pictureWin_->geometry();
+  }
+  for (const QRect& r : region) update(SurfaceToWidget(r));
 }
 
 // ---- Window events ----

@@ -2,6 +2,7 @@
 #include "app/WindowSurface.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "render/FontRaster.h"
@@ -136,20 +137,63 @@ void WindowSurface::MarkDamage(int x, int y, int width, int height) {
   const int bottom = std::min(y + height, picture_.height);
   if (right <= left || bottom <= top) return;
   const RectXYWH area{left, top, right - left, bottom - top};
-  if (!HasDamage()) {
-    damage_ = area;
-  } else {
-    const int l = std::min(damage_.x, left);
-    const int t = std::min(damage_.y, top);
-    const int r = std::max(damage_.x + damage_.width, right);
-    const int b = std::max(damage_.y + damage_.height, bottom);
-    damage_ = {l, t, r - l, b - t};
-  }
+  AddPart(area);
   Damaged(area);
 }
 
-RectXYWH WindowSurface::TakeDamage() {
-  const RectXYWH d = HasDamage() ? damage_ : RectXYWH{};
+namespace {
+
+RectXYWH Union(const RectXYWH& a, const RectXYWH& b) {
+  const int l = std::min(a.x, b.x), t = std::min(a.y, b.y);
+  const int r = std::max(a.x + a.width, b.x + b.width);
+  const int bottom = std::max(a.y + a.height, b.y + b.height);
+  return {l, t, r - l, bottom - t};
+}
+
+bool Touch(const RectXYWH& a, const RectXYWH& b) {
+  return a.x <= b.x + b.width && b.x <= a.x + a.width && a.y <= b.y + b.height &&
+         b.y <= a.y + a.height;
+}
+
+std::int64_t Area(const RectXYWH& r) {
+  return static_cast<std::int64_t>(r.width) * r.height;
+}
+
+}  // namespace
+
+// Joins the area to a part it touches; else it is a part of its own while there is room, and
+// otherwise joins the part that grows least by it.
+void WindowSurface::AddPart(const RectXYWH& area) {
+  RectXYWH* parts = damage_.part;
+  for (int i = 0; i < damage_.count; ++i) {
+    if (Touch(parts[i], area)) {
+      parts[i] = Union(parts[i], area);
+      return;
+    }
+  }
+  if (damage_.count < kMaxDamageParts) {
+    parts[damage_.count++] = area;
+    return;
+  }
+  int best = 0;
+  std::int64_t bestGrowth = INT64_MAX;
+  for (int i = 0; i < damage_.count; ++i) {
+    const std::int64_t growth = Area(Union(parts[i], area)) - Area(parts[i]);
+    if (growth < bestGrowth) best = i, bestGrowth = growth;
+  }
+  parts[best] = Union(parts[best], area);
+}
+
+DamageParts WindowSurface::TakeDamageParts() {
+  const DamageParts d = damage_;
   damage_ = {};
   return d;
+}
+
+RectXYWH WindowSurface::TakeDamage() {
+  const DamageParts d = TakeDamageParts();
+  if (d.count == 0) return RectXYWH{};
+  RectXYWH all = d.part[0];
+  for (int i = 1; i < d.count; ++i) all = Union(all, d.part[i]);
+  return all;
 }

@@ -12,6 +12,14 @@
 
 class FontRaster;
 
+// The changed areas of the picture are recorded as at most this many rectangles, so that two
+// small changes far apart are not repainted as the whole area between them.
+inline constexpr int kMaxDamageParts = 8;
+struct DamageParts {
+  RectXYWH part[kMaxDamageParts];
+  int count = 0;
+};
+
 inline constexpr int kTimerX = 5;
 inline constexpr int kTimerY = 5;
 inline constexpr int kTimerFontHeight = 12;
@@ -58,8 +66,11 @@ class WindowSurface {
 
   // Marks an area that was drawn into Picture() directly (the caption layer draws so).
   void AddDamage(int x, int y, int width, int height);
-  bool HasDamage() const { return damage_.width > 0 && damage_.height > 0; }
-  // The area changed since the last call (empty when nothing changed); clears the record.
+  bool HasDamage() const { return damage_.count > 0; }
+  // The areas changed since the last call (none when nothing changed); clears the record. Areas
+  // that touch are joined; they may overlap.
+  DamageParts TakeDamageParts();
+  // The rectangle around them (empty when nothing changed); clears the record.
   RectXYWH TakeDamage();
 
  protected:
@@ -68,10 +79,11 @@ class WindowSurface {
 
  private:
   void MarkDamage(int x, int y, int width, int height);
+  void AddPart(const RectXYWH& area);
   void FrameDrawn(const RectXYWH& area);
 
   Bitmap32 picture_;
-  RectXYWH damage_;
+  DamageParts damage_;
   RectXYWH frameArea_;                // where the last whole frame was drawn
   bool frameTouched_ = false;         // something else was drawn there since
   std::unique_ptr<FontRaster> font_;  // made on the first text

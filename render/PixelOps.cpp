@@ -410,11 +410,16 @@ int LastDifferenceEnd(const std::uint32_t* p, const std::uint32_t* q, int from, 
 }  // namespace
 
 bool ChangedRect(const Bitmap32& a, const Bitmap32& b, int* x, int* y, int* w, int* h) {
+  return ChangedRect(a, b, 0, a.height, x, y, w, h);
+}
+
+bool ChangedRect(const Bitmap32& a, const Bitmap32& b, int firstRow, int endRow, int* x, int* y,
+                 int* w, int* h) {
   *x = *y = *w = *h = 0;
   if (a.width != b.width || a.height != b.height || a.Empty()) return false;
   const int width = a.width;
   int left = width, right = 0, top = -1, bottom = 0;
-  for (int r = 0; r < a.height; ++r) {
+  for (int r = std::max(firstRow, 0); r < std::min(endRow, a.height); ++r) {
     const std::uint32_t* p = a.Row(r);
     const std::uint32_t* q = b.Row(r);
     if (std::equal(p, p + width, q)) continue;

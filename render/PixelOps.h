@@ -68,6 +68,9 @@ void StretchBlt(Bitmap32& dst, int dx, int dy, int dw, int dh, const Bitmap32& s
 // The smallest rectangle holding every pixel in which two bitmaps of one size differ (the fourth
 // byte is compared too); false, and a zero size, when they are the same or differ in size.
 bool ChangedRect(const Bitmap32& a, const Bitmap32& b, int* x, int* y, int* w, int* h);
+// The same within rows top..bottom-1 (cut to the bitmaps).
+bool ChangedRect(const Bitmap32& a, const Bitmap32& b, int top, int bottom, int* x, int* y, int* w,
+                 int* h);
 // Plain copy of src (sx, sy, w, h) to dst at (dx, dy), clipped on both sides.
 void CopyRect(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy, int w, int h);
 void FillRect(Bitmap32& dst, int x, int y, int w, int h, std::uint32_t colour);

@@ -14,6 +14,7 @@
 #include "app/WindowSurface.h"
 #include "render/CBgCtl.h"
 #include "render/CScroll.h"
+#include "render/PixelOps.h"
 #include "settings/CMainCtl.h"
 #include "tests/app/FakeMedia.h"
 
@@ -160,6 +161,49 @@ struct PlaybackFixture : ::testing::Test {
   std::int32_t now = 0;
   std::vector<std::pair<std::int32_t, int>> trace;
 };
+
+// The parts of a changed frame hold every changed pixel; sprites in bands far apart get parts
+// of their own, and a frame that changed everywhere is one part.
+TEST(ChangedParts, HoldEveryChangeAndLeaveDistantSpritesApart) {
+  StageBitmap a, b;
+  a.Create(kStageWidth, kStageHeight, 0x101010);
+  b = a;
+  RectXYWH parts[kMaxChangedParts];
+  EXPECT_EQ(ChangedParts(a, b, parts), 0);
+  FillRect(b, 20, 10, 30, 20, 0xFF);    // rows 10..29
+  FillRect(b, 500, 200, 40, 30, 0xFF);  // rows 200..229
+  ASSERT_EQ(ChangedParts(a, b, parts), 2);
+  EXPECT_EQ(parts[0], (RectXYWH{20, 10, 30, 20}));
+  EXPECT_EQ(parts[1], (RectXYWH{500, 200, 40, 30}));
+  FillRect(b, 0, 0, kStageWidth, kStageHeight, 0x202020);
+  ASSERT_EQ(ChangedParts(a, b, parts), 1);
+  EXPECT_EQ(parts[0], (RectXYWH{0, 0, kStageWidth, kStageHeight}));
+
+  // Scattered dots, more bands than parts: every dot lies in a part.
+  std::uint32_t seed = 5;
+  for (int round = 0; round < 50; ++round) {
+    StageBitmap c = a;
+    std::vector<std::pair<int, int>> dots;
+    for (int k = 0; k < 1 + round % 30; ++k) {
+      seed = seed * 1103515245u + 12345u;
+      const int x = static_cast<int>(seed >> 8) % kStageWidth;
+      const int y = static_cast<int>(seed >> 20) % kStageHeight;
+      c.Row(y)[x] ^= 1;
+      dots.push_back({x, y});
+    }
+    const int n = ChangedParts(a, c, parts);
+    ASSERT_GE(n, 1);
+    ASSERT_LE(n, kMaxChangedParts);
+    for (auto [x, y] : dots) {
+      bool inside = false;
+      for (int i = 0; i < n; ++i) {
+        const RectXYWH& p = parts[i];
+        inside = inside || (x >= p.x && x < p.x + p.width && y >= p.y && y < p.y + p.height);
+      }
+      ASSERT_TRUE(inside) << round << ": " << x << "," << y;
+    }
+  }
+}
 
 TEST_F(PlaybackFixture, FullCycleWithTheLogo) {
   Make();

@@ -33,6 +33,32 @@ TEST(WindowSurface, DamageIsTheBoundOfWhatChangedClippedToThePicture) {
   EXPECT_EQ(w.calls, before);
 }
 
+// Changes far apart stay parts of their own (two sprites are not repainted with everything
+// between them); touching ones join; past the limit a change joins the part it grows least.
+TEST(WindowSurface, DamagePartsJoinOnlyWhatTouches) {
+  WindowSurface w;
+  ASSERT_TRUE(w.Resize(640, 480));
+  w.TakeDamage();
+  w.Fill(10, 10, 20, 20);
+  w.Fill(500, 400, 20, 20);
+  w.Fill(30, 15, 10, 10);  // touches the first at x = 30
+  DamageParts d = w.TakeDamageParts();
+  ASSERT_EQ(d.count, 2);
+  EXPECT_EQ(d.part[0], (RectXYWH{10, 10, 30, 20}));
+  EXPECT_EQ(d.part[1], (RectXYWH{500, 400, 20, 20}));
+  EXPECT_FALSE(w.HasDamage());
+
+  for (int i = 0; i < kMaxDamageParts; ++i) w.Fill(i * 60, 0, 10, 10);
+  w.Fill(421, 100, 10, 10);  // one too many: joins the part at x = 420, which grows least
+  d = w.TakeDamageParts();
+  ASSERT_EQ(d.count, kMaxDamageParts);
+  EXPECT_EQ(d.part[7], (RectXYWH{420, 0, 11, 110}));
+  // The bounding rectangle of the parts, for callers that repaint one area.
+  w.Fill(10, 10, 20, 20);
+  w.Fill(500, 400, 20, 20);
+  EXPECT_EQ(w.TakeDamage(), (RectXYWH{10, 10, 510, 410}));
+}
+
 TEST(WindowSurface, FrameCopiesAndStretches) {
   WindowSurface w;
   ASSERT_TRUE(w.Resize(1024, 768));
