@@ -40,6 +40,7 @@ QtPictureWindow::QtPictureWindow(QWidget* parent, const Bitmap32& picture, std::
 QtPictureWindow::~QtPictureWindow() {
   const Xcb& x = XcbCalls();
   if (gc_ != 0 && x.ok()) {
+    Settle();
     x.freeGc(x.conn, gc_);
     x.flush(x.conn);
   }
@@ -76,13 +77,23 @@ void QtPictureWindow::Put(const QRect& r) {
 void QtPictureWindow::Present(const QRegion& region) {
   const QRegion inside = region & rect();
   if (inside.isEmpty()) return;
+  Settle();
   for (const QRect& r : inside) Put(r);
   // A request with a reply after the puts: when the reply is there, the server has read them.
   const Xcb& x = XcbCalls();
-  void* error = nullptr;
-  std::free(x.getInputFocusReply(x.conn, x.getInputFocus(x.conn), &error));
-  std::free(error);
+  settleSequence_ = x.getInputFocus(x.conn).sequence;
+  unsettled_ = true;
+  x.flush(x.conn);
   ++presents_;
+}
+
+void QtPictureWindow::Settle() {
+  if (!unsettled_) return;
+  unsettled_ = false;
+  const Xcb& x = XcbCalls();
+  void* error = nullptr;
+  std::free(x.getInputFocusReply(x.conn, Xcb::Cookie{settleSequence_}, &error));
+  std::free(error);
 }
 
 // The server asks for what it lost (the window was mapped, uncovered or moved).

@@ -24,9 +24,12 @@ class QtPictureWindow : public QWidget {
   ~QtPictureWindow() override;
 
   // Puts the part of `region` (picture pixels, which are window pixels) that this window covers
-  // on the screen. Returns once the server has read the pixels, so they may be drawn again at
-  // once without the screen showing half of a change.
+  // on the screen. The server reads the pixels after the call returns: see Settle.
   void Present(const QRegion& region);
+  // Returns once the server has read the pixels of the last Present, so they may be drawn again
+  // without the screen showing half of a change. Called before drawing into the picture; by
+  // then the server has normally long answered, and nothing waits.
+  void Settle();
   // How many times Present reached the server (for tests).
   int PresentCount() const { return presents_; }
 
@@ -46,4 +49,6 @@ class QtPictureWindow : public QWidget {
   std::uint32_t gc_ = 0;
   std::uint8_t depth_ = 0;
   int presents_ = 0;
+  bool unsettled_ = false;  // a Present whose reply has not been read
+  unsigned settleSequence_ = 0;
 };

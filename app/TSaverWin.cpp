@@ -342,6 +342,7 @@ void TSaverWin::RunPass() {
   if (!stats_.path.isEmpty()) RecordPass(now);
   inPass_ = true;
   lastPass_ = now;
+  SettlePicture();
   Playback().Pass(now);
   inPass_ = false;
   WatchShowFile();
@@ -403,6 +404,11 @@ void TSaverWin::AfterInput() {
   if (closing_ || !autoRun_ || !shown_ || inPass_) return;
   armedFor_ = INT32_MIN;  // an early pass is not a late one
   passTimer_.start(0);
+}
+
+// The picture is about to be drawn into: the server must have read what was put last.
+void TSaverWin::SettlePicture() {
+  if (pictureWin_) pictureWin_->Settle();
 }
 
 void TSaverWin::ShowDamage() {
@@ -555,6 +561,7 @@ void TSaverWin::closeEvent(QCloseEvent* event) {
 // ---- Control panel ----
 
 void TSaverWin::StartStopClick() {
+  SettlePicture();
   CPlayback& p = Playback();
   StartStop->setText(p.Paused ? QStringLiteral("Stop") : QStringLiteral("Start"));
   p.TogglePaused();
@@ -566,6 +573,7 @@ void TSaverWin::ExitClick() {
 }
 
 void TSaverWin::ReturnTopClick() {
+  SettlePicture();
   Playback().ReturnTop();
   AfterInput();
 }
@@ -575,6 +583,7 @@ void TSaverWin::LogWriteClick() {
 }
 
 void TSaverWin::CounterClick() {
+  SettlePicture();
   objects_->Window->EraseTimer();
   Playback().SetCounter(Counter->isChecked());
   AfterInput();

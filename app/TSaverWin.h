@@ -117,6 +117,7 @@ class TSaverWin : public QWidget {
   void BuildControlPanel();
   bool StartExclusiveDisplay();
   void ShowDamage();
+  void SettlePicture();
   void ScheduleNextPass();
   void AfterInput();
   bool FullScreenMode() const { return mode_ >= 0 && mode_ <= 3; }
