@@ -114,9 +114,19 @@ void CBgCtl::MakeBackground(const CTimeBgMake& rec) {
 
 void CBgCtl::ComposeBackground() {
   if (!hasBase) return;
+  ComposeInto(composed);
+  composedStale_ = false;
+}
+
+const Bitmap32& CBgCtl::Composed() {
+  if (composedStale_) ComposeBackground();
+  return composed;
+}
+
+void CBgCtl::ComposeInto(Bitmap32& out) {
   const int w = basePicture.width, h = basePicture.height;
   if (w <= 0 || h <= 0) {
-    composed.Fill(0);
+    FillRect(out, 0, 0, kStageWidth, kStageHeight, 0);
     return;
   }
   const std::int64_t cx = Whole(Camera.x), cy = Whole(Camera.y);
@@ -127,7 +137,7 @@ void CBgCtl::ComposeBackground() {
   const int firstRun = w - ox < kStageWidth ? w - ox : kStageWidth;
   const int period = w < kStageWidth ? w : kStageWidth;
   for (int sy = 0; sy < kStageHeight; ++sy) {
-    std::uint32_t* d = composed.Row(sy);
+    std::uint32_t* d = out.Row(sy);
     const std::uint32_t* s = basePicture.Row((oy + sy) % h);
     std::memcpy(d, s + ox, sizeof(std::uint32_t) * firstRun);
     if (firstRun < period)
@@ -153,9 +163,9 @@ void CBgCtl::ComposeBackground() {
     const int sx = static_cast<int>(left - r.left), sy = static_cast<int>(top - r.top);
     const int cw = static_cast<int>(right - left), ch = static_cast<int>(bottom - top);
     if (placedTransparent[n] == kTransOff) {
-      CopyRect(composed, dx, dy, placed[n], sx, sy, cw, ch);
+      CopyRect(out, dx, dy, placed[n], sx, sy, cw, ch);
     } else {
-      MaskBlit(composed, dx, dy, placed[n], sx, sy, cw, ch, ToStageColour(placedTransparent[n]));
+      MaskBlit(out, dx, dy, placed[n], sx, sy, cw, ch, ToStageColour(placedTransparent[n]));
     }
   }
 }
@@ -228,7 +238,9 @@ int CBgCtl::AnimateBackground() {
     Coord(i) = ax.counter == 0 ? ax.exact : std::trunc(ax.exact);
   }
   if (Camera.x == oldX && Camera.y == oldY) return 0;
-  ComposeBackground();
+  // A moving background is composed straight into the frame when it is drawn (see
+  // DrawBackground), not into `composed` and then copied.
+  if (hasBase) composedStale_ = true;
   return 1;
 }
 
@@ -236,7 +248,11 @@ int CBgCtl::AnimateBackground() {
 
 void CBgCtl::DrawBackground(StageBitmap& stage) {
   if (fillMode == 1) {
-    CopyRect(stage, 0, 0, composed, 0, 0, kStageWidth, kStageHeight);
+    if (composedStale_) {
+      ComposeInto(stage);
+    } else {
+      CopyRect(stage, 0, 0, composed, 0, 0, kStageWidth, kStageHeight);
+    }
   } else {
     FillRect(stage, 0, 0, kStageWidth, kStageHeight, ToStageColour(fillColour));
   }
@@ -251,6 +267,7 @@ void CBgCtl::SetBackgroundFill(int mode, std::int32_t colour) {
 
 void CBgCtl::ClearBackground() {
   composed.Fill(0);
+  composedStale_ = false;
   for (int n = 0; n < kMaxPlaced; ++n) {
     placed[n] = Bitmap32();
     placedUsed[n] = false;

@@ -53,6 +53,9 @@ class CBgCtl {
 
   // Redraws `composed` from the base picture and the placed pictures at the current camera.
   void ComposeBackground();
+  // `composed` as the camera now stands (a moving background is composed into the frame
+  // directly, and into `composed` only when it is asked for).
+  const Bitmap32& Composed();
 
   // State, public for tests and tools.
   Bitmap32 composed;  // the current 640 x 272 window
@@ -73,6 +76,10 @@ class CBgCtl {
   void StartPositionMove(const CTimeBgScroll& rec);
   void StartRateMove(const CTimeBgScroll& rec);
   double& Coord(int i);
+  // The base picture tiled from the camera, with the placed pictures, into a 640 x 272 bitmap.
+  void ComposeInto(Bitmap32& out);
+
+  bool composedStale_ = false;  // the camera moved since `composed` was made
 
   CMainCtl* settings_;
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <new>
@@ -163,19 +164,49 @@ int ClipLast(int d, int n, int size, int c, int cn) {
   return static_cast<int>(std::clamp<std::int64_t>(end - d, std::numeric_limits<int>::min(), n));
 }
 
+// Pictures larger than this are written with stores that bypass the cache: they do not fit in
+// it, and the next to read them is the display server (the window's picture).
+constexpr std::size_t kStreamBytes = std::size_t{1} << 20;
+
+#if defined(__SSE2__)
+inline void Store4(std::uint32_t* d, __m128i v, bool stream) {
+  if (stream) {
+    _mm_stream_si128(reinterpret_cast<__m128i*>(d), v);
+  } else {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
+  }
+}
+#endif
+
+// `n` pixels from s to d, streamed (see kStreamBytes) where d is aligned for it.
+void CopyPixels(const std::uint32_t* s, int n, std::uint32_t* d, bool stream) {
+  int i = 0;
+#if defined(__SSE2__)
+  if (stream) {
+    for (; i < n && (reinterpret_cast<std::uintptr_t>(d + i) & 15) != 0; ++i) d[i] = s[i];
+    for (; i + 4 <= n; i += 4)
+      Store4(d + i, _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)), true);
+  }
+#endif
+  std::copy(s + i, s + n, d + i);
+}
+
 // Destination pixels first..first+w-1 of a run in which pixel j shows source pixel j / k.
-void RepeatColumns(const std::uint32_t* s, int first, int w, int k, std::uint32_t* d) {
+void RepeatColumns(const std::uint32_t* s, int first, int w, int k, std::uint32_t* d, bool stream) {
   int j = first;
   const int end = first + w;
 #if defined(__SSE2__)
   if (k == 2) {  // four source pixels give eight
     if (j & 1) *d++ = s[j++ / 2];
+    stream = stream && (reinterpret_cast<std::uintptr_t>(d) & 15) == 0;
     for (; j + 8 <= end; j += 8, d += 8) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + j / 2));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi32(v, v));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4), _mm_unpackhi_epi32(v, v));
+      Store4(d, _mm_unpacklo_epi32(v, v), stream);
+      Store4(d + 4, _mm_unpackhi_epi32(v, v), stream);
     }
   }
+#else
+  (void)stream;
 #endif
   while (j < end) {
     const std::uint32_t v = s[j / k];
@@ -195,24 +226,29 @@ void StretchDrop(Bitmap32& dst, const Bitmap32& src, const Axis& ax, const Axis&
   DropTable(ay, sc.rows);
   const int* cols = sc.cols.data();
   const int w = ax.last - ax.first;
+  const bool stream = dst.pixels.size() * sizeof(std::uint32_t) >= kStreamBytes;
   const std::uint32_t* previous = nullptr;
   for (int j = 0; j < ay.last - ay.first; ++j) {
     std::uint32_t* d = dst.Row(dy + ay.first + j) + dx + ax.first;
     // An enlarged picture repeats source rows: the row made just before is copied whole. (When
     // the source and the destination are one bitmap the row may have been written over since,
     // so the repeat is only taken between different bitmaps.)
-    if (previous && sc.rows[j] == sc.rows[j - 1]) {
-      std::copy_n(previous, w, d);
+    // (Streamed rows are not in the cache: a doubled row is made again from its source row.)
+    if (previous && sc.rows[j] == sc.rows[j - 1] && !(stream && repeat)) {
+      CopyPixels(previous, w, d, stream);
     } else {
       const std::uint32_t* s = src.Row(sc.rows[j]);
       if (repeat) {
-        RepeatColumns(s + ax.origin, ax.first, w, k, d);
+        RepeatColumns(s + ax.origin, ax.first, w, k, d, stream);
       } else {
         for (int i = 0; i < w; ++i) d[i] = s[cols[i]];
       }
       if (&src != &dst) previous = d;
     }
   }
+#if defined(__SSE2__)
+  if (stream) _mm_sfence();  // the streamed pixels are in memory before anyone is told of them
+#endif
 }
 
 // The averaging stretch works on the three channels at once, each in a 21-bit lane of a 64-bit

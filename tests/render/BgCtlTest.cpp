@@ -203,6 +203,40 @@ TEST_F(BgCtlTest, SecondMakeReplacesSlotsFromTheStartAndKeepsTheRest) {
   EXPECT_EQ(bg.placedCount, 2);
 }
 
+// A moving background is composed straight into the frame; a still one is copied from what
+// was composed. Either way the frame holds what `composed` holds at that camera, placed and
+// masked pictures included.
+TEST_F(BgCtlTest, AMovingBackgroundDrawsWhatAStillOneWouldShow) {
+  WriteBmp("tile.bmp", MarkedPicture(50, 40, 1));
+  Bitmap32 obj = MarkedPicture(30, 20, 9);
+  obj.Row(0)[0] = 0x00FF00;
+  obj.Row(5)[5] = 0x00FF00;
+  WriteBmp("obj.bmp", obj);
+  CTimeBgMake rec = Make("tile.bmp");
+  AddObject(&rec, 0, "obj.bmp", 100, 50);
+  AddObject(&rec, 1, "obj.bmp", 400, 200, kTransLeftTop);
+  CBgCtl bg(&settings_);
+  bg.MakeBackground(rec);
+  bg.SetBackgroundFill(1, 0);
+  bg.ScrollBackground(Move(66));
+  StageBitmap stage;
+  stage.Create(kStageWidth, kStageHeight, 0x777777);
+  for (int f = 0; f < 16; ++f) {
+    bg.AnimateBackground();
+    stage.Fill(0x777777);
+    bg.DrawBackground(stage);
+    StageBitmap still;
+    still.Create(kStageWidth, kStageHeight);
+    CopyRect(still, 0, 0, bg.Composed(), 0, 0, kStageWidth, kStageHeight);
+    ASSERT_EQ(stage.pixels, still.pixels) << "frame " << f << " camera " << bg.GetCamera().x;
+  }
+  // Without a move since, the frame is the copy of `composed` at the last position.
+  const Bitmap32 last = bg.Composed();
+  stage.Fill(0x777777);
+  bg.DrawBackground(stage);
+  EXPECT_EQ(stage.pixels, last.pixels);
+}
+
 TEST_F(BgCtlTest, MoveScrollsForEverAndAJumpDoesNotStopIt) {
   WriteBmp("tile.bmp", MarkedPicture(100, 100, 1));
   CBgCtl bg(&settings_);
@@ -212,7 +246,7 @@ TEST_F(BgCtlTest, MoveScrollsForEverAndAJumpDoesNotStopIt) {
     EXPECT_EQ(bg.AnimateBackground(), 1);
     EXPECT_EQ(bg.GetCamera().x, f);
   }
-  EXPECT_EQ(bg.composed.Row(0)[0], Marked(5, 0, 1));
+  EXPECT_EQ(bg.Composed().Row(0)[0], Marked(5, 0, 1));
   bg.ScrollBackground(Set(420, 0, 0, 1, 0));
   EXPECT_EQ(bg.GetCamera().x, 100);
   EXPECT_EQ(bg.composed.Row(0)[0], Marked(0, 0, 1));
