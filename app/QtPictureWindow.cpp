@@ -65,35 +65,19 @@ bool QtPictureWindow::Realise() {
   return true;
 }
 
-void QtPictureWindow::Put(const QRect& r) {
-  const Xcb& x = XcbCalls();
-  x.shmPutImage(x.conn, window_, gc_, static_cast<std::uint16_t>(picture_.width),
-                static_cast<std::uint16_t>(picture_.height), static_cast<std::uint16_t>(r.x()),
-                static_cast<std::uint16_t>(r.y()), static_cast<std::uint16_t>(r.width()),
-                static_cast<std::uint16_t>(r.height()), static_cast<std::int16_t>(r.x()),
-                static_cast<std::int16_t>(r.y()), depth_, kXcbZPixmap, 0, segment_, 0);
-}
-
 void QtPictureWindow::Present(const QRegion& region) {
   const QRegion inside = region & rect();
   if (inside.isEmpty()) return;
-  Settle();
-  for (const QRect& r : inside) Put(r);
-  // A request with a reply after the puts: when the reply is there, the server has read them.
-  const Xcb& x = XcbCalls();
-  settleSequence_ = x.getInputFocus(x.conn).sequence;
-  unsettled_ = true;
-  x.flush(x.conn);
+  fence_.Wait();
+  for (const QRect& r : inside)
+    XcbShmPut(window_, gc_, depth_, segment_, picture_.width, picture_.height, r.x(), r.y(),
+              r.width(), r.height());
+  fence_.Mark();
   ++presents_;
 }
 
 void QtPictureWindow::Settle() {
-  if (!unsettled_) return;
-  unsettled_ = false;
-  const Xcb& x = XcbCalls();
-  void* error = nullptr;
-  std::free(x.getInputFocusReply(x.conn, Xcb::Cookie{settleSequence_}, &error));
-  std::free(error);
+  fence_.Wait();
 }
 
 // The server asks for what it lost (the window was mapped, uncovered or moved).

@@ -8,6 +8,8 @@
 #include <QWidget>
 #include <cstdint>
 
+#include "platform/QtXcb.h"
+
 struct Bitmap32;
 class QtShmResource;
 
@@ -41,7 +43,6 @@ class QtPictureWindow : public QWidget {
  private:
   QtPictureWindow(QWidget* parent, const Bitmap32& picture, std::uint32_t segment);
   bool Realise();
-  void Put(const QRect& area);
 
   const Bitmap32& picture_;
   std::uint32_t segment_;
@@ -49,6 +50,5 @@ class QtPictureWindow : public QWidget {
   std::uint32_t gc_ = 0;
   std::uint8_t depth_ = 0;
   int presents_ = 0;
-  bool unsettled_ = false;  // a Present whose reply has not been read
-  unsigned settleSequence_ = 0;
+  XcbFence fence_;  // after the last Present
 };

@@ -14,6 +14,7 @@
 #include "app/QtMediaDevice.h"
 #include "app/SaverObjects.h"
 #include "app/WindowSurface.h"
+#include "platform/QtShmResource.h"
 #include "platform/QtXcb.h"
 #include "settings/CMainCtl.h"
 
@@ -89,6 +90,7 @@ TModuleWin::TModuleWin(std::uint64_t windowId, std::function<void(CMainCtl&)> lo
   depth_ = info.depth;
   gc_ = x.generateId(x.conn);
   x.createGc(x.conn, gc_, static_cast<std::uint32_t>(windowId_), 0, nullptr);
+  shm_ = QtShmResource::Open();
   if (!Build()) return;
   ready_ = true;
   checkTimer_.start();
@@ -100,6 +102,8 @@ TModuleWin::~TModuleWin() {
   checkTimer_.stop();
   objects_.reset();  // stops the music before the device goes
   device_.reset();
+  fence_.Wait();  // the server has read the picture before its memory goes
+  surface_.reset();
   const Xcb& x = XcbCalls();
   if (gc_ != 0 && x.ok()) {
     x.freeGc(x.conn, gc_);
@@ -115,19 +119,26 @@ CPlayback& TModuleWin::Playback() {
 bool TModuleWin::Build() {
   objects_.reset();
   device_.reset();
+  fence_.Wait();
+  surface_ =
+      std::make_unique<WindowSurface>(shm_ ? static_cast<std::pmr::memory_resource*>(shm_.get())
+                                           : std::pmr::get_default_resource());
   device_ = std::make_unique<QtMediaDevice>(&videoHost_);
   const QSize size = size_;
   int mode = kDisplayStretched;
   auto load = loadSettings_;
-  objects_ = std::make_unique<SaverObjects>(device_.get(), [load, size, &mode](CMainCtl& s) {
-    if (load) {
-      load(s);
-    } else {
-      s.Load();
-    }
-    mode = ModuleDisplayMode(s.GetDspMode(), size);
-    s.SetDspMode(mode);  // for this run only; nothing is saved
-  });
+  objects_ = std::make_unique<SaverObjects>(
+      device_.get(),
+      [load, size, &mode](CMainCtl& s) {
+        if (load) {
+          load(s);
+        } else {
+          s.Load();
+        }
+        mode = ModuleDisplayMode(s.GetDspMode(), size);
+        s.SetDspMode(mode);  // for this run only; nothing is saved
+      },
+      surface_.get());
   mode_ = mode;
   if (!objects_->Layout(size_.width(), size_.height())) return false;
   unsigned seed = seed_ != 0 ? seed_ : static_cast<unsigned>(std::time(nullptr));
@@ -148,6 +159,7 @@ void TModuleWin::RunPass() {
     return;
   }
   lastPass_ = now;
+  fence_.Wait();  // the pass draws into the picture the server may still be reading
   Playback().Pass(now);
   RectXYWH damage = objects_->Window->TakeDamage();
   if (now - lastFull_ >= kFullRepaintMs) {
@@ -160,8 +172,25 @@ void TModuleWin::RunPass() {
   passTimer_.start(delay > 0 ? delay : 0);
 }
 
-// One PutImage per band of rows, each within the server's request limit.
+// From shared memory where the picture lies in a segment, else through the connection.
 void TModuleWin::Put(const RectXYWH& area) {
+  const Bitmap32& pic = objects_->Window->Picture();
+  const std::uint32_t seg = shm_ ? shm_->SegmentAt(pic.pixels.data()) : 0;
+  if (seg == 0) {
+    PutBands(area);
+    return;
+  }
+  const int left = std::max(0, area.x), top = std::max(0, area.y);
+  const int right = std::min(pic.width, area.x + area.width);
+  const int bottom = std::min(pic.height, area.y + area.height);
+  if (right <= left || bottom <= top) return;
+  XcbShmPut(static_cast<std::uint32_t>(windowId_), gc_, static_cast<std::uint8_t>(depth_), seg,
+            pic.width, pic.height, left, top, right - left, bottom - top);
+  fence_.Mark();
+}
+
+// One PutImage per band of rows, each within the server's request limit.
+void TModuleWin::PutBands(const RectXYWH& area) {
   const Xcb& x = XcbCalls();
   const Bitmap32& pic = objects_->Window->Picture();
   const int left = std::max(0, area.x), top = std::max(0, area.y);

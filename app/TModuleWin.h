@@ -13,10 +13,14 @@
 #include <functional>
 #include <memory>
 
+#include "platform/QtXcb.h"
+
 class CMainCtl;
 class CPlayback;
 class QtMediaDevice;
+class QtShmResource;
 class SaverObjects;
+class WindowSurface;
 struct RectXYWH;
 
 // Below this size a window gets the preview animation instead of the show.
@@ -57,6 +61,7 @@ class TModuleWin : public QObject {
   bool Build();
   void RunPass();
   void Put(const RectXYWH& area);
+  void PutBands(const RectXYWH& area);
   void CheckWindow();
 
   std::uint64_t windowId_;
@@ -68,6 +73,10 @@ class TModuleWin : public QObject {
   bool ready_ = false;
   std::uint32_t gc_ = 0;
   QWidget videoHost_;  // never shown: movies have no place in a foreign window
+  // The picture, in memory shared with the X server where it offers MIT-SHM.
+  std::unique_ptr<QtShmResource> shm_;
+  std::unique_ptr<WindowSurface> surface_;
+  XcbFence fence_;  // after the last shared-memory put
   std::unique_ptr<QtMediaDevice> device_;
   std::unique_ptr<SaverObjects> objects_;
   QTimer passTimer_;

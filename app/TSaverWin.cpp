@@ -153,8 +153,7 @@ void TSaverWin::FormCreate(const SaverWinOptions& options) {
     device = qtDevice_.get();
   }
   // The picture lives where the X server can read it, when it can.
-  // (ONDRELIX_QT_PICTURE=1 keeps it in Qt's hands, to compare the two.)
-  if (!qEnvironmentVariableIsSet("ONDRELIX_QT_PICTURE")) shm_ = QtShmResource::Open();
+  shm_ = QtShmResource::Open();
   surface_ =
       std::make_unique<WindowSurface>(shm_ ? static_cast<std::pmr::memory_resource*>(shm_.get())
                                            : std::pmr::get_default_resource());

@@ -12,7 +12,7 @@
 
 class QtShmResource : public std::pmr::memory_resource {
  public:
-  // Null unless Qt runs on an X11 server that offers MIT-SHM.
+  // Null unless Qt runs on an X11 server that offers MIT-SHM (and ONDRELIX_NO_SHM is unset).
   static std::unique_ptr<QtShmResource> Open();
   ~QtShmResource() override;
   QtShmResource(const QtShmResource&) = delete;

@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 
 #include <QGuiApplication>
+#include <cstdlib>
 
 namespace {
 
@@ -65,4 +66,32 @@ const Xcb& XcbCalls() {
     return r;
   }();
   return x;
+}
+
+void XcbShmPut(std::uint32_t drawable, std::uint32_t gc, std::uint8_t depth, std::uint32_t seg,
+               int totalW, int totalH, int x, int y, int w, int h) {
+  const Xcb& c = XcbCalls();
+  c.shmPutImage(c.conn, drawable, gc, static_cast<std::uint16_t>(totalW),
+                static_cast<std::uint16_t>(totalH), static_cast<std::uint16_t>(x),
+                static_cast<std::uint16_t>(y), static_cast<std::uint16_t>(w),
+                static_cast<std::uint16_t>(h), static_cast<std::int16_t>(x),
+                static_cast<std::int16_t>(y), depth, kXcbZPixmap, 0, seg, 0);
+}
+
+// A request with a reply: when the reply is there, the server has handled everything before.
+void XcbFence::Mark() {
+  const Xcb& c = XcbCalls();
+  Wait();
+  sequence_ = c.getInputFocus(c.conn).sequence;
+  pending_ = true;
+  c.flush(c.conn);
+}
+
+void XcbFence::Wait() {
+  if (!pending_) return;
+  pending_ = false;
+  const Xcb& c = XcbCalls();
+  void* error = nullptr;
+  std::free(c.getInputFocusReply(c.conn, Xcb::Cookie{sequence_}, &error));
+  std::free(error);
 }

@@ -66,3 +66,21 @@ inline constexpr std::uint8_t kXcbZPixmap = 2;
 
 // The calls, found once; ok() is false without Qt's xcb platform.
 const Xcb& XcbCalls();
+
+// One MIT-SHM PutImage: the part (x, y, w, h) of a totalW x totalH picture of 32-bit pixels held
+// in segment `seg` goes to the same place of `drawable`.
+void XcbShmPut(std::uint32_t drawable, std::uint32_t gc, std::uint8_t depth, std::uint32_t seg,
+               int totalW, int totalH, int x, int y, int w, int h);
+
+// Marks the requests sent so far (and sends them); Wait returns once the server has handled
+// them: for a put from shared memory, once it has read the pixels. Waiting after the server
+// has answered costs nothing.
+class XcbFence {
+ public:
+  void Mark();
+  void Wait();
+
+ private:
+  bool pending_ = false;
+  unsigned sequence_ = 0;
+};
