@@ -1,6 +1,7 @@
 // Cost of the stretching copies and of turning at the sizes the image layer uses: quadrants of
 // 24 x 20 to 320 x 240 pixels drawn at 0.5 to 3 times their size, mirrored and clipped, and
-// pictures of 48 x 40 to 320 x 240 turned.
+// pictures of 48 x 40 to 320 x 240 turned; the whole frame stretched onto a full screen; and
+// the comparison of a frame with the one shown.
 #include <benchmark/benchmark.h>
 
 #include "render/PixelOps.h"
@@ -52,6 +53,47 @@ void StretchArgs(benchmark::internal::Benchmark* b) {
   }
 }
 BENCHMARK(BM_Stretch)->Apply(StretchArgs)->Unit(benchmark::kMicrosecond);
+
+// The frame onto a screen's picture: mode 2 on 1280 x 1024 (twice as wide, 580 rows high) and
+// on 1920 x 1080 (three times), and mode 3's doubling of the frame's middle 512 columns on
+// 1024 x 768.
+void BM_StretchFrame(benchmark::State& state) {
+  const int sw = static_cast<int>(state.range(0)), sh = static_cast<int>(state.range(1));
+  const int dw = static_cast<int>(state.range(2)), dh = static_cast<int>(state.range(3));
+  const int from = static_cast<int>(state.range(4));
+  const Bitmap32 frame = Noise(kStageWidth, kStageHeight);
+  Bitmap32 screen;
+  screen.Create(sw, sh);
+  for (auto _ : state) {
+    StretchBlt(screen, (sw - dw) / 2, (sh - dh) / 2, dw, dh, frame, from, 0, kStageWidth - 2 * from,
+               kStageHeight, kStretchDrop);
+    benchmark::DoNotOptimize(screen.pixels.data());
+  }
+  state.SetItemsProcessed(state.iterations() * dw * dh);
+}
+BENCHMARK(BM_StretchFrame)
+    ->Args({1280, 1024, 1280, 580, 0})
+    ->Args({1920, 1080, 1920, 816, 0})
+    ->Args({1024, 768, 1024, 544, 64})
+    ->Unit(benchmark::kMicrosecond);
+
+// Finding what changed: a frame that changed everywhere (a moving background), a few sprites
+// apart, and none.
+void BM_ChangedRect(benchmark::State& state) {
+  const Bitmap32 before = Noise(kStageWidth, kStageHeight);
+  Bitmap32 now = before;
+  const int kind = static_cast<int>(state.range(0));
+  if (kind == 0) {
+    for (std::uint32_t& p : now.pixels) p ^= 1;
+  } else if (kind == 1) {
+    for (int i = 0; i < 6; ++i) FillRect(now, 40 + i * 100, 20 + i * 40, 24, 30, 0xFFFFFF);
+  }
+  for (auto _ : state) {
+    int x, y, w, h;
+    benchmark::DoNotOptimize(ChangedRect(before, now, &x, &y, &w, &h));
+  }
+}
+BENCHMARK(BM_ChangedRect)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
 
 void BM_RotatePicture(benchmark::State& state) {
   const Bitmap32 p = Noise(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));

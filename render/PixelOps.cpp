@@ -164,56 +164,41 @@ int ClipLast(int d, int n, int size, int c, int cn) {
   return static_cast<int>(std::clamp<std::int64_t>(end - d, std::numeric_limits<int>::min(), n));
 }
 
-// Pictures larger than this are written with stores that bypass the cache: they do not fit in
-// it, and the next to read them is the display server (the window's picture).
-constexpr std::size_t kStreamBytes = std::size_t{1} << 20;
-
+// Whole-number enlargements by 2 and 3 (the full-screen modes on common screens) are made four
+// source pixels at a time where SSE2 is there; the table of columns serves all others.
 #if defined(__SSE2__)
-inline void Store4(std::uint32_t* d, __m128i v, bool stream) {
-  if (stream) {
-    _mm_stream_si128(reinterpret_cast<__m128i*>(d), v);
-  } else {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
-  }
-}
-#endif
+constexpr bool kRepeatColumns = true;
 
-// `n` pixels from s to d, streamed (see kStreamBytes) where d is aligned for it.
-void CopyPixels(const std::uint32_t* s, int n, std::uint32_t* d, bool stream) {
-  int i = 0;
-#if defined(__SSE2__)
-  if (stream) {
-    for (; i < n && (reinterpret_cast<std::uintptr_t>(d + i) & 15) != 0; ++i) d[i] = s[i];
-    for (; i + 4 <= n; i += 4)
-      Store4(d + i, _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)), true);
-  }
-#endif
-  std::copy(s + i, s + n, d + i);
-}
-
-// Destination pixels first..first+w-1 of a run in which pixel j shows source pixel j / k.
-void RepeatColumns(const std::uint32_t* s, int first, int w, int k, std::uint32_t* d, bool stream) {
+// Destination pixels first..first+w-1 of a run in which pixel j shows source pixel j / k, for
+// k = 2 or 3.
+void RepeatColumns(const std::uint32_t* s, int first, int w, int k, std::uint32_t* d) {
   int j = first;
   const int end = first + w;
-#if defined(__SSE2__)
+  for (; j < end && j % k != 0; ++j) *d++ = s[j / k];
+  auto store = [](std::uint32_t* at, __m128i v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at), v);
+  };
   if (k == 2) {  // four source pixels give eight
-    if (j & 1) *d++ = s[j++ / 2];
-    stream = stream && (reinterpret_cast<std::uintptr_t>(d) & 15) == 0;
     for (; j + 8 <= end; j += 8, d += 8) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + j / 2));
-      Store4(d, _mm_unpacklo_epi32(v, v), stream);
-      Store4(d + 4, _mm_unpackhi_epi32(v, v), stream);
+      store(d, _mm_unpacklo_epi32(v, v));
+      store(d + 4, _mm_unpackhi_epi32(v, v));
+    }
+  } else {  // and twelve
+    for (; j + 12 <= end; j += 12, d += 12) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + j / 3));
+      store(d, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 0, 0)));
+      store(d + 4, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 2, 1, 1)));
+      store(d + 8, _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 3, 3, 2)));
     }
   }
-#else
-  (void)stream;
-#endif
-  while (j < end) {
-    const std::uint32_t v = s[j / k];
-    const int runEnd = std::min(end, (j / k + 1) * k);
-    for (; j < runEnd; ++j) *d++ = v;
-  }
+  for (; j < end; ++j) *d++ = s[j / k];
 }
+#else
+constexpr bool kRepeatColumns = false;
+
+void RepeatColumns(const std::uint32_t*, int, int, int, std::uint32_t*) {}
+#endif
 
 void StretchDrop(Bitmap32& dst, const Bitmap32& src, const Axis& ax, const Axis& ay, int dx,
                  int dy) {
@@ -221,34 +206,30 @@ void StretchDrop(Bitmap32& dst, const Bitmap32& src, const Axis& ax, const Axis&
   // A whole-number enlargement of a source inside its bitmap takes every source pixel `k` times
   // in turn, which needs no table.
   const int k = ax.m % ax.n == 0 ? ax.m / ax.n : 0;
-  const bool repeat = k >= 2 && !ax.flip && ax.origin >= 0 && ax.origin + ax.n <= ax.limit;
+  const bool repeat = kRepeatColumns && (k == 2 || k == 3) && !ax.flip && ax.origin >= 0 &&
+                      ax.origin + ax.n <= ax.limit;
   if (!repeat) DropTable(ax, sc.cols);
   DropTable(ay, sc.rows);
   const int* cols = sc.cols.data();
   const int w = ax.last - ax.first;
-  const bool stream = dst.pixels.size() * sizeof(std::uint32_t) >= kStreamBytes;
   const std::uint32_t* previous = nullptr;
   for (int j = 0; j < ay.last - ay.first; ++j) {
     std::uint32_t* d = dst.Row(dy + ay.first + j) + dx + ax.first;
     // An enlarged picture repeats source rows: the row made just before is copied whole. (When
     // the source and the destination are one bitmap the row may have been written over since,
     // so the repeat is only taken between different bitmaps.)
-    // (Streamed rows are not in the cache: a doubled row is made again from its source row.)
-    if (previous && sc.rows[j] == sc.rows[j - 1] && !(stream && repeat)) {
-      CopyPixels(previous, w, d, stream);
+    if (previous && sc.rows[j] == sc.rows[j - 1]) {
+      std::copy_n(previous, w, d);
     } else {
       const std::uint32_t* s = src.Row(sc.rows[j]);
       if (repeat) {
-        RepeatColumns(s + ax.origin, ax.first, w, k, d, stream);
+        RepeatColumns(s + ax.origin, ax.first, w, k, d);
       } else {
         for (int i = 0; i < w; ++i) d[i] = s[cols[i]];
       }
       if (&src != &dst) previous = d;
     }
   }
-#if defined(__SSE2__)
-  if (stream) _mm_sfence();  // the streamed pixels are in memory before anyone is told of them
-#endif
 }
 
 // The averaging stretch works on the three channels at once, each in a 21-bit lane of a 64-bit

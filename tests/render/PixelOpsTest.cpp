@@ -580,31 +580,32 @@ TEST(ChangedRect, MatchesTheBoundingBoxOfRandomDifferences) {
   }
 }
 
-// The full-screen picture is large enough to be written past the cache; it must hold the same
-// pixels, for the whole frame and for parts at odd and even columns.
-TEST(StretchExact, LargeDestinationsMatchTheReference) {
+// The full-screen pictures: the frame twice and three times as wide (mode 2 on 1280 x 1024 and
+// 1920 x 1080) and an uneven width, whole and in parts at odd and even columns.
+TEST(StretchExact, FullScreenFramesMatchTheReference) {
   Rng r{123};
   const Bitmap32 src = Noise(r, kStageWidth, kStageHeight);
-  Bitmap32 want;
-  want.Create(1280, 1024, 0x5A5A5A);
-  RefStretch(want, 0, 217, 1280, 580, src, 0, 0, kStageWidth, kStageHeight, kStretchDrop);
-  Bitmap32 whole;
-  whole.Create(1280, 1024, 0x5A5A5A);
-  StretchBlt(whole, 0, 217, 1280, 580, src, 0, 0, kStageWidth, kStageHeight, kStretchDrop);
-  ASSERT_EQ(whole.pixels, want.pixels);
-  // Mode 3's doubling and an uneven width, each in parts.
-  for (int round = 0; round < 6; ++round) {
+  for (const int dw : {1280, 1920}) {
+    Bitmap32 want;
+    want.Create(1920, 1080, 0x5A5A5A);
+    RefStretch(want, 0, 217, dw, 580, src, 0, 0, kStageWidth, kStageHeight, kStretchDrop);
+    Bitmap32 whole;
+    whole.Create(1920, 1080, 0x5A5A5A);
+    StretchBlt(whole, 0, 217, dw, 580, src, 0, 0, kStageWidth, kStageHeight, kStretchDrop);
+    ASSERT_EQ(whole.pixels, want.pixels) << dw;
+  }
+  for (int round = 0; round < 9; ++round) {
     Bitmap32 part;
-    part.Create(1280, 1024, 0x5A5A5A);
+    part.Create(1920, 1024, 0x5A5A5A);
     Bitmap32 ref = part;
-    const int dw = round % 2 ? 1280 : 1111;
+    const int dw = round % 3 == 0 ? 1280 : (round % 3 == 1 ? 1920 : 1111);
     const int cx = r.Below(300) + round, cw = 1 + r.Below(900);
     const int cy = r.Below(300), ch = 1 + r.Below(500);
     StretchBlt(part, 0, 217, dw, 580, src, 0, 0, kStageWidth, kStageHeight, kStretchDrop, cx, cy,
                cw, ch);
     RefStretch(ref, 0, 217, dw, 580, src, 0, 0, kStageWidth, kStageHeight, kStretchDrop);
     for (int y = 0; y < 1024; ++y)
-      for (int x = 0; x < 1280; ++x) {
+      for (int x = 0; x < 1920; ++x) {
         const bool inside = x >= cx && x < cx + cw && y >= cy && y < cy + ch;
         if (!inside) ref.Row(y)[x] = 0x5A5A5A;
       }
