@@ -495,12 +495,12 @@ int ChangedParts(const Bitmap32& before, const Bitmap32& now, RectXYWH* parts) {
       continue;
     if (n > 0) {
       RectXYWH& last = parts[n - 1];
-      const int l = std::min(last.x, r.x), right = std::max(last.x + last.width, r.x + r.width);
-      const std::int64_t joined = static_cast<std::int64_t>(right - l) * (r.y + r.height - last.y);
+      const RectXYWH joined = UnionOf(last, r);
+      const std::int64_t area = static_cast<std::int64_t>(joined.width) * joined.height;
       const std::int64_t apart = static_cast<std::int64_t>(last.width) * last.height +
                                  static_cast<std::int64_t>(r.width) * r.height;
-      if (n == kMaxChangedParts || joined * 4 <= apart * 5) {
-        last = {l, last.y, right - l, r.y + r.height - last.y};
+      if (n == kMaxChangedParts || area * 4 <= apart * 5) {
+        last = joined;
         continue;
       }
     }

@@ -23,6 +23,14 @@ struct RectXYWH {
   bool operator==(const RectXYWH&) const = default;
 };
 
+// The smallest rectangle holding both.
+inline RectXYWH UnionOf(const RectXYWH& a, const RectXYWH& b) {
+  const int l = a.x < b.x ? a.x : b.x, t = a.y < b.y ? a.y : b.y;
+  const int r = a.x + a.width > b.x + b.width ? a.x + a.width : b.x + b.width;
+  const int bottom = a.y + a.height > b.y + b.height ? a.y + a.height : b.y + b.height;
+  return {l, t, r - l, bottom - t};
+}
+
 struct RectLTRB {
   int left = 0;
   int top = 0;

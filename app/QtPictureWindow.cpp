@@ -3,8 +3,6 @@
 
 #include <QPaintEvent>
 #include <QRegion>
-#include <algorithm>
-#include <cstdlib>
 
 #include "platform/QtShmResource.h"
 #include "platform/QtXcb.h"
@@ -54,11 +52,7 @@ bool QtPictureWindow::Realise() {
   if (!x.ok()) return false;
   window_ = static_cast<std::uint32_t>(winId());
   if (window_ == 0) return false;
-  void* error = nullptr;
-  Xcb::GeometryReply* r = x.getGeometryReply(x.conn, x.getGeometry(x.conn, window_), &error);
-  if (r) depth_ = r->depth;
-  std::free(r);
-  std::free(error);
+  depth_ = static_cast<std::uint8_t>(ReadForeignWindow(window_).depth);
   if (depth_ != 24) return false;
   gc_ = x.generateId(x.conn);
   x.createGc(x.conn, gc_, window_, 0, nullptr);

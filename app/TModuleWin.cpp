@@ -6,7 +6,6 @@
 #include <QGuiApplication>
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <ctime>
 
 #include "app/CPlayback.h"
@@ -23,42 +22,7 @@ namespace {
 constexpr int kCheckMs = 250;         // how often the window's size is looked at
 constexpr int kFullRepaintMs = 1000;  // the whole picture again, for parts another window hid
 
-// The screen number of DISPLAY (":0.1" is screen 1).
-int DisplayScreen() {
-  const QByteArray d = qgetenv("DISPLAY");
-  const int colon = d.lastIndexOf(':');
-  const int dot = d.indexOf('.', colon < 0 ? 0 : colon);
-  if (dot < 0) return 0;
-  bool ok = false;
-  const int n = d.mid(dot + 1).toInt(&ok);
-  return ok && n >= 0 ? n : 0;
-}
-
 }  // namespace
-
-ForeignWindowInfo ReadForeignWindow(std::uint64_t id) {
-  ForeignWindowInfo info;
-  const Xcb& x = XcbCalls();
-  if (!x.ok() || id == 0 || id > 0xFFFFFFFFu) return info;
-  void* error = nullptr;
-  Xcb::GeometryReply* r =
-      x.getGeometryReply(x.conn, x.getGeometry(x.conn, static_cast<std::uint32_t>(id)), &error);
-  if (r) {
-    info.size = QSize(r->width, r->height);
-    info.depth = r->depth;
-  }
-  std::free(r);
-  std::free(error);
-  return info;
-}
-
-std::uint64_t RootWindowId() {
-  const Xcb& x = XcbCalls();
-  if (!x.ok()) return 0;
-  Xcb::ScreenIterator it = x.rootsIterator(x.getSetup(x.conn));
-  for (int n = DisplayScreen(); n > 0 && it.rem > 1; --n) x.screenNext(&it);
-  return it.rem > 0 && it.data ? it.data[0] : 0;
-}
 
 int ModuleDisplayMode(int savedMode, QSize window) {
   const bool holdsPicture = window.width() >= kPictureWidth && window.height() >= kPictureHeight;
@@ -120,9 +84,7 @@ bool TModuleWin::Build() {
   objects_.reset();
   device_.reset();
   fence_.Wait();
-  surface_ =
-      std::make_unique<WindowSurface>(shm_ ? static_cast<std::pmr::memory_resource*>(shm_.get())
-                                           : std::pmr::get_default_resource());
+  surface_ = std::make_unique<WindowSurface>(PictureMemory(shm_.get()));
   device_ = std::make_unique<QtMediaDevice>(&videoHost_);
   const QSize size = size_;
   int mode = kDisplayStretched;

@@ -27,16 +27,6 @@ struct RectXYWH;
 inline constexpr int kModuleMinWidth = 152;
 inline constexpr int kModuleMinHeight = 112;
 
-// The size and depth of an X11 window; an empty size when there is no such window (or no X11
-// display).
-struct ForeignWindowInfo {
-  QSize size;
-  int depth = 0;
-};
-ForeignWindowInfo ReadForeignWindow(std::uint64_t id);
-// The root window of the display's default screen; 0 without an X11 display.
-std::uint64_t RootWindowId();
-
 // The display mode a module window plays in: the stretched mode fills the window the way the
 // full-screen modes fill a screen; a saved centred or window mode stays centred where the window
 // holds the 640 x 480 picture.

@@ -154,9 +154,7 @@ void TSaverWin::FormCreate(const SaverWinOptions& options) {
   }
   // The picture lives where the X server can read it, when it can.
   shm_ = QtShmResource::Open();
-  surface_ =
-      std::make_unique<WindowSurface>(shm_ ? static_cast<std::pmr::memory_resource*>(shm_.get())
-                                           : std::pmr::get_default_resource());
+  surface_ = std::make_unique<WindowSurface>(PictureMemory(shm_.get()));
   auto load = options.loadSettings;
   objects_ = std::make_unique<SaverObjects>(
       device,

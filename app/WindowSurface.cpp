@@ -143,13 +143,6 @@ void WindowSurface::MarkDamage(int x, int y, int width, int height) {
 
 namespace {
 
-RectXYWH Union(const RectXYWH& a, const RectXYWH& b) {
-  const int l = std::min(a.x, b.x), t = std::min(a.y, b.y);
-  const int r = std::max(a.x + a.width, b.x + b.width);
-  const int bottom = std::max(a.y + a.height, b.y + b.height);
-  return {l, t, r - l, bottom - t};
-}
-
 bool Touch(const RectXYWH& a, const RectXYWH& b) {
   return a.x <= b.x + b.width && b.x <= a.x + a.width && a.y <= b.y + b.height &&
          b.y <= a.y + a.height;
@@ -167,7 +160,7 @@ void WindowSurface::AddPart(const RectXYWH& area) {
   RectXYWH* parts = damage_.part;
   for (int i = 0; i < damage_.count; ++i) {
     if (Touch(parts[i], area)) {
-      parts[i] = Union(parts[i], area);
+      parts[i] = UnionOf(parts[i], area);
       return;
     }
   }
@@ -178,10 +171,10 @@ void WindowSurface::AddPart(const RectXYWH& area) {
   int best = 0;
   std::int64_t bestGrowth = INT64_MAX;
   for (int i = 0; i < damage_.count; ++i) {
-    const std::int64_t growth = Area(Union(parts[i], area)) - Area(parts[i]);
+    const std::int64_t growth = Area(UnionOf(parts[i], area)) - Area(parts[i]);
     if (growth < bestGrowth) best = i, bestGrowth = growth;
   }
-  parts[best] = Union(parts[best], area);
+  parts[best] = UnionOf(parts[best], area);
 }
 
 DamageParts WindowSurface::TakeDamageParts() {
@@ -194,6 +187,6 @@ RectXYWH WindowSurface::TakeDamage() {
   const DamageParts d = TakeDamageParts();
   if (d.count == 0) return RectXYWH{};
   RectXYWH all = d.part[0];
-  for (int i = 1; i < d.count; ++i) all = Union(all, d.part[i]);
+  for (int i = 1; i < d.count; ++i) all = UnionOf(all, d.part[i]);
   return all;
 }

@@ -40,3 +40,9 @@ class QtShmResource : public std::pmr::memory_resource {
   };
   std::vector<Segment> segments_;
 };
+
+// Where a window's picture goes: shared segments when the server takes them, else the heap.
+inline std::pmr::memory_resource* PictureMemory(QtShmResource* shm) {
+  return shm != nullptr ? static_cast<std::pmr::memory_resource*>(shm)
+                        : std::pmr::get_default_resource();
+}

@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 
+#include <QByteArray>
 #include <QGuiApplication>
 #include <cstdlib>
 
@@ -24,6 +25,17 @@ void FindShm(Xcb& r) {
   Find(lib, "xcb_shm_detach", r.shmDetach);
   Find(lib, "xcb_shm_put_image", r.shmPutImage);
   if (!r.shmAttachChecked || !r.shmDetach || !r.shmPutImage) r.shmId = nullptr;
+}
+
+// The screen number of DISPLAY (":0.1" is screen 1).
+int DisplayScreen() {
+  const QByteArray d = qgetenv("DISPLAY");
+  const int colon = d.lastIndexOf(':');
+  const int dot = d.indexOf('.', colon < 0 ? 0 : colon);
+  if (dot < 0) return 0;
+  bool ok = false;
+  const int n = d.mid(dot + 1).toInt(&ok);
+  return ok && n >= 0 ? n : 0;
 }
 
 }  // namespace
@@ -94,4 +106,28 @@ void XcbFence::Wait() {
   void* error = nullptr;
   std::free(c.getInputFocusReply(c.conn, Xcb::Cookie{sequence_}, &error));
   std::free(error);
+}
+
+ForeignWindowInfo ReadForeignWindow(std::uint64_t id) {
+  ForeignWindowInfo info;
+  const Xcb& x = XcbCalls();
+  if (!x.ok() || id == 0 || id > 0xFFFFFFFFu) return info;
+  void* error = nullptr;
+  Xcb::GeometryReply* r =
+      x.getGeometryReply(x.conn, x.getGeometry(x.conn, static_cast<std::uint32_t>(id)), &error);
+  if (r) {
+    info.size = QSize(r->width, r->height);
+    info.depth = r->depth;
+  }
+  std::free(r);
+  std::free(error);
+  return info;
+}
+
+std::uint64_t RootWindowId() {
+  const Xcb& x = XcbCalls();
+  if (!x.ok()) return 0;
+  Xcb::ScreenIterator it = x.rootsIterator(x.getSetup(x.conn));
+  for (int n = DisplayScreen(); n > 0 && it.rem > 1; --n) x.screenNext(&it);
+  return it.rem > 0 && it.data ? it.data[0] : 0;
 }

@@ -3,6 +3,7 @@
 // not link X libraries, so it also runs where Qt has no X11 at all.
 #pragma once
 
+#include <QSize>
 #include <cstdint>
 
 struct Xcb {
@@ -66,6 +67,16 @@ inline constexpr std::uint8_t kXcbZPixmap = 2;
 
 // The calls, found once; ok() is false without Qt's xcb platform.
 const Xcb& XcbCalls();
+
+// The size and depth of an X11 window; an empty size when there is no such window (or no X11
+// display).
+struct ForeignWindowInfo {
+  QSize size;
+  int depth = 0;
+};
+ForeignWindowInfo ReadForeignWindow(std::uint64_t id);
+// The root window of the display's default screen; 0 without an X11 display.
+std::uint64_t RootWindowId();
 
 // One MIT-SHM PutImage: the part (x, y, w, h) of a totalW x totalH picture of 32-bit pixels held
 // in segment `seg` goes to the same place of `drawable`.
