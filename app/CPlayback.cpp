@@ -188,7 +188,10 @@ void CPlayback::StepStartIntro() {
 
 void CPlayback::StepIntroPlaying() {
   PassCount += 1;
-  if (Now < NextTickTime) return;
+  if (Now < NextTickTime) {
+    if (Reference && TickNo > 0) ComposeIntro();
+    return;
+  }
   for (;;) {
     const int kind = p_.engine->PeekEventKind(TickNo);
     if (kind == 0) break;
@@ -202,10 +205,13 @@ void CPlayback::StepIntroPlaying() {
       if (auto* rec = dynamic_cast<CTimeSchedule*>(ev)) p_.images->SetImage(*rec);
     }
   }
-  const int changed = p_.images ? p_.images->AnimateImages() : 0;
+  if (p_.images) p_.images->AnimateImages();
   NextTickTime = Now + kTickMs;
   TickNo += 1;
-  if (changed == 0) return;
+  ComposeIntro();
+}
+
+void CPlayback::ComposeIntro() {
   ClearStage();
   if (p_.images) p_.images->DrawImages(*p_.stage);
   Present(/*whateverLevel=*/true);
@@ -227,33 +233,38 @@ void CPlayback::StepLoadScript() {
   Wait(LogoOn() ? kWaitLogoMs : kWaitNoLogoMs, result == 0 ? kScriptPlaying : kScriptEnded);
 }
 
+// Every tick composes the frame, whatever the layers say changed, and so does every pass in
+// which a scrolling text stepped and every paused redraw; the comparison with the frame the window
+// shows then decides what is drawn again. Between ticks nothing but the scrolling texts moves, so
+// a pass in which none stepped has nothing new to show.
 void CPlayback::StepScriptPlaying() {
   PassCount += 1;
   if (Busy) return;
   Busy = true;
-  int changed = 0;
   bool tick = false;
+  bool stepped = false;
   if (Paused == 0) {
     tick = NextTickTime <= Now;
     if (tick && framePending_) ComposeHeldFrame();
-    if (p_.scrolls) changed += p_.scrolls->StepScroll(Now);
+    if (p_.scrolls) stepped = p_.scrolls->StepScroll(Now) != 0;
     if (!tick) {
       SlackPasses += 1;
     } else {
       if (Now - NextTickTime <= kSlackToleranceMs) SlackPasses += 1;
-      RunScriptTick(changed);
+      RunScriptTick();
     }
   } else if (NextTickTime <= Now) {
     // A redraw that comes on time is no sign of overload.
     if (Now - NextTickTime <= kSlackToleranceMs) SlackPasses += 1;
     NextTickTime = Now + kPausedRedrawMs;
-    changed = 1;
     tick = true;
     DrawCaptions();
   }
-  bool compose = changed != 0 || framePending_;
-  if (DeferFramesToTicks && !tick) {
-    if (changed != 0 && !framePending_) {
+  bool compose = tick || stepped || framePending_;
+  if (Reference) {
+    compose = TickNo > 0;
+  } else if (DeferFramesToTicks && !tick) {
+    if (stepped && !framePending_) {
       framePending_ = true;
       pendingSince_ = Now;
     }
@@ -284,23 +295,24 @@ void CPlayback::ComposeHeldFrame() {
   Present();
 }
 
-void CPlayback::RunScriptTick(int& changed) {
+void CPlayback::RunScriptTick() {
   for (;;) {
     const int kind = p_.engine->PeekEventKind(TickNo);
     if (kind == 0) break;
     CTimeDat* ev = p_.engine->PopEvent();
     if (!ev) break;
     if (OnDispatch) OnDispatch(TickNo, *ev);
-    Dispatch(kind, *ev, changed);
+    Dispatch(kind, *ev);
   }
-  if (p_.scrolls) changed += p_.scrolls->AnimateScrolls();
-  if (p_.background) changed += p_.background->AnimateBackground();
-  if (p_.titles) changed += p_.titles->AnimateTitles();
-  if (p_.images) changed += p_.images->AnimateImages();
+  // What the layers report as changed is not used: the frame is composed on every tick.
+  if (p_.scrolls) p_.scrolls->AnimateScrolls();
+  if (p_.background) p_.background->AnimateBackground();
+  if (p_.titles) p_.titles->AnimateTitles();
+  if (p_.images) p_.images->AnimateImages();
   if (p_.captions && p_.captions->AnimateCaptions() == 1) DrawCaptions();
   NextTickTime = Now + FrameInterval;
   TickNo += 1;
-  FadeStep(changed);
+  FadeStep();
 }
 
 namespace {
@@ -314,14 +326,13 @@ T* As(CTimeDat& ev) {
 
 }  // namespace
 
-void CPlayback::Dispatch(int kind, CTimeDat& ev, int& changed) {
+void CPlayback::Dispatch(int kind, CTimeDat& ev) {
   bool known = true;
   switch (kind) {
     case kTagData:
       break;
     case kTagDataEnd:
     case kTagEnd:
-      changed += 1;
       SlackPasses += 1;
       PlayState = kScriptEnded;
       break;
@@ -350,7 +361,7 @@ void CPlayback::Dispatch(int kind, CTimeDat& ev, int& changed) {
       break;
     case kTagScreen:
       if (auto* r = As<CScreen>(ev)) {
-        StartFade(*r, changed);
+        StartFade(*r);
       } else {
         known = false;
       }
@@ -365,14 +376,12 @@ void CPlayback::Dispatch(int kind, CTimeDat& ev, int& changed) {
     case kTagSolid:
       if (auto* r = As<CTimeSolid>(ev)) {
         if (p_.background) p_.background->SetBackgroundFill(0, r->Color);
-        changed += 1;
       } else {
         known = false;
       }
       break;
     case kTagClear:
       if (p_.background) p_.background->SetBackgroundFill(1, 0);
-      changed += 1;
       break;
     case kTagTitle:
       if (auto* r = As<CTimeTitle>(ev)) {
@@ -413,7 +422,7 @@ void CPlayback::Dispatch(int kind, CTimeDat& ev, int& changed) {
   if (!known) PlayState = kScriptEnded;
 }
 
-void CPlayback::StartFade(const CScreen& s, int& changed) {
+void CPlayback::StartFade(const CScreen& s) {
   if (s.FromContrast != kUnsetInt) ScreenLevel = s.FromContrast;
   if (s.ToContrast != kUnsetInt) ScreenTarget = s.ToContrast;
   ScreenSteps = s.Time / kTickMs;
@@ -421,14 +430,13 @@ void CPlayback::StartFade(const CScreen& s, int& changed) {
     // Shorter than a tick: the target applies at once.
     ScreenSteps = 0;
     ScreenLevel = ScreenTarget;
-    changed += 1;
     return;
   }
   const std::int64_t diff = static_cast<std::int64_t>(ScreenTarget) - ScreenLevel;
   ScreenStep = static_cast<std::int32_t>(diff / ScreenSteps);
 }
 
-void CPlayback::FadeStep(int& changed) {
+void CPlayback::FadeStep() {
   if (ScreenSteps == 0) return;
   ScreenSteps -= 1;
   if (ScreenSteps <= 0) {
@@ -437,7 +445,6 @@ void CPlayback::FadeStep(int& changed) {
   } else {
     ScreenLevel += ScreenStep;
   }
-  changed += 1;
 }
 
 void CPlayback::DrawCaptions() {
@@ -522,7 +529,8 @@ void CPlayback::Present(bool whateverLevel) {
   // While the window still shows the last frame, only the part of the stage that changed since
   // is drawn again (and repainted by the shell): a still picture costs nothing, a small sprite
   // little. The window's pixels are the same as after drawing the whole frame.
-  if (p_.window->FrameKept(area) && shown_.width == stage.width && shown_.height == stage.height) {
+  if (!Reference && p_.window->FrameKept(area) && shown_.width == stage.width &&
+      shown_.height == stage.height) {
     RectXYWH parts[kMaxChangedParts];
     const int n = ChangedParts(shown_, stage, parts);
     for (int i = 0; i < n; ++i) {

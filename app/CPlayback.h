@@ -159,6 +159,12 @@ class CPlayback {
     MaxFrameHoldMs = kDefaultFrameInterval;
   }
 
+  // The reference player: the same passes with every shortcut off. From a show's first tick on
+  // every pass composes the frame (every pass of a built-in item, from its first tick), every
+  // picture is drawn whole and nothing is held back for a tick. The layers draw from scratch too
+  // (SaverObjects::SwitchShortcutsOff). Tests compare the window of the real player with it.
+  bool Reference = false;
+
   // Pixels of the frame times `level` (16.16), each channel saturating at 255.
   static void ApplyScreenLevel(StageBitmap& stage, std::int32_t level);
 
@@ -202,10 +208,11 @@ class CPlayback {
   void StepMoviePlaying();
   void StepMovieEnded();
 
-  void RunScriptTick(int& changed);
-  void Dispatch(int kind, CTimeDat& event, int& changed);
-  void StartFade(const CScreen& screen, int& changed);
-  void FadeStep(int& changed);
+  void RunScriptTick();
+  void Dispatch(int kind, CTimeDat& event);
+  void StartFade(const CScreen& screen);
+  void FadeStep();
+  void ComposeIntro();
   void DrawCaptions();
   void Compose();
   void ComposeHeldFrame();

@@ -11,20 +11,13 @@
 
 #include "app/CPlayback.h"
 #include "app/DisplayGeometry.h"
-#include "app/MediaDevice.h"
-#include "app/SaverObjects.h"
+#include "app/HeadlessShow.h"
 #include "app/WindowSurface.h"
 #include "render/Picture.h"
 #include "render/PixelOps.h"
-#include "script/CTimeLine.h"
-#include "settings/CMainCtl.h"
 
 namespace {
 
-// The screen a rendered show pretends to run on; window mode only uses it for the speed warning,
-// which lies outside the window there.
-constexpr int kRenderScreenWidth = 1024;
-constexpr int kRenderScreenHeight = 768;
 // A show ends by itself at its /DATA; this bounds a show whose timeline never gets there.
 constexpr long long kMaxRenderPasses = 400000000LL;
 
@@ -57,37 +50,6 @@ bool ParseTicks(const std::string& s, RenderRequest* r) {
          ParseInt(range.substr(dash + 1), &r->lastTick) && r->firstTick <= r->lastTick;
 }
 
-// Plays catalogue entry `index` once; later loads find nothing, which ends the render.
-class SingleScriptEngine : public ShowEngine {
- public:
-  SingleScriptEngine(CTimeLine* timeline, int index) : timeline_(timeline), index_(index) {}
-  int PeekEventKind(int tick) override { return timeline_->PeekEventKind(tick); }
-  CTimeDat* PopEvent() override { return timeline_->PopEvent(); }
-  void ResetTimeline() override { timeline_->ResetTimeline(); }
-  int LoadNextScript() override {
-    if (loaded_) return -1;
-    loaded_ = true;
-    return timeline_->LoadCatalogueEntry(index_);
-  }
-  void StartBuiltIn(const std::string&) override {}
-
- private:
-  CTimeLine* timeline_;
-  int index_;
-  bool loaded_ = false;
-};
-
-void SplitPath(const std::string& file, std::string* folder, std::string* name) {
-  const size_t slash = file.rfind('/');
-  if (slash == std::string::npos) {
-    *folder = ".";
-    *name = file;
-  } else {
-    folder->assign(file, 0, slash == 0 ? 1 : slash);
-    name->assign(file, slash + 1, std::string::npos);
-  }
-}
-
 int WriteTick(const WindowSurface& window, const std::string& dir, int tick) {
   Bitmap32 out;
   out.Create(kPictureWidth, kPictureHeight, 0);
@@ -112,6 +74,8 @@ std::string ParseRenderArgs(const std::vector<std::string>& args, RenderRequest*
     const bool hasValue = i + 1 < args.size();
     if (a == "--dump-events") {
       r.dumpEvents = true;
+    } else if (a == "--reference") {
+      r.reference = true;
     } else if (a == "--script" && hasValue) {
       if (!ParseInt(args[++i], &r.script) || r.script < 1) return "--script wants a number from 1";
     } else if (a == "--out" && hasValue) {
@@ -135,15 +99,14 @@ std::string ParseRenderArgs(const std::vector<std::string>& args, RenderRequest*
 }
 
 int RunRender(const RenderRequest& req) {
-  std::string folder;
-  std::string name;
-  char* real = realpath(req.file.c_str(), nullptr);
-  if (!real) {
-    std::fprintf(stderr, "ondrelix: cannot read %s: %s\n", req.file.c_str(), std::strerror(errno));
+  HeadlessShow show;
+  HeadlessOptions options;
+  options.reference = req.reference;
+  const std::string error = show.Open(req.file, req.script, options);
+  if (!error.empty()) {
+    std::fprintf(stderr, "ondrelix: %s\n", error.c_str());
     return 1;
   }
-  SplitPath(real, &folder, &name);
-  std::free(real);
   if (!req.outDir.empty()) {
     struct stat st;
     if (stat(req.outDir.c_str(), &st) != 0 && mkdir(req.outDir.c_str(), 0777) != 0) {
@@ -152,40 +115,13 @@ int RunRender(const RenderRequest& req) {
       return 1;
     }
   }
-
-  SilentMediaDevice device;
-  // Defaults, not the user's store, so a rendered show looks the same on every machine.
-  SaverObjects objects(&device, [&](CMainCtl& s) {
-    s.SetStorePath("/dev/null/no-store.reg");  // can never exist: Load gives the defaults
-    s.Load();
-    s.SetDspMode(kDisplayWindow);
-    s.SetFlgLogo(false);
-    s.SetFlgWarning(false);
-    s.SetCurPath(folder);
-    s.LoadedPath = folder;
-  });
-  if (!objects.Layout(kRenderScreenWidth, kRenderScreenHeight)) return 1;
-  if (objects.TimeLine->CatalogueFile(folder + "/", name) != 0) {
-    std::fprintf(stderr, "ondrelix: cannot read %s\n", req.file.c_str());
-    return 1;
-  }
-  if (req.script > objects.TimeLine->CatalogueCount) {
-    std::fprintf(stderr, "ondrelix: %s holds %d script(s), not %d\n", req.file.c_str(),
-                 objects.TimeLine->CatalogueCount, req.script);
-    return 1;
-  }
-  SingleScriptEngine engine(objects.TimeLine.get(), req.script - 1);
-  objects.Engine = &engine;
-
-  CPlayback& pb = objects.Playback();
-  pb.DeferFramesToTicks = true;
+  CPlayback& pb = show.Playback();
   if (req.dumpEvents) {
     pb.OnDispatch = [](int tick, const CTimeDat& ev) {
       const char* kind = ev.Kind < kTagCount ? kTagNames[ev.Kind] : "?";
       std::printf("%d %d %s\n", tick, ev.Kind, kind);
     };
   }
-  pb.Begin(/*noLogo=*/true, /*counter=*/false);
 
   bool started = false;
   int lastTick = -1;
@@ -194,12 +130,12 @@ int RunRender(const RenderRequest& req) {
   for (long long passes = 0; passes < kMaxRenderPasses; ++passes) {
     const int state = pb.PlayState;
     const int tickBefore = pb.TickNo;
-    pb.Pass(now);
+    show.Pass(now);
     if (state == kScriptPlaying) started = true;
     if (state == kScriptPlaying && pb.TickNo == tickBefore + 1) {
       lastTick = tickBefore;
       if (Wanted(req, tickBefore)) {
-        if (WriteTick(*objects.Window, req.outDir, tickBefore) != 0) {
+        if (WriteTick(show.Window(), req.outDir, tickBefore) != 0) {
           std::fprintf(stderr, "ondrelix: cannot write into %s\n", req.outDir.c_str());
           return 1;
         }
@@ -207,8 +143,8 @@ int RunRender(const RenderRequest& req) {
       }
       if (req.ticksGiven && req.lastTick >= 0 && tickBefore >= req.lastTick) break;
     }
-    if (pb.PlayState == kScriptEnded) break;  // the show is over (or could not be loaded)
-    now = pb.NextDeadline(now);
+    if (show.Over()) break;  // the show is over (or could not be loaded)
+    now = show.NextDeadline(now);
   }
   std::fflush(stdout);
   if (!started) {
@@ -230,7 +166,7 @@ bool RunRenderTool(int argc, char** argv, int* exitCode) {
   if (!error.empty()) {
     std::fprintf(stderr,
                  "ondrelix: %s\nUsage: ondrelix --render FILE [--script N] --out DIR "
-                 "--ticks A-B[:STEP] [--dump-events]\n",
+                 "--ticks A-B[:STEP] [--dump-events] [--reference]\n",
                  error.c_str());
     *exitCode = kRenderUsage;
     return true;

@@ -1,6 +1,7 @@
-// `ondrelix --render FILE [--script N] --out DIR --ticks A-B[:STEP] [--dump-events]`: plays one
-// script of FILE headless on a virtual clock, as window mode plays it, and writes the window's
-// 640 x 480 picture after the requested ticks as DIR/tick_NNNNN.png.
+// `ondrelix --render FILE [--script N] --out DIR --ticks A-B[:STEP] [--dump-events] [--reference]`:
+// plays one script of FILE headless on a virtual clock, as window mode plays it, and writes the
+// window's 640 x 480 picture after the requested ticks as DIR/tick_NNNNN.png. With --reference
+// the reference player plays it (every shortcut off: the same pictures, more slowly).
 #pragma once
 
 #include <string>
@@ -17,6 +18,7 @@ struct RenderRequest {
   int step = 1;
   bool ticksGiven = false;
   bool dumpEvents = false;
+  bool reference = false;
 };
 
 // Reads the arguments after "--render"; "" on success, else the message.

@@ -123,6 +123,16 @@ PlaybackParts SaverObjects::Parts() {
   return p;
 }
 
+void SaverObjects::SwitchShortcutsOff() {
+  CPlayback& pb = Playback();
+  pb.Reference = true;
+  pb.DeferFramesToTicks = false;
+  BackgroundLayer->FromScratch = true;
+  ImageLayer->FromScratch = true;
+  TitleLayer->FromScratch = true;
+  TextLayer->FromScratch = true;
+}
+
 CPlayback& SaverObjects::Playback() {
   if (!playback_) playback_ = std::make_unique<CPlayback>(Parts());
   return *playback_;

@@ -49,6 +49,9 @@ class SaverObjects {
   // The playback object over all of the above; made on the first call.
   CPlayback& Playback();
   PlaybackParts Parts();
+  // Makes this the reference player: playback and layers without any shortcut (see
+  // CPlayback::Reference). Slower; the same pictures as long as every shortcut is sound.
+  void SwitchShortcutsOff();
 
   std::unique_ptr<StageBitmap> Stage;
   std::unique_ptr<CMainCtl> Settings;

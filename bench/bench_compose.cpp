@@ -58,7 +58,7 @@ const std::string& DataFolder() {
 // A show that never ends: everything starts at tick 0.
 class ReferenceShow : public ShowEngine {
  public:
-  ReferenceShow(bool background, bool images, bool scroll, std::int32_t level) {
+  ReferenceShow(bool background, bool images, bool scroll, std::int32_t level, bool still = false) {
     auto add = [&](std::unique_ptr<CTimeDat> e, int kind) {
       e->Kind = static_cast<std::uint8_t>(kind);
       events_.push_back(std::move(e));
@@ -73,6 +73,8 @@ class ReferenceShow : public ShowEngine {
         mk->ResPalent[i] = i % 2 ? kTransLeftTop : kTransOff;
       }
       add(std::move(mk), kTagBgMake);
+    }
+    if (background && !still) {
       auto move = std::make_unique<CTimeBgScroll>();
       move->SpeedMode = 1;
       move->XValue = 66;
@@ -133,8 +135,9 @@ class ReferenceShow : public ShowEngine {
 };
 
 struct Rig {
-  Rig(int mode, int screenW, int screenH, bool bg, bool img, bool scroll, std::int32_t level)
-      : show(bg, img, scroll, level), objects(&device, [&](CMainCtl& s) {
+  Rig(int mode, int screenW, int screenH, bool bg, bool img, bool scroll, std::int32_t level,
+      bool still = false)
+      : show(bg, img, scroll, level, still), objects(&device, [&](CMainCtl& s) {
           s.SetStorePath("/dev/null/no-store.reg");
           s.Load();
           s.SetDspMode(mode);
@@ -182,6 +185,21 @@ void BM_HeavierShowTick(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_HeavierShowTick)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// A tick of a show in which nothing moves: a background with 64 placed pictures standing still.
+// Every tick composes the frame and compares it with the one shown, and nothing is drawn.
+void BM_StillShowTick(benchmark::State& state) {
+  Rig rig(static_cast<int>(state.range(0)), 1024, 768, true, false, false, kLevelUnchanged,
+          /*still=*/true);
+  for (auto _ : state) {
+    rig.Tick();
+    benchmark::DoNotOptimize(rig.objects.Window->Picture().pixels.data());
+  }
+}
+BENCHMARK(BM_StillShowTick)
+    ->Arg(kDisplayWindow)
+    ->Arg(kDisplayDoubled)
+    ->Unit(benchmark::kMicrosecond);
 
 // Compose and present only (the paused redraw): the layers' drawing, the level and the copy.
 // The paused frame does not change, so by itself only the comparison with the frame shown runs

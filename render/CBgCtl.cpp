@@ -248,7 +248,7 @@ int CBgCtl::AnimateBackground() {
 
 void CBgCtl::DrawBackground(StageBitmap& stage) {
   if (fillMode == 1) {
-    if (composedStale_) {
+    if (composedStale_ || (FromScratch && hasBase)) {
       ComposeInto(stage);
     } else {
       CopyRect(stage, 0, 0, composed, 0, 0, kStageWidth, kStageHeight);
@@ -268,6 +268,9 @@ void CBgCtl::SetBackgroundFill(int mode, std::int32_t colour) {
 void CBgCtl::ClearBackground() {
   composed.Fill(0);
   composedStale_ = false;
+  // The next show starts without a background: its camera moves and CLEARs must not bring this
+  // show's picture back. The picture object itself stays for the next BGMAKE.
+  hasBase = 0;
   for (int n = 0; n < kMaxPlaced; ++n) {
     placed[n] = Bitmap32();
     placedUsed[n] = false;

@@ -57,6 +57,10 @@ class CBgCtl {
   // directly, and into `composed` only when it is asked for).
   const Bitmap32& Composed();
 
+  // Composes a background picture on every draw instead of keeping it (the reference player
+  // that tests compare with).
+  bool FromScratch = false;
+
   // State, public for tests and tools.
   Bitmap32 composed;  // the current 640 x 272 window
   Bitmap32 basePicture;

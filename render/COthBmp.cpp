@@ -322,6 +322,10 @@ int COthBmp::AnimateImages() {
 void COthBmp::Stretch(Bitmap32& dst, int x, int y, CPtDataI& obj, int q) {
   const QuadRect& s = obj.source[q];
   const QuadRect& d = obj.stage[q];
+  if (FromScratch) {
+    StretchBlt(dst, x, y, d.width, d.height, obj.turned, s.x, s.y, s.width, s.height, obj.quality);
+    return;
+  }
   if (s.width == d.width && s.height == d.height) {
     CopyRect(dst, x, y, obj.turned, s.x, s.y, s.width, s.height);
     return;

@@ -79,6 +79,10 @@ class COthBmp {
   void DrawImages(StageBitmap& stage);
   void ClearImages();
 
+  // Stretches every quadrant afresh, without kept stretches or plain copies at natural size
+  // (the reference player that tests compare with).
+  bool FromScratch = false;
+
   // State, public for tests and tools.
   std::unique_ptr<CPtDataI> slots[kMaxImages];
   int next = 0;

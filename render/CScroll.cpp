@@ -296,7 +296,7 @@ void CScroll::DrawScrolls(StageBitmap& stage) {
   for (int i = 0; i < count; ++i) {
     const CPtDataS* st = state[i].get();
     const CMonoGraph* g = entries[i].get();
-    if (st == nullptr || st->inkTotal == 0 || g->contrast == 0) continue;
+    if (st == nullptr || g->contrast == 0 || (st->inkTotal == 0 && !FromScratch)) continue;
     const ShadeSlot* ramp = g->ShadeRamp;
     const bool opaque = g->contrast == 0xFF0000;
     for (int k = 0; k < kScrollRows; ++k) {

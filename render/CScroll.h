@@ -92,6 +92,10 @@ class CScroll : public CMonoBmp {
   // True when the row table was built (false only when memory ran out at creation).
   bool Ready() const { return rowsReady; }
 
+  // Draws every playing text whole, also where the rows in view hold no ink (the reference
+  // player that tests compare with).
+  bool FromScratch = false;
+
   CLineDataS rows[kScrollRows];
   std::int32_t totalPixels = 0;
   int activeCount = 0;

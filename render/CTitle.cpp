@@ -183,6 +183,7 @@ int CTitle::AnimateTitles() {
     any = 1;
     CPtDataT& st = *state[i];
     const CMonoGraph& g = *entries[i];
+    if (FromScratch) std::fill(st.buffer.pixels.begin(), st.buffer.pixels.end(), 0);
     const double z = st.z == 0 ? 1 : st.z;
     const double ws = st.halfWidth * 270 / z * 2;
     const double hs = st.halfHeight * 270 / z * 2;

@@ -68,6 +68,10 @@ class CTitle : public CMonoBmp {
   // Ends every title and destroys every entry.
   void ClearTitles();
 
+  // Clears each title's whole buffer before it is rendered, not only what the last frame used
+  // (the reference player that tests compare with).
+  bool FromScratch = false;
+
   std::unique_ptr<CPtDataT> state[kMaxMonoEntries];
   std::unique_ptr<CMvDataT> animation[kMaxMonoEntries];
 

@@ -389,6 +389,17 @@ TEST_F(BgCtlTest, ClearReturnsToTheStartingState) {
   EXPECT_EQ(bg.fillColour, 0);
   EXPECT_EQ(bg.composed.Row(100)[100], 0u);
   EXPECT_EQ(bg.AnimateBackground(), 0);
+
+  // A next show that CLEARs and moves the camera without a background of its own shows black,
+  // not this show's picture.
+  bg.SetBackgroundFill(1, 0);
+  bg.ScrollBackground(Move(66));
+  bg.AnimateBackground();
+  StageBitmap stage;
+  stage.Create(kStageWidth, kStageHeight, 0x777777);
+  bg.DrawBackground(stage);
+  EXPECT_EQ(stage.Row(100)[100], 0u);
+  EXPECT_EQ(stage.Row(0)[0], 0u);
 }
 
 }  // namespace

@@ -1,0 +1,253 @@
+// The real player against the reference player (the same engine with every shortcut off): over
+// every demo show in every display mode, every show kept under tests/data/shows and hundreds of
+// generated shows, the window pictures are the same, bit for bit, after every tick.
+//
+// ONDRELIX_SHOW_SEED=N plays generated show N alone; ONDRELIX_SHOWS=N plays N generated shows.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/CPlayback.h"
+#include "app/HeadlessShow.h"
+#include "app/SaverObjects.h"
+#include "app/WindowSurface.h"
+#include "script/CTimeLine.h"
+#include "tests/app/ShowGenerator.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kKeptShows = fs::path(ONDRELIX_TEST_DATA) / "shows";
+const fs::path kExamples = fs::path(ONDRELIX_SOURCE_DIR) / "examples";
+
+// Under the sanitizers everything runs several times slower: fewer generated shows there, and
+// the demo shows only for their first 20 seconds and in two of the four display modes.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kGeneratedShows = 60;
+constexpr int kDemoTicks = 600;
+constexpr bool kAllDemoModes = false;
+#else
+constexpr int kGeneratedShows = 300;
+constexpr int kDemoTicks = INT_MAX;
+constexpr bool kAllDemoModes = true;
+#endif
+constexpr int kBatches = 4;
+constexpr long long kMaxPasses = 5000000;
+
+// A screen for each display mode on which the frame is copied, stretched by odd factors or
+// doubled with its sides cut.
+void ScreenFor(int mode, int* w, int* h) {
+  *w = mode == kDisplayDoubled ? 1152 : mode == kDisplayStretched ? 912 : 800;
+  *h = mode == kDisplayDoubled ? 864 : mode == kDisplayStretched ? 570 : 600;
+}
+
+// "" when the pictures are equal, else where they first differ.
+std::string Difference(const Bitmap32& real, const Bitmap32& ref) {
+  if (real.width != ref.width || real.height != ref.height) return "the windows differ in size";
+  if (std::memcmp(real.pixels.data(), ref.pixels.data(), real.pixels.size() * 4) == 0) return "";
+  for (int y = 0; y < real.height; ++y) {
+    const std::uint32_t* a = real.Row(y);
+    const std::uint32_t* b = ref.Row(y);
+    for (int x = 0; x < real.width; ++x) {
+      if (a[x] == b[x]) continue;
+      char text[96];
+      std::snprintf(text, sizeof text, "at (%d, %d): 0x%06X, the reference 0x%06X", x, y,
+                    a[x] & 0xFFFFFF, b[x] & 0xFFFFFF);
+      return text;
+    }
+  }
+  return "";
+}
+
+struct Outcome {
+  std::string error;  // empty when the two players agreed throughout
+  int ticks = 0;
+};
+
+// Plays script `script` of `file` in the real player as `plan` says and in the reference player
+// side by side on one clock, with the same input, comparing their windows after every tick (and
+// after every pass when the real player holds nothing back), up to tick `lastTick`.
+Outcome PlayBoth(const std::string& file, int script, const PlayPlan& plan,
+                 int lastTick = INT_MAX) {
+  Outcome out;
+  HeadlessOptions o;
+  o.mode = plan.mode;
+  ScreenFor(plan.mode, &o.screenWidth, &o.screenHeight);
+  o.deferToTicks = plan.keeping == 1;
+  o.paceForDisplay = plan.keeping == 2;
+  HeadlessShow real;
+  HeadlessShow ref;
+  out.error = real.Open(file, script, o);
+  if (!out.error.empty()) return out;
+  o.reference = true;
+  out.error = ref.Open(file, script, o);
+  if (!out.error.empty()) return out;
+  real.Playback().SetFrameInterval(plan.frameInterval);
+  ref.Playback().SetFrameInterval(plan.frameInterval);
+
+  std::int32_t now = 0;
+  bool paused = false, pauseDone = plan.pauseTick < 0;
+  std::int32_t resumeAt = 0;
+  for (long long passes = 0; passes < kMaxPasses; ++passes) {
+    if ((ref.Over() && real.Over()) || out.ticks > lastTick) return out;
+    const int tick = ref.Playback().TickNo;
+    const std::int32_t redraw = ref.Playback().NextTickTime;
+    real.Pass(now);
+    ref.Pass(now);
+    const CPlayback& a = real.Playback();
+    const CPlayback& b = ref.Playback();
+    if (a.PlayState != b.PlayState || a.TickNo != b.TickNo) {
+      out.error = "the players went apart at tick " + std::to_string(b.TickNo);
+      return out;
+    }
+    const bool ticked = b.PlayState == kScriptPlaying && b.TickNo != tick;
+    if (ticked) out.ticks += 1;
+    const bool redrawn = paused && b.NextTickTime != redraw;
+    if (plan.keeping == 0 || ticked || redrawn) {
+      const std::string d = Difference(real.Window().Picture(), ref.Window().Picture());
+      if (!d.empty()) {
+        out.error = "after tick " + std::to_string(b.TickNo - 1) + (paused ? " (paused)" : "") +
+                    " at " + std::to_string(now) + " ms the window differs " + d;
+        return out;
+      }
+    }
+    // The same pause for both, after the planned tick.
+    if (!pauseDone && !paused && ticked && b.TickNo > plan.pauseTick) {
+      real.Playback().TogglePaused();
+      ref.Playback().TogglePaused();
+      paused = true;
+      resumeAt = now + plan.pauseMs;
+    } else if (paused && now >= resumeAt) {
+      real.Playback().TogglePaused();
+      ref.Playback().TogglePaused();
+      paused = false;
+      pauseDone = true;
+    }
+    std::int32_t next = std::min(real.NextDeadline(now), ref.NextDeadline(now));
+    if (paused) next = std::min(next, std::max(resumeAt, now + 1));
+    now = next;
+  }
+  out.error = "the show did not end";
+  return out;
+}
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A folder with the pictures generated shows use, made once for the whole run.
+const std::string& KitFolder() {
+  static const std::string dir = [] {
+    char tmpl[] = "/tmp/ox-reference-XXXXXX";
+    const std::string d = mkdtemp(tmpl);
+    WritePictureKit(d);
+    std::atexit([] { fs::remove_all(KitFolder()); });
+    return d;
+  }();
+  return dir;
+}
+
+// Plays one show written into the kit folder.
+Outcome PlayScript(const std::string& text, const std::string& name) {
+  const std::string file = KitFolder() + "/script_" + name + ".txt";
+  std::ofstream(file, std::ios::binary) << text;
+  const Outcome o = PlayBoth(file, 1, ReadPlan(text));
+  fs::remove(file);
+  return o;
+}
+
+// Keeps a generated show that failed where it can be added to the kept shows.
+std::string KeepFailure(const std::string& text, std::uint32_t seed) {
+  const fs::path dir = fs::path(ONDRELIX_BUILD_DIR) / "reference-failures";
+  fs::create_directories(dir);
+  const fs::path file = dir / ("show_" + std::to_string(seed) + ".txt");
+  std::ofstream(file, std::ios::binary) << text;
+  return file.string();
+}
+
+int EnvNumber(const char* name, int fallback) {
+  const char* v = std::getenv(name);
+  return v && *v ? std::atoi(v) : fallback;
+}
+
+class DemoShows : public ::testing::TestWithParam<int> {};
+
+// Every show of the demo folder, whole, in each display mode that presents the frame its own way.
+TEST_P(DemoShows, LookTheSameAsInTheReferencePlayer) {
+  PlayPlan plan;
+  plan.mode = GetParam();
+  if (!kAllDemoModes && plan.mode != kDisplayWindow && plan.mode != kDisplayStretched) {
+    GTEST_SKIP() << "the sanitizer build plays the demo shows in two display modes only";
+  }
+  plan.keeping = plan.mode == kDisplayWindow ? 2 : 0;
+  int shows = 0;
+  for (const auto& e : fs::recursive_directory_iterator(kExamples)) {
+    const std::string name = e.path().filename().string();
+    if (!e.is_regular_file() || name.rfind("script_", 0) != 0) continue;
+    for (int script = 1;; ++script) {
+      const Outcome o = PlayBoth(e.path().string(), script, plan, kDemoTicks);
+      if (o.error.find("holds") != std::string::npos) break;
+      EXPECT_EQ(o.error, "") << name << ", script " << script;
+      EXPECT_GT(o.ticks, 300) << name << ", script " << script;
+      shows += 1;
+    }
+  }
+  EXPECT_GE(shows, 6);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, DemoShows,
+                         ::testing::Values(kDisplayWindow, kDisplayCentred, kDisplayStretched,
+                                           kDisplayDoubled));
+
+// Every generated show that ever failed, kept as a file with the plan it failed with.
+TEST(KeptShows, LookTheSameAsInTheReferencePlayer) {
+  int kept = 0;
+  for (const auto& e : fs::directory_iterator(kKeptShows)) {
+    if (e.path().extension() != ".txt") continue;
+    const Outcome o = PlayScript(ReadAll(e.path()), "kept");
+    EXPECT_EQ(o.error, "") << e.path().filename();
+    kept += 1;
+  }
+  EXPECT_GT(kept, 0);
+}
+
+class GeneratedShows : public ::testing::TestWithParam<int> {};
+
+// A share of the generated shows per batch, so that the batches run side by side.
+TEST_P(GeneratedShows, LookTheSameAsInTheReferencePlayer) {
+  const int only = EnvNumber("ONDRELIX_SHOW_SEED", -1);
+  const int total = EnvNumber("ONDRELIX_SHOWS", kGeneratedShows);
+  int played = 0, ticks = 0;
+  for (int seed = GetParam(); seed < total; seed += kBatches) {
+    if (only >= 0 && seed != only) continue;
+    const std::string text = ShowGenerator(static_cast<std::uint32_t>(seed)).Script();
+    const Outcome o = PlayScript(text, "generated");
+    played += 1;
+    ticks += o.ticks;
+    if (!o.error.empty()) {
+      ADD_FAILURE() << "generated show " << seed << " (ONDRELIX_SHOW_SEED=" << seed
+                    << " plays it alone): " << o.error << "\nKept as " << KeepFailure(text, seed)
+                    << "; add it to tests/data/shows.\n"
+                    << text;
+    }
+  }
+  if (only < 0) {
+    EXPECT_GT(ticks, played * 20) << "the generated shows hardly play";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Batches, GeneratedShows, ::testing::Range(0, kBatches));
+
+}  // namespace
