@@ -49,6 +49,8 @@ constexpr const char* kSerif = "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf
 constexpr const char* kSerifBold = "/usr/share/fonts/truetype/dejavu/DejaVuSerif-Bold.ttf";
 constexpr const char* kSerifItalic = "/usr/share/fonts/truetype/dejavu/DejaVuSerif-Italic.ttf";
 constexpr const char* kMono = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono-Bold.ttf";
+// Japanese text (fonts-ipafont-gothic).
+constexpr const char* kGothic = "/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf";
 
 // A canvas sampled kSub x kSub times per pixel. Shapes are given in pixel units. Samples that
 // no shape touched stay "background", so a picture with a keyed background colour can be
@@ -283,6 +285,26 @@ class Text {
   FT_Library lib_ = nullptr;
   std::vector<std::pair<std::string, FT_Face>> faces_;
 };
+
+// The picture cut to the box of its non-black pixels plus `margin` on every side (black), with
+// an even width and height, so that it turns and splits about its true centre.
+inline Bitmap32 CropToInk(const Bitmap32& b, int margin) {
+  int x0 = b.width, y0 = b.height, x1 = -1, y1 = -1;
+  for (int y = 0; y < b.height; ++y)
+    for (int x = 0; x < b.width; ++x)
+      if (b.Row(y)[x] != 0) x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y),
+                            y1 = std::max(y1, y);
+  Bitmap32 out;
+  if (x1 < 0) {
+    out.Create(2, 2, 0);
+    return out;
+  }
+  const int w = x1 - x0 + 1 + 2 * margin, h = y1 - y0 + 1 + 2 * margin;
+  out.Create(w + (w & 1), h + (h & 1), 0);
+  for (int y = y0; y <= y1; ++y)
+    for (int x = x0; x <= x1; ++x) out.Row(y - y0 + margin)[x - x0 + margin] = b.Row(y)[x];
+  return out;
+}
 
 // Lays pictures out side by side, each enlarged by `zoom`, on grey: the sheet to look at.
 inline int WriteContactSheet(const std::string& path, const std::vector<const Bitmap32*>& pics,

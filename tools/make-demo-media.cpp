@@ -636,9 +636,10 @@ Bitmap32 Tile() {
   return c.Resolve();
 }
 
-// A fluffy cloud on magenta (the script names the key colour).
+// A fluffy cloud on black with hard outer edges: keyed out with TRANS=BLACK at full contrast,
+// and left out by the blend while it fades (which ignores key colours but skips black).
 Bitmap32 Cloud() {
-  Canvas c(150, 70, Hex(0xFF00FF));
+  Canvas c(150, 70, Hex(0));
   const float puffs[][3] = {{40, 45, 22},  {70, 32, 28}, {102, 40, 24},
                             {124, 50, 16}, {22, 52, 14}, {80, 52, 22}};
   for (auto& p : puffs)
@@ -815,24 +816,27 @@ Bitmap32 Lantern() {
   return c.Resolve();
 }
 
-// A night sea with the moon's road (JPEG).
+// A night sea with the moon's road (JPEG), drawn at the size the show gives it. The look is
+// laid out on a 400 x 240 plan and scaled to w x h; the moon stands high enough to stay in the
+// frame while the picture drifts up.
 Bitmap32 Sea(int w, int h) {
   Canvas c(w, h, Hex(0));
-  const float horizon = h * 0.5f;
-  c.All([=](float x, float y) {
+  const float s = w / 400.0f, horizon = 120;
+  c.All([=](float px, float py) {
+    const float x = px / s, y = py / s;
     if (y < horizon) {
       Rgb sky = Mix(Hex(0x060A20), Hex(0x1A2A50), y / horizon);
-      if (Hash(int(x), int(y)) > 0.996f) sky = Hex(0xD0D8FF);
-      const float m = std::hypot(x - w * 0.3f, y - horizon * 0.4f);
-      if (m < 16)
-        sky = Mix(Hex(0xFFF8E0), Hex(0xE8E0C0), m / 16);
+      if (Hash(int(px), int(py)) > 0.997f) sky = Hex(0xD0D8FF);
+      const float m = std::hypot(x - 120, y - horizon * 0.62f);
+      if (m < 14)
+        sky = Mix(Hex(0xFFF8E0), Hex(0xE8E0C0), m / 14);
       else
-        sky = Mix(sky, Hex(0x6A7AA0), std::exp(-(m - 16) / 20.0f) * 0.6f);
+        sky = Mix(sky, Hex(0x6A7AA0), std::exp(-(m - 14) / 20.0f) * 0.6f);
       return sky;
     }
-    const float t = (y - horizon) / (h - horizon);
+    const float t = (y - horizon) / (240 - horizon);
     Rgb sea = Mix(Hex(0x0A1A38), Hex(0x04081A), t);
-    const float road = std::exp(-std::pow((x - w * 0.3f) / (8 + 60 * t), 2.0f));
+    const float road = std::exp(-std::pow((x - 120) / (8 + 60 * t), 2.0f));
     const float wave = std::sin(y * 1.3f / (0.2f + t) + x * 0.08f) * 0.5f + 0.5f;
     return Mix(sea, Hex(0xE8E0B0), road * wave * 0.8f);
   });
@@ -889,15 +893,6 @@ int SaveMono(const std::string& rel, const Bitmap1& m) {
   return WriteFileBytes(PathOf(rel).c_str(), bytes);
 }
 
-// A title picture: `text` in large letters, white on black, one bit.
-Bitmap1 TitlePicture(art::Text& t, const char* font, int px, const std::string& text) {
-  const int w = t.Width(font, px, text, px / 14.0f) + 16;
-  Bitmap32 b;
-  b.Create(w, px * 5 / 4 + 8, 0);
-  t.Draw(b, font, px, 8, px + 2, text, Hex(0xFFFFFF), px / 14.0f);
-  return ToMono(b);
-}
-
 // A font picture for READFONT: a ruler row, then the glyphs of `chars` side by side.
 Bitmap1 FontPicture(art::Text& t, const char* font, int px, const std::string& chars, int rows) {
   std::vector<int> widths;
@@ -936,6 +931,48 @@ Bitmap1 Emblem(art::Text& t) {
   Bitmap32 b = c.Resolve();
   t.Centred(b, art::kSerifBold, 20, 200, 146, "THE END", Hex(0xFFFFFF), 6);
   return ToMono(b);
+}
+
+// ---------------------------------------------------------------- text pictures
+// A line of text for OPERATION=PAINT: `colour` on pure black with soft edges, which add to what
+// lies behind as much light as they cover. Drawn at the largest size the show gives it, so it is
+// only ever shrunk.
+Bitmap32 LightText(art::Text& t, const char* font, int px, const std::string& s, Rgb colour,
+                   float spacing = 0) {
+  Bitmap32 b;
+  b.Create(t.Width(font, px, s, spacing) + 2 * px, px * 2, 0);
+  t.Draw(b, font, px, float(px), px * 13 / 10, s, colour, spacing);
+  return art::CropToInk(b, 2);
+}
+
+// A title picture in three colours: the letters exactly white (the title's ink, drawn in the
+// title's colour) inside a dark border `border` pixels wide, which is not black and so belongs to
+// the title's silhouette: it covers whatever lies behind the title in the background colour.
+Bitmap32 OutlinedTitle(art::Text& t, const char* font, int px, const std::string& s, int border,
+                       float spacing) {
+  const int pad = border + 4;
+  Bitmap32 cover;
+  cover.Create(t.Width(font, px, s, spacing) + 2 * pad + 8, px * 5 / 4 + 2 * pad, 0);
+  t.Draw(cover, font, px, float(pad), pad + px, s, Hex(0xFFFFFF), spacing);
+  Bitmap32 out;
+  out.Create(cover.width, cover.height, 0);
+  auto ink = [&](int x, int y) { return (cover.Row(y)[x] & 255) >= 128; };
+  for (int y = 0; y < out.height; ++y)
+    for (int x = 0; x < out.width; ++x) {
+      if (ink(x, y)) {
+        out.Row(y)[x] = 0xFFFFFF;
+        continue;
+      }
+      bool near = false;
+      for (int dy = -border; dy <= border && !near; ++dy)
+        for (int dx = -border; dx <= border && !near; ++dx) {
+          const int xx = x + dx, yy = y + dy;
+          near = dx * dx + dy * dy <= border * border && xx >= 0 && yy >= 0 && xx < out.width &&
+                 yy < out.height && ink(xx, yy);
+        }
+      if (near) out.Row(y)[x] = 0x383838;
+    }
+  return art::CropToInk(out, 2);
 }
 
 // ---------------------------------------------------------------- the movie
@@ -994,18 +1031,29 @@ int main(int argc, char** argv) {
       "golddigits");
   failures += Check(SaveMono("opening/emblem.bmp", Emblem(text)), "emblem");
   failures += Check(SaveMidi("opening/theme.mid", OpeningTheme()), "theme.mid");
+  failures += Check(art::SaveBmp(PathOf("opening/intro.bmp"),
+                                 LightText(text, art::kSerifBold, 40, "Ondrelix demo shows",
+                                           Hex(0xFFE8B0), 1),
+                                 8),
+                    "intro");
 
-  // The title sequence.
-  failures += Check(
-      SaveMono("titles/ondrelix.bmp", TitlePicture(text, art::kSansBold, 96, "ONDRELIX")), "t1");
-  failures += Check(
-      SaveMono("titles/presents.bmp", TitlePicture(text, art::kSerifItalic, 56, "presents")), "t2");
-  failures +=
-      Check(SaveMono("titles/stars.bmp", TitlePicture(text, art::kSansBold, 80, "STARS")), "t3");
-  failures += Check(
-      SaveMono("titles/motion.bmp", TitlePicture(text, art::kSansBold, 80, "IN MOTION")), "t4");
-  failures +=
-      Check(SaveMono("titles/fin.bmp", TitlePicture(text, art::kSerifBold, 72, "Fin")), "t5");
+  // The title sequence: bordered titles (their borders are silhouettes).
+  const struct {
+    const char* file;
+    const char* font;
+    int px, border;
+    float spacing;
+    const char* text;
+  } titles[] = {{"titles/ondrelix.bmp", art::kSansBold, 96, 5, 7, "ONDRELIX"},
+                {"titles/presents.bmp", art::kSerifItalic, 56, 4, 1, "presents"},
+                {"titles/stars.bmp", art::kSansBold, 80, 5, 6, "STARS"},
+                {"titles/motion.bmp", art::kSansBold, 80, 5, 6, "IN MOTION"},
+                {"titles/fin.bmp", art::kSerifBold, 72, 4, 2, "Fin"}};
+  for (const auto& t : titles)
+    failures += Check(
+        art::SaveBmp(PathOf(t.file), OutlinedTitle(text, t.font, t.px, t.text, t.border, t.spacing),
+                     4),
+        t.file);
   {
     std::vector<float> l, r;
     RenderSong(TitleFanfare(), 44100, &l, &r);
@@ -1027,6 +1075,20 @@ int main(int argc, char** argv) {
   failures += Check(art::SaveBmp(PathOf("gallery/flower.bmp"), Flower(), 24), "flower");
   failures += Check(
       art::SaveBmp(PathOf("gallery/sun.bmp"), Glow(160, Hex(0xFFFFF0), Hex(0xFFA030)), 24), "sun");
+  // Its captions, painted as light over the sky.
+  const struct {
+    const char* file;
+    int px;
+    const char* text;
+  } labels[] = {{"gallery/lake-label.bmp", 24, "Lake at dusk"},
+                {"gallery/planet-label.bmp", 24, "A ringed world"},
+                {"gallery/moon-label.bmp", 24, "Moonlight, painted"},
+                {"gallery/farewell.bmp", 26, "Thank you for visiting"}};
+  for (const auto& l : labels)
+    failures += Check(art::SaveBmp(PathOf(l.file),
+                                   LightText(text, art::kSerifItalic, l.px, l.text, Hex(0xF4ECD8)),
+                                   8),
+                      l.file);
   {
     std::vector<float> l, r;
     RenderSong(GalleryDrift(), 22050, &l, &r);
@@ -1034,11 +1096,27 @@ int main(int argc, char** argv) {
   }
 
   // The stories (two shows in one file) and the lanterns two folders down.
-  failures += Check(SaveJpeg("stories/sea.jpg", Sea(400, 240), 85), "sea");
+  failures += Check(SaveJpeg("stories/sea.jpg", Sea(640, 384), 85), "sea");
   failures += Check(art::SaveBmp(PathOf("stories/boat.bmp"), Boat(), 24), "boat");
   failures += Check(
       art::SaveBmp(PathOf("stories/star.bmp"), Glow(48, Hex(0xFFFFFF), Hex(0x80A0FF)), 24), "star");
   failures += Check(SaveMidi("stories/lullaby.mid", Lullaby()), "lullaby.mid");
+  // The night words: lines that come forward, turn and fade, painted as light.
+  const struct {
+    const char* file;
+    const char* font;
+    int px;
+    std::uint32_t colour;
+    const char* text;
+  } words[] = {{"stories/night-quiet-ja.bmp", art::kGothic, 44, 0xE0E4FF, "しずかな夜"},
+               {"stories/night-quiet.bmp", art::kSerifItalic, 34, 0xC8D0FF, "a quiet night"},
+               {"stories/night-star-ja.bmp", art::kGothic, 40, 0xFFF0C0, "星がひとつ"},
+               {"stories/night-two.bmp", art::kSerifItalic, 28, 0xD8DCFF, "one star, then two"},
+               {"stories/night-many.bmp", art::kSerifItalic, 32, 0xFFFFFF, "and then, many"}};
+  for (const auto& w : words)
+    failures += Check(
+        art::SaveBmp(PathOf(w.file), LightText(text, w.font, w.px, w.text, Hex(w.colour)), 8),
+        w.file);
   failures += Check(art::SaveBmp(PathOf("stories/deep/lantern.bmp"), Lantern(), 24), "lantern");
   {
     std::vector<float> l, r;
