@@ -292,8 +292,8 @@ inline Bitmap32 CropToInk(const Bitmap32& b, int margin) {
   int x0 = b.width, y0 = b.height, x1 = -1, y1 = -1;
   for (int y = 0; y < b.height; ++y)
     for (int x = 0; x < b.width; ++x)
-      if (b.Row(y)[x] != 0) x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y),
-                            y1 = std::max(y1, y);
+      if (b.Row(y)[x] != 0)
+        x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
   Bitmap32 out;
   if (x1 < 0) {
     out.Create(2, 2, 0);

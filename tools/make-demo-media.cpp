@@ -1,7 +1,8 @@
 // Makes every picture, font picture, piece of music and the movie of the demo data folder
 // examples/: pictures drawn from shapes and DejaVu text, music synthesised (WAV written here, MIDI
 // written here as standard MIDI files, MP3 encoded from a synthesised WAV by Debian's `lame`),
-// and a Motion-JPEG AVI written here with libjpeg.
+// and a Motion-JPEG AVI written here with libjpeg and re-encoded as MPEG-4 by GStreamer's
+// gst-launch-1.0.
 //
 // Regenerate with:
 //   ninja -C build tool_make-demo-media && build/tool_make-demo-media examples
@@ -107,7 +108,7 @@ void Close(std::vector<std::uint8_t>& v, size_t at) {
 }
 
 // A RIFF AVI holding one Motion-JPEG video stream, with an index.
-int SaveMjpegAvi(const std::string& rel, const std::vector<std::vector<std::uint8_t>>& frames,
+int SaveMjpegAvi(const std::string& path, const std::vector<std::vector<std::uint8_t>>& frames,
                  int w, int h, int fps) {
   std::vector<std::uint8_t> v;
   size_t maxFrame = 0;
@@ -177,7 +178,7 @@ int SaveMjpegAvi(const std::string& rel, const std::vector<std::vector<std::uint
   }
   Close(v, idx);
   Close(v, riff);
-  return WriteFileBytes(PathOf(rel).c_str(), v);
+  return WriteFileBytes(path.c_str(), v);
 }
 
 int SaveWav(const std::string& path, const std::vector<float>& left,
@@ -1031,11 +1032,11 @@ int main(int argc, char** argv) {
       "golddigits");
   failures += Check(SaveMono("opening/emblem.bmp", Emblem(text)), "emblem");
   failures += Check(SaveMidi("opening/theme.mid", OpeningTheme()), "theme.mid");
-  failures += Check(art::SaveBmp(PathOf("opening/intro.bmp"),
-                                 LightText(text, art::kSerifBold, 40, "Ondrelix demo shows",
-                                           Hex(0xFFE8B0), 1),
-                                 8),
-                    "intro");
+  failures +=
+      Check(art::SaveBmp(
+                PathOf("opening/intro.bmp"),
+                LightText(text, art::kSerifBold, 40, "Ondrelix demo shows", Hex(0xFFE8B0), 1), 8),
+            "intro");
 
   // The title sequence: bordered titles (their borders are silhouettes).
   const struct {
@@ -1050,10 +1051,10 @@ int main(int argc, char** argv) {
                 {"titles/motion.bmp", art::kSansBold, 80, 5, 6, "IN MOTION"},
                 {"titles/fin.bmp", art::kSerifBold, 72, 4, 2, "Fin"}};
   for (const auto& t : titles)
-    failures += Check(
-        art::SaveBmp(PathOf(t.file), OutlinedTitle(text, t.font, t.px, t.text, t.border, t.spacing),
-                     4),
-        t.file);
+    failures +=
+        Check(art::SaveBmp(PathOf(t.file),
+                           OutlinedTitle(text, t.font, t.px, t.text, t.border, t.spacing), 4),
+              t.file);
   {
     std::vector<float> l, r;
     RenderSong(TitleFanfare(), 44100, &l, &r);
@@ -1085,10 +1086,10 @@ int main(int argc, char** argv) {
                 {"gallery/moon-label.bmp", 24, "Moonlight, painted"},
                 {"gallery/farewell.bmp", 26, "Thank you for visiting"}};
   for (const auto& l : labels)
-    failures += Check(art::SaveBmp(PathOf(l.file),
-                                   LightText(text, art::kSerifItalic, l.px, l.text, Hex(0xF4ECD8)),
-                                   8),
-                      l.file);
+    failures +=
+        Check(art::SaveBmp(PathOf(l.file),
+                           LightText(text, art::kSerifItalic, l.px, l.text, Hex(0xF4ECD8)), 8),
+              l.file);
   {
     std::vector<float> l, r;
     RenderSong(GalleryDrift(), 22050, &l, &r);
@@ -1114,9 +1115,9 @@ int main(int argc, char** argv) {
                {"stories/night-two.bmp", art::kSerifItalic, 28, 0xD8DCFF, "one star, then two"},
                {"stories/night-many.bmp", art::kSerifItalic, 32, 0xFFFFFF, "and then, many"}};
   for (const auto& w : words)
-    failures += Check(
-        art::SaveBmp(PathOf(w.file), LightText(text, w.font, w.px, w.text, Hex(w.colour)), 8),
-        w.file);
+    failures +=
+        Check(art::SaveBmp(PathOf(w.file), LightText(text, w.font, w.px, w.text, Hex(w.colour)), 8),
+              w.file);
   failures += Check(art::SaveBmp(PathOf("stories/deep/lantern.bmp"), Lantern(), 24), "lantern");
   {
     std::vector<float> l, r;
@@ -1132,7 +1133,16 @@ int main(int argc, char** argv) {
     std::vector<std::vector<std::uint8_t>> frames;
     for (int i = 0; i < kFrames; ++i)
       frames.push_back(JpegBytes(MovieFrame(i, kFrames, kW, kH), 70));
-    failures += Check(SaveMjpegAvi("Interval/orbit.avi", frames, kW, kH, kFps), "orbit.avi");
+    // The movie is written as Motion-JPEG here and re-encoded as MPEG-4 by GStreamer, the form
+    // the saver's player sizes and plays.
+    const std::string mjpeg = "/tmp/ondrelix-orbit-mjpeg.avi";
+    failures += Check(SaveMjpegAvi(mjpeg, frames, kW, kH, kFps), "orbit (Motion-JPEG)");
+    const std::string cmd = "gst-launch-1.0 -q filesrc location='" + mjpeg +
+                            "' ! avidemux ! jpegdec ! videoconvert ! avenc_mpeg4 pass=quant "
+                            "quantizer=3 ! avimux ! filesink location='" +
+                            PathOf("Interval/orbit.avi") + "'";
+    failures += Check(std::system(cmd.c_str()), "orbit.avi (apt-get install gstreamer1.0-tools)");
+    std::remove(mjpeg.c_str());
   }
   return failures == 0 ? 0 : 1;
 }

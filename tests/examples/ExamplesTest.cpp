@@ -6,7 +6,9 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -17,6 +19,9 @@
 #include "app/RenderTool.h"
 #include "app/ScriptTools.h"
 #include "render/Picture.h"
+#include "script/ScriptReader.h"
+#include "script/ScriptValues.h"
+#include "script/TagId.h"
 
 namespace fs = std::filesystem;
 
@@ -168,6 +173,86 @@ TEST(DemoShows, EveryShowDrawsAPictureTenSecondsIn) {
     }
   }
   fs::remove_all(dir);
+}
+
+// The value of attribute `name` of a tokenised tag, or null.
+const char* Attr(const TagRecord& r, const char* name) {
+  for (const AttrSlot& a : r.Attrs)
+    if (std::strncmp(a.Name, name, sizeof a.Name) == 0) return a.Value;
+  return nullptr;
+}
+
+// `rel` (a script's file name, '\\' as separator, upper-cased by the tokeniser) below `dir`,
+// each part matched without regard to case as the saver does.
+fs::path FindCaseless(fs::path dir, std::string rel) {
+  std::replace(rel.begin(), rel.end(), '\\', '/');
+  auto lower = [](std::string v) {
+    for (char& c : v) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return v;
+  };
+  for (const auto& part : fs::path(rel)) {
+    fs::path next;
+    for (const auto& e : fs::directory_iterator(dir))
+      if (lower(e.path().filename().string()) == lower(part.string())) next = e.path();
+    if (next.empty()) return {};
+    dir = next;
+  }
+  return dir;
+}
+
+// A picture that fades is drawn with a blend that ignores its key colour and leaves out only
+// black: a picture keyed on another colour shows a box of that colour while it fades. So every
+// picture a demo show fades is keyed on black (a TRANS colour, or the corner a TRANS marker
+// names), or not keyed at all.
+TEST(DemoShows, PicturesThatFadeAreKeyedOnBlack) {
+  int fading = 0;
+  for (const auto& s : DemoScripts()) {
+    const std::string text = ReadAll(s);
+    struct Image {
+      std::string file;
+      std::int32_t trans = -1;
+      bool fades = false;
+    };
+    std::vector<Image> images;
+    bool inImage = false;
+    for (size_t i = text.find('<'); i != std::string::npos; i = text.find('<', i + 1)) {
+      if (i + 1 < text.size() && (text[i + 1] == '<' || text[i + 1] == '#')) {
+        ++i;
+        continue;
+      }
+      std::string tag = text.substr(i, text.find('>', i) - i + 1);
+      TagRecord r;
+      if (!ParseTag(tag, &r)) continue;
+      const char* contrast = Attr(r, "CONTRAST");
+      if (r.TagId == kTagImage) {
+        Image im;
+        if (const char* f = Attr(r, "FILE")) im.file = f;
+        if (const char* t = Attr(r, "TRANS")) im.trans = ReadColour(t);
+        im.fades = contrast && std::strcmp(contrast, "HIGH") != 0 && Integer(contrast) != 255;
+        images.push_back(im);
+        inImage = true;
+      } else if (inImage && r.TagId == kTagSet) {
+        images.back().fades = images.back().fades || contrast != nullptr;
+      } else if (r.TagId != kTagMove) {
+        inImage = false;
+      }
+    }
+    for (const Image& im : images) {
+      fading += im.fades ? 1 : 0;
+      if (!im.fades || im.trans == -1 || im.trans == 0) continue;
+      ASSERT_GE(im.trans, -5) << s << ": " << im.file;
+      EXPECT_LT(im.trans, 0) << s << ": " << im.file << " fades but is keyed on a colour";
+      if (im.trans >= 0) continue;
+      Picture p;
+      const fs::path file = FindCaseless(s.parent_path(), im.file);
+      ASSERT_EQ(LoadBmpFile(file.string(), &p), 0) << s << ": " << im.file;
+      const Bitmap32& b = p.rgb;
+      const int x = (im.trans == -2 || im.trans == -4) ? 0 : b.width - 1;
+      const int y = (im.trans == -2 || im.trans == -3) ? 0 : b.height - 1;
+      EXPECT_EQ(b.Row(y)[x] & 0xFFFFFF, 0u) << s << ": " << im.file << " fades keyed on its corner";
+    }
+  }
+  EXPECT_GE(fading, 20);  // the scan found the shows' fading pictures
 }
 
 struct Expected {

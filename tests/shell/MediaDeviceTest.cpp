@@ -10,6 +10,7 @@
 #include <QMediaPlayer>
 #include <QUrl>
 #include <QWidget>
+#include <filesystem>
 
 #include "app/CMPlayer.h"
 #include "app/QtMediaDevice.h"
@@ -197,6 +198,24 @@ TEST_F(Media, AMovieWithoutDecodableVideoCannotBePlayed) {
   ASSERT_TRUE(testmedia::WriteAvi(good, 160, 120, 2));
   EXPECT_EQ(player.PlayMovie(good, 640, 519), 0);
   player.CloseMovie();
+}
+
+// The demo folder's interval movies are what a new user sees between the shows: each one plays
+// to its end through the real decoders.
+TEST_F(Media, TheDemoFoldersIntervalMoviesPlay) {
+  const std::filesystem::path interval =
+      std::filesystem::path(ONDRELIX_TEST_DATA) / ".." / ".." / "examples" / "Interval";
+  int movies = 0;
+  for (const auto& e : std::filesystem::directory_iterator(interval)) {
+    if (e.path().extension() != ".avi") continue;
+    ++movies;
+    SCOPED_TRACE(e.path().string());
+    ASSERT_EQ(player.PlayMovie(e.path().string(), 640, 519), 0);
+    EXPECT_TRUE(device.VideoShown());
+    EXPECT_TRUE(SpinUntil([&] { return player.MovieStopped(); }, 15000));
+    player.CloseMovie();
+  }
+  EXPECT_GE(movies, 1);
 }
 
 }  // namespace
