@@ -88,6 +88,10 @@ void CBgCtl::LoadPicture(const char* name, Bitmap32* out) {
 }
 
 void CBgCtl::MakeBackground(const CTimeBgMake& rec) {
+  // A background without a picture keeps `composed` as it was last made (a CLEAR shows it
+  // again): a moving one that was composed only into the frames is composed now, before its
+  // picture and placed pictures are replaced.
+  if (composedStale_) ComposeBackground();
   if (rec.FileName[0] == '\0') {
     hasBase = 0;
     fillMode = 0;
@@ -239,8 +243,9 @@ int CBgCtl::AnimateBackground() {
   }
   if (Camera.x == oldX && Camera.y == oldY) return 0;
   // A moving background is composed straight into the frame when it is drawn (see
-  // DrawBackground), not into `composed` and then copied.
-  if (hasBase) composedStale_ = true;
+  // DrawBackground), not into `composed` and then copied. From scratch it is composed at once.
+  if (hasBase && FromScratch) ComposeBackground();
+  if (hasBase && !FromScratch) composedStale_ = true;
   return 1;
 }
 
@@ -248,7 +253,7 @@ int CBgCtl::AnimateBackground() {
 
 void CBgCtl::DrawBackground(StageBitmap& stage) {
   if (fillMode == 1) {
-    if (composedStale_ || (FromScratch && hasBase)) {
+    if (composedStale_ || (FromScratch && hasBase == 1)) {
       ComposeInto(stage);
     } else {
       CopyRect(stage, 0, 0, composed, 0, 0, kStageWidth, kStageHeight);

@@ -57,8 +57,8 @@ class CBgCtl {
   // directly, and into `composed` only when it is asked for).
   const Bitmap32& Composed();
 
-  // Composes a background picture on every draw instead of keeping it (the reference player
-  // that tests compare with).
+  // Composes a background picture whenever the camera moves and on every draw instead of
+  // keeping it for later (the reference player that tests compare with).
   bool FromScratch = false;
 
   // State, public for tests and tools.

@@ -13,12 +13,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/CPlayback.h"
 #include "app/HeadlessShow.h"
+#include "app/MediaDevice.h"
 #include "app/SaverObjects.h"
 #include "app/WindowSurface.h"
 #include "script/CTimeLine.h"
@@ -221,6 +223,57 @@ TEST(KeptShows, LookTheSameAsInTheReferencePlayer) {
     kept += 1;
   }
   EXPECT_GT(kept, 0);
+}
+
+// The built-in items, an interval picture and the logo, played around a short show from a data
+// folder, with every tick of them compared.
+TEST(BuiltInItems, LookTheSameAsInTheReferencePlayer) {
+  char tmpl[] = "/tmp/ox-builtin-XXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  fs::create_directories(dir + "/Interval");
+  fs::copy_file(kExamples / "Interval" / "aurora.bmp", dir + "/Interval/aurora.bmp");
+  std::ofstream(dir + "/script_short.txt")
+      << "<DATA TITLE=\"short\" VERSION=1.10><SOLID COLOR=NAVY><CLOCK SET=0.3><END></DATA>\n";
+  SilentMediaDevice device;
+  auto make = [&](bool reference) {
+    auto o = std::make_unique<SaverObjects>(&device, [&](CMainCtl& s) {
+      s.SetStorePath("/dev/null/no-store.reg");
+      s.Load();
+      s.SetDspMode(kDisplayWindow);
+      s.SetFlgLogo(true);
+      s.SetCurPath(dir);
+      s.LoadedPath = dir;
+    });
+    o->Layout(1024, 768);
+    o->PrepareShows(7);
+    if (reference) o->SwitchShortcutsOff();
+    o->Playback().Begin(false, false);
+    return o;
+  };
+  auto real = make(false);
+  auto ref = make(true);
+  CPlayback& a = real->Playback();
+  CPlayback& b = ref->Playback();
+  int items = 0, ticks = 0;
+  std::int32_t now = 0;
+  for (int passes = 0; passes < 100000 && items < 2; ++passes) {
+    const int state = b.PlayState, tick = b.TickNo;
+    a.Pass(now);
+    b.Pass(now);
+    ASSERT_EQ(a.PlayState, b.PlayState);
+    if (state == kIntroPlaying && b.PlayState == kIntroEnded) items += 1;
+    if (state == kIntroPlaying && b.TickNo != tick) {
+      ticks += 1;
+      ASSERT_EQ(Difference(real->Window->Picture(), ref->Window->Picture()), "")
+          << "built-in item " << items + 1 << ", tick " << tick;
+    }
+    now = std::min(a.NextDeadline(now), b.NextDeadline(now));
+  }
+  EXPECT_EQ(items, 2);
+  EXPECT_GT(ticks, 100);
+  real.reset();
+  ref.reset();
+  fs::remove_all(dir);
 }
 
 class GeneratedShows : public ::testing::TestWithParam<int> {};
