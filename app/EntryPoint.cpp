@@ -205,6 +205,8 @@ std::string HelpText() {
          "  --check FILE...               check scripts, every error with its line\n"
          "  --render FILE [--script N] --out DIR --ticks A-B[:STEP] [--dump-events]\n"
          "                                render frames of a show to PNG files\n"
+         "  --export OUT.webm|OUT.mp4 FILE [--script N] [--size WxH] [--mode N]\n"
+         "                                export a show as a video file with its music\n"
          "\n"
          "Settings: $XDG_CONFIG_HOME/Velnori/Pralvex.reg (default ~/.config/Velnori/Pralvex.reg)\n";
 }

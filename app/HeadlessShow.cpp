@@ -15,6 +15,9 @@
 
 namespace {
 
+// A show ends by itself at its /DATA; this bounds a show whose timeline never gets there.
+constexpr long long kMaxPasses = 400000000LL;
+
 // Plays catalogue entry `index` once; later loads find nothing, which ends the playing.
 class SingleScriptEngine : public ShowEngine {
  public:
@@ -48,7 +51,9 @@ void SplitPath(const std::string& file, std::string* folder, std::string* name) 
 
 }  // namespace
 
-HeadlessShow::HeadlessShow() : device_(std::make_unique<SilentMediaDevice>()) {}
+HeadlessShow::HeadlessShow(MediaDevice* music)
+    : silent_(music ? nullptr : std::make_unique<SilentMediaDevice>()),
+      device_(music ? music : silent_.get()) {}
 HeadlessShow::~HeadlessShow() {
   objects_.reset();  // the playback object reads the engine until it goes
 }
@@ -61,7 +66,7 @@ std::string HeadlessShow::Open(const std::string& file, int script, const Headle
   SplitPath(real, &folder, &name);
   std::free(real);
   // Defaults, not the user's store, so a show looks the same on every machine.
-  objects_ = std::make_unique<SaverObjects>(device_.get(), [&](CMainCtl& s) {
+  objects_ = std::make_unique<SaverObjects>(device_, [&](CMainCtl& s) {
     s.SetStorePath("/dev/null/no-store.reg");  // can never exist: Load gives the defaults
     s.Load();
     s.SetDspMode(o.mode);
@@ -109,4 +114,44 @@ const CPlayback& HeadlessShow::Playback() const {
 
 const WindowSurface& HeadlessShow::Window() const {
   return *objects_->Window;
+}
+
+int HeadlessShow::PlayTicks(const std::function<bool(int tick)>& onTick) {
+  CPlayback& pb = Playback();
+  bool started = false;
+  int ticks = 0;
+  std::int32_t now = 0;
+  for (long long passes = 0; passes < kMaxPasses && !Over(); ++passes) {
+    const int state = pb.PlayState;
+    const int tickBefore = pb.TickNo;
+    Pass(now);
+    if (state == kScriptPlaying) started = true;
+    if (state == kScriptPlaying && pb.TickNo == tickBefore + 1) {
+      ticks = tickBefore + 1;
+      if (!onTick(tickBefore)) break;
+    }
+    now = NextDeadline(now);
+  }
+  return started ? ticks : -1;
+}
+
+int HeadlessShow::EndTick() {
+  const CTimeLine& t = *objects_->TimeLine;
+  int end = -1;
+  for (int i = 0; i < t.EventCount; ++i) {
+    const CTimeDat* ev = t.Events[i].get();
+    if (!ev || (ev->Kind != kTagDataEnd && ev->Kind != kTagEnd)) continue;
+    if (end < 0 || ev->Tick < end) end = ev->Tick;
+  }
+  return end;
+}
+
+bool HeadlessShow::HasMusic() {
+  if (objects_->Player->Enabled == 0) return false;
+  const CTimeLine& t = *objects_->TimeLine;
+  for (int i = 0; i < t.EventCount; ++i) {
+    const auto* bgm = dynamic_cast<const CTimeBgm*>(t.Events[i].get());
+    if (bgm && (bgm->Switch == kBgmStart || bgm->Switch == kBgmStartPreloaded)) return true;
+  }
+  return false;
 }

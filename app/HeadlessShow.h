@@ -3,14 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "app/DisplayGeometry.h"
 
 class CPlayback;
+class MediaDevice;
 class SaverObjects;
-class SilentMediaDevice;
 class WindowSurface;
 class ShowEngine;
 
@@ -30,13 +31,14 @@ struct HeadlessOptions {
 
 class HeadlessShow {
  public:
-  HeadlessShow();
+  // `music` (not owned) takes the show's music; without one it goes nowhere.
+  explicit HeadlessShow(MediaDevice* music = nullptr);
   ~HeadlessShow();
   HeadlessShow(const HeadlessShow&) = delete;
   HeadlessShow& operator=(const HeadlessShow&) = delete;
 
   // Catalogues `file` and makes script `script` of it (1 = the first) the one show to play,
-  // with the default settings, no logo, no music and no speed warning. "" when ready, else why
+  // with the default settings, no logo and no speed warning. "" when ready, else why
   // not.
   std::string Open(const std::string& file, int script, const HeadlessOptions& options);
 
@@ -45,6 +47,16 @@ class HeadlessShow {
   std::int32_t NextDeadline(std::int32_t now) const;
   // Whether the show has ended (or could not be loaded): once it has, nothing more is played.
   bool Over() const;
+  // Plays the show from where it stands to its end, calling `onTick(tick)` after every tick;
+  // returning false ends the play there. The number of ticks played, or -1 when the script
+  // could not be loaded.
+  int PlayTicks(const std::function<bool(int tick)>& onTick);
+
+  // Of the loaded show: the tick of the event that ends it (its last tick; -1 when it has none),
+  // and whether it starts music (a BGM start while the player is on: a first file that failed
+  // to open turns it off).
+  int EndTick();
+  bool HasMusic();
 
   CPlayback& Playback();
   const CPlayback& Playback() const;
@@ -52,7 +64,8 @@ class HeadlessShow {
   const WindowSurface& Window() const;
 
  private:
-  std::unique_ptr<SilentMediaDevice> device_;
+  std::unique_ptr<MediaDevice> silent_;
+  MediaDevice* device_;
   std::unique_ptr<SaverObjects> objects_;
   std::unique_ptr<ShowEngine> engine_;
 };

@@ -16,12 +16,7 @@
 #include "render/Picture.h"
 #include "render/PixelOps.h"
 
-namespace {
-
-// A show ends by itself at its /DATA; this bounds a show whose timeline never gets there.
-constexpr long long kMaxRenderPasses = 400000000LL;
-
-bool ParseInt(const std::string& s, int* out) {
+bool ParseWholeNumber(const std::string& s, int* out) {
   if (s.empty()) return false;
   char* end = nullptr;
   errno = 0;
@@ -31,6 +26,11 @@ bool ParseInt(const std::string& s, int* out) {
   return true;
 }
 
+namespace {
+
+// A show ends by itself at its /DATA; this bounds a show whose timeline never gets there.
+constexpr long long kMaxRenderPasses = 400000000LL;
+
 // "A", "A-B" or "A-B:STEP".
 bool ParseTicks(const std::string& s, RenderRequest* r) {
   std::string range = s;
@@ -38,16 +38,16 @@ bool ParseTicks(const std::string& s, RenderRequest* r) {
   const size_t colon = s.find(':');
   if (colon != std::string::npos) {
     range = s.substr(0, colon);
-    if (!ParseInt(s.substr(colon + 1), &r->step) || r->step < 1) return false;
+    if (!ParseWholeNumber(s.substr(colon + 1), &r->step) || r->step < 1) return false;
   }
   const size_t dash = range.find('-');
   if (dash == std::string::npos) {
-    if (!ParseInt(range, &r->firstTick)) return false;
+    if (!ParseWholeNumber(range, &r->firstTick)) return false;
     r->lastTick = r->firstTick;
     return true;
   }
-  return ParseInt(range.substr(0, dash), &r->firstTick) &&
-         ParseInt(range.substr(dash + 1), &r->lastTick) && r->firstTick <= r->lastTick;
+  return ParseWholeNumber(range.substr(0, dash), &r->firstTick) &&
+         ParseWholeNumber(range.substr(dash + 1), &r->lastTick) && r->firstTick <= r->lastTick;
 }
 
 int WriteTick(const WindowSurface& window, const std::string& dir, int tick) {
@@ -77,7 +77,7 @@ std::string ParseRenderArgs(const std::vector<std::string>& args, RenderRequest*
     } else if (a == "--reference") {
       r.reference = true;
     } else if (a == "--script" && hasValue) {
-      if (!ParseInt(args[++i], &r.script) || r.script < 1) return "--script wants a number from 1";
+      if (!ParseWholeNumber(args[++i], &r.script) || r.script < 1) return "--script wants a number from 1";
     } else if (a == "--out" && hasValue) {
       r.outDir = args[++i];
     } else if (a == "--ticks" && hasValue) {

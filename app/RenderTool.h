@@ -21,6 +21,9 @@ struct RenderRequest {
   bool reference = false;
 };
 
+// A decimal number from 0 to INT_MAX, the whole of `s`.
+bool ParseWholeNumber(const std::string& s, int* out);
+
 // Reads the arguments after "--render"; "" on success, else the message.
 std::string ParseRenderArgs(const std::vector<std::string>& args, RenderRequest* out);
 // Renders; returns the exit code (0 done, 1 the script could not be played, 2 bad arguments).

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/EntryPoint.h"
+#include "app/ExportTool.h"
 #include "app/RenderTool.h"
 #include "app/ScriptTools.h"
 #include "app/TMiniWin.h"
@@ -25,6 +26,8 @@
 #include "app/TSaverWin.h"
 #include "bonus/TOmakeWin.h"
 #include "platform/DisplayCheck.h"
+#include "platform/GstMusicDecoder.h"
+#include "platform/GstShowEncoder.h"
 #include "platform/InstanceLock.h"
 #include "platform/Signals.h"
 #include "settings/CMainCtl.h"
@@ -140,8 +143,11 @@ int RunMode(const CommandLine& cl) {
 int main(int argc, char** argv) {
   // ---- Command-line tools: each takes the run when the arguments are its own and gives the exit
   // code. They run before any Qt object exists, so they need no display. One line per tool:
+  GstMusicDecoder musicDecoder;  // GStreamer starts only when --export decodes music
   if (int code = 0; RunScriptTool(argc, argv, &code)) return code;  // --log, --list, --check
   if (int code = 0; RunRenderTool(argc, argv, &code)) return code;  // playback: --render
+  if (int code = 0; RunExportTool(argc, argv, &code, GstVideoBackend(), &musicDecoder))
+    return code;  // --export: a video file with the show's music
   // ---- end of the command-line tools ----
 
   CommandLine cl = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));

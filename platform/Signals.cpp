@@ -23,6 +23,10 @@ void OnQuitSignal(int sig) {
   }
   // The loop may be inside a long pass (a show being compiled): the timer ends the process
   // in time even then. Only the first signal arms it.
+  if (g_graceMs == kQuitNoCutOff) {
+    errno = saved;
+    return;
+  }
   itimerval t{};
   if (::getitimer(ITIMER_REAL, &t) == 0 && t.it_value.tv_sec == 0 && t.it_value.tv_usec == 0) {
     t.it_value.tv_sec = g_graceMs / 1000;

@@ -4,6 +4,9 @@
 #pragma once
 
 inline constexpr int kQuitGraceMs = 800;  // after this the process ends with 0 regardless
+// A grace that never runs out: for a loop that always gets to the signal and must clean up
+// before it ends (a half-written file).
+inline constexpr int kQuitNoCutOff = 0x7fffffff;
 
 // Installs the handlers; returns the pipe's read end for the event loop to watch, or -1 when no
 // pipe could be made (the signals then keep their default action). Installing twice returns the

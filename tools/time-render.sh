@@ -1,7 +1,8 @@
 #!/bin/sh
 # Times headless rendering of a 60-second reference show and reports how many times faster than
 # real time it plays: once playing every tick without writing pictures (--dump-events), once
-# writing one picture a second.
+# writing one picture a second, and once exporting it as a WebM video with its music (--export),
+# where the processor time is given too (on a busy machine the wall time says little).
 #   tools/time-render.sh [BUILD_DIR]    (default: build)
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -12,12 +13,14 @@ bin=$build/ondrelix
 work=$(mktemp -d /tmp/ox-time-render-XXXXXX)
 trap 'rm -rf "$work"' EXIT INT TERM
 show=$work/script_timing.txt
+cp "$here/examples/gallery/drift.wav" "$work/"
 
 # The show: a tiled background (the built-in placeholder picture) with 64 placed pictures
 # drifting diagonally, 32 pictures turning, growing and fading, a receding scrolling text, a title
 # and captions, all running for the whole 60 seconds.
 {
   echo '<DATA TITLE="timing" VERSION="1.1">'
+  echo '<BGM FILE="drift.wav" MODE="START">'
   echo '<BGMAKE BGFILE="missing-tile.bmp">'
   i=0
   while [ $i -lt 64 ]; do
@@ -60,3 +63,13 @@ t0=$(seconds)
 "$bin" --render "$show" --out "$work/out" --ticks 0-1818:30 2> /dev/null
 t1=$(seconds)
 echo "one picture a second:       $(factor "$t0" "$t1") ($(ls "$work/out" | wc -l) pictures)"
+
+# The processor time comes from /usr/bin/time (Debian's package "time") when it is there.
+timer=""
+[ -x /usr/bin/time ] && timer="/usr/bin/time -o $work/cpu -f %U_%S"
+t0=$(seconds)
+$timer "$bin" --export "$work/out.webm" "$show" > /dev/null 2>&1
+t1=$(seconds)
+cpu=""
+[ -f "$work/cpu" ] && cpu=$(tr '_' ' ' < "$work/cpu" | awk '{ t = $1 + $2; printf "; processor %.2f s, %.1f x real time", t, 60 / t }')
+echo "export to WebM, 640 x 480: $(factor "$t0" "$t1")$cpu"

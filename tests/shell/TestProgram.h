@@ -82,19 +82,28 @@ class TestProgram {
 
   bool Running() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
 
+  // Up to `limitMs` for it to end by itself: false when it is still running.
+  bool Wait(int* status, int limitMs) {
+    const Clock::time_point t = Clock::now();
+    while (pid_ > 0 && MsSince(t) < limitMs) {
+      if (::waitpid(pid_, status, WNOHANG) == pid_) {
+        pid_ = 0;
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  }
+  void Signal(int sig) {
+    if (pid_ > 0) ::kill(pid_, sig);
+  }
+
   // SIGTERM, then up to 3 s for it to end: the milliseconds it took, or -1 (it is killed then).
   int Stop(int* status) {
     if (pid_ <= 0) return -1;
     const Clock::time_point t = Clock::now();
     ::kill(pid_, SIGTERM);
-    while (MsSince(t) < 3000) {
-      if (::waitpid(pid_, status, WNOHANG) == pid_) {
-        pid_ = 0;
-        return MsSince(t);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return -1;
+    return Wait(status, 3000) ? MsSince(t) : -1;
   }
 
  private:
