@@ -33,12 +33,12 @@ constexpr int kShowTicks = 61;  // 2 s: ticks 0 to 60
 // Where the colour that names each tick is measured: the stage's left edge, clear of the picture.
 constexpr int kProbeX = 8, kProbeY = 130, kProbeW = 64, kProbeH = 40;
 
-// Each tick's background colour, far enough from every other (27 levels at the least) that a
-// decoded frame names its tick.
+// Each tick's background colour: a point of a 4 x 4 x 4 grid of levels 58 apart, so that a
+// decoded frame names its tick even with an error of 28 levels.
 void TickColour(int i, int rgb[3]) {
-  rgb[0] = 40 + (i * 97) % 176;
-  rgb[1] = 40 + (i * 53) % 176;
-  rgb[2] = 40 + (i * 29) % 176;
+  rgb[0] = 40 + 58 * (i % 4);
+  rgb[1] = 40 + 58 * (i / 4 % 4);
+  rgb[2] = 40 + 58 * (i / 16 % 4);
 }
 
 // What was decoded from a video file.
@@ -121,8 +121,6 @@ void OnPad(GstElement*, GstPad* pad, gpointer data) {
 }
 
 void Decode(const std::string& path, Decoded* d) {
-  std::string error;
-  ASSERT_TRUE(StartGstreamer(&error)) << error;
   GstElement* pipeline = gst_pipeline_new("decode");
   d->pipeline = pipeline;
   GstElement* src = gst_element_factory_make("filesrc", nullptr);
@@ -145,6 +143,7 @@ void Decode(const std::string& path, Decoded* d) {
 
 // The container's own idea of the length and its streams.
 struct Discovered {
+  std::string error;
   GstClockTime duration = 0;
   int audioStreams = 0;
   int videoStreams = 0;
@@ -154,8 +153,15 @@ Discovered Discover(const std::string& path) {
   Discovered out;
   GstDiscoverer* disc = gst_discoverer_new(30 * GST_SECOND, nullptr);
   gchar* uri = gst_filename_to_uri(path.c_str(), nullptr);
-  GstDiscovererInfo* info = gst_discoverer_discover_uri(disc, uri, nullptr);
+  GError* err = nullptr;
+  GstDiscovererInfo* info = gst_discoverer_discover_uri(disc, uri, &err);
   g_free(uri);
+  if (err) {
+    out.error = err->message;
+    g_error_free(err);
+  }
+  if (info && gst_discoverer_info_get_result(info) != GST_DISCOVERER_OK && out.error.empty())
+    out.error = "discoverer result " + std::to_string(gst_discoverer_info_get_result(info));
   if (info) {
     out.duration = gst_discoverer_info_get_duration(info);
     GList* a = gst_discoverer_info_get_audio_streams(info);
@@ -181,6 +187,8 @@ double Rms(const std::vector<std::int16_t>& a, int fromMs, int toMs) {
 
 struct ExportShow : ::testing::Test {
   static void SetUpTestSuite() {
+    std::string error;
+    ASSERT_TRUE(StartGstreamer(&error)) << error;
     char tmpl[] = "/tmp/ox-export-shell-XXXXXX";
     dir = mkdtemp(tmpl);
     ASSERT_TRUE(testmedia::WriteWav(dir + "/tone.wav", 3000));
@@ -225,6 +233,7 @@ struct ExportShow : ::testing::Test {
   // Frames, length and sound of an exported file, as every test checks them.
   static void CheckFile(const std::string& file, bool music, Decoded* d) {
     const Discovered info = Discover(file);
+    EXPECT_EQ(info.error, "");
     EXPECT_EQ(info.videoStreams, 1);
     EXPECT_EQ(info.audioStreams, music ? 1 : 0);
     EXPECT_NEAR(static_cast<double>(info.duration / GST_MSECOND), kShowTicks * kTick, kTick);
@@ -232,11 +241,20 @@ struct ExportShow : ::testing::Test {
     ASSERT_EQ(d->error, "");
     ASSERT_EQ(d->probe.size(), static_cast<size_t>(kShowTicks));
     EXPECT_EQ(d->audioStream, music);
-    // Frame i is tick i: its background is the tick's colour, within the codec's error.
+    // Frame i is tick i: of all the ticks' background colours its own is the nearest (the
+    // codec's error on this flat area, measured up to 10 levels for VP8 whose every frame
+    // changes colour, stays far below the 29 that would confuse two).
     for (int i = 0; i < kShowTicks; ++i) {
-      int c[3];
-      TickColour(i, c);
-      for (int k = 0; k < 3; ++k) EXPECT_NEAR(d->probe[i][k], c[k], 8) << "frame " << i;
+      int nearest = -1;
+      double best = 1e9;
+      for (int t = 0; t < kShowTicks; ++t) {
+        int c[3];
+        TickColour(t, c);
+        double dist = 0;
+        for (int k = 0; k < 3; ++k) dist = std::max(dist, std::abs(d->probe[i][k] - c[k]));
+        if (dist < best) best = dist, nearest = t;
+      }
+      EXPECT_EQ(nearest, i) << "frame " << i << " is " << best << " levels from its colour";
     }
     if (!music) return;
     // The tone plays from tick 15 (495 ms) to tick 45 (1485 ms), silence around it. The margins
@@ -276,8 +294,9 @@ TEST_F(ExportShow, WebmHoldsEveryTickAsRenderedWithTheMusicAtItsTimes) {
 
   // The whole frame of tick 40 against --render's picture of that tick: the mean absolute
   // difference per channel stays within what 4:2:0 colour and lossy coding cost on this
-  // picture (about 1.5 levels of 255 measured); a frame of the next tick, whose background
-  // differs by 27 levels or more in a channel, would be far above it.
+  // picture, a photograph, text and flat colour (measured 1.3, 2.2 and 1.8 levels of 255 for
+  // red, green and blue; the bound of 5 leaves twice that). The picture of the tick before,
+  // whose background is 174 and 58 levels off in red and green, is 64 and 20 away: far above.
   ASSERT_EQ(Run({"--render", dir + "/script_x.txt", "--out", dir + "/png", "--ticks", "39-40"}), 0);
   for (int tick : {40, 39}) {
     const std::vector<std::uint8_t> png = RenderedTick(dir + "/png", tick);
@@ -288,11 +307,11 @@ TEST_F(ExportShow, WebmHoldsEveryTickAsRenderedWithTheMusicAtItsTimes) {
     for (int c = 0; c < 3; ++c) {
       diff[c] /= 640.0 * 480.0;
       if (tick == 40) {
-        EXPECT_LT(diff[c], 4.0) << "channel " << c;
+        EXPECT_LT(diff[c], 5.0) << "channel " << c;
       }
     }
     if (tick == 39) {
-      EXPECT_GT(std::max({diff[0], diff[1], diff[2]}), 4.0);
+      EXPECT_GT(std::max({diff[0], diff[1], diff[2]}), 5.0);
     }
   }
   fs::remove_all(dir + "/png");
