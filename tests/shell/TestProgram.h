@@ -82,6 +82,19 @@ class TestProgram {
 
   bool Running() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
 
+  // Waits up to `ms` milliseconds for the program to end by itself; true with its status if so.
+  bool WaitExit(int ms, int* status) {
+    const Clock::time_point t = Clock::now();
+    while (pid_ > 0 && MsSince(t) < ms) {
+      if (::waitpid(pid_, status, WNOHANG) == pid_) {
+        pid_ = 0;
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
   // SIGTERM, then up to 3 s for it to end: the milliseconds it took, or -1 (it is killed then).
   int Stop(int* status) {
     if (pid_ <= 0) return -1;
