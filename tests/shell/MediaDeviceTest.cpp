@@ -6,14 +6,18 @@
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QMediaDevices>
 #include <QMediaPlayer>
 #include <QUrl>
+#include <QVideoFrame>
+#include <QVideoSink>
 #include <QWidget>
 #include <filesystem>
 
 #include "app/CMPlayer.h"
 #include "app/QtMediaDevice.h"
+#include "platform/QtQuietSound.h"
 #include "settings/CMainCtl.h"
 #include "tests/shell/MediaFiles.h"
 #include "tests/shell/ShellTestApp.h"
@@ -178,6 +182,75 @@ TEST_F(Media, MoviesAreShrunkToFitAndCentredNeverEnlarged) {
     player.CloseMovie();
     EXPECT_FALSE(device.VideoShown());
   }
+}
+
+// The real decoders behind each kind of movie the saver meets: the bundled one (MJPEG, whose
+// stream tells no size before it is decoded), uncompressed and MPEG-4 video. Each plays at its
+// own size and its frames reach the video widget's sink.
+TEST_F(Media, MjpegUncompressedAndMpeg4MoviesPlayTheirFrames) {
+  const std::string raw = dir.File("raw.avi");
+  ASSERT_TRUE(testmedia::WriteAvi(raw, 320, 240, 20));
+  const std::string mpeg4 = dir.File("mpeg4.avi");
+  const std::string encode =
+      "gst-launch-1.0 -q filesrc location=" + raw +
+      " ! avidemux ! videoconvert ! avenc_mpeg4 ! avimux ! filesink location=" + mpeg4 +
+      " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(encode.c_str()), 0) << "no MPEG-4 encoder: " << encode;
+  struct Movie {
+    std::string path;
+    QSize size;
+    int red;  // the red level all over the frame, or -1 when it varies
+  };
+  const Movie movies[] = {{ONDRELIX_SOURCE_DIR "/examples/Interval/orbit.avi", QSize(320, 240), -1},
+                          {raw, QSize(320, 240), 0x80},
+                          {mpeg4, QSize(320, 240), 0x80}};
+  QVideoSink* sink = device.Player()->videoSink();
+  ASSERT_NE(sink, nullptr);
+  for (const Movie& m : movies) {
+    SCOPED_TRACE(m.path);
+    ASSERT_EQ(player.PlayMovie(m.path, 640, 519), 0);
+    EXPECT_EQ(device.Destination(), QRect(160, 139, 320, 240));
+    EXPECT_TRUE(device.VideoShown());
+    QImage frame;
+    EXPECT_TRUE(SpinUntil(
+        [&] {
+          frame = sink->videoFrame().toImage();
+          return frame.size() == m.size && device.Playing();
+        },
+        5000));
+    if (m.red >= 0 && !frame.isNull()) {
+      EXPECT_NEAR(qRed(frame.pixel(160, 120)), m.red, 12);
+    } else if (!frame.isNull()) {
+      int lit = 0;
+      for (int y = 0; y < frame.height(); y += 8)
+        for (int x = 0; x < frame.width(); x += 8) lit += (frame.pixel(x, y) & 0xFFFFFF) > 0x101010;
+      EXPECT_GT(lit, 0) << "the frame is black";
+    }
+    player.CloseMovie();
+  }
+}
+
+// On a machine without a sound device every sound system the backend tries for the movie's
+// audio complains on standard error; the program quiets them (where there is a device, nothing
+// complains in the first place).
+TEST_F(Media, AMovieLeavesAtMostOneLineOnStandardError) {
+  QuietSoundSystems();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(player.PlayMovie(ONDRELIX_SOURCE_DIR "/examples/Interval/orbit.avi", 640, 519), 0);
+  SpinUntil([&] { return device.Playing(); }, 3000);
+  shelltest::Spin(300);
+  player.CloseMovie();
+  ASSERT_EQ(player.Preload("a.wav"), 0);
+  EXPECT_EQ(player.HandleBgm(Bgm("a.wav", kBgmStartPreloaded)), 0);
+  player.StopMusic();
+  const std::string err = testing::internal::GetCapturedStderr();
+  for (const char* noise : {"ALSA", "AL lib", "PulseAudio", "Failed to connect"})
+    EXPECT_EQ(err.find(noise), std::string::npos) << err;
+  std::size_t said = 0;
+  for (std::size_t at = err.find("sound output"); at != std::string::npos;
+       at = err.find("sound output", at + 1))
+    ++said;
+  EXPECT_LE(said, 1u) << err;
 }
 
 TEST_F(Media, AMovieWithoutDecodableVideoCannotBePlayed) {
