@@ -184,47 +184,38 @@ TEST_F(Media, MoviesAreShrunkToFitAndCentredNeverEnlarged) {
   }
 }
 
-// The real decoders behind each kind of movie the saver meets: the bundled one (MJPEG, whose
-// stream tells no size before it is decoded), uncompressed and MPEG-4 video. Each plays at its
-// own size and its frames reach the video widget's sink.
+// The real decoders behind each kind of movie the saver meets: MJPEG (whose stream tells no
+// size before it is decoded), uncompressed and MPEG-4 video, the first and last made from the
+// uncompressed one with gst-launch-1.0. Each plays at its own size and its frames reach the
+// video widget's sink.
 TEST_F(Media, MjpegUncompressedAndMpeg4MoviesPlayTheirFrames) {
   const std::string raw = dir.File("raw.avi");
   ASSERT_TRUE(testmedia::WriteAvi(raw, 320, 240, 20));
-  const std::string mpeg4 = dir.File("mpeg4.avi");
-  const std::string encode =
-      "gst-launch-1.0 -q filesrc location=" + raw +
-      " ! avidemux ! videoconvert ! avenc_mpeg4 ! avimux ! filesink location=" + mpeg4 +
-      " >/dev/null 2>&1";
-  ASSERT_EQ(std::system(encode.c_str()), 0) << "no MPEG-4 encoder: " << encode;
-  struct Movie {
-    std::string path;
-    QSize size;
-    int red;  // the red level all over the frame, or -1 when it varies
-  };
-  const Movie movies[] = {{ONDRELIX_SOURCE_DIR "/examples/Interval/orbit.avi", QSize(320, 240), -1},
-                          {raw, QSize(320, 240), 0x80},
-                          {mpeg4, QSize(320, 240), 0x80}};
+  std::vector<std::string> movies = {raw};
+  for (const char* encoder : {"jpegenc", "avenc_mpeg4"}) {
+    movies.push_back(dir.File(std::string(encoder) + ".avi"));
+    const std::string encode =
+        "gst-launch-1.0 -q filesrc location=" + raw + " ! avidemux ! videoconvert ! " + encoder +
+        " ! avimux ! filesink location=" + movies.back() + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(encode.c_str()), 0) << encode;
+  }
   QVideoSink* sink = device.Player()->videoSink();
   ASSERT_NE(sink, nullptr);
-  for (const Movie& m : movies) {
-    SCOPED_TRACE(m.path);
-    ASSERT_EQ(player.PlayMovie(m.path, 640, 519), 0);
+  for (const std::string& m : movies) {
+    SCOPED_TRACE(m);
+    ASSERT_EQ(player.PlayMovie(m, 640, 519), 0);
     EXPECT_EQ(device.Destination(), QRect(160, 139, 320, 240));
     EXPECT_TRUE(device.VideoShown());
     QImage frame;
     EXPECT_TRUE(SpinUntil(
         [&] {
           frame = sink->videoFrame().toImage();
-          return frame.size() == m.size && device.Playing();
+          return frame.size() == QSize(320, 240) && device.Playing();
         },
         5000));
-    if (m.red >= 0 && !frame.isNull()) {
-      EXPECT_NEAR(qRed(frame.pixel(160, 120)), m.red, 12);
-    } else if (!frame.isNull()) {
-      int lit = 0;
-      for (int y = 0; y < frame.height(); y += 8)
-        for (int x = 0; x < frame.width(); x += 8) lit += (frame.pixel(x, y) & 0xFFFFFF) > 0x101010;
-      EXPECT_GT(lit, 0) << "the frame is black";
+    // Every pixel of the movie has a red level of 0x80 (lossy codecs come close).
+    if (!frame.isNull()) {
+      EXPECT_NEAR(qRed(frame.pixel(160, 120)), 0x80, 12);
     }
     player.CloseMovie();
   }
