@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 
 #include "settings/CMainCtl.h"
@@ -180,6 +181,18 @@ void ApplyRunOptions(const RunOptions& options, CMainCtl& settings) {
 RunOptions& ThisRunOptions() {
   static RunOptions options;
   return options;
+}
+
+int RunGuarded(const std::function<int()>& run,
+               const std::function<void(const std::string&)>& report) {
+  try {
+    return run();
+  } catch (const std::exception& e) {
+    report(e.what());
+  } catch (...) {
+    report("unexpected error");
+  }
+  return kExitError;
 }
 
 std::string HelpText() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -65,3 +66,9 @@ std::string VersionText();
 
 inline constexpr const char* kAppTitle = "【Ondrelix】";
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitError = 3;  // an unexpected error ended the run
+
+// Runs `run` and gives its exit code; an exception it lets out is shown with `report` (its
+// message) and gives kExitError, so that an error never looks like a normal end.
+int RunGuarded(const std::function<int()>& run,
+               const std::function<void(const std::string&)>& report);

@@ -13,6 +13,7 @@
 #include <QVideoSink>
 #include <QVideoWidget>
 #include <QWidget>
+#include <cstdio>
 
 void SelectMediaBackend() {
   if (!qEnvironmentVariableIsSet("QT_MEDIA_BACKEND")) qputenv("QT_MEDIA_BACKEND", "gstreamer");
@@ -41,8 +42,11 @@ QtMediaDevice::~QtMediaDevice() {
 // file that has not told its length yet (some MP3 files tell it only while playing) is played
 // by the backend as usual, so it still ends. Movies always play. A device plugged in later is
 // used from the next start on.
-bool QtMediaDevice::SoundOutput() const {
-  return forceAudio_ || !QMediaDevices::audioOutputs().isEmpty();
+bool QtMediaDevice::SoundOutput() {
+  if (forceAudio_ || !QMediaDevices::audioOutputs().isEmpty()) return true;
+  if (!toldNoSound_) std::fputs("ondrelix: no sound output; music is not played.\n", stderr);
+  toldNoSound_ = true;
+  return false;
 }
 
 void QtMediaDevice::SetAudioAlways(bool on) {
@@ -136,11 +140,30 @@ int QtMediaDevice::VideoSize(int* width, int* height) {
     const auto tracks = player_->videoTracks();
     if (!tracks.isEmpty()) size = tracks.first().value(QMediaMetaData::Resolution).toSize();
   }
-  if (!size.isValid()) size = video_->videoSink()->videoSize();
+  if (!size.isValid() || size.isEmpty()) size = FirstFrameSize();
   if (!size.isValid() || size.isEmpty()) return -1;
   *width = size.width();
   *height = size.height();
   return 0;
+}
+
+// Some streams (MJPEG in an AVI) tell no size before they are decoded: the player is paused at
+// the start, which decodes the first frame into the sink, and the frame's size is the movie's.
+// Play goes on from there.
+QSize QtMediaDevice::FirstFrameSize() {
+  QVideoSink* sink = video_->videoSink();
+  if (sink->videoSize().isValid() && !sink->videoSize().isEmpty()) return sink->videoSize();
+  QEventLoop loop;
+  QTimer limit;
+  limit.setSingleShot(true);
+  connect(sink, &QVideoSink::videoSizeChanged, &loop, &QEventLoop::quit);
+  connect(player_, &QMediaPlayer::errorOccurred, &loop, &QEventLoop::quit);
+  connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+  player_->pause();
+  limit.start(openLimitMs_);
+  while (!failed_ && limit.isActive() && sink->videoSize().isEmpty())
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+  return failed_ ? QSize() : sink->videoSize();
 }
 
 int QtMediaDevice::SetDestination(int left, int top, int width, int height) {

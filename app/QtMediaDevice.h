@@ -53,7 +53,8 @@ class QtMediaDevice : public QObject, public MediaDevice {
 
  private:
   void UpdateVideoVisibility();
-  bool SoundOutput() const;
+  QSize FirstFrameSize();
+  bool SoundOutput();  // says once on standard error when there is none
 
   QMediaPlayer* player_;
   QAudioOutput* audio_;
@@ -62,6 +63,7 @@ class QtMediaDevice : public QObject, public MediaDevice {
   std::function<QRect(const QRect&)> map_;
   bool displayOn_ = false;
   bool forceAudio_ = false;
+  bool toldNoSound_ = false;
   bool silent_ = false;  // music "playing" without a sound output: nothing decodes
   qint64 silentLengthMs_ = 0;
   QElapsedTimer silentClock_;

@@ -3,6 +3,7 @@
 
 #include <QPaintEvent>
 #include <QRegion>
+#include <QWindow>
 
 #include "platform/QtShmResource.h"
 #include "platform/QtXcb.h"
@@ -52,6 +53,9 @@ bool QtPictureWindow::Realise() {
   if (!x.ok()) return false;
   window_ = static_cast<std::uint32_t>(winId());
   if (window_ == 0) return false;
+  // The X server sends pointer events to the window under the pointer. This one takes none (an
+  // empty input shape, no pointer events selected), so they reach the saver window beneath it.
+  if (QWindow* handle = windowHandle()) handle->setFlag(Qt::WindowTransparentForInput);
   depth_ = static_cast<std::uint8_t>(ReadForeignWindow(window_).depth);
   if (depth_ != 24) return false;
   gc_ = x.generateId(x.conn);

@@ -31,6 +31,7 @@
 #include "app/SaverObjects.h"
 #include "app/WindowSurface.h"
 #include "platform/DisplayCheck.h"
+#include "platform/QtQuietSound.h"
 #include "platform/QtScreenSaverInhibit.h"
 #include "platform/QtShmResource.h"
 #include "script/CTimeLine.h"
@@ -97,6 +98,7 @@ QList<int> ScreensToCover(const QList<QRect>& screens, int showScreen) {
 
 void PrepareSaverApplication() {
   SelectMediaBackend();
+  QuietSoundSystems();
 }
 
 TSaverWin::TSaverWin(const SaverWinOptions& options) {

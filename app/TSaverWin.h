@@ -169,5 +169,6 @@ class TSaverWin : public QWidget {
   void RecordPass(std::int32_t now);
 };
 
-// The Qt media backend must be chosen before the application object exists.
+// The Qt media backend is chosen and the sound libraries quieted before the application object
+// exists.
 void PrepareSaverApplication();

@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -186,7 +185,7 @@ int main(int argc, char** argv) {
   PrepareSaverApplication();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("ondrelix"));
-  QApplication::setApplicationDisplayName(QString::fromUtf8(kAppTitle));
+  // No display name: Qt would add it to every window title, and each title is its own text.
   // SIGTERM and SIGINT end every mode in order, with exit code 0.
   std::unique_ptr<QSocketNotifier> quitNotifier;
   if (const int fd = InstallQuitSignals(); fd >= 0) {
@@ -195,12 +194,5 @@ int main(int argc, char** argv) {
       if (TakeQuitSignal() != 0) QCoreApplication::exit(0);
     });
   }
-  try {
-    return RunMode(cl);
-  } catch (const std::exception& e) {
-    ShowErrorBox(e.what());
-  } catch (...) {
-    ShowErrorBox("unexpected error");
-  }
-  return 0;
+  return RunGuarded([&] { return RunMode(cl); }, ShowErrorBox);
 }

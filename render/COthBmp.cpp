@@ -1,6 +1,7 @@
 // The image layer: picture loading, SET/MOVE schedules, projection and quadrant drawing.
 #include "render/COthBmp.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -16,6 +17,21 @@ namespace {
 
 constexpr int kStringHeight = 15;  // cell height of STRING pictures
 const char* const kStringFace = "ＭＳ ゴシック";
+
+// A STRING picture: the text in white on black, one bit per pixel as the Gothic face draws it at
+// this size, so that keying out black leaves whole strokes with no grey fringe.
+void DrawStringPicture(FontRaster& font, const std::string& text, Bitmap32* out) {
+  const FontSpec spec{kStringFace, kStringHeight};
+  const int w = std::min(font.TextWidth(spec, text), kMaxBitmapSide);
+  Bitmap1 ink;
+  if (w <= 0 || !ink.Create(w, kStringHeight) || !out->Create(w, kStringHeight, 0)) return;
+  font.DrawMono(ink, 0, 0, spec, text);
+  for (int y = 0; y < kStringHeight; ++y) {
+    std::uint32_t* row = out->Row(y);
+    for (int x = 0; x < w; ++x)
+      if (ink.Get(x, y)) row[x] = 0xFFFFFF;
+  }
+}
 
 // Truncation toward zero, held inside a range where later sums cannot overflow an int.
 int TruncInt(double v) {
@@ -151,12 +167,7 @@ void COthBmp::LoadSource(const CTimeImage& rec, CPtDataI* obj) {
   }
   if (rec.String) {
     if (!font_) font_ = std::make_unique<FontRaster>();
-    const FontSpec spec{kStringFace, kStringHeight};
-    int w = font_->TextWidth(spec, *rec.String);
-    if (w > kMaxBitmapSide) w = kMaxBitmapSide;
-    if (w > 0 && obj->picture.Create(w, kStringHeight, 0)) {
-      font_->Draw32(obj->picture, 0, 0, spec, *rec.String, 0xFFFFFF);
-    }
+    DrawStringPicture(*font_, *rec.String, &obj->picture);
   } else {
     LoadBuiltinPicture("NOTFOUND", &pic);
     obj->picture = std::move(pic.rgb);

@@ -70,6 +70,7 @@ Alias AliasOf(std::string_view face) {
 struct FoundFace {
   std::string path;
   int index = 0;
+  std::string family;  // the face's first family name
 };
 
 // Families fontconfig puts into `pat` once substituted, in order.
@@ -132,6 +133,10 @@ bool MatchFace(const std::string& family, const char* lang, bool bold, bool ital
     out->path = reinterpret_cast<const char*>(file);
     int v = 0;
     out->index = FcPatternGetInteger(match, FC_INDEX, 0, &v) == FcResultMatch ? v : 0;
+    FcChar8* family = nullptr;
+    out->family = FcPatternGetString(match, FC_FAMILY, 0, &family) == FcResultMatch
+                      ? reinterpret_cast<const char*>(family)
+                      : "";
   } else {
     ok = false;
   }
@@ -470,6 +475,12 @@ int FontRaster::Draw32(Bitmap32& dst, int x, int y, const FontSpec& f, std::stri
     }
   }
   return width;
+}
+
+std::string FontRaster::SystemFaceFamily(const std::string& face) {
+  if (FoldName(face).empty() || AliasOf(face) == Alias::kNone) return {};
+  FoundFace found;
+  return FindFace(face, false, false, &found) ? found.family : std::string();
 }
 
 std::vector<std::string> FontRaster::JapaneseFamilies() {

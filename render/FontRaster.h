@@ -39,6 +39,9 @@ class FontRaster {
   int Draw32(Bitmap32& dst, int x, int y, const FontSpec& f, std::string_view sjis,
              std::uint32_t colour = 0xFFFFFF);
 
+  // For the Japanese system face names ("ＭＳ ゴシック", "ＭＳ Ｐゴシック" and the Mincho ones),
+  // the installed family they are drawn with; empty for any other name.
+  static std::string SystemFaceFamily(const std::string& face);
   // Installed Japanese-capable families (UTF-8), sorted and without duplicates.
   static std::vector<std::string> JapaneseFamilies();
 

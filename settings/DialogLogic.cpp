@@ -157,12 +157,19 @@ std::vector<std::string> CaptionFaces(const std::vector<std::string>& families) 
   return out;
 }
 
-int CaptionFaceIndex(const std::vector<std::string>& faces, const std::string& stored) {
-  if (faces.empty()) return -1;
-  for (std::size_t i = 0; i < faces.size(); ++i) {
-    if (EqualNoCase(faces[i], stored)) return static_cast<int>(i);
-  }
-  return 0;
+CaptionFaceChoice ChooseCaptionFace(const std::vector<std::string>& faces,
+                                    const std::string& stored, const std::string& drawnWith) {
+  if (faces.empty()) return {};
+  auto find = [&](const std::string& name) {
+    for (std::size_t i = 0; i < faces.size(); ++i)
+      if (EqualNoCase(faces[i], name)) return static_cast<int>(i);
+    return -1;
+  };
+  const int named = find(stored);
+  if (named >= 0) return {named, faces[static_cast<std::size_t>(named)]};
+  const int drawn = drawnWith.empty() ? -1 : find(drawnWith);
+  if (drawn >= 0) return {drawn, stored};
+  return {0, faces[0]};
 }
 
 // ---- About page ----

@@ -59,9 +59,17 @@ void DrawCaptionSample(FontRaster& raster, Bitmap32& work, Bitmap32& sample,
 // Caption faces for the list: the Japanese-capable families without vertical-writing and other
 // special faces (names beginning with "@" or "$"), in the order given.
 std::vector<std::string> CaptionFaces(const std::vector<std::string>& families);
-// The entry to select for a stored face (letter case ignored): its index, 0 when it is not
-// listed, -1 for an empty list.
-int CaptionFaceIndex(const std::vector<std::string>& faces, const std::string& stored);
+// The entry to select for a stored face and the face kept in the settings.
+struct CaptionFaceChoice {
+  int index = -1;
+  std::string face;
+};
+// The entry of the stored name (letter case ignored); for a name that is not listed but is drawn
+// with the listed face `drawnWith` (a system name such as "ＭＳ ゴシック"), that entry, the name
+// kept as it is; otherwise the first entry, whose name replaces the stored one. An empty list
+// selects nothing and keeps an empty name.
+CaptionFaceChoice ChooseCaptionFace(const std::vector<std::string>& faces,
+                                    const std::string& stored, const std::string& drawnWith);
 
 // ---- About page ----
 

@@ -164,20 +164,28 @@ TSetteiForm::TSetteiForm(const SetteiFormOptions& options)
   EdtSettei->setText(QString::fromStdString(settings_->GetCurPath()));
   fontFace_ = settings_->GetCptFont();
 
-  SwitchCaption->setChecked(settings_->GetFlgCaption());
-  SwitchSound->setChecked(settings_->GetFlgSound());
-  SwitchLogo->setChecked(settings_->GetFlgLogo());
-  SwitchWarning->setChecked(settings_->GetFlgWarning());
-  SwitchBold->setChecked(settings_->GetFlgFontBold());
+  // A box that changes runs its handler, and the caption box's handler also stores the warning
+  // box: every value is read before the first box is set, so none is stored from a box that has
+  // not been set yet.
+  const bool caption = settings_->GetFlgCaption(), sound = settings_->GetFlgSound(),
+             logo = settings_->GetFlgLogo(), warning = settings_->GetFlgWarning(),
+             bold = settings_->GetFlgFontBold();
+  SwitchWarning->setChecked(warning);
+  SwitchCaption->setChecked(caption);
+  SwitchSound->setChecked(sound);
+  SwitchLogo->setChecked(logo);
+  SwitchBold->setChecked(bold);
   fontBold_ = SwitchBold->isChecked();
 
-  // Only faces the caption renderer can draw are offered; a stored face that is not among them
-  // gives way to the first one.
+  // Only faces the caption renderer can draw are offered; a system name selects the face it is
+  // drawn with, and any other stored face that is not among them gives way to the first one.
   const std::vector<std::string> faces = CaptionFaces(FontRaster::JapaneseFamilies());
   for (const std::string& f : faces) CaptionFontList->addItem(QString::fromStdString(f));
-  const int selected = CaptionFaceIndex(faces, settings_->GetCptFont());
-  CaptionFontList->setCurrentIndex(selected);
-  settings_->SetCptFont(selected < 0 ? std::string() : faces[static_cast<std::size_t>(selected)]);
+  const std::string stored = settings_->GetCptFont();
+  const CaptionFaceChoice choice =
+      ChooseCaptionFace(faces, stored, FontRaster::SystemFaceFamily(stored));
+  CaptionFontList->setCurrentIndex(choice.index);
+  settings_->SetCptFont(choice.face);
   fontFace_ = settings_->GetCptFont();
 
   prevPos_ = pos();

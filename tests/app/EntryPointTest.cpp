@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <stdexcept>
+
 #include "app/EntryPoint.h"
 #include "settings/CMainCtl.h"
 
@@ -92,6 +94,17 @@ TEST(EntryPoint, RunOptionsChangeTheLoadedRecordOnly) {
   EXPECT_EQ(c.GetDspMode(), 4);
   c.SetCurPath("/run/folder/sub");
   EXPECT_EQ(c.RestoreCurPath(), "/run/folder");  // the folder restored after each script
+}
+
+TEST(EntryPoint, AnErrorThatEndsTheRunIsShownAndIsNoSuccess) {
+  std::vector<std::string> shown;
+  auto report = [&](const std::string& m) { shown.push_back(m); };
+  EXPECT_EQ(RunGuarded([] { return 0; }, report), 0);
+  EXPECT_EQ(RunGuarded([] { return 1; }, report), 1);
+  EXPECT_TRUE(shown.empty());
+  EXPECT_EQ(RunGuarded([]() -> int { throw std::runtime_error("broken"); }, report), kExitError);
+  EXPECT_EQ(RunGuarded([]() -> int { throw 7; }, report), kExitError);
+  EXPECT_EQ(shown, (std::vector<std::string>{"broken", "unexpected error"}));
 }
 
 }  // namespace

@@ -134,6 +134,19 @@ TEST(FontRaster, JapaneseFamiliesListsTheGothicFaces) {
   EXPECT_TRUE(std::is_sorted(fams.begin(), fams.end()));
 }
 
+// The settings dialog selects the listed family a stored system name is drawn with.
+TEST(FontRaster, SystemNamesTellTheListedFamilyThatDrawsThem) {
+  const std::vector<std::string> fams = FontRaster::JapaneseFamilies();
+  for (const char* name : {"ＭＳ ゴシック", "ＭＳ Ｐゴシック", "MS Gothic"}) {
+    const std::string family = FontRaster::SystemFaceFamily(name);
+    EXPECT_NE(std::find(fams.begin(), fams.end(), family), fams.end()) << name << ": " << family;
+  }
+  EXPECT_EQ(FontRaster::SystemFaceFamily("ＭＳ ゴシック"), "IPAGothic");
+  EXPECT_EQ(FontRaster::SystemFaceFamily("ＭＳ Ｐゴシック"), "IPAPGothic");
+  EXPECT_EQ(FontRaster::SystemFaceFamily("IPAGothic"), "");
+  EXPECT_EQ(FontRaster::SystemFaceFamily(""), "");
+}
+
 // A sample sheet for a person to look at (written to the build folder).
 TEST(FontRaster, WritesTheSampleSheet) {
   FontRaster fr;

@@ -108,10 +108,20 @@ TEST(CaptionSampleTest, FaceListDropsSpecialFacesAndFallsBackToTheFirst) {
   const std::vector<std::string> faces =
       CaptionFaces({"@IPAGothic", "IPAGothic", "$X", "IPAPGothic"});
   ASSERT_EQ(faces, (std::vector<std::string>{"IPAGothic", "IPAPGothic"}));
-  EXPECT_EQ(CaptionFaceIndex(faces, "ipapgothic"), 1);
-  EXPECT_EQ(CaptionFaceIndex(faces, "ＭＳ ゴシック"), 0);
-  EXPECT_EQ(CaptionFaceIndex(faces, ""), 0);
-  EXPECT_EQ(CaptionFaceIndex({}, "IPAGothic"), -1);
+  auto chosen = [&](const std::string& stored, const std::string& drawnWith) {
+    const CaptionFaceChoice c = ChooseCaptionFace(faces, stored, drawnWith);
+    return std::to_string(c.index) + " " + c.face;
+  };
+  EXPECT_EQ(chosen("ipapgothic", ""), "1 IPAPGothic");
+  EXPECT_EQ(chosen("Mystery", ""), "0 IPAGothic");
+  EXPECT_EQ(chosen("", ""), "0 IPAGothic");
+  // A system name selects the face that draws it and is kept; if that face is not listed, the
+  // first entry replaces it.
+  EXPECT_EQ(chosen("ＭＳ Ｐゴシック", "IPAPGothic"), "1 ＭＳ Ｐゴシック");
+  EXPECT_EQ(chosen("ＭＳ Ｐゴシック", "Droid Sans Fallback"), "0 IPAGothic");
+  const CaptionFaceChoice none = ChooseCaptionFace({}, "IPAGothic", "IPAGothic");
+  EXPECT_EQ(none.index, -1);
+  EXPECT_EQ(none.face, "");
 }
 
 TEST(CaptionSampleTest, SixTextsInTurnWhiteOnBlackAtEitherScale) {

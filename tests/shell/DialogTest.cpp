@@ -161,6 +161,50 @@ TEST_F(DialogTest, UninstalledStoredFontGivesWayToTheFirstListedAndIsSaved) {
   EXPECT_EQ(Reload().GetCptFont(), faces[0]);
 }
 
+// Opening the dialog and pressing OK keeps every stored value, byte for byte: each combination
+// of the five switches, with the display modes, faces (system names too) and switched-off
+// scripts taken in turn.
+TEST_F(DialogTest, OkWithoutChangesWritesBackWhatWasStored) {
+  if (CaptionFaces(FontRaster::JapaneseFamilies()).empty())
+    GTEST_SKIP() << "no Japanese face installed";
+  // Each stored face and the listed face that draws it.
+  const char* const fonts[][2] = {{"ＭＳ ゴシック", "IPAGothic"},
+                                  {"ＭＳ Ｐゴシック", "IPAPGothic"},
+                                  {"IPAPGothic", "IPAPGothic"},
+                                  {"IPAGothic", "IPAGothic"}};
+  std::int32_t second = 0;
+  Store(0, "IPAGothic", dir.File("data"));
+  {
+    auto f = Open();
+    ASSERT_EQ(f->ScriptIdentities.size(), 2u);
+    second = f->ScriptIdentities[1];
+    f->close();
+  }
+  for (int i = 0; i < 32; ++i) {
+    CMainCtl s;
+    s.SetStorePath(store);
+    s.Load();
+    s.SetFlgCaption(i & 1);
+    s.SetFlgSound(i & 2);
+    s.SetFlgLogo(i & 4);
+    s.SetFlgWarning(i & 8);
+    s.SetFlgFontBold(i & 16);
+    s.SetDspMode(i % 5);
+    s.SetCptFont(fonts[i % 4][0]);
+    s.SetCurPath(dir.File("data"));
+    s.NoExeClear();
+    if (i % 3 == 0) s.NoExeAdd(second);
+    ASSERT_EQ(s.Save(), 0);
+    const std::string before = ReadAll(store);
+    auto f = Open();
+    EXPECT_EQ(f->SwitchWarning->isChecked(), (i & 8) != 0) << "case " << i;
+    EXPECT_EQ(f->CaptionFontList->currentText().toStdString(), fonts[i % 4][1]) << "case " << i;
+    f->BtnOk->click();
+    ASSERT_FALSE(f->isVisible()) << "case " << i;
+    EXPECT_EQ(ReadAll(store), before) << "case " << i;
+  }
+}
+
 TEST_F(DialogTest, LeavingTheFolderEditMakesItAbsolute) {
   Store(0, "IPAGothic", dir.File("data"));
   auto f = Open();

@@ -2,7 +2,6 @@
 // the show's file is saved with an edit, and the screen shows the edit shortly after. The test
 // starts Xvfb and runs the HotReloadOnX11 cases of this same program on it.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QGuiApplication>
@@ -13,7 +12,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "settings/CMainCtl.h"
 #include "tests/shell/ShellTestApp.h"
 #include "tests/shell/TestProgram.h"
 
@@ -72,12 +70,7 @@ class HotReloadOnX11 : public ::testing::Test {
     if (!IsChild()) GTEST_SKIP() << "runs on the Xvfb server HotReloadXvfb starts";
     shelltest::App();
     // No logo before the show: it would only make the wait longer.
-    ASSERT_EQ(::mkdir(config.File("Velnori").c_str(), 0700), 0);
-    CMainCtl settings;
-    settings.SetStorePath(config.File("Velnori/Pralvex.reg"));
-    settings.Load();
-    settings.SetFlgLogo(false);
-    ASSERT_EQ(settings.Save(), 0);
+    ASSERT_TRUE(shelltest::StoreSettingsWithoutLogo(config));
   }
   bool StartWindowMode() {
     return program.Start({"/s", "--mode", "4", "--data", data.Path()},

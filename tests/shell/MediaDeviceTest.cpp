@@ -6,14 +6,18 @@
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QMediaDevices>
 #include <QMediaPlayer>
 #include <QUrl>
+#include <QVideoFrame>
+#include <QVideoSink>
 #include <QWidget>
 #include <filesystem>
 
 #include "app/CMPlayer.h"
 #include "app/QtMediaDevice.h"
+#include "platform/QtQuietSound.h"
 #include "settings/CMainCtl.h"
 #include "tests/shell/MediaFiles.h"
 #include "tests/shell/ShellTestApp.h"
@@ -178,6 +182,66 @@ TEST_F(Media, MoviesAreShrunkToFitAndCentredNeverEnlarged) {
     player.CloseMovie();
     EXPECT_FALSE(device.VideoShown());
   }
+}
+
+// The real decoders behind each kind of movie the saver meets: MJPEG (whose stream tells no
+// size before it is decoded), uncompressed and MPEG-4 video, the first and last made from the
+// uncompressed one with gst-launch-1.0. Each plays at its own size and its frames reach the
+// video widget's sink.
+TEST_F(Media, MjpegUncompressedAndMpeg4MoviesPlayTheirFrames) {
+  const std::string raw = dir.File("raw.avi");
+  ASSERT_TRUE(testmedia::WriteAvi(raw, 320, 240, 20));
+  std::vector<std::string> movies = {raw};
+  for (const char* encoder : {"jpegenc", "avenc_mpeg4"}) {
+    movies.push_back(dir.File(std::string(encoder) + ".avi"));
+    const std::string encode =
+        "gst-launch-1.0 -q filesrc location=" + raw + " ! avidemux ! videoconvert ! " + encoder +
+        " ! avimux ! filesink location=" + movies.back() + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(encode.c_str()), 0) << encode;
+  }
+  QVideoSink* sink = device.Player()->videoSink();
+  ASSERT_NE(sink, nullptr);
+  for (const std::string& m : movies) {
+    SCOPED_TRACE(m);
+    ASSERT_EQ(player.PlayMovie(m, 640, 519), 0);
+    EXPECT_EQ(device.Destination(), QRect(160, 139, 320, 240));
+    EXPECT_TRUE(device.VideoShown());
+    QImage frame;
+    EXPECT_TRUE(SpinUntil(
+        [&] {
+          frame = sink->videoFrame().toImage();
+          return frame.size() == QSize(320, 240) && device.Playing();
+        },
+        5000));
+    // Every pixel of the movie has a red level of 0x80 (lossy codecs come close).
+    if (!frame.isNull()) {
+      EXPECT_NEAR(qRed(frame.pixel(160, 120)), 0x80, 12);
+    }
+    player.CloseMovie();
+  }
+}
+
+// On a machine without a sound device every sound system the backend tries for the movie's
+// audio complains on standard error; the program quiets them (where there is a device, nothing
+// complains in the first place).
+TEST_F(Media, AMovieLeavesAtMostOneLineOnStandardError) {
+  QuietSoundSystems();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(player.PlayMovie(ONDRELIX_SOURCE_DIR "/examples/Interval/orbit.avi", 640, 519), 0);
+  SpinUntil([&] { return device.Playing(); }, 3000);
+  shelltest::Spin(300);
+  player.CloseMovie();
+  ASSERT_EQ(player.Preload("a.wav"), 0);
+  EXPECT_EQ(player.HandleBgm(Bgm("a.wav", kBgmStartPreloaded)), 0);
+  player.StopMusic();
+  const std::string err = testing::internal::GetCapturedStderr();
+  for (const char* noise : {"ALSA", "AL lib", "PulseAudio", "Failed to connect"})
+    EXPECT_EQ(err.find(noise), std::string::npos) << err;
+  std::size_t said = 0;
+  for (std::size_t at = err.find("sound output"); at != std::string::npos;
+       at = err.find("sound output", at + 1))
+    ++said;
+  EXPECT_LE(said, 1u) << err;
 }
 
 TEST_F(Media, AMovieWithoutDecodableVideoCannotBePlayed) {

@@ -3,7 +3,6 @@
 // monitor and blacks out the other one; a monitor that mirrors the show's gets no cover. Each
 // layout is made by the parent test, which runs the ScreensOnX11 case for it in a child.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QGuiApplication>
@@ -18,7 +17,6 @@
 #include <vector>
 
 #include "app/DisplayGeometry.h"
-#include "settings/CMainCtl.h"
 #include "tests/shell/ShellTestApp.h"
 #include "tests/shell/TestProgram.h"
 
@@ -69,12 +67,7 @@ class ScreensOnX11 : public ::testing::Test {
     shelltest::App();
     screens = QGuiApplication::screens();
     ASSERT_EQ(screens.size(), 2) << "Qt does not see the two monitors";
-    ASSERT_EQ(::mkdir(home.File("Velnori").c_str(), 0700), 0);
-    CMainCtl settings;
-    settings.SetStorePath(home.File("Velnori/Pralvex.reg"));
-    settings.Load();
-    settings.SetFlgLogo(false);
-    ASSERT_EQ(settings.Save(), 0);
+    ASSERT_TRUE(shelltest::StoreSettingsWithoutLogo(home));
     ASSERT_TRUE(data.Write("script_one.txt",
                            "<DATA TITLE=\"Screens\" VERSION=\"1.10\">\n<SOLID COLOR=RED>\n"
                            "<IMAGE STRING=\"x\" TIME=60>\n</IMAGE>\n</DATA>\n"));

@@ -1,6 +1,8 @@
 // Shared set-up of the shell tests.
 #include "tests/shell/ShellTestApp.h"
 
+#include <sys/stat.h>
+
 #include <QElapsedTimer>
 #include <cstdlib>
 #include <fstream>
@@ -63,6 +65,15 @@ std::function<void(CMainCtl&)> Settings(const ScratchDir& dir, int mode,
     ApplyRunOptions(o, s);
     s.SetFlgLogo(logo);
   };
+}
+
+bool StoreSettingsWithoutLogo(const ScratchDir& configHome) {
+  if (::mkdir(configHome.File("Velnori").c_str(), 0700) != 0) return false;
+  CMainCtl settings;
+  settings.SetStorePath(configHome.File("Velnori/Pralvex.reg"));
+  settings.Load();
+  settings.SetFlgLogo(false);
+  return settings.Save() == 0;
 }
 
 std::string DemoScript(int seconds) {

@@ -34,6 +34,10 @@ class ScratchDir {
 std::function<void(CMainCtl&)> Settings(const ScratchDir& dir, int mode,
                                         const std::string& dataFolder, bool logo = false);
 
+// Stores settings with the logo off in `configHome`'s Velnori folder, where the real program
+// reads them with XDG_CONFIG_HOME set to it (no logo: it would only make tests wait longer).
+bool StoreSettingsWithoutLogo(const ScratchDir& configHome);
+
 // A script that shows a solid colour and a text picture for `seconds`.
 std::string DemoScript(int seconds);
 
