@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ScriptFixture.h"
+#include "script/ScriptReader.h"
 #include "script/TagId.h"
 
 namespace {
@@ -72,6 +73,23 @@ TEST_F(ScriptLoader, LinkLoopsAreEnteredOnce) {
   std::filesystem::create_directory_symlink("..", e.folder.path() + "/a/up");
   std::filesystem::create_directory_symlink(e.folder.path() + "/a", e.folder.path() + "/b");
   EXPECT_EQ(tl.ScanFolder(Dir()), 1);
+}
+
+// Files are read whole, so a huge file named like a script would cost its size in memory (or
+// end the saver): past the limit it is passed over as unreadable. The files here are sparse.
+TEST_F(ScriptLoader, FilesTooLargeForAScriptAreSkipped) {
+  const std::string show = "<DATA TITLE=x VERSION=1></DATA>";
+  for (const char* name : {"script_limit.txt", "script_over.txt"}) {
+    const std::string path = e.folder.Write(name, show);
+    const bool over = std::string(name) == "script_over.txt";
+    std::filesystem::resize_file(path, kMaxScriptFileBytes + (over ? 1 : 0));
+  }
+  ASSERT_EQ(tl.ScanFolder(Dir()), 1);
+  EXPECT_NE(std::string(tl.Catalogue[0]->Path).find("script_limit.txt"), std::string::npos);
+  EXPECT_EQ(tl.LoadCatalogueEntry(0), 0);
+  ScriptSource src;
+  EXPECT_FALSE(src.OpenFile(Dir() + "script_over.txt"));
+  EXPECT_EQ(src.Size(), 0u);
 }
 
 TEST_F(ScriptLoader, IdentityFormula) {
