@@ -79,11 +79,16 @@ int FolderWalk::Run(const Visitor& visit) {
   struct stat st;
   if (::stat(start_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
   entered_.insert({st.st_dev, st.st_ino});
-  if (!Expired()) Walk(start_, 0, visit);
+  Walk(start_, 0, visit);
   return timedOut_ ? -1 : 0;
 }
 
 bool FolderWalk::Walk(const std::string& folder, int depth, const Visitor& visit) {
+  // Every folder lists "." and ".." too; like any folder entry, each is followed by a look at
+  // the clock, so even a folder of a few files spends some of the budget.
+  for (int dots = 0; dots < 2; ++dots) {
+    if (Expired()) return false;
+  }
   for (const Listed& e : List(folder)) {
     const std::string path = folder + e.name;
     bool link = e.type == DT_LNK;

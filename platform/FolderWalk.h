@@ -29,7 +29,8 @@ class FolderWalk {
   // another user's files leads nowhere; no folder is entered twice, so link loops end.
   explicit FolderWalk(std::string start, std::string boundary = {});
 
-  // Asked after each folder entry and every 1024 other entries; true ends the walk as timed out.
+  // Asked after each folder entry ("." and ".." of every folder included) and every 1024 other
+  // entries; true ends the walk as timed out.
   void SetExpired(std::function<bool()> expired) { expired_ = std::move(expired); }
 
   // Walks depth first, the entries of each folder in name order (ASCII letters without regard
