@@ -10,10 +10,10 @@ inline constexpr int kMaxIntervalFiles = 256;
 
 class IntervalList {
  public:
-  // Scans `curPath` + "/Interval/" depth first: movies with their full path, pictures with the
-  // path relative to `curPath` (beginning with "Interval/"). Stops at 256 entries; folders that
-  // cannot be read are skipped and a folder reached again through a link is not entered twice.
-  // Replaces the list; returns the count.
+  // Scans `curPath` + "/Interval/" depth first (FolderWalk: links only to folders inside the
+  // data folder): movies with their full path, pictures with the path relative to `curPath`
+  // (beginning with "Interval/"), except names a built-in script cannot hold. Stops at 256
+  // entries; folders that cannot be read are skipped. Replaces the list; returns the count.
   int Build(const std::string& curPath);
   // Swaps entry i with entry random() % count for every i. `random` gives values >= 0.
   void Shuffle(const std::function<int()>& random);
@@ -34,5 +34,7 @@ class IntervalList {
   int Turn = 0;   // IntervalTurn: 1 when the next StartIntro shows an interval item
 
  private:
+  void AddFile(const std::string& base, const std::string& path, const std::string& name);
+
   std::vector<std::string> files_;
 };

@@ -156,7 +156,9 @@ int RunRender(const RenderRequest& req) {
     std::fprintf(stderr, "ondrelix: the show ended at tick %d; %d picture(s) written\n", lastTick,
                  written);
   }
-  return 0;
+  // Pictures were asked for and none came (the show ended, or was cut short, before the first
+  // wanted tick): that is a failure, whatever else went right.
+  return req.ticksGiven && written == 0 ? 1 : 0;
 }
 
 bool RunRenderTool(int argc, char** argv, int* exitCode) {

@@ -172,9 +172,13 @@ int main(int argc, char** argv) {
   bool preview = cl.mode == SaverMode::kPreview;
   // A module runs once per screen of the desktop's saver and beside its settings preview: no lock.
   InstanceLock lock;
-  if (cl.mode != SaverMode::kModule &&
-      lock.Acquire(preview ? kPreviewLockName : kSaverLockName) == 1)
-    return preview ? 0 : 1;
+  const int locked =
+      cl.mode == SaverMode::kModule ? 0 : lock.Acquire(preview ? kPreviewLockName : kSaverLockName);
+  if (locked == 1) return preview ? 0 : 1;
+  if (!lock.Problem().empty()) {
+    std::fprintf(stderr, "ondrelix: %s; running without the single-instance lock.\n",
+                 lock.Problem().c_str());
+  }
 
   std::string why;
   if (!DisplayAvailable(&why)) {

@@ -3,6 +3,7 @@
 
 #include "platform/Cp932.h"
 #include "script/CTimeLine.h"
+#include "script/ScriptReader.h"
 #include "settings/CMainCtl.h"
 
 namespace {
@@ -20,6 +21,23 @@ std::string CutCp932(const std::string& text, std::size_t room) {
     i += len;
   }
   return text.substr(0, i);
+}
+
+// A byte that cannot stand inside a quoted value: the quote and the tag brackets, and control
+// characters (a line feed is dropped by the reader, a zero would end the script text).
+bool IsUnquotable(char c) {
+  return c == '"' || c == '<' || c == '>' || static_cast<unsigned char>(c) < 0x20;
+}
+
+// The folder as notice text: bytes that cannot be quoted become '?' (none of them is ever the
+// second byte of a CP932 character), and the text is cut to what one attribute
+// value holds, so that the attributes after it are still read.
+std::string NoticeFolderText(const std::string& utf8) {
+  std::string text = Utf8ToCp932(utf8);
+  for (char& c : text) {
+    if (IsUnquotable(c)) c = '?';
+  }
+  return CutCp932(text, kAttrValueBytes - 1);
 }
 
 // head + middle + tail, with `middle` cut so that the whole fits the script buffer.
@@ -43,11 +61,11 @@ std::string CDemoCtl::BuildScript(const std::string& item) {
         "<IMAGE YPOS=\"20\" STRING=\"配下に、有効なスクリプトが見つかりません。\" TIME=\"100\" "
         "FADE=\"INOUT\">"
         "</DATA>");
-    return Fit(head, Utf8ToCp932(Settings->GetCurPath()), tail);
+    return Fit(head, NoticeFolderText(Settings->GetCurPath()), tail);
   }
   std::string picture;
   if (item != "0") {
-    picture = Utf8ToCp932(item);
+    if (CanNamePicture(item)) picture = Utf8ToCp932(item);
   } else if (LogoTurn == 1) {
     picture = "*ZQLOGO";
     LogoTurn = 2;
@@ -60,6 +78,15 @@ std::string CDemoCtl::BuildScript(const std::string& item) {
              "<SET START=\"0\" TIME=\"2\" CONTRAST=\"255\">"
              "<SET START=\"4\" TIME=\"2\" CONTRAST=\"0\">"
              "</IMAGE></DATA>");
+}
+
+bool CDemoCtl::CanNamePicture(const std::string& name) {
+  const std::string text = Utf8ToCp932(name);
+  if (text.size() >= static_cast<std::size_t>(kAttrValueBytes)) return false;
+  for (char c : text) {
+    if (IsUnquotable(c)) return false;
+  }
+  return true;
 }
 
 void CDemoCtl::Start(const std::string& item) {

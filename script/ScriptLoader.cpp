@@ -1,16 +1,13 @@
 // Finding scripts (the catalogue), their identities, the play order, and loading one script
 // from its file or from text in memory.
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <set>
 #include <utility>
 #include <vector>
 
 #include "platform/Cp932.h"
+#include "platform/FolderWalk.h"
 #include "script/CTimeLine.h"
 #include "script/ScriptValues.h"
 #include "settings/CMainCtl.h"
@@ -21,49 +18,6 @@ void CopyField(char* field, std::size_t size, std::string_view v, std::size_t ma
   const std::size_t n = std::min({v.size(), maxBytes, size - 1});
   std::memset(field, 0, size);
   std::memcpy(field, v.data(), n);
-}
-
-// Folders already entered, by device and inode, so a link loop cannot make the walk endless.
-using FolderIds = std::set<std::pair<dev_t, ino_t>>;
-
-bool FolderId(const std::string& path, std::pair<dev_t, ino_t>* id) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-  *id = {st.st_dev, st.st_ino};
-  return true;
-}
-
-// Entries in a stable order (names compared without regard to ASCII case, then as bytes), as a
-// listing on the system the scripts come from returns them.
-std::vector<std::string> ListFolder(const std::string& folder) {
-  std::vector<std::string> names;
-  DIR* d = ::opendir(folder.empty() ? "." : folder.c_str());
-  if (!d) return names;
-  while (dirent* e = ::readdir(d)) {
-    const std::string n = e->d_name;
-    if (n != "." && n != "..") names.push_back(n);
-  }
-  ::closedir(d);
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    const std::string ua = Keyword(a), ub = Keyword(b);
-    return ua != ub ? ua < ub : a < b;
-  });
-  return names;
-}
-
-int ScanInto(CTimeLine& tl, const std::string& folder, FolderIds& visited, int depth) {
-  constexpr int kMaxDepth = 64;
-  if (depth > kMaxDepth) return tl.CatalogueCount;
-  for (const std::string& name : ListFolder(folder)) {
-    const std::string path = folder + name;
-    std::pair<dev_t, ino_t> id;
-    if (FolderId(path, &id)) {
-      if (visited.insert(id).second) ScanInto(tl, path + "/", visited, depth + 1);
-    } else if (CMainCtl::IsScriptFileName(name)) {
-      tl.CatalogueFile(folder, name);
-    }
-  }
-  return tl.CatalogueCount;
 }
 
 // Calls `found(title, offset)` for every DATA block of the source that the header check accepts
@@ -97,13 +51,13 @@ void ForEachShow(CTimeLine& tl, ScriptSource& src, Found found) {
 }  // namespace
 
 int CTimeLine::ScanFolder(const std::string& folder) {
-  std::string f = folder;
-  if (f.empty() || f.back() != '/') f += '/';
-  FolderIds visited;
-  std::pair<dev_t, ino_t> id;
-  if (!FolderId(f, &id)) return CatalogueCount;
-  visited.insert(id);
-  return ScanInto(*this, f, visited, 0);
+  if (CatalogueCount >= kMaxScripts) return CatalogueCount;
+  FolderWalk walk(folder);
+  walk.Run([&](const FolderWalk::Entry& e) {
+    if (CMainCtl::IsScriptFileName(e.name)) CatalogueFile(e.folder, e.name);
+    return CatalogueCount < kMaxScripts;
+  });
+  return CatalogueCount;
 }
 
 int CTimeLine::ReadScriptHeader(const TagRecord& record, CTimeData* into) {

@@ -1,12 +1,11 @@
 // The script log: the compiled timeline written as text, one line per event, for script authors.
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <string>
 
+#include "platform/FileReplacer.h"
 #include "script/CTimeLine.h"
 #include "script/ScriptValues.h"
 #include "settings/CMainCtl.h"
@@ -229,23 +228,16 @@ std::string CTimeLine::ScriptLogText(int* result) const {
 int CTimeLine::WriteScriptLog() {
   if (!Settings) return -1;
   const std::string path = Settings->GetCurPath() + "/Script.log";
-  // Opened without waiting, and only a regular file is written: a named pipe called Script.log
-  // would otherwise freeze the saver until a reader came along.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
-  if (fd < 0) return -1;
+  // The log replaces only a regular file of that name: a link called Script.log is never written
+  // through (it could point at any file of the user's), and a named pipe or folder of that name is
+  // left alone. A new file takes the old one's place, so a full disk keeps the old log whole.
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return -1;
-  }
-  std::FILE* f = ::fdopen(fd, "wb");
-  if (!f) {
-    ::close(fd);
-    return -1;
-  }
+  if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return -1;
+  FileReplacer file;
+  const int fd = file.Begin(path, 0644);
+  if (fd < 0) return -1;
   int result = -1;
   const std::string text = ScriptLogText(&result);
-  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  if (std::fclose(f) != 0 || !written) return -1;
+  if (!FileReplacer::WriteAll(fd, text) || file.Commit() != 0) return -1;
   return result;
 }

@@ -151,7 +151,8 @@ bool ScriptSource::OpenFile(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<std::uint64_t>(st.st_size) > kMaxScriptFileBytes) {
     ::close(fd);
     return false;
   }
@@ -160,11 +161,18 @@ bool ScriptSource::OpenFile(const std::string& path) {
     ::close(fd);
     return false;
   }
+  bytes_.reserve(static_cast<std::size_t>(st.st_size));
   char buf[65536];
   std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes_.insert(bytes_.end(), buf, buf + n);
-  const bool failed = std::ferror(f) != 0;
+  bool tooLong = false;
+  // The size is checked again while reading: a file may grow, and some report no size at all.
+  while (!tooLong && (n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+    tooLong = bytes_.size() + n > kMaxScriptFileBytes;
+    if (!tooLong) bytes_.insert(bytes_.end(), buf, buf + n);
+  }
+  const bool failed = tooLong || std::ferror(f) != 0;
   std::fclose(f);
+  if (failed) bytes_.clear();
   return !failed;
 }
 

@@ -14,6 +14,9 @@ inline constexpr int kAttrValueBytes = 128;
 inline constexpr int kFileTagBytes = 256;  // a tag read from a file is cut at this length
 inline constexpr int kMaxTagNameBytes = 20;
 inline constexpr int kReadEnd = -1;  // ReadChar past the end of the source
+// A script file is read whole; a show is a few hundred kilobytes, so a larger file is taken for
+// something that is no script and is not read.
+inline constexpr std::size_t kMaxScriptFileBytes = std::size_t{16} << 20;
 
 // One attribute slot. A name of 10 bytes and a value of 128 bytes have no terminating zero.
 struct AttrSlot {
@@ -45,7 +48,7 @@ std::string TagNameOf(const std::string& text);
 // does, while offsets stay real file offsets), or zero-terminated text in memory.
 class ScriptSource {
  public:
-  // False when the file cannot be opened or read.
+  // False when the file cannot be opened or read, or holds more than kMaxScriptFileBytes.
   bool OpenFile(const std::string& path);
   void OpenText(const char* text);
 

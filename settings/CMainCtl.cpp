@@ -1,25 +1,19 @@
 // The settings record: defaults, the store's load and save orders, paths and the script count.
 #include "settings/CMainCtl.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <climits>
 #include <cstdlib>
-#include <set>
 #include <utility>
 #include <vector>
 
+#include "platform/FolderWalk.h"
 #include "settings/RegStore.h"
 
 namespace {
-
-constexpr int kMaxScanDepth = 1024;           // deeper folders are not entered
-constexpr int kScanCheckEveryEntries = 1024;  // a huge flat folder still honours the budget
-
-using FolderIds = std::set<std::pair<dev_t, ino_t>>;
 
 const char* const kFlagNames[] = {"FlgFontBold", "FlgCaption", "FlgSound", "FlgLogo"};
 
@@ -190,54 +184,14 @@ int CMainCtl::ScanTimedOut(int limitSeconds) const {
 }
 
 int CMainCtl::CountScripts(const std::string& folder) {
-  FolderIds visited;
-  struct stat st;
-  if (IsFolder(folder.empty() ? "/" : folder, &st)) visited.insert({st.st_dev, st.st_ino});
-  return CountScriptsIn(folder, 0, &visited);
-}
-
-int CMainCtl::CountScriptsIn(const std::string& folder, int depth, void* visitedIds) {
-  auto& visited = *static_cast<FolderIds*>(visitedIds);
-  // The entries are read first and the folder closed, so a deep tree holds no descriptors.
-  struct Entry {
-    std::string name;
-    unsigned char type;
-  };
-  std::vector<Entry> entries;
-  DIR* d = ::opendir(folder.empty() ? "/" : folder.c_str());
-  if (d == nullptr) return 0;
-  while (dirent* e = ::readdir(d)) entries.push_back({e->d_name, e->d_type});
-  ::closedir(d);
-
-  std::string prefix = folder;
-  if (prefix.empty() || prefix.back() != '/') prefix += '/';
+  FolderWalk walk(folder);
+  walk.SetExpired([this] { return ScanTimedOut(kScanBudgetSeconds) != 0; });
   int count = 0;
-  int seen = 0;
-  for (const Entry& e : entries) {
-    bool dots = e.name == "." || e.name == "..";
-    std::string path = prefix + e.name;
-    // Links and entries of unknown type are looked at through stat, which follows links.
-    struct stat st;
-    bool statted = false;
-    bool isFolder = dots || e.type == DT_DIR;
-    if (!dots && (e.type == DT_LNK || e.type == DT_UNKNOWN))
-      isFolder = statted = IsFolder(path, &st);
-    if (isFolder) {
-      // A folder already entered (a link loop, or a second link to one place) is not walked again.
-      bool enter = !dots && depth < kMaxScanDepth && (statted || IsFolder(path, &st)) &&
-                   visited.insert({st.st_dev, st.st_ino}).second;
-      if (enter) {
-        int sub = CountScriptsIn(path, depth + 1, visitedIds);
-        if (sub < 0) return -1;
-        count += sub;
-      }
-      if (ScanTimedOut(kScanBudgetSeconds) != 0) return -1;
-      continue;
-    }
-    if (++seen % kScanCheckEveryEntries == 0 && ScanTimedOut(kScanBudgetSeconds) != 0) return -1;
+  const int walked = walk.Run([&](const FolderWalk::Entry& e) {
     if (IsScriptFileName(e.name)) ++count;
-  }
-  return count;
+    return true;
+  });
+  return walked < 0 ? -1 : count;
 }
 
 int CMainCtl::FileTypeOf(const std::string& name) {

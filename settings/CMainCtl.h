@@ -109,8 +109,6 @@ class CMainCtl {
   std::int64_t ScanStart = 0;
 
  private:
-  int CountScriptsIn(const std::string& folder, int depth, void* visited);
-
   NameResolver resolver_;  // folder listings, kept while CurPath stays the same
   std::string storePath_;
   std::function<std::int64_t()> secondsClock_;

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/FileReplacer.h"
+
 namespace {
 
 constexpr size_t kMaxFileBytes = 1 << 20;  // a settings file is a few hundred bytes
@@ -154,16 +156,6 @@ std::string FormatLine(const RegValue& v) {
       break;
   }
   return line + "\n";
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
 }
 
 // Creates every missing folder of `dir`; true when it exists afterwards.
@@ -345,37 +337,21 @@ int RegStore::Save(const std::string& path, std::string* failedName) const {
   if (dir.empty()) dir = "/";
   if (!MakeFolders(dir)) return fail(whole);
 
-  std::string tmp = target + ".XXXXXX";
-  int fd = ::mkstemp(tmp.data());
+  FileReplacer file;
+  const int fd = file.Begin(target, 0644);
   if (fd < 0) return fail(whole);
-  // The new file keeps the permissions of the one it replaces.
-  struct stat old;
-  ::fchmod(fd, ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
   auto abandon = [&](const std::string& name) {
-    ::close(fd);
-    ::unlink(tmp.c_str());
+    file.Abandon();
     return fail(name);
   };
 
-  const Writer& write = writer_ ? writer_ : Writer(WriteAll);
+  const Writer& write = writer_ ? writer_ : Writer(FileReplacer::WriteAll);
   std::string header = std::string("REGEDIT4\n\n[") + kKeyName + "]\n";
   if (!write(fd, header)) return abandon(whole);
   for (const RegValue& v : values_) {
     if (v.type == RegType::kString && !CanHoldText(v.text)) return abandon(v.name);
     if (!write(fd, FormatLine(v))) return abandon(v.name);
   }
-  if (!write(fd, "\n") || ::fsync(fd) != 0) return abandon(whole);
-  if (::close(fd) != 0) {
-    ::unlink(tmp.c_str());
-    return fail(whole);
-  }
-  if (::rename(tmp.c_str(), target.c_str()) != 0) {
-    ::unlink(tmp.c_str());
-    return fail(whole);
-  }
-  if (int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
+  if (!write(fd, "\n") || file.Commit() != 0) return fail(whole);
   return 0;
 }

@@ -131,9 +131,13 @@ TEST_F(RenderFixture, DumpsEveryDispatchedEventInOrder) {
             "0 1 DATA\n0 14 SOLID\n0 11 IMAGE\n30 14 SOLID\n60 2 /DATA\n");
 }
 
-TEST_F(RenderFixture, AMissingFileOrScriptFails) {
+TEST_F(RenderFixture, AMissingFileOrScriptOrNoPictureAtAllFails) {
   EXPECT_EQ(Render({dir + "/nothing.txt", "--dump-events"}), 1);
   EXPECT_EQ(Render({dir + "/script_show.txt", "--script", "4", "--dump-events"}), 1);
+  // A show that ends before the first wanted tick writes nothing: not a success.
+  EXPECT_EQ(Render({dir + "/script_show.txt", "--out", dir + "/late", "--ticks", "70-80"}), 1);
+  // Some of the pictures are still a success; the missing rest is reported.
+  EXPECT_EQ(Render({dir + "/script_show.txt", "--out", dir + "/part", "--ticks", "50-80"}), 0);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Instance locks: one holder per name, held across processes, released when the holder ends.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,6 +60,29 @@ TEST_F(Locks, NoLockFileMeansNoLock) {
   InstanceLock lock;
   EXPECT_EQ(lock.Acquire(kSaverLockName, dir + "/no/such/folder"), -1);
   EXPECT_FALSE(lock.Held());
+}
+
+// Without XDG_RUNTIME_DIR the folder lies in /tmp, where another user may have made it first:
+// such a folder must not decide whether this user's saver runs.
+TEST_F(Locks, FoldersOfOtherUsersOrOpenToOthersAreRefused) {
+  const std::string open = dir + "/open";
+  ASSERT_EQ(::mkdir(open.c_str(), 0700), 0);
+  ASSERT_EQ(::chmod(open.c_str(), 0777), 0);
+  InstanceLock lock;
+  EXPECT_EQ(lock.Acquire(kSaverLockName, open), -1);
+  EXPECT_NE(lock.Problem(), "");
+  EXPECT_NE(::access((open + "/" + kSaverLockName).c_str(), F_OK), 0);
+  ASSERT_EQ(::chmod(open.c_str(), 0700), 0);
+  EXPECT_EQ(lock.Acquire(kSaverLockName, open), 0);
+  EXPECT_EQ(lock.Problem(), "");
+  lock.Release();
+
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can give a folder to another user here";
+  const std::string squatted = dir + "/squatted";
+  ASSERT_EQ(::mkdir(squatted.c_str(), 0700), 0);
+  ASSERT_EQ(::chown(squatted.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(lock.Acquire(kSaverLockName, squatted), -1);
+  EXPECT_NE(lock.Problem(), "");
 }
 
 TEST(LockFolder, RuntimeFolderElseAFolderOfThisUser) {

@@ -82,20 +82,51 @@ TEST_F(DemoCtl, NoticeShowsTheFolder) {
   EXPECT_EQ(e.TickAt(4), 3030);
 }
 
-TEST_F(DemoCtl, LongFolderIsCutToFitTheScriptBuffer) {
+// The folder goes into a quoted value of the notice: however long it is, and whatever it holds,
+// the line keeps its own attributes and gets no others.
+TEST_F(DemoCtl, NoticeFolderIsCutAndQuotedSoTheLineKeepsItsTime) {
   e.settings.SetScriptStatus(2);
-  std::string folder = "/";
-  for (int i = 0; i < 400; ++i) folder += "フォ";  // 1600 bytes of CP932
-  e.settings.SetCurPath(folder);
-  const std::string text = demo.BuildScript("0");
-  EXPECT_LE(text.size(), static_cast<std::size_t>(kDemoScriptBytes - 1));
-  EXPECT_GE(text.size(), static_cast<std::size_t>(kDemoScriptBytes - 2));  // cut whole characters
-  EXPECT_EQ(text.substr(text.size() - 7), "</DATA>");
-  EXPECT_EQ(Cp932ToUtf8(text).find("\xEF\xBF\xBD"), std::string::npos);  // no split character
+  for (int length : {100, 127, 128, 200, 221, 600}) {
+    std::string folder = "/";
+    while (folder.size() < static_cast<std::size_t>(length)) folder += "フォ";  // 2 bytes in CP932
+    e.settings.SetCurPath(folder);
+    e.tl.ResetTimeline();
+    demo.Start("0");
+    ASSERT_EQ(e.tl.EventCount, 5) << length;
+    const std::string& shown = *ImageAt(2).String;
+    EXPECT_LE(shown.size(), 127u) << length;
+    EXPECT_EQ(Utf8ToCp932(folder).rfind(shown, 0), 0u) << length;  // a prefix, whole characters
+    EXPECT_EQ(ImageAt(2).Time, 100000) << length;
+    EXPECT_EQ(e.TickAt(4), 3030) << length;
+  }
+  e.settings.SetCurPath("/data/\"><IMAGE STRING=\"x\" YPOS=\"80");
+  e.tl.ResetTimeline();
   demo.Start("0");
   ASSERT_EQ(e.tl.EventCount, 5);
-  const std::string& shown = *ImageAt(2).String;
-  EXPECT_EQ(shown.size(), 128u);  // an attribute value holds 128 bytes
+  EXPECT_EQ(*ImageAt(2).String, "/data/???IMAGE STRING=?x? YPOS=?80");
+  EXPECT_EQ(ImageAt(2).Point.y, 0);
+  EXPECT_EQ(ImageAt(2).Time, 100000);
+}
+
+// A picture name that would end the FILE value early is refused: the item shows nothing (as a
+// missing picture does) instead of a picture turned, enlarged or otherwise changed by the name.
+TEST_F(DemoCtl, PictureNamesThatCannotBeQuotedShowNothing) {
+  e.folder.Write("x.bmp", "x");
+  const std::string hostile = "x.bmp\" ANGLE=\"45\" SIZE=\"300\" Q=\".bmp";
+  EXPECT_FALSE(CDemoCtl::CanNamePicture(hostile));
+  EXPECT_FALSE(CDemoCtl::CanNamePicture("a<b.bmp"));
+  EXPECT_FALSE(CDemoCtl::CanNamePicture("a>b.bmp"));
+  EXPECT_FALSE(CDemoCtl::CanNamePicture("a\nb.bmp"));
+  EXPECT_FALSE(CDemoCtl::CanNamePicture("Interval/" + std::string(115, 'p') + ".bmp"));
+  EXPECT_TRUE(CDemoCtl::CanNamePicture("Interval/" + std::string(114, 'p') + ".bmp"));
+  EXPECT_TRUE(CDemoCtl::CanNamePicture("Interval/写真 'one' & two.jpg"));
+  demo.Start(hostile);
+  ASSERT_EQ(e.tl.EventCount, 5);
+  EXPECT_EQ(ImageAt(1).FileName[0], 0);
+  EXPECT_EQ(ImageAt(1).Angle, 0);
+  EXPECT_EQ(ImageAt(1).Size, 1.0);
+  EXPECT_EQ(ImageAt(1).Time, 6100);
+  EXPECT_EQ(e.TickAt(4), 215);
 }
 
 }  // namespace

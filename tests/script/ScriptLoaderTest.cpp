@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ScriptFixture.h"
+#include "script/ScriptReader.h"
 #include "script/TagId.h"
 
 namespace {
@@ -72,6 +73,23 @@ TEST_F(ScriptLoader, LinkLoopsAreEnteredOnce) {
   std::filesystem::create_directory_symlink("..", e.folder.path() + "/a/up");
   std::filesystem::create_directory_symlink(e.folder.path() + "/a", e.folder.path() + "/b");
   EXPECT_EQ(tl.ScanFolder(Dir()), 1);
+}
+
+// Files are read whole, so a huge file named like a script would cost its size in memory (or
+// end the saver): past the limit it is passed over as unreadable. The files here are sparse.
+TEST_F(ScriptLoader, FilesTooLargeForAScriptAreSkipped) {
+  const std::string show = "<DATA TITLE=x VERSION=1></DATA>";
+  e.folder.Write("script_small.txt", show);
+  const std::string over = e.folder.Write("script_over.txt", show);
+  std::filesystem::resize_file(over, kMaxScriptFileBytes + 1);
+  ASSERT_EQ(tl.ScanFolder(Dir()), 1);
+  EXPECT_NE(std::string(tl.Catalogue[0]->Path).find("script_small.txt"), std::string::npos);
+  ScriptSource src;
+  EXPECT_FALSE(src.OpenFile(over));
+  EXPECT_EQ(src.Size(), 0u);
+  std::filesystem::resize_file(over, kMaxScriptFileBytes);
+  EXPECT_TRUE(src.OpenFile(over));
+  EXPECT_EQ(src.Size(), kMaxScriptFileBytes);
 }
 
 TEST_F(ScriptLoader, IdentityFormula) {

@@ -1,6 +1,9 @@
 // The script log: line heads, bodies per kind, where it stops, and the file it writes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -9,6 +12,13 @@
 #include "script/TagId.h"
 
 namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
 
 class ScriptLog : public ::testing::Test {
  protected:
@@ -98,12 +108,35 @@ TEST_F(ScriptLog, WritesScriptLogIntoCurPath) {
   e.Compile(Script("<CLEAR>"));
   e.settings.SetCurPath(e.folder.path());
   EXPECT_EQ(e.tl.WriteScriptLog(), 0);
-  std::ifstream in(e.folder.path() + "/Script.log", std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  EXPECT_EQ(bytes.str(), e.tl.ScriptLogText(nullptr));
+  EXPECT_EQ(ReadFile(e.folder.path() + "/Script.log"), e.tl.ScriptLogText(nullptr));
   e.settings.SetCurPath(e.folder.path() + "/no/such/folder");
   EXPECT_EQ(e.tl.WriteScriptLog(), -1);
+}
+
+// A data folder may come from anyone: a Script.log that is a link must not let the log button
+// overwrite the file it points at, and an existing log is replaced whole, keeping its mode.
+TEST_F(ScriptLog, NeverWritesThroughALinkAndReplacesTheOldLogWhole) {
+  e.Compile(Script("<CLEAR>"));
+  const std::string precious = e.folder.Write("elsewhere/precious", "keep");
+  const std::string log = e.folder.path() + "/Script.log";
+  e.settings.SetCurPath(e.folder.path());
+  ASSERT_EQ(::symlink(precious.c_str(), log.c_str()), 0);
+  EXPECT_EQ(e.tl.WriteScriptLog(), -1);
+  EXPECT_EQ(ReadFile(precious), "keep");
+  struct stat st;
+  ASSERT_EQ(::lstat(log.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+
+  ASSERT_EQ(::unlink(log.c_str()), 0);
+  e.folder.Write("Script.log", "an older log");
+  ASSERT_EQ(::chmod(log.c_str(), 0600), 0);
+  EXPECT_EQ(e.tl.WriteScriptLog(), 0);
+  EXPECT_EQ(ReadFile(log), e.tl.ScriptLogText(nullptr));
+  ASSERT_EQ(::stat(log.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  for (const auto& entry : std::filesystem::directory_iterator(e.folder.path())) {
+    EXPECT_EQ(entry.path().filename().string().rfind("Script.log.", 0), std::string::npos);
+  }
 }
 
 }  // namespace

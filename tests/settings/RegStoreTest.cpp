@@ -1,5 +1,7 @@
 // The REGEDIT4 text store: value forms, the key section, and the atomic save.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -134,6 +136,30 @@ TEST_F(RegStoreFile, SaveWritesThroughALinkAndLeavesNoTemporaryFile) {
   ASSERT_EQ(s.Save(link, &failed), 0);
   ASSERT_EQ(::stat(real.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// Temporary files that a save cut short by a crash left behind go with the next save; one that a
+// writer still holds, and files of other names, stay.
+TEST_F(RegStoreFile, SaveRemovesTemporaryFilesLeftByACrash) {
+  const std::string path = dir + "/Pralvex.reg";
+  for (const char* name : {"/Pralvex.reg.a1B2c3", "/Pralvex.reg.zzzzzz", "/Pralvex.reg.held01",
+                           "/Pralvex.reg.bak", "/Pralvex.reg.a1B2c3d", "/Other.reg.a1B2c3"}) {
+    std::ofstream(dir + name) << "left";
+  }
+  const int held = ::open((dir + "/Pralvex.reg.held01").c_str(), O_RDONLY);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  RegStore s;
+  s.SetDword("A", 1);
+  ASSERT_EQ(s.Save(path, nullptr), 0);
+  ::close(held);
+  EXPECT_FALSE(std::ifstream(dir + "/Pralvex.reg.a1B2c3").good());
+  EXPECT_FALSE(std::ifstream(dir + "/Pralvex.reg.zzzzzz").good());
+  for (const char* kept :
+       {"/Pralvex.reg.held01", "/Pralvex.reg.bak", "/Pralvex.reg.a1B2c3d", "/Other.reg.a1B2c3"}) {
+    EXPECT_EQ(ReadFile(dir + kept), "left") << kept;
+  }
+  EXPECT_EQ(ReadFile(path), kHeader + "\"A\"=dword:00000001\n\n");
 }
 
 TEST_F(RegStoreFile, FailedWritesNameTheValueAndKeepTheOldFile) {
