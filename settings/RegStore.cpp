@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/ReplaceFile.h"
+
 namespace {
 
 constexpr size_t kMaxFileBytes = 1 << 20;  // a settings file is a few hundred bytes
@@ -154,26 +156,6 @@ std::string FormatLine(const RegValue& v) {
       break;
   }
   return line + "\n";
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-// Creates every missing folder of `dir`; true when it exists afterwards.
-bool MakeFolders(const std::string& dir) {
-  if (dir.empty()) return true;
-  struct stat st;
-  if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-  size_t slash = dir.find_last_of('/');
-  if (slash != std::string::npos && slash > 0 && !MakeFolders(dir.substr(0, slash))) return false;
-  return ::mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST;
 }
 
 }  // namespace
@@ -330,52 +312,18 @@ bool RegStore::CanHoldText(std::string_view text) {
 
 int RegStore::Save(const std::string& path, std::string* failedName) const {
   // A failure of the file as a whole (it cannot be made, flushed or put in place) names no value.
-  const std::string whole;
-  auto fail = [&](const std::string& name) {
-    if (failedName != nullptr) *failedName = name;
-    return -1;
-  };
-
-  // Write through a symbolic link to the file it names, not over the link.
-  std::string target = path;
-  char real[PATH_MAX];
-  if (::realpath(path.c_str(), real) != nullptr) target = real;
-  size_t slash = target.find_last_of('/');
-  std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash);
-  if (dir.empty()) dir = "/";
-  if (!MakeFolders(dir)) return fail(whole);
-
-  std::string tmp = target + ".XXXXXX";
-  int fd = ::mkstemp(tmp.data());
-  if (fd < 0) return fail(whole);
-  // The new file keeps the permissions of the one it replaces.
-  struct stat old;
-  ::fchmod(fd, ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
-  auto abandon = [&](const std::string& name) {
-    ::close(fd);
-    ::unlink(tmp.c_str());
-    return fail(name);
-  };
-
+  std::string failed;
   const Writer& write = writer_ ? writer_ : Writer(WriteAll);
-  std::string header = std::string("REGEDIT4\n\n[") + kKeyName + "]\n";
-  if (!write(fd, header)) return abandon(whole);
-  for (const RegValue& v : values_) {
-    if (v.type == RegType::kString && !CanHoldText(v.text)) return abandon(v.name);
-    if (!write(fd, FormatLine(v))) return abandon(v.name);
-  }
-  if (!write(fd, "\n") || ::fsync(fd) != 0) return abandon(whole);
-  if (::close(fd) != 0) {
-    ::unlink(tmp.c_str());
-    return fail(whole);
-  }
-  if (::rename(tmp.c_str(), target.c_str()) != 0) {
-    ::unlink(tmp.c_str());
-    return fail(whole);
-  }
-  if (int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
-  return 0;
+  const int rc = ReplaceFile(path, [&](int fd) {
+    if (!write(fd, std::string("REGEDIT4\n\n[") + kKeyName + "]\n")) return false;
+    for (const RegValue& v : values_) {
+      if ((v.type == RegType::kString && !CanHoldText(v.text)) || !write(fd, FormatLine(v))) {
+        failed = v.name;
+        return false;
+      }
+    }
+    return write(fd, "\n");
+  });
+  if (rc != 0 && failedName != nullptr) *failedName = failed;
+  return rc;
 }
