@@ -195,7 +195,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationDisplayName(QString::fromUtf8(kAppTitle));
   // SIGTERM and SIGINT end every mode in order, with exit code 0.
   std::unique_ptr<QSocketNotifier> quitNotifier;
-  if (const int fd = InstallQuitSignals(); fd >= 0) {
+  const int graceMs = cl.mode == SaverMode::kModule ? kModuleQuitGraceMs : kQuitGraceMs;
+  if (const int fd = InstallQuitSignals(graceMs); fd >= 0) {
     quitNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
     QObject::connect(quitNotifier.get(), &QSocketNotifier::activated, [] {
       if (TakeQuitSignal() != 0) QCoreApplication::exit(0);
