@@ -27,6 +27,34 @@ std::string AbsoluteFolder(const std::string& dir) {
   return out;
 }
 
+// Options that screen-saver hosts pass to every module they run (frame rate, visual, colour map,
+// a window of its own, its geometry, a second copy beside it, frame delay). This program has no
+// use for them, and failing on them would leave the host's screen black.
+struct HostOption {
+  std::string_view name;  // without its dashes
+  bool takesValue;
+};
+constexpr HostOption kHostOptions[] = {{"fps", false},      {"visual", true}, {"install", false},
+                                       {"window", false},   {"geometry", true}, {"pair", false},
+                                       {"delay", true}};
+
+// How many arguments from args[i] on are a host option to ignore (one or two), 0 when args[i] is
+// none, -1 when it lacks its value. Both "-name" and "--name" are taken, and "--name=value".
+int HostOptionLength(const std::vector<std::string>& args, size_t i) {
+  std::string_view a = args[i];
+  if (!a.starts_with('-')) return 0;
+  a.remove_prefix(a.starts_with("--") ? 2 : 1);
+  const size_t eq = a.find('=');
+  const std::string_view name = a.substr(0, eq);
+  for (const HostOption& o : kHostOptions) {
+    if (name != o.name) continue;
+    if (eq != std::string_view::npos) return o.takesValue ? 1 : 0;
+    if (!o.takesValue) return 1;
+    return i + 1 < args.size() ? 2 : -1;
+  }
+  return 0;
+}
+
 bool ParseMode(const std::string& s, int* mode) {
   if (s.size() != 1 || s[0] < '0' || s[0] > '4') return false;
   *mode = s[0] - '0';
@@ -52,8 +80,16 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   std::vector<std::string> plain;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == "-root") {
+    if (a == "-root" || a == "--root") {
       cl.root = true;
+      continue;
+    }
+    if (const int skip = HostOptionLength(args, i); skip != 0) {
+      if (skip < 0) {
+        cl.error = "option " + a + " needs a value";
+        return cl;
+      }
+      i += static_cast<size_t>(skip - 1);
       continue;
     }
     if (a == "-window-id" || a == "--window-id" || a.starts_with("--window-id=")) {
@@ -90,6 +126,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       cl.help = true;
     } else if (name == "--version" && !inlineValue) {
       cl.version = true;
+    } else if (name == "--add-to-xscreensaver" && !inlineValue) {
+      cl.addToXScreenSaver = true;
     } else if (name == "--data") {
       if (!takeValue() || value.empty()) {
         cl.error = "option --data needs a folder";
@@ -196,16 +234,22 @@ int RunGuarded(const std::function<int()>& run,
 }
 
 std::string HelpText() {
-  return "Usage: ondrelix [/s | /p ID | /c | -root | -window-id ID] [--data DIR] [--mode N]\n"
+  return "Usage: ondrelix [/s | /p ID | /c | --root | --window-id ID] [--data DIR] [--mode N]\n"
          "Plays animation shows written as scripts (script_*.txt) in a data folder.\n"
          "\n"
          "  /s            start the screen saver\n"
          "  /p ID         draw the preview inside the X11 window ID (decimal)\n"
          "  /c            open the settings dialog (also with no switch)\n"
-         "  -root         play as a desktop screen-saver module in the root window\n"
-         "  -window-id ID, --window-id ID\n"
+         "  --root, -root play as a desktop screen-saver module in the root window\n"
+         "  --window-id ID, -window-id ID\n"
          "                play inside the X11 window ID (decimal or 0x hex); so does\n"
          "                XSCREENSAVER_WINDOW. Ends on SIGTERM or SIGINT.\n"
+         "  --fps, --visual V, --install, --window, --geometry G, --pair, --delay N\n"
+         "                options that screen-saver hosts pass to their modules (also with one\n"
+         "                dash, or as --name=value): accepted and ignored\n"
+         "  --add-to-xscreensaver\n"
+         "                add Ondrelix to the programs list of ~/.xscreensaver (made from the\n"
+         "                system's list when there is none) and print its number there\n"
          "  --data DIR    use DIR as the data folder for this run (not saved)\n"
          "  --mode N      display mode for this run (not saved): 0 640x480 full screen,\n"
          "                1 centred, 2 stretched, 3 doubled, 4 in a window\n"

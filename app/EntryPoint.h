@@ -31,9 +31,10 @@ struct CommandLine {
   RunOptions options;
   bool help = false;
   bool version = false;
+  bool addToXScreenSaver = false;  // --add-to-xscreensaver
   bool hasHostArg = false;
   std::string hostArg;         // the preview's second argument, as given
-  bool root = false;           // -root: play in the root window
+  bool root = false;           // -root or --root: play in the root window
   std::uint64_t windowId = 0;  // -window-id / --window-id / XSCREENSAVER_WINDOW; 0 when none
   std::string error;           // set when the options are wrong: the program then exits with 2
 };

@@ -1,5 +1,7 @@
 // Entry point of the ondrelix program: command-line tools, the screen-saver switch, the
 // single-instance locks, and the window of the chosen mode.
+#include <unistd.h>
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QPalette>
@@ -23,6 +25,7 @@
 #include "app/TMiniWin.h"
 #include "app/TModuleWin.h"
 #include "app/TSaverWin.h"
+#include "app/XScreenSaverList.h"
 #include "bonus/TOmakeWin.h"
 #include "platform/DisplayCheck.h"
 #include "platform/GstMusicDecoder.h"
@@ -99,7 +102,13 @@ int RunModule(const CommandLine& cl) {
                  static_cast<unsigned long long>(id), info.depth);
     return 1;
   }
-  return QApplication::exec();
+  const int rc = QApplication::exec();
+  // The host waits for its module to end before it shows the desktop again, and a module has
+  // nothing to save: once the music has stopped, the process ends without taking the toolkit
+  // down piece by piece.
+  module.reset();
+  std::fflush(nullptr);
+  ::_exit(rc);
 }
 
 int RunMode(const CommandLine& cl) {
@@ -164,6 +173,9 @@ int main(int argc, char** argv) {
     std::fputs(VersionText().c_str(), stdout);
     return 0;
   }
+  if (cl.addToXScreenSaver)
+    return AddToXScreenSaver(XScreenSaverSettingsPath(), kXScreenSaverDefaults, ThisProgramPath(),
+                             stdout, stderr);
   ThisRunOptions() = cl.options;
 
   // The saver and the settings dialog share one lock; the preview has its own, so it runs beside
@@ -192,7 +204,8 @@ int main(int argc, char** argv) {
   // No display name: Qt would add it to every window title, and each title is its own text.
   // SIGTERM and SIGINT end every mode in order, with exit code 0.
   std::unique_ptr<QSocketNotifier> quitNotifier;
-  if (const int fd = InstallQuitSignals(); fd >= 0) {
+  const int graceMs = cl.mode == SaverMode::kModule ? kModuleQuitGraceMs : kQuitGraceMs;
+  if (const int fd = InstallQuitSignals(graceMs); fd >= 0) {
     quitNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
     QObject::connect(quitNotifier.get(), &QSocketNotifier::activated, [] {
       if (TakeQuitSignal() != 0) QCoreApplication::exit(0);

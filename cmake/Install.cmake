@@ -4,13 +4,15 @@ include(GNUInstallDirs)
 
 if(TARGET ondrelix)
   install(TARGETS ondrelix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  # XScreenSaver looks for its modules in libexec/xscreensaver; a relative link keeps the
-  # installed tree movable.
-  install(CODE "
-    set(dir \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBEXECDIR}/xscreensaver\")
-    file(MAKE_DIRECTORY \"\${dir}\")
-    file(CREATE_LINK \"../../${CMAKE_INSTALL_BINDIR}/ondrelix\" \"\${dir}/ondrelix\" SYMBOLIC)
-    message(STATUS \"Installing: \${dir}/ondrelix -> ../../${CMAKE_INSTALL_BINDIR}/ondrelix\")")
+  # XScreenSaver and MATE look for modules in libexec/xscreensaver. The relative link is made in
+  # the build tree and installed as a file, so it keeps the installed tree movable and stands in
+  # install_manifest.txt with the other files.
+  file(RELATIVE_PATH ONDRELIX_MODULE_TARGET "/${CMAKE_INSTALL_LIBEXECDIR}/xscreensaver"
+       "/${CMAKE_INSTALL_BINDIR}/ondrelix")
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/module-link)
+  file(CREATE_LINK ${ONDRELIX_MODULE_TARGET} ${CMAKE_BINARY_DIR}/module-link/ondrelix SYMBOLIC)
+  install(FILES ${CMAKE_BINARY_DIR}/module-link/ondrelix
+          DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/xscreensaver)
 endif()
 
 # The program finds <prefix>/share/Velnori beside <prefix>/bin as its default data folder.

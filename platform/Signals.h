@@ -7,6 +7,10 @@ inline constexpr int kQuitGraceMs = 800;  // after this the process ends with 0 
 // A grace that never runs out: for a loop that always gets to the signal and must clean up
 // before it ends (a half-written file).
 inline constexpr int kQuitNoCutOff = 0x7fffffff;
+// A screen-saver module: the host shows the desktop again only once its module has ended, and
+// the module has nothing to save (its shared picture memory goes with the process however it
+// ends), so it gets only a moment to stop its music.
+inline constexpr int kModuleQuitGraceMs = 50;
 
 // Installs the handlers; returns the pipe's read end for the event loop to watch, or -1 when no
 // pipe could be made (the signals then keep their default action). Installing twice returns the

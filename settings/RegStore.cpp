@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/FileReplacer.h"
+#include "platform/ReplaceFile.h"
 
 namespace {
 
@@ -156,16 +157,6 @@ std::string FormatLine(const RegValue& v) {
       break;
   }
   return line + "\n";
-}
-
-// Creates every missing folder of `dir`; true when it exists afterwards.
-bool MakeFolders(const std::string& dir) {
-  if (dir.empty()) return true;
-  struct stat st;
-  if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-  size_t slash = dir.find_last_of('/');
-  if (slash != std::string::npos && slash > 0 && !MakeFolders(dir.substr(0, slash))) return false;
-  return ::mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST;
 }
 
 }  // namespace
@@ -322,36 +313,18 @@ bool RegStore::CanHoldText(std::string_view text) {
 
 int RegStore::Save(const std::string& path, std::string* failedName) const {
   // A failure of the file as a whole (it cannot be made, flushed or put in place) names no value.
-  const std::string whole;
-  auto fail = [&](const std::string& name) {
-    if (failedName != nullptr) *failedName = name;
-    return -1;
-  };
-
-  // Write through a symbolic link to the file it names, not over the link.
-  std::string target = path;
-  char real[PATH_MAX];
-  if (::realpath(path.c_str(), real) != nullptr) target = real;
-  size_t slash = target.find_last_of('/');
-  std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash);
-  if (dir.empty()) dir = "/";
-  if (!MakeFolders(dir)) return fail(whole);
-
-  FileReplacer file;
-  const int fd = file.Begin(target, 0644);
-  if (fd < 0) return fail(whole);
-  auto abandon = [&](const std::string& name) {
-    file.Abandon();
-    return fail(name);
-  };
-
+  std::string failed;
   const Writer& write = writer_ ? writer_ : Writer(FileReplacer::WriteAll);
-  std::string header = std::string("REGEDIT4\n\n[") + kKeyName + "]\n";
-  if (!write(fd, header)) return abandon(whole);
-  for (const RegValue& v : values_) {
-    if (v.type == RegType::kString && !CanHoldText(v.text)) return abandon(v.name);
-    if (!write(fd, FormatLine(v))) return abandon(v.name);
-  }
-  if (!write(fd, "\n") || file.Commit() != 0) return fail(whole);
-  return 0;
+  const int rc = ReplaceFile(path, [&](int fd) {
+    if (!write(fd, std::string("REGEDIT4\n\n[") + kKeyName + "]\n")) return false;
+    for (const RegValue& v : values_) {
+      if ((v.type == RegType::kString && !CanHoldText(v.text)) || !write(fd, FormatLine(v))) {
+        failed = v.name;
+        return false;
+      }
+    }
+    return write(fd, "\n");
+  });
+  if (rc != 0 && failedName != nullptr) *failedName = failed;
+  return rc;
 }

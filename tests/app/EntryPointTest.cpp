@@ -61,6 +61,38 @@ TEST(EntryPoint, WrongOptionsAreErrors) {
   EXPECT_NE(ParseCommandLine({"--frobnicate"}).error.find("--frobnicate"), std::string::npos);
 }
 
+// What XScreenSaver 6 and MATE put on a module's command line: the root window with two dashes
+// (a trailing -root is rewritten so), and options of their own that mean nothing here.
+TEST(EntryPoint, HostFormsPlayInTheRootWindowAndHostOptionsAreIgnored) {
+  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+           {"--root"},
+           {"-root"},
+           {"--root", "--mode", "2"},
+           {"-fps", "--root", "-visual", "default", "-install", "-delay", "20000"},
+           {"--visual=TrueColor", "--root", "--fps", "--window", "--pair", "--delay=5"},
+           {"--root", "-geometry", "640x480+0+0", "--geometry", "1x1"}}) {
+    const CommandLine cl = ParseCommandLine(args);
+    EXPECT_TRUE(cl.error.empty()) << args[0] << ": " << cl.error;
+    EXPECT_EQ(cl.mode, SaverMode::kModule) << args[0];
+    EXPECT_TRUE(cl.root) << args[0];
+    // A host option's value is not taken for the switch or the preview host.
+    EXPECT_FALSE(cl.hasHostArg) << args[0];
+  }
+  EXPECT_EQ(ParseCommandLine({"--root", "--mode", "2"}).options.displayMode, 2);
+  EXPECT_EQ(ParseCommandLine({"-visual", "default", "/s"}).mode, SaverMode::kSaver);
+  // A host option without its value, or with a value it takes none of, and unknown ones fail.
+  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+           {"--root", "-visual"}, {"--root", "--delay"}, {"--fps=1"}, {"--roots"}}) {
+    const CommandLine cl = ParseCommandLine(args);
+    EXPECT_FALSE(cl.error.empty()) << args.back();
+  }
+  EXPECT_NE(HelpText().find("--root"), std::string::npos);
+  for (const char* o : {"--fps", "--visual", "--install", "--window,", "--geometry", "--pair",
+                        "--delay", "--add-to-xscreensaver"})
+    EXPECT_NE(HelpText().find(o), std::string::npos) << o;
+  EXPECT_TRUE(ParseCommandLine({"--add-to-xscreensaver"}).addToXScreenSaver);
+}
+
 TEST(EntryPoint, PreviewHostMustBeADecimalNumber) {
   CommandLine cl = ParseCommandLine({"/p", "12345"});
   ASSERT_TRUE(cl.hasHostArg);

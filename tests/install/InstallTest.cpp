@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -39,14 +40,18 @@ class Installed : public ::testing::Test {
     char tmpl[] = "/tmp/ondrelix-install-XXXXXX";
     if (::mkdtemp(tmpl) == nullptr) return;
     prefix_ = tmpl;
-    installRc_ = Shell("cmake --install '" ONDRELIX_BUILD_DIR "' --prefix '" + prefix_ + "' >'" +
-                       prefix_ + ".log' 2>&1");
+    // The manifest of the build folder is rewritten by every install: the lock keeps other test
+    // processes from installing between this install and the copy of its manifest.
+    installRc_ = Shell("flock '" ONDRELIX_BUILD_DIR "/.install-lock' sh -c \"cmake --install '" ONDRELIX_BUILD_DIR
+                       "' --prefix '" + prefix_ + "' && cp '" ONDRELIX_BUILD_DIR "/install_manifest.txt' '" +
+                       prefix_ + ".manifest'\" >'" + prefix_ + ".log' 2>&1");
   }
   static void TearDownTestSuite() {
     if (prefix_.empty()) return;
     std::error_code ec;
     fs::remove_all(prefix_, ec);
     fs::remove(prefix_ + ".log", ec);
+    fs::remove(prefix_ + ".manifest", ec);
   }
   void SetUp() override {
     if (prefix_.empty()) GTEST_SKIP() << "the program is not built in " ONDRELIX_BUILD_DIR;
@@ -93,7 +98,9 @@ TEST_F(Installed, DesktopFilesValidateAndNameTheRightCommands) {
     return ss.str();
   };
   EXPECT_NE(read(saver).find("\nCategories=Screensaver;\n"), std::string::npos);
-  EXPECT_NE(read(saver).find("\nExec=ondrelix -root\n"), std::string::npos);
+  // Listed by MATE's screen-saver preferences (no NoDisplay), run in the host's module form.
+  EXPECT_NE(read(saver).find("\nExec=ondrelix --root\n"), std::string::npos);
+  EXPECT_EQ(read(saver).find("NoDisplay"), std::string::npos);
   EXPECT_NE(read(settings).find("\nExec=ondrelix /c\n"), std::string::npos);
   EXPECT_NE(read(window).find("\nExec=ondrelix /s --mode 4\n"), std::string::npos);
   EXPECT_TRUE(fs::exists(P("share/icons/hicolor/scalable/apps/ondrelix.svg")));
@@ -113,7 +120,11 @@ TEST_F(Installed, ModuleConfigAndIconAreWellFormedXmlAndRunTheRootModule) {
   std::ifstream in(config);
   std::stringstream ss;
   ss << in.rdbuf();
-  EXPECT_NE(ss.str().find("<command arg=\"-root\"/>"), std::string::npos);
+  // XScreenSaver 6 writes the root option with two dashes whatever the file says; and every
+  // choice of the mode menu names its mode, so that a saved mode cannot override it.
+  EXPECT_NE(ss.str().find("<command arg=\"--root\"/>"), std::string::npos);
+  EXPECT_NE(ss.str().find("_label=\"Fill the screen\" arg-set=\"--mode 2\""), std::string::npos);
+  EXPECT_NE(ss.str().find("arg-set=\"--mode 1\""), std::string::npos);
   EXPECT_NE(ss.str().find("<screensaver name=\"ondrelix\""), std::string::npos);
   if (!Have("xmllint")) GTEST_SKIP() << "xmllint is not installed";
   std::string out;
@@ -122,6 +133,20 @@ TEST_F(Installed, ModuleConfigAndIconAreWellFormedXmlAndRunTheRootModule) {
                   &out),
             0)
       << out;
+}
+
+TEST_F(Installed, ManifestNamesEveryInstalledFileAndLink) {
+  std::ifstream in(prefix_ + ".manifest");
+  ASSERT_TRUE(in) << "no install manifest";
+  std::set<std::string> listed;
+  for (std::string line; std::getline(in, line);) listed.insert(line);
+  EXPECT_EQ(listed.count(P("libexec/xscreensaver/ondrelix")), 1u);
+  // Whatever is installed can be removed again by the manifest.
+  for (const fs::directory_entry& e : fs::recursive_directory_iterator(prefix_)) {
+    if (e.is_directory() && !e.is_symlink()) continue;
+    if (e.path().string().starts_with(prefix_ + "/config/")) continue;  // the programs' settings
+    EXPECT_EQ(listed.count(e.path().string()), 1u) << e.path() << " is not in the manifest";
+  }
 }
 
 TEST_F(Installed, ManualPageNamesEverySwitchAndOption) {
@@ -135,6 +160,8 @@ TEST_F(Installed, ManualPageNamesEverySwitchAndOption) {
                            "/p",
                            "/c",
                            "-root",
+                           "--root",
+                           "--add-to-xscreensaver",
                            "-window-id",
                            "--window-id",
                            "--data",
