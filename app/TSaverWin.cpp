@@ -18,6 +18,9 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QSlider>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -344,6 +347,7 @@ void TSaverWin::RunPass() {
   SettlePicture();
   Playback().Pass(now);
   inPass_ = false;
+  TrimAfterShowChange();
   WatchShowFile();
   if (!stats_.path.isEmpty()) stats_.longestPassMs = std::max(stats_.longestPassMs, Clock() - now);
   // A change that another pass will follow within a few milliseconds (a scrolling text stepping
@@ -351,6 +355,18 @@ void TSaverWin::RunPass() {
   const std::int32_t next = Playback().NextDeadline(now);
   if (next - now > kCoalesceMs || now - lastShown_ >= kHoldLimitMs) ShowDamage();
   ScheduleNextPass();
+}
+
+// A show has just started: the one before it has given back its pictures and its music, much of
+// it freed in the media threads' own heaps, which keep free pages. Handing them back to the
+// system keeps the resident size near what is in use instead of at the high-water mark of the
+// largest show so far. Once per show, so it costs nothing per frame.
+void TSaverWin::TrimAfterShowChange() {
+  const bool playing = Playback().PlayState == kScriptPlaying;
+#ifdef __GLIBC__
+  if (playing && !playedShow_) malloc_trim(0);
+#endif
+  playedShow_ = playing;
 }
 
 void TSaverWin::ScheduleNextPass() {
@@ -371,15 +387,19 @@ void TSaverWin::RecordPass(std::int32_t now) {
     if (late > stats_.worstLateMs) stats_.worstLateMs = late;
     if (late > Playback().FrameInterval) ++stats_.overOneTick;
   }
+  const bool playingShow = Playback().PlayState == kScriptPlaying;
+  if (playingShow && !stats_.wasPlayingShow) ++stats_.shows;
+  stats_.wasPlayingShow = playingShow;
   if (now < stats_.nextWrite) return;
   stats_.nextWrite = now + 1000;
   QFile f(stats_.path);
   if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
-  f.write(QStringLiteral("passes %1\nlate_over_one_tick %2\nworst_late_ms %3\nlongest_pass_ms %4\n")
+  f.write(QStringLiteral("passes %1\nlate_over_one_tick %2\nworst_late_ms %3\nlongest_pass_ms %4\nshows %5\n")
               .arg(stats_.passes)
               .arg(stats_.overOneTick)
               .arg(stats_.worstLateMs)
               .arg(stats_.longestPassMs)
+              .arg(stats_.shows)
               .toUtf8());
 }
 

@@ -164,9 +164,13 @@ class TSaverWin : public QWidget {
     std::int64_t overOneTick = 0;  // frame passes more than one tick after their deadline
     std::int32_t worstLateMs = 0;
     std::int32_t longestPassMs = 0;  // the work of one pass (a show loading, music opening)
+    std::int64_t shows = 0;          // shows started, so a soak run can sample once per show
+    bool wasPlayingShow = false;
     std::int32_t nextWrite = 0;
   } stats_;
   void RecordPass(std::int32_t now);
+  void TrimAfterShowChange();
+  bool playedShow_ = false;  // a show was playing after the last pass
 };
 
 // The Qt media backend is chosen and the sound libraries quieted before the application object

@@ -177,7 +177,7 @@ int ReadHeader(Reader& r, Header* h) {
 
 bool Allocate(Picture* out, const Header& h) {
   const int w = static_cast<int>(h.width), ht = static_cast<int>(h.height);
-  if (!PictureFitsMemory(w, ht)) return false;
+  if (!out->Reserve(w, ht, h.bits == 1)) return false;
   try {
     if (!out->rgb.Create(w, ht)) return false;
     if (h.bits == 1 && !out->mono.Create(w, ht)) return false;
@@ -243,13 +243,10 @@ int DecodeUncompressed(const std::uint8_t* data, std::size_t size, const Header&
   return 0;
 }
 
-// RLE8 and RLE4. Pixels the stream skips (deltas, early line ends) keep palette index 0.
-// Runs that would pass the right edge are cut; a stream that runs out ends the picture.
-int DecodeRle(const std::uint8_t* data, std::size_t size, const Header& h, Picture* out) {
-  if (!Allocate(out, h)) return -1;
-  const int w = out->rgb.width, ht = out->rgb.height;
-  for (int y = 0; y < ht; ++y)
-    for (int x = 0; x < w; ++x) PutIndex(out, h, x, y, 0);
+// Follows an RLE8 or RLE4 stream, storing its pixels into `out` when it is given. Runs that
+// would pass the right edge are cut; a stream that runs out ends the picture.
+int WalkRle(const std::uint8_t* data, std::size_t size, const Header& h, Picture* out) {
+  const int w = static_cast<int>(h.width), ht = static_cast<int>(h.height);
   const bool four = h.compression == kBiRle4;
   Reader r{data, size, h.offBits};
   int x = 0, row = 0;
@@ -259,7 +256,7 @@ int DecodeRle(const std::uint8_t* data, std::size_t size, const Header& h, Pictu
     if (count > 0) {  // encoded run
       for (unsigned i = 0; i < count && x < w; ++i, ++x) {
         const unsigned idx = four ? ((i & 1) ? value & 0x0F : value >> 4) : value;
-        PutIndex(out, h, x, row, idx);
+        if (out) PutIndex(out, h, x, row, idx);
       }
       continue;
     }
@@ -280,7 +277,8 @@ int DecodeRle(const std::uint8_t* data, std::size_t size, const Header& h, Pictu
       for (unsigned i = 0; i < value; ++i) {
         const std::uint8_t b = r.data[r.pos + (four ? i / 2 : i)];
         const unsigned idx = four ? ((i & 1) ? b & 0x0F : b >> 4) : b;
-        if (x < w) PutIndex(out, h, x++, row, idx);
+        if (x < w && out) PutIndex(out, h, x, row, idx);
+        if (x < w) ++x;
       }
       r.pos += bytes + (bytes & 1);
     }
@@ -290,10 +288,22 @@ int DecodeRle(const std::uint8_t* data, std::size_t size, const Header& h, Pictu
   return 0;
 }
 
+// RLE8 and RLE4. Pixels the stream skips (deltas, early line ends) keep palette index 0. The
+// stream is followed once before the picture is made, so that a few bytes claiming a huge
+// picture and then running out cost no full-size buffer.
+int DecodeRle(const std::uint8_t* data, std::size_t size, const Header& h, Picture* out) {
+  if (WalkRle(data, size, h, nullptr) != 0) return -1;
+  if (!Allocate(out, h)) return -1;
+  const int w = out->rgb.width, ht = out->rgb.height;
+  for (int y = 0; y < ht; ++y)
+    for (int x = 0; x < w; ++x) PutIndex(out, h, x, y, 0);
+  return WalkRle(data, size, h, out);
+}
+
 }  // namespace
 
 int DecodeBmp(const std::uint8_t* data, std::size_t size, Picture* out) {
-  *out = Picture();
+  out->Clear();
   if (data == nullptr || size < kFileHeaderSize + 12) return -1;
   Reader r{data, size};
   Header h;
@@ -302,11 +312,18 @@ int DecodeBmp(const std::uint8_t* data, std::size_t size, Picture* out) {
                      ? DecodeRle(data, size, h, out)
                      : DecodeUncompressed(data, size, h, out);
   if (rc != 0) {
-    *out = Picture();
+    out->Clear();
     return -1;
   }
   out->bitsPerPixel = h.bits;
   return 0;
+}
+
+bool Picture::Reserve(int width, int height, bool withMono) {
+  if (!PictureFitsMemory(width, height)) return false;
+  const std::uint64_t w = static_cast<std::uint64_t>(width), h = static_cast<std::uint64_t>(height);
+  const std::uint64_t bytes = w * h * 4 + (withMono ? (w + 31) / 32 * 4 * h : 0);
+  return lease.Take(budget, bytes);
 }
 
 bool PictureFitsMemory(int width, int height) {
@@ -353,7 +370,7 @@ int ReadPictureFile(const std::string& path, std::vector<std::uint8_t>* bytes) {
 int LoadBmpFile(const std::string& path, Picture* out) {
   std::vector<std::uint8_t> bytes;
   if (ReadPictureFile(path, &bytes) != 0) {
-    *out = Picture();
+    out->Clear();
     return -1;
   }
   return DecodeBmp(bytes.data(), bytes.size(), out);

@@ -35,7 +35,7 @@ int LoadBuiltinPicture(const std::string& name, Picture* out) {
   for (const ondrelix::embedded::Entry* e = ondrelix::embedded::Table(); e->name != nullptr; ++e) {
     if (SameName(e->name, name)) return DecodeBmp(e->data, e->size, out);
   }
-  *out = Picture();
+  out->Clear();
   return -1;
 }
 
@@ -47,7 +47,12 @@ int LoadPictureOrNotFound(CMainCtl& settings, const std::string& name, Picture* 
     const int type = CMainCtl::FileTypeOf(name);
     if (type == 2 || type == 3) {
       const std::string path = settings.ResolvePath(name);
+      // Pictures from the data folder count against the window's budget; the built-in ones
+      // (NOTFOUND among them) are small and must always be there.
+      PictureBudget* const kept = out->budget;
+      out->budget = &settings.Pictures();
       if (!path.empty()) rc = type == 2 ? LoadBmpFile(path, out) : LoadJpegFile(path, out);
+      out->budget = kept;
     }
   }
   if (rc != 0) LoadBuiltinPicture("NOTFOUND", out);

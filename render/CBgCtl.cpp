@@ -76,7 +76,7 @@ CBgCtl::CBgCtl(CMainCtl* settings) : settings_(settings) {
 
 // ---- start ----
 
-void CBgCtl::LoadPicture(const char* name, Bitmap32* out) {
+void CBgCtl::LoadPicture(const char* name, Bitmap32* out, PictureLease* lease) {
   Picture pic;
   const std::string n(name, strnlen(name, 64));
   if (settings_) {
@@ -85,6 +85,7 @@ void CBgCtl::LoadPicture(const char* name, Bitmap32* out) {
     LoadBuiltinPicture("NOTFOUND", &pic);
   }
   *out = std::move(pic.rgb);
+  *lease = std::move(pic.lease);
 }
 
 void CBgCtl::MakeBackground(const CTimeBgMake& rec) {
@@ -97,14 +98,14 @@ void CBgCtl::MakeBackground(const CTimeBgMake& rec) {
     fillMode = 0;
   } else {
     // The parser writes "*NOTFOUND" for a base picture that does not exist.
-    LoadPicture(rec.FileName[0] == '*' ? "*NOTFOUND" : rec.FileName, &basePicture);
+    LoadPicture(rec.FileName[0] == '*' ? "*NOTFOUND" : rec.FileName, &basePicture, &baseLease_);
     hasBase = 1;
     fillMode = 1;
   }
   if (settings_) settings_->SetBackColour(static_cast<std::uint32_t>(rec.BgColor));
 
   for (int n = 0; n < kMaxPlaced && rec.ResName[n][0] != '\0'; ++n) {
-    LoadPicture(rec.ResName[n], &placed[n]);
+    LoadPicture(rec.ResName[n], &placed[n], &placedLease_[n]);
     const Bitmap32& p = placed[n];
     placedRect[n] = {rec.ResPos[n].x, rec.ResPos[n].y, SaturatedAdd(rec.ResPos[n].x, p.width),
                      SaturatedAdd(rec.ResPos[n].y, p.height)};
@@ -278,6 +279,7 @@ void CBgCtl::ClearBackground() {
   hasBase = 0;
   for (int n = 0; n < kMaxPlaced; ++n) {
     placed[n] = Bitmap32();
+    placedLease_[n].Return();
     placedUsed[n] = false;
     placedRect[n] = BgRect();
     placedTransparent[n] = kTransOff;

@@ -6,6 +6,7 @@
 
 #include "render/Bitmap.h"
 #include "render/Motion.h"
+#include "render/PictureBudget.h"
 #include "script/TimeEvents.h"
 
 class CMainCtl;
@@ -76,7 +77,11 @@ class CBgCtl {
   BgAxis axis[3];               // x, y, z
 
  private:
-  void LoadPicture(const char* name, Bitmap32* out);
+  // What basePicture and each placed picture hold of the window's picture budget.
+  PictureLease baseLease_;
+  PictureLease placedLease_[kMaxPlaced];
+
+  void LoadPicture(const char* name, Bitmap32* out, PictureLease* lease);
   void StartPositionMove(const CTimeBgScroll& rec);
   void StartRateMove(const CTimeBgScroll& rec);
   double& Coord(int i);

@@ -120,10 +120,11 @@ int CMonoBmp::AddTextBitmap(const Bitmap1& bmp) {
 
 int CMonoBmp::LoadTextBitmap(std::string& name, int kind) {
   if (count >= kMaxMonoEntries) return -1;
-  Picture pic;
+  Picture pic(settings != nullptr ? &settings->Pictures() : nullptr);
   const std::string path = settings != nullptr ? settings->ResolvePath(name) : std::string();
   if (path.empty() || LoadBmpFile(path, &pic) != 0) {
     name.clear();
+    pic.budget = nullptr;  // the built-in picture is always there
     if (LoadBuiltinPicture("NOTFOUND", &pic) != 0) return -1;
   }
   Bitmap1 mono;

@@ -159,6 +159,7 @@ void COthBmp::LoadSource(const CTimeImage& rec, CPtDataI* obj) {
       LoadBuiltinPicture("NOTFOUND", &pic);
     }
     obj->picture = std::move(pic.rgb);
+    obj->lease = std::move(pic.lease);
     const int w = obj->picture.width, h = obj->picture.height;
     PadAndReverse(&obj->picture, rec.Reverse == 1 || rec.Reverse == 2 ? rec.Reverse : 0);
     // Corner markers read the picture as shown, not the padding that made its sides even.

@@ -7,6 +7,7 @@
 
 #include "render/Bitmap.h"
 #include "render/Motion.h"
+#include "render/PictureBudget.h"
 #include "script/TimeEvents.h"
 
 class CMainCtl;
@@ -48,6 +49,7 @@ struct CPtDataI {
   std::int32_t contrast = 0xFF0000;
   int lifetime = 0;   // frames
   Bitmap32 picture;   // the source, even-sized
+  PictureLease lease;  // what the source holds of the window's picture budget
   Bitmap32 turned;    // `picture` turned by `angle` (a copy when 0)
   int quality = 3;    // stretch mode
   Point3 base;        // place in background coordinates

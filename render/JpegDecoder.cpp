@@ -1,5 +1,6 @@
 // JPEG pictures through libjpeg: baseline and progressive, colour, grey and CMYK. Errors return
 // through longjmp to a clean failure; the library's default handler would end the program.
+#include <algorithm>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
@@ -43,6 +44,22 @@ void OnMessage(j_common_ptr cinfo, int level) {
 
 void OnOutput(j_common_ptr) {}
 
+// Every 8 x 8 block of a sequential Huffman-coded scan takes at least two bits (a DC code and
+// an end-of-block code, each at least one bit long), and the first scan covers every block of at
+// least one component. Data shorter than that cannot be whole, and a cut file is refused anyway:
+// refuse it before the full-size picture is made. (Progressive and arithmetic-coded files can
+// be far smaller per block, so they are left to the decoder.)
+bool DataTooShort(const jpeg_decompress_struct& cinfo, std::size_t size) {
+  if (cinfo.progressive_mode || cinfo.arith_code || cinfo.num_components <= 0) return false;
+  std::uint64_t fewest = UINT64_MAX;
+  for (int c = 0; c < cinfo.num_components; ++c) {
+    const jpeg_component_info& ci = cinfo.comp_info[c];
+    fewest = std::min<std::uint64_t>(
+        fewest, static_cast<std::uint64_t>(ci.width_in_blocks) * ci.height_in_blocks);
+  }
+  return fewest / 4 > size;
+}
+
 void OnProgress(j_common_ptr cinfo) {
   if (cinfo->is_decompressor) {
     j_decompress_ptr d = reinterpret_cast<j_decompress_ptr>(cinfo);
@@ -62,7 +79,7 @@ int DecodeInto(jpeg_decompress_struct* cinfo, ErrorManager* err, const std::uint
   const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
   cinfo->out_color_space = grey ? JCS_GRAYSCALE : (cmyk ? JCS_CMYK : JCS_RGB);
   const int w = static_cast<int>(cinfo->image_width), h = static_cast<int>(cinfo->image_height);
-  if (!PictureFitsMemory(w, h)) return -1;
+  if (DataTooShort(*cinfo, size) || !out->Reserve(w, h, false)) return -1;
   jpeg_start_decompress(cinfo);
   const int comps = cinfo->output_components;
   if (static_cast<int>(cinfo->output_width) != w || static_cast<int>(cinfo->output_height) != h ||
@@ -99,7 +116,7 @@ int DecodeInto(jpeg_decompress_struct* cinfo, ErrorManager* err, const std::uint
 }  // namespace
 
 int DecodeJpeg(const std::uint8_t* data, std::size_t size, Picture* out) {
-  *out = Picture();
+  out->Clear();
   if (data == nullptr || size < 4) return -1;
   jpeg_decompress_struct cinfo{};
   ErrorManager err;
@@ -116,14 +133,14 @@ int DecodeJpeg(const std::uint8_t* data, std::size_t size, Picture* out) {
     rc = -1;
   }
   jpeg_destroy_decompress(&cinfo);
-  if (rc != 0) *out = Picture();
+  if (rc != 0) out->Clear();
   return rc;
 }
 
 int LoadJpegFile(const std::string& path, Picture* out) {
   std::vector<std::uint8_t> bytes;
   if (ReadPictureFile(path, &bytes) != 0) {
-    *out = Picture();
+    out->Clear();
     return -1;
   }
   return DecodeJpeg(bytes.data(), bytes.size(), out);

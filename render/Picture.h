@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "render/Bitmap.h"
+#include "render/PictureBudget.h"
 
 class CMainCtl;
 
@@ -14,6 +15,23 @@ struct Picture {
   Bitmap32 rgb;          // every picture as 32 bits per pixel (0x00RRGGBB)
   int bitsPerPixel = 0;  // of the source: 1, 4, 8, 16, 24 or 32 (JPEG: 24, grey 8)
   Bitmap1 mono;          // one-bit sources only: bit set where the palette index is 1
+  // The budget the decoders charge (none: only the per-picture limit holds), and what this
+  // picture holds of it; whoever keeps the pixels keeps the lease with them.
+  PictureBudget* budget = nullptr;
+  PictureLease lease;
+
+  Picture() = default;
+  explicit Picture(PictureBudget* b) : budget(b) {}
+  // Empties the picture and returns its lease; the budget stays.
+  void Clear() {
+    rgb = Bitmap32();
+    bitsPerPixel = 0;
+    mono = Bitmap1();
+    lease.Return();
+  }
+  // Before the decoders allocate a width x height picture (with its one-bit copy when `mono`):
+  // false when it is too large in itself or does not fit in what is left of the budget.
+  bool Reserve(int width, int height, bool withMono);
 };
 
 // Each returns 0, or -1 for a missing, truncated, oversized or malformed picture.

@@ -23,6 +23,17 @@ constexpr int kMaxLayoutWords = 32;
 constexpr int kDefaultOutlineSize = 15;
 // Colour font pictures: a pixel darker than this luminance (0 to 255) becomes ink.
 constexpr int kInkLuminance = 128;
+// Extreme ROW, ROWSPAN, COLSPAN and SIZE values add up past 32 bits. Sums are made in 64 bits;
+// heights saturate at the 32-bit range, and places and widths at this distance, far outside any
+// text picture, so that the drawing code can still add glyph offsets to them.
+constexpr long long kFarOutside = 1LL << 28;
+
+int SaturatedInt(long long v) {
+  return static_cast<int>(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
+}
+int SaturatedPlace(long long v) {
+  return static_cast<int>(std::clamp<long long>(v, -kFarOutside, kFarOutside));
+}
 
 // Decimal integer as the C library reads a long: leading blanks, sign, digits; 0 without digits.
 // Values beyond 32 bits saturate, as a 32-bit long does.
@@ -164,7 +175,7 @@ int CScrText::ReadFont(const std::string& name, const std::string& file,
   if (created && static_cast<int>(BitmapFonts.size()) >= kMaxBitmapFonts) return -1;
 
   // Load before creating anything, so that a picture that cannot be read changes nothing.
-  Picture pic;
+  Picture pic(Settings ? &Settings->Pictures() : nullptr);
   const std::string path = Settings ? Settings->ResolvePath(file) : file;
   if (path.empty() || LoadBmpFile(path, &pic) != 0) return -1;
   Bitmap1 ink = InkOf(pic);
@@ -295,7 +306,7 @@ void CScrText::BreakLine(int height) {
 
 int CScrText::AddChar(std::uint8_t byte, int row) {
   const FormatState& s = FormatStack[FormatDepth];
-  const int formatHeight = s.Height + s.LineGap;
+  const int formatHeight = SaturatedInt(static_cast<long long>(s.Height) + s.LineGap);
   if (byte == '\n' || (CurLength > 0 && s.Align != CurAlign)) {
     if (LineCount_ >= kMaxTextLines) return -1;
     // ROW decides alone. Otherwise a line with text is at least as high as the formats it was
@@ -378,17 +389,18 @@ int CScrText::DrawRun(int line, int from, int x, int y, bool draw, Bitmap1* targ
   const ScrTextLine& l = Lines[line];
   const bool layout = LineAlign[line] == kAlignLayout;
   const int n = static_cast<int>(l.Text.size());
-  int width = 0;
+  int width = 0;  // kept within +-kFarOutside, so that x + width cannot overflow either
   int i = std::max(0, from);
   while (i < n) {
     const std::uint8_t c = l.Text[i];
     const int len = IsSjisLead(c) && i + 1 < n && IsSjisTrail(l.Text[i + 1]) ? 2 : 1;
     if (layout && len == 1 && c == ' ') break;
-    if (width != 0) width += l.GapOf[i];
-    if (len == 2 || l.FontOf[i] >= kOutlineFontBase || c < 32 || c > 126)
-      width += DrawOutline(l, i, len, x + width, y, draw, target);
-    else
-      width += DrawBitmapGlyph(l, i, x + width, y, draw, target);
+    if (width != 0) width = SaturatedPlace(static_cast<long long>(width) + l.GapOf[i]);
+    const int at = SaturatedPlace(static_cast<long long>(x) + width);
+    const int w = len == 2 || l.FontOf[i] >= kOutlineFontBase || c < 32 || c > 126
+                      ? DrawOutline(l, i, len, at, y, draw, target)
+                      : DrawBitmapGlyph(l, i, at, y, draw, target);
+    width = SaturatedPlace(static_cast<long long>(width) + w);
     i += len;
   }
   if (next) *next = i;
@@ -401,7 +413,8 @@ void CScrText::RenderLayout(int line, int y, Bitmap1& bitmap) {
     int width;
   };
   Word words[kMaxLayoutWords];
-  int count = 0, total = 0;
+  int count = 0;
+  long long total = 0;  // words of negative width (negative COLSPAN) may sum far below zero
   const int n = static_cast<int>(Lines[line].Text.size());
   int pos = 0;
   while (pos < n && count < kMaxLayoutWords) {
@@ -421,34 +434,35 @@ void CScrText::RenderLayout(int line, int y, Bitmap1& bitmap) {
     DrawRun(line, words[0].from, kLeftX, y, true, &bitmap);
     return;
   }
-  const int gap = (kMaxPlacedWidth - total) / (count - 1);
-  double x = kLeftX;
+  const long long gap = (kMaxPlacedWidth - total) / (count - 1);
+  long long x = kLeftX;
   for (int k = 0; k < count - 1; ++k) {
-    DrawRun(line, words[k].from, static_cast<int>(x), y, true, &bitmap);
-    x += words[k].width + gap;
+    DrawRun(line, words[k].from, SaturatedPlace(x), y, true, &bitmap);
+    x = std::clamp(x + words[k].width + gap, -kFarOutside, kFarOutside);
   }
   DrawRun(line, words[count - 1].from, kRightX - words[count - 1].width, y, true, &bitmap);
 }
 
 int CScrText::Render(Bitmap1& bitmap) {
-  int y = kRenderTop;
+  long long y = kRenderTop;
   for (int i = 0; i < LineCount_; ++i) {
+    const int at = SaturatedPlace(y);
     switch (LineAlign[i]) {
       case kAlignRight: {
         const int w = DrawRun(i, 0, 0, y, false, nullptr);
-        if (w < kMaxPlacedWidth) DrawRun(i, 0, kRightX - w, y, true, &bitmap);
+        if (w < kMaxPlacedWidth) DrawRun(i, 0, kRightX - w, at, true, &bitmap);
         break;
       }
       case kAlignCenter: {
         const int w = DrawRun(i, 0, 0, y, false, nullptr);
-        if (w < kMaxPlacedWidth) DrawRun(i, 0, kCentreX - w / 2, y, true, &bitmap);
+        if (w < kMaxPlacedWidth) DrawRun(i, 0, kCentreX - w / 2, at, true, &bitmap);
         break;
       }
       case kAlignLayout:
-        RenderLayout(i, y, bitmap);
+        RenderLayout(i, at, bitmap);
         break;
       default:
-        DrawRun(i, 0, kLeftX, y, true, &bitmap);
+        DrawRun(i, 0, kLeftX, at, true, &bitmap);
         break;
     }
     y += LineHeight[i];

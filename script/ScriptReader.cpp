@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -143,6 +144,7 @@ bool ParseTag(std::string& text, TagRecord* record, ParseFailure* why) {
 
 bool ScriptSource::OpenFile(const std::string& path) {
   bytes_.clear();
+  lineStarts_.clear();
   pos_ = 0;
   tagOffset_ = 0;
   file_ = true;
@@ -178,6 +180,7 @@ bool ScriptSource::OpenFile(const std::string& path) {
 
 void ScriptSource::OpenText(const char* text) {
   bytes_.assign(text, text + std::strlen(text));
+  lineStarts_.clear();
   pos_ = 0;
   tagOffset_ = 0;
   file_ = false;
@@ -236,15 +239,16 @@ std::string ScriptSource::ReadTagText() {
 }
 
 void ScriptSource::LineColumn(std::size_t offset, int* line, int* column) const {
-  int l = 1;
-  std::size_t start = 0;
-  const std::size_t end = offset < bytes_.size() ? offset : bytes_.size();
-  for (std::size_t i = 0; i < end; ++i) {
-    if (bytes_[i] == '\n') {
-      ++l;
-      start = i + 1;
+  if (lineStarts_.empty()) {
+    lineStarts_.push_back(0);
+    for (std::size_t i = 0; i < bytes_.size(); ++i) {
+      if (bytes_[i] == '\n') lineStarts_.push_back(i + 1);
     }
   }
-  *line = l;
+  const std::size_t end = offset < bytes_.size() ? offset : bytes_.size();
+  // The last line start at or before `end`; a LF at `end` itself still belongs to that line.
+  const auto after = std::upper_bound(lineStarts_.begin(), lineStarts_.end(), end);
+  const std::size_t start = *(after - 1);
+  *line = static_cast<int>(after - lineStarts_.begin());
   *column = static_cast<int>(end - start) + 1;
 }

@@ -64,13 +64,15 @@ class ScriptSource {
   bool FromFile() const { return file_; }
   // Offset of the "<" of the tag last read with ReadTagText.
   std::size_t TagOffset() const { return tagOffset_; }
-  // 1-based line and byte column of an offset.
+  // 1-based line and byte column of an offset. The first call indexes the line starts, so a
+  // tool that asks for every tag of a large file does not rescan it each time.
   void LineColumn(std::size_t offset, int* line, int* column) const;
 
  private:
   int GetByte();
 
   std::vector<std::uint8_t> bytes_;
+  mutable std::vector<std::size_t> lineStarts_;  // offsets after each LF; empty until asked
   std::size_t pos_ = 0;
   std::size_t tagOffset_ = 0;
   bool file_ = false;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/NameResolver.h"
+#include "render/PictureBudget.h"
 
 inline constexpr int kMaxNoExe = 64;          // switched-off scripts remembered
 inline constexpr int kScanBudgetSeconds = 5;  // CountScripts' time budget
@@ -85,6 +86,9 @@ class CMainCtl {
   // Replaces how Save writes each chunk of the store file (fd, bytes; false = failed). For tests.
   void SetStoreWriter(std::function<bool(int, std::string_view)> w) { writer_ = std::move(w); }
 
+  // The decoded pictures that the layers of this window hold from the data folder.
+  PictureBudget& Pictures() { return pictures_; }
+
   // 0 none, 1 movie (.avi), 2 bitmap (.bmp), 3 JPEG (.jpg), 4 sound (.wav, .mp3, .mid).
   static int FileTypeOf(const std::string& name);
   // A name that begins with "script_" and ends with ".txt", both without regard to case.
@@ -110,6 +114,7 @@ class CMainCtl {
 
  private:
   NameResolver resolver_;  // folder listings, kept while CurPath stays the same
+  PictureBudget pictures_;
   std::string storePath_;
   std::function<std::int64_t()> secondsClock_;
   std::function<bool(int, std::string_view)> writer_;

@@ -255,9 +255,18 @@ TEST(BmpDecode, TruncatedRleFails) {
   // An absolute run that claims 20 bytes with 3 left, and a stream that stops at row 0 of 5.
   const Bytes shortAbs = MakeBmp(32, 2, 8, 1, pal, {0, 20, 1, 1, 1}, 2);
   const Bytes stops = MakeBmp(4, 5, 8, 1, pal, {4, 1}, 2);
-  Picture pic;
+  // A few bytes that claim the largest picture and run out: refused before its gigabyte is
+  // taken (the budget never holds it), while one that ends properly is a whole picture.
+  const Bytes claims = MakeBmp(16384, 16384, 8, 1, pal, {4, 1, 0, 0, 4, 1}, 2);
+  PictureBudget budget(2ull << 30);
+  Picture pic(&budget);
   EXPECT_EQ(DecodeBmp(shortAbs.data(), shortAbs.size(), &pic), -1);
   EXPECT_EQ(DecodeBmp(stops.data(), stops.size(), &pic), -1);
+  EXPECT_EQ(DecodeBmp(claims.data(), claims.size(), &pic), -1);
+  EXPECT_EQ(budget.Peak(), 0u);
+  const Bytes ended = MakeBmp(4, 5, 8, 1, pal, {4, 1, 0, 1}, 2);
+  ASSERT_EQ(DecodeBmp(ended.data(), ended.size(), &pic), 0);
+  EXPECT_EQ(budget.Held(), 4u * 5u * 4u);
 }
 
 TEST(BmpDecode, PaletteIndexBeyondItsColoursIsBlack) {

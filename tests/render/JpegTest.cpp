@@ -122,10 +122,19 @@ TEST(JpegDecode, OversizedZeroSizedAndGarbageFail) {
   EXPECT_EQ(DecodeJpeg(big.data(), big.size(), &pic), -1);
   SetFrameSize(big, 0, 16);
   EXPECT_EQ(DecodeJpeg(big.data(), big.size(), &pic), -1);
-  // A lying size within the limits: the data runs out long before the rows do.
-  SetFrameSize(big, 4000, 4000);
-  EXPECT_EQ(DecodeJpeg(big.data(), big.size(), &pic), -1);
-  EXPECT_TRUE(pic.rgb.Empty());
+  // A lying size within the limits: the data runs out long before the rows do. Such data
+  // cannot even hold two bits per block, so the picture is refused before it is made.
+  PictureBudget budget(2ull << 30);
+  Picture counted(&budget);
+  for (int side : {4000, 16384}) {
+    SetFrameSize(big, side, side);
+    EXPECT_EQ(DecodeJpeg(big.data(), big.size(), &counted), -1) << side;
+    EXPECT_TRUE(counted.rgb.Empty());
+  }
+  EXPECT_EQ(budget.Peak(), 0u);
+  const Bytes kept = Encode(16, 16, false, false);
+  ASSERT_EQ(DecodeJpeg(kept.data(), kept.size(), &counted), 0);
+  EXPECT_EQ(budget.Held(), 16u * 16u * 4u);
 
   const Bytes garbage(500, 0x5A);
   EXPECT_EQ(DecodeJpeg(garbage.data(), garbage.size(), &pic), -1);

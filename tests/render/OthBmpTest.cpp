@@ -163,6 +163,48 @@ TEST_F(OthBmpTest, UnloadableSourcesBecomeNotFound) {
   EXPECT_EQ(layer_.slots[2]->picture.pixels, nf.rgb.pixels);
 }
 
+// 64 bytes that claim a w x h picture: an RLE8 stream that ends at once (all background).
+std::vector<std::uint8_t> ClaimingRle8(int w, int h) {
+  std::vector<std::uint8_t> b;
+  auto u16 = [&](unsigned v) { b.insert(b.end(), {std::uint8_t(v), std::uint8_t(v >> 8)}); };
+  auto u32 = [&](unsigned v) { u16(v & 0xFFFF), u16(v >> 16); };
+  b = {'B', 'M'};
+  u32(64), u32(0), u32(62);                         // file size, reserved, pixel offset
+  u32(40), u32(w), u32(h), u16(1), u16(8), u32(1);  // info header: RLE8
+  u32(2), u32(0), u32(0), u32(2), u32(0);           // data size, resolution, 2 colours
+  u32(0x000000), u32(0xFFFFFF);                     // palette
+  b.insert(b.end(), {0, 1});                        // end of picture
+  return b;
+}
+
+TEST_F(OthBmpTest, ImagesAndBackgroundsShareOnePictureBudget) {
+  ASSERT_EQ(WriteFileBytes((dir_ / "claims.bmp").c_str(), ClaimingRle8(512, 512)), 0);
+  Picture nf;
+  ASSERT_EQ(LoadBuiltinPicture("NOTFOUND", &nf), 0);
+  const int notFound = (nf.rgb.width + 1) & ~1;
+  constexpr std::uint64_t kOne = 512 * 512 * 4;  // one decoded copy
+  PictureBudget& budget = settings_.Pictures();
+  budget.SetLimit(3 * kOne + kOne / 2);
+  for (int i = 0; i < 5; ++i) layer_.AddImage(Image("claims.bmp", i));
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(layer_.slots[i]->picture.width, i < 3 ? 512 : notFound);
+  EXPECT_EQ(budget.Held(), 3 * kOne);
+
+  CTimeBgMake make;
+  std::snprintf(make.FileName, sizeof make.FileName, "claims.bmp");
+  std::snprintf(make.ResName[0], sizeof make.ResName[0], "claims.bmp");
+  background_.MakeBackground(make);  // nothing left for it either
+  EXPECT_EQ(background_.basePicture.width, nf.rgb.width);
+  EXPECT_EQ(background_.placed[0].width, nf.rgb.width);
+  layer_.ClearImages();  // what the images held is given back
+  EXPECT_EQ(budget.Held(), 0u);
+  background_.MakeBackground(make);
+  EXPECT_EQ(background_.basePicture.width, 512);
+  EXPECT_EQ(background_.placed[0].width, 512);
+  EXPECT_EQ(budget.Held(), 2 * kOne);
+  background_.ClearBackground();  // placed pictures go; the base stays until replaced
+  EXPECT_EQ(budget.Held(), kOne);
+}
+
 TEST_F(OthBmpTest, StringPictureSplitsIntoQuadrantsEightAndSevenHigh) {
   CTimeImage rec = Image("", 0);
   rec.String = std::make_unique<std::string>("Ondrelix");

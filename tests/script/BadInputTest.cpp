@@ -85,6 +85,24 @@ TEST_F(BadInput, UnterminatedQuoteInMemory) {
   EXPECT_EQ(e.KindAt(0), kTagData);
 }
 
+// Every script that ever broke the loader stays here and loads cleanly (under the sanitizer
+// build, any undefined behaviour on the way fails the test too).
+TEST_F(BadInput, KeptMalformedScriptsLoad) {
+  const std::filesystem::path dir = std::filesystem::path(ONDRELIX_TEST_DATA) / "malformed";
+  int seen = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("script-", 0) != 0) continue;
+    SCOPED_TRACE(name);
+    std::ifstream f(entry.path(), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(e.LoadFile(bytes), 0);
+    ExpectWellFormed();
+    ++seen;
+  }
+  EXPECT_GT(seen, 0);
+}
+
 TEST_F(BadInput, EmptyAndTagOnlyFiles) {
   ASSERT_EQ(e.LoadFile("<DATA TITLE=t VERSION=1></DATA>"), 0);
   ExpectWellFormed();

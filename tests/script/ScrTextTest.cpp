@@ -84,15 +84,16 @@ class ScrTextTest : public ::testing::Test {
 };
 
 int InkColumnsFrom(const Bitmap1& b, int* first, int* last) {
-  *first = b.width;
-  *last = -1;
+  int lo = b.width, hi = -1;
   for (int y = 0; y < b.height; ++y)
     for (int x = 0; x < b.width; ++x)
       if (b.Get(x, y)) {
-        *first = std::min(*first, x);
-        *last = std::max(*last, x);
+        lo = std::min(lo, x);
+        hi = std::max(hi, x);
       }
-  return *last >= *first ? *last - *first + 1 : 0;
+  if (first) *first = lo;
+  if (last) *last = hi;
+  return hi >= lo ? hi - lo + 1 : 0;
 }
 
 TEST_F(ScrTextTest, ResetInstallsTheDefaultFonts) {
@@ -229,6 +230,36 @@ TEST_F(ScrTextTest, RightAndCenterLinesOf550PixelsOrMoreAreNotDrawn) {
   InkColumnsFrom(right, &first, &last);
   EXPECT_LE(last, 594);
   EXPECT_GE(first, 595 - w);
+}
+
+// Values at the ends of the 32-bit range: heights saturate instead of wrapping to negative,
+// a line made endlessly wide by its gaps is too wide to place, and lines are placed by 64-bit
+// sums of the heights above them. (Under the sanitizer build any wrap-around fails the test.)
+TEST_F(ScrTextTest, ExtremeSpansAndRowsSaturate) {
+  const std::string top = "2147483647", bottom = "-2147483648";
+  Format(nullopt, nullopt, std::string("RIGHT"), top, top);
+  Feed("AAAA");
+  Br();
+  EXPECT_EQ(text_.LineHeight[0], INT32_MAX);
+  EXPECT_GE(text_.DrawRun(0, 0, 0, 0, false, nullptr), 550);
+  EXPECT_EQ(InkColumnsFrom(Rendered(64), nullptr, nullptr), 0);
+
+  Format(nullopt, nullopt, std::string("CENTER"), bottom, bottom);
+  Feed("AAAA");
+  Br();
+  EXPECT_EQ(text_.LineHeight[1], INT32_MIN);
+  Format(nullopt, nullopt, std::string("LAYOUT"), nullopt, bottom);
+  Feed("AA AA AA AA");  // starts at 2 + max + min = 1
+  Br(INT32_MAX);
+  Format(nullopt, std::string("30"), std::string("LAYOUT"), top, top);
+  Feed("AA AA");
+  Br(INT32_MIN);  // a ROW below zero is no ROW: the height of the format, saturated
+  EXPECT_EQ(text_.LineHeight[3], INT32_MAX);
+  EXPECT_EQ(text_.TextHeight(), INT32_MAX);  // max + min + max + max, summed in 64 bits
+  int first, last;
+  InkColumnsFrom(Rendered(64), &first, &last);
+  EXPECT_GE(first, 45);  // only what lies between the margins shows
+  EXPECT_LE(last, 594);
 }
 
 TEST_F(ScrTextTest, LayoutJustifiesWordsBetween45And595) {

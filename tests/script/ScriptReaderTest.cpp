@@ -1,6 +1,7 @@
 // The reader: characters, escapes and comments, tag text from files and memory, tokenising.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,27 @@ TEST(ScriptReader, FileDropsCarriageReturnBeforeLineFeedOnly) {
   src.LineColumn(src.TagOffset(), &line, &column);
   EXPECT_EQ(line, 3);
   EXPECT_EQ(column, 1);
+}
+
+// Every offset, in any order, against a count of the line feeds before it; a second text
+// opened in the same source must not be answered from the first one's lines.
+TEST(ScriptReader, LineAndColumnOfEveryOffset) {
+  ScriptSource src;
+  for (const char* text : {"\n\nab\n<X>\ncd", "one line only", "x\n", ""}) {
+    src.OpenText(text);
+    const std::string t(text);
+    for (std::size_t k = 0; k <= t.size() + 2; ++k) {
+      const std::size_t offset = (k * 7) % (t.size() + 3);  // jumps back and forth
+      const std::size_t end = std::min(offset, t.size());
+      const std::size_t lf = t.rfind('\n', end == 0 ? std::string::npos : end - 1);
+      const int wantLine = 1 + static_cast<int>(std::count(t.begin(), t.begin() + end, '\n'));
+      const int wantColumn = static_cast<int>(end - (lf == std::string::npos || end == 0 ? 0 : lf + 1)) + 1;
+      int line = 0, column = 0;
+      src.LineColumn(offset, &line, &column);
+      EXPECT_EQ(line, wantLine) << '"' << t << "\" at " << offset;
+      EXPECT_EQ(column, wantColumn) << '"' << t << "\" at " << offset;
+    }
+  }
 }
 
 TEST(ScriptReader, QuotedGreaterThanDoesNotEndTheTag) {
