@@ -20,11 +20,13 @@
 
 #include "app/CPlayback.h"
 #include "app/MediaDevice.h"
+#include "app/QtFrameScaler.h"
 #include "app/QtPictureWindow.h"
 #include "app/SaverObjects.h"
 #include "app/TSaverWin.h"
 #include "app/WindowSurface.h"
 #include "platform/QtShmResource.h"
+#include "render/PixelOps.h"
 #include "tests/shell/ShellTestApp.h"
 #include "tests/shell/TestProgram.h"
 
@@ -75,12 +77,29 @@ class XvfbChild : public ::testing::Test {
     const std::int32_t end = now + 20000;
     while (now < end) {
       w.RunPass();
-      const std::uint32_t p = w.Objects().Window->Picture().Row(f.y + 4)[f.x + 4] & 0xFFFFFF;
+      const std::uint32_t p = Shown(w).Row(f.y + 4)[f.x + 4] & 0xFFFFFF;
       if (w.Playback().PlayState == kScriptPlaying && p == 0x191970) break;
       now = w.Playback().NextDeadline(now);
     }
     ASSERT_EQ(w.Playback().PlayState, kScriptPlaying);
     shelltest::Spin(500);  // let the server show it
+  }
+
+  // What the window shows: its picture, and over it the frame the X server stretches, where it
+  // does.
+  static Bitmap32 Shown(TSaverWin& w) {
+    Bitmap32 out = w.Objects().Window->Picture();
+    const WindowSurface& s = *w.Objects().Window;
+    if (w.FrameScaler() != nullptr && s.ServerShowsFrame()) {
+      const DisplayGeometry& g = w.Objects().Geometry;
+      const RectXYWH src = w.DisplayMode() == kDisplayDoubled
+                               ? g.SourceRect
+                               : RectXYWH{0, 0, kStageWidth, kStageHeight};
+      const RectXYWH& d = s.FrameArea();
+      StretchBlt(out, d.x, d.y, d.width, d.height, w.FrameScaler()->Frame(), src.x, src.y,
+                 src.width, src.height, kStretchDrop);
+    }
+    return out;
   }
 
   // Pixels of the screen at `at` that differ from the picture's area `area`.
@@ -124,8 +143,11 @@ TEST_F(XvfbChild, StretchedModeFillsTheScreenWithThePicture) {
   auto w = Make(kDisplayStretched);
   ShowAndPlay(*w);
   ASSERT_NE(w->PictureWindow(), nullptr);
+  // The server stretches the frame: the picture is sent at the frame's size.
+  ASSERT_NE(w->FrameScaler(), nullptr);
+  EXPECT_TRUE(w->Objects().Window->ServerShowsFrame());
   const QImage shot = Screen("stretched-mode");
-  const Bitmap32& pic = w->Objects().Window->Picture();
+  const Bitmap32 pic = Shown(*w);
   ASSERT_EQ(pic.width, shot.width());
   ASSERT_EQ(pic.height, shot.height());
   EXPECT_EQ(w->Objects().Geometry.FrameRect, (RectXYWH{0, 217, 1280, 580}));
