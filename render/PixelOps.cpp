@@ -517,6 +517,18 @@ void ScaleColours(Bitmap32& bmp, std::int32_t gain) {
     const __m128i r = _mm_add_epi16(_mm_mullo_epi16(v, mhi), _mm_mulhi_epu16(v, mlo));
     return _mm_sub_epi16(r, _mm_subs_epu16(r, k255));  // min(r, 255), unsigned
   };
+  if (hi == 0) {
+    // Darker only (a fade): (v x g) >> 16 is one high multiply and never passes 255. The fourth
+    // byte's multiplier is 0, so it is taken back from the pixel.
+    const __m128i fourth = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    for (; n >= 4; n -= 4, p += 4) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i a = _mm_mulhi_epu16(_mm_unpacklo_epi8(v, zero), mlo);
+      const __m128i b = _mm_mulhi_epu16(_mm_unpackhi_epi8(v, zero), mlo);
+      const __m128i out = _mm_or_si128(_mm_packus_epi16(a, b), _mm_and_si128(v, fourth));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p), out);
+    }
+  }
   for (; n >= 4; n -= 4, p += 4) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i a = scale(_mm_unpacklo_epi8(v, zero)), b = scale(_mm_unpackhi_epi8(v, zero));

@@ -155,24 +155,27 @@ TEST_F(XvfbChild, StretchedModeFillsTheScreenWithThePicture) {
 }
 
 // The picture window gets back what another window hid: the server asks for it, and it is put
-// again from the picture as it is then (here: with a pass drawn while it was hidden).
+// again from the picture as it is then (here: with a pass drawn while it was hidden), or, where
+// the server stretches the frame, stretched again from its copy of the frame.
 TEST_F(XvfbChild, AnUncoveredPictureIsPutAgain) {
-  auto w = Make(kDisplayCentred);
-  ShowAndPlay(*w);
-  ASSERT_NE(w->PictureWindow(), nullptr);
-  const Bitmap32& pic = w->Objects().Window->Picture();
-  const QRect frame(192, 248, 640, 272);
-  auto over = std::make_unique<QWidget>();
-  over->setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-  over->setStyleSheet(QStringLiteral("background: #00ff00"));
-  over->setGeometry(300, 300, 200, 100);
-  over->show();
-  ASSERT_TRUE(shelltest::SpinUntil([&] { return over->isVisible(); }, 3000));
-  shelltest::Spin(300);
-  EXPECT_EQ(Screen("covered").pixel(400, 350) & 0xFFFFFF, 0x00FF00u);
-  over.reset();
-  shelltest::Spin(500);
-  EXPECT_EQ(Wrong(Screen("uncovered"), QPoint(0, 0), pic, frame), 0);
+  for (const int mode : {kDisplayCentred, kDisplayStretched}) {
+    auto w = Make(mode);
+    ShowAndPlay(*w);
+    ASSERT_NE(w->PictureWindow(), nullptr);
+    const RectXYWH f = w->Objects().Geometry.FrameRect;
+    const QRect frame(f.x, f.y, f.width, f.height);
+    auto over = std::make_unique<QWidget>();
+    over->setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    over->setStyleSheet(QStringLiteral("background: #00ff00"));
+    over->setGeometry(300, 300, 200, 100);
+    over->show();
+    ASSERT_TRUE(shelltest::SpinUntil([&] { return over->isVisible(); }, 3000));
+    shelltest::Spin(300);
+    EXPECT_EQ(Screen("covered").pixel(400, 350) & 0xFFFFFF, 0x00FF00u) << mode;
+    over.reset();
+    shelltest::Spin(500);
+    EXPECT_EQ(Wrong(Screen("uncovered"), QPoint(0, 0), Shown(*w), frame), 0) << mode;
+  }
 }
 
 // Memory for the picture: large blocks are segments the server has attached, small ones heap.
