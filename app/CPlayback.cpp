@@ -476,19 +476,7 @@ void CPlayback::Compose() {
 void CPlayback::ApplyScreenLevel(StageBitmap& stage, std::int32_t level) {
   if (level == kLevelUnchanged) return;  // (v * 0x10000) >> 16 is v
   // A negative gain is darker than black; above 0x10000 each channel saturates at 255.
-  const std::uint64_t g = level < 0 ? 0 : static_cast<std::uint64_t>(level);
-  std::uint8_t lut[256];
-  for (std::uint32_t v = 0; v < 256; ++v) {
-    lut[v] = static_cast<std::uint8_t>(std::min<std::uint64_t>((v * g) >> 16, 255));
-  }
-  // Bytes in memory order blue, green, red and the fourth byte, which stays.
-  std::uint8_t* p = reinterpret_cast<std::uint8_t*>(stage.pixels.data());
-  std::uint8_t* const end = p + stage.pixels.size() * 4;
-  for (; p < end; p += 4) {
-    p[0] = lut[p[0]];
-    p[1] = lut[p[1]];
-    p[2] = lut[p[2]];
-  }
+  ScaleColours(stage, level);
 }
 
 // The changed parts of `now` against `before`, band by band of rows: sprites far apart give

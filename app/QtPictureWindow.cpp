@@ -37,11 +37,11 @@ QtPictureWindow::QtPictureWindow(QWidget* parent, const Bitmap32& picture, std::
 }
 
 QtPictureWindow::~QtPictureWindow() {
-  const Xcb& x = XcbCalls();
-  if (gc_ != 0 && x.ok()) {
+  xcb_connection_t* c = XcbConnection();
+  if (gc_ != 0 && c != nullptr) {
     Settle();
-    x.freeGc(x.conn, gc_);
-    x.flush(x.conn);
+    xcb_free_gc(c, gc_);
+    xcb_flush(c);
   }
 }
 
@@ -49,8 +49,8 @@ QtPictureWindow::~QtPictureWindow() {
 // takes the picture's pixels as they are (in a 32-bit window their unused byte would be an alpha
 // of zero, and a compositing desktop would show the picture as glass).
 bool QtPictureWindow::Realise() {
-  const Xcb& x = XcbCalls();
-  if (!x.ok()) return false;
+  xcb_connection_t* c = XcbConnection();
+  if (c == nullptr) return false;
   window_ = static_cast<std::uint32_t>(winId());
   if (window_ == 0) return false;
   // The X server sends pointer events to the window under the pointer. This one takes none (an
@@ -58,8 +58,8 @@ bool QtPictureWindow::Realise() {
   if (QWindow* handle = windowHandle()) handle->setFlag(Qt::WindowTransparentForInput);
   depth_ = static_cast<std::uint8_t>(ReadForeignWindow(window_).depth);
   if (depth_ != 24) return false;
-  gc_ = x.generateId(x.conn);
-  x.createGc(x.conn, gc_, window_, 0, nullptr);
+  gc_ = xcb_generate_id(c);
+  xcb_create_gc(c, gc_, window_, 0, nullptr);
   return true;
 }
 
@@ -81,4 +81,5 @@ void QtPictureWindow::Settle() {
 // The server asks for what it lost (the window was mapped, uncovered or moved).
 void QtPictureWindow::paintEvent(QPaintEvent* event) {
   Present(event->region());
+  if (OnExposed) OnExposed(event->region());
 }

@@ -7,6 +7,7 @@
 #include <QRegion>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 
 #include "platform/QtXcb.h"
 
@@ -32,6 +33,8 @@ class QtPictureWindow : public QWidget {
   // without the screen showing half of a change. Called before drawing into the picture; by
   // then the server has normally long answered, and nothing waits.
   void Settle();
+  // Called after an exposed region was put again from the picture.
+  std::function<void(const QRegion&)> OnExposed;
   // How many times Present reached the server (for tests).
   int PresentCount() const { return presents_; }
 

@@ -50,13 +50,13 @@ bool ParseTicks(const std::string& s, RenderRequest* r) {
          ParseWholeNumber(range.substr(dash + 1), &r->lastTick) && r->firstTick <= r->lastTick;
 }
 
-int WriteTick(const WindowSurface& window, const std::string& dir, int tick) {
+int WriteTick(const WindowSurface& window, const RenderRequest& req, int tick) {
   Bitmap32 out;
   out.Create(kPictureWidth, kPictureHeight, 0);
   CopyRect(out, 0, 0, window.Picture(), 0, 0, kPictureWidth, kPictureHeight);
   char name[32];
   std::snprintf(name, sizeof name, "/tick_%05d.png", tick);
-  return WritePng(dir + name, out);
+  return WritePng(req.outDir + name, out, req.smallPng ? PngPacking::kSmall : PngPacking::kFast);
 }
 
 bool Wanted(const RenderRequest& r, int tick) {
@@ -76,6 +76,8 @@ std::string ParseRenderArgs(const std::vector<std::string>& args, RenderRequest*
       r.dumpEvents = true;
     } else if (a == "--reference") {
       r.reference = true;
+    } else if (a == "--small-png") {
+      r.smallPng = true;
     } else if (a == "--script" && hasValue) {
       if (!ParseWholeNumber(args[++i], &r.script) || r.script < 1) return "--script wants a number from 1";
     } else if (a == "--out" && hasValue) {
@@ -135,7 +137,7 @@ int RunRender(const RenderRequest& req) {
     if (state == kScriptPlaying && pb.TickNo == tickBefore + 1) {
       lastTick = tickBefore;
       if (Wanted(req, tickBefore)) {
-        if (WriteTick(show.Window(), req.outDir, tickBefore) != 0) {
+        if (WriteTick(show.Window(), req, tickBefore) != 0) {
           std::fprintf(stderr, "ondrelix: cannot write into %s\n", req.outDir.c_str());
           return 1;
         }
@@ -168,7 +170,7 @@ bool RunRenderTool(int argc, char** argv, int* exitCode) {
   if (!error.empty()) {
     std::fprintf(stderr,
                  "ondrelix: %s\nUsage: ondrelix --render FILE [--script N] --out DIR "
-                 "--ticks A-B[:STEP] [--dump-events] [--reference]\n",
+                 "--ticks A-B[:STEP] [--small-png] [--dump-events] [--reference]\n",
                  error.c_str());
     *exitCode = kRenderUsage;
     return true;

@@ -1,6 +1,7 @@
-// `ondrelix --render FILE [--script N] --out DIR --ticks A-B[:STEP] [--dump-events] [--reference]`:
-// plays one script of FILE headless on a virtual clock, as window mode plays it, and writes the
-// window's 640 x 480 picture after the requested ticks as DIR/tick_NNNNN.png. With --reference
+// `ondrelix --render FILE [--script N] --out DIR --ticks A-B[:STEP] [--small-png] [--dump-events]
+// [--reference]`: plays one script of FILE headless on a virtual clock, as window mode plays it,
+// and writes the window's 640 x 480 picture after the requested ticks as DIR/tick_NNNNN.png
+// (packed fast, or as small as zlib's default makes them with --small-png). With --reference
 // the reference player plays it (every shortcut off: the same pictures, more slowly).
 #pragma once
 
@@ -19,6 +20,7 @@ struct RenderRequest {
   bool ticksGiven = false;
   bool dumpEvents = false;
   bool reference = false;
+  bool smallPng = false;
 };
 
 // A decimal number from 0 to INT_MAX, the whole of `s`.

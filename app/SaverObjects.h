@@ -13,6 +13,7 @@
 #include "app/WindowSurface.h"
 #include "render/Bitmap.h"
 #include "render/CBgCtl.h"
+#include "render/COthBmp.h"
 #include "render/CScroll.h"
 #include "render/CTitle.h"
 #include "script/CDemoCtl.h"
@@ -20,8 +21,6 @@
 #include "settings/CMainCtl.h"
 
 class MediaDevice;
-// Not included: its member `slots` clashes with the Qt keyword macro in the shell's files.
-class COthBmp;
 
 inline constexpr int kWarningWidth = 69;  // the LOW POWER badge
 inline constexpr int kWarningHeight = 14;

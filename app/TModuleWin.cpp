@@ -46,14 +46,14 @@ TModuleWin::TModuleWin(std::uint64_t windowId, std::function<void(CMainCtl&)> lo
   checkTimer_.setInterval(kCheckMs);
   connect(&checkTimer_, &QTimer::timeout, this, &TModuleWin::CheckWindow);
 
-  const Xcb& x = XcbCalls();
+  xcb_connection_t* c = XcbConnection();
   const ForeignWindowInfo info = ReadForeignWindow(windowId_);
   // The surface holds 32-bit pixels with 24 bits of colour: what 24- and 32-bit visuals take.
-  if (!x.ok() || info.size.isEmpty() || (info.depth != 24 && info.depth != 32)) return;
+  if (c == nullptr || info.size.isEmpty() || (info.depth != 24 && info.depth != 32)) return;
   size_ = info.size;
   depth_ = info.depth;
-  gc_ = x.generateId(x.conn);
-  x.createGc(x.conn, gc_, static_cast<std::uint32_t>(windowId_), 0, nullptr);
+  gc_ = xcb_generate_id(c);
+  xcb_create_gc(c, gc_, static_cast<std::uint32_t>(windowId_), 0, nullptr);
   shm_ = QtShmResource::Open();
   if (!Build()) return;
   ready_ = true;
@@ -68,10 +68,10 @@ TModuleWin::~TModuleWin() {
   device_.reset();
   fence_.Wait();  // the server has read the picture before its memory goes
   surface_.reset();
-  const Xcb& x = XcbCalls();
-  if (gc_ != 0 && x.ok()) {
-    x.freeGc(x.conn, gc_);
-    x.flush(x.conn);
+  xcb_connection_t* c = XcbConnection();
+  if (gc_ != 0 && c != nullptr) {
+    xcb_free_gc(c, gc_);
+    xcb_flush(c);
   }
 }
 
@@ -153,14 +153,14 @@ void TModuleWin::Put(const RectXYWH& area) {
 
 // One PutImage per band of rows, each within the server's request limit.
 void TModuleWin::PutBands(const RectXYWH& area) {
-  const Xcb& x = XcbCalls();
+  xcb_connection_t* c = XcbConnection();
   const Bitmap32& pic = objects_->Window->Picture();
   const int left = std::max(0, area.x), top = std::max(0, area.y);
   const int right = std::min(pic.width, area.x + area.width);
   const int bottom = std::min(pic.height, area.y + area.height);
   if (right <= left || bottom <= top) return;
   const int w = right - left;
-  const std::uint32_t maxBytes = x.maxRequestLength(x.conn) * 4u;
+  const std::uint32_t maxBytes = xcb_get_maximum_request_length(c) * 4u;
   const std::uint32_t rowBytes = static_cast<std::uint32_t>(w) * 4u;
   const int bandRows = static_cast<int>(std::max<std::uint32_t>(1, (maxBytes - 64) / rowBytes));
   std::vector<std::uint32_t> band;
@@ -171,13 +171,13 @@ void TModuleWin::PutBands(const RectXYWH& area) {
       const std::uint32_t* src = pic.pixels.data() + static_cast<size_t>(y + r) * pic.width + left;
       std::copy(src, src + w, band.data() + static_cast<size_t>(r) * w);
     }
-    x.putImage(x.conn, kXcbZPixmap, static_cast<std::uint32_t>(windowId_), gc_,
-               static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(rows),
-               static_cast<std::int16_t>(left), static_cast<std::int16_t>(y), 0,
-               static_cast<std::uint8_t>(depth_), static_cast<std::uint32_t>(band.size() * 4),
-               reinterpret_cast<const std::uint8_t*>(band.data()));
+    xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, static_cast<std::uint32_t>(windowId_), gc_,
+                  static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(rows),
+                  static_cast<std::int16_t>(left), static_cast<std::int16_t>(y), 0,
+                  static_cast<std::uint8_t>(depth_), static_cast<std::uint32_t>(band.size() * 4),
+                  reinterpret_cast<const std::uint8_t*>(band.data()));
   }
-  x.flush(x.conn);
+  xcb_flush(c);
 }
 
 // A window that changed size gets the show again at the new size; a window that is gone ends

@@ -28,6 +28,7 @@
 
 #include "app/CPlayback.h"
 #include "app/DisplayGeometry.h"
+#include "app/QtFrameScaler.h"
 #include "app/QtMediaDevice.h"
 #include "app/QtPictureWindow.h"
 #include "app/QtShowWatcher.h"
@@ -117,6 +118,8 @@ TSaverWin::~TSaverWin() {
   // The playback objects hold the device; they go first, then the device and its video widget.
   objects_.reset();
   qtDevice_.reset();
+  if (surface_) surface_->SetFrameScaler(nullptr);
+  scaler_.reset();
   delete pictureWin_;  // before the memory it shows
   surface_.reset();
 }
@@ -428,11 +431,13 @@ void TSaverWin::AfterInput() {
 // The picture is about to be drawn into: the server must have read what was put last.
 void TSaverWin::SettlePicture() {
   if (pictureWin_) pictureWin_->Settle();
+  if (scaler_) scaler_->Settle();
 }
 
 void TSaverWin::ShowDamage() {
   const DamageParts d = objects_->Window->TakeDamageParts();
-  if (d.count == 0) return;
+  const bool framed = scaler_ && !scaler_->Pending().isEmpty();
+  if (d.count == 0 && !framed) return;
   lastShown_ = lastPass_;
   QRegion region;
   for (int i = 0; i < d.count; ++i) {
@@ -440,7 +445,10 @@ void TSaverWin::ShowDamage() {
     region += QRect(p.x, p.y, p.width, p.height);
   }
   if (pictureWin_) {
+    // What the server stretches from the frame is not put from the picture first.
+    if (framed) region -= scaler_->Pending();
     pictureWin_->Present(region);
+    if (scaler_) scaler_->Send();
     region -= pictureWin_->geometry();
   }
   for (const QRect& r : region) update(SurfaceToWidget(r));
@@ -459,11 +467,27 @@ void TSaverWin::showEvent(QShowEvent* event) {
     if (!FullScreenMode()) area.setHeight(std::min(area.height(), kPictureHeight));
     pictureWin_ = QtPictureWindow::Create(this, area, objects_->Window->Picture(), *shm_);
     if (pictureWin_) pictureWin_->show();
+    if (pictureWin_ && (mode_ == kDisplayStretched || mode_ == kDisplayDoubled)) UseFrameScaler();
   }
   StartPos = QCursor::pos(screen_);
   OpenCovers();
   if (inhibit_) inhibit_->Hold(QStringLiteral("Ondrelix"), QStringLiteral("Playing a show"));
   if (autoRun_) passTimer_.start(0);
+}
+
+// The server stretches the frame where it picks the pixels our stretch picks; the picture
+// window then repaints the frame's area from the server's copy when it is uncovered.
+void TSaverWin::UseFrameScaler() {
+  const DisplayGeometry& g = objects_->Geometry;
+  const RectXYWH source =
+      mode_ == kDisplayDoubled ? g.SourceRect : RectXYWH{0, 0, kStageWidth, kStageHeight};
+  scaler_ = QtFrameScaler::Create(static_cast<xcb_window_t>(pictureWin_->winId()), g.FrameRect,
+                                  source, *shm_);
+  if (!scaler_) return;
+  objects_->Window->SetFrameScaler(scaler_.get());
+  pictureWin_->OnExposed = [this](const QRegion& region) {
+    if (objects_->Window->ServerShowsFrame()) scaler_->Repaint(region);
+  };
 }
 
 void TSaverWin::mouseMoveEvent(QMouseEvent* event) {

@@ -25,6 +25,7 @@ class QPushButton;
 class QScreen;
 class QSlider;
 class QtMediaDevice;
+class QtFrameScaler;
 class QtPictureWindow;
 class QtShmResource;
 class QtShowWatcher;
@@ -66,6 +67,8 @@ class TSaverWin : public QWidget {
   SaverObjects& Objects() { return *objects_; }
   // The native picture window fed from shared memory, where the picture is shown so (else null).
   QtPictureWindow* PictureWindow() const { return pictureWin_; }
+  // The X server's stretch of the frame in modes 2 and 3, where it is used (else null).
+  QtFrameScaler* FrameScaler() const { return scaler_.get(); }
   QtMediaDevice* QtDevice() const { return qtDevice_.get(); }
   // Window mode: watches the playing show's file, so a saved edit plays at once (else null).
   QtShowWatcher* ShowWatcher() const { return showWatcher_.get(); }
@@ -118,6 +121,7 @@ class TSaverWin : public QWidget {
   bool StartExclusiveDisplay();
   void ShowDamage();
   void SettlePicture();
+  void UseFrameScaler();
   void ScheduleNextPass();
   void AfterInput();
   bool FullScreenMode() const { return mode_ >= 0 && mode_ <= 3; }
@@ -133,6 +137,8 @@ class TSaverWin : public QWidget {
   std::unique_ptr<QtShmResource> shm_;  // the picture's memory on an X11 server with MIT-SHM
   std::unique_ptr<WindowSurface> surface_;
   QtPictureWindow* pictureWin_ = nullptr;  // a child window; null when Qt paints the picture
+  // Modes 2 and 3 on a server that stretches frames as we do: the frame goes to it unstretched.
+  std::unique_ptr<QtFrameScaler> scaler_;
   std::unique_ptr<SaverObjects> objects_;
   std::unique_ptr<QtShowWatcher> showWatcher_;
   // Top-level windows of their own, so the program's last clean-up may delete them before the

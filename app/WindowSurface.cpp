@@ -13,6 +13,8 @@ WindowSurface::~WindowSurface() = default;
 
 bool WindowSurface::Resize(int width, int height) {
   frameArea_ = {};
+  if (serverFrame_) scaler_->DropParts();
+  serverFrame_ = false;
   if (!picture_.Create(width, height, 0)) return false;
   damage_ = {};
   AddDamage(0, 0, width, height);
@@ -38,8 +40,22 @@ void WindowSurface::CopyFrame(const StageBitmap& frame, int x, int y, const Rect
   MarkDamage(x + part.x, y + part.y, part.width, part.height);
 }
 
+void WindowSurface::SetFrameScaler(FrameScaler* scaler) {
+  if (serverFrame_) TakeFrameBack({});
+  scaler_ = scaler;
+}
+
 void WindowSurface::StretchFrame(const StageBitmap& frame, const RectXYWH& dst, const RectXYWH& src,
                                  int mode) {
+  if (scaler_ != nullptr && mode == kStretchDrop &&
+      scaler_->ScalePart(frame, dst, src, {0, 0, frame.width, frame.height})) {
+    frameArea_ = dst;
+    frameSource_ = src;
+    frameTouched_ = false;
+    serverFrame_ = true;
+    return;
+  }
+  if (serverFrame_) TakeFrameBack({});
   StretchBlt(picture_, dst.x, dst.y, dst.width, dst.height, frame, src.x, src.y, src.width,
              src.height, mode);
   FrameDrawn(dst);
@@ -62,12 +78,22 @@ void PartSpan(int s, int sn, int d, int dn, int p, int pn, int* c, int* cn) {
 
 }  // namespace
 
+RectXYWH StretchedPart(const RectXYWH& dst, const RectXYWH& src, const RectXYWH& part) {
+  RectXYWH clip;
+  if (src.width <= 0 || src.height <= 0 || dst.width <= 0 || dst.height <= 0) return clip;
+  PartSpan(src.x, src.width, dst.x, dst.width, part.x, part.width, &clip.x, &clip.width);
+  PartSpan(src.y, src.height, dst.y, dst.height, part.y, part.height, &clip.y, &clip.height);
+  return clip;
+}
+
 void WindowSurface::StretchFrame(const StageBitmap& frame, const RectXYWH& dst, const RectXYWH& src,
                                  int mode, const RectXYWH& part) {
   if (src.width <= 0 || src.height <= 0 || dst.width <= 0 || dst.height <= 0) return;
-  RectXYWH clip;
-  PartSpan(src.x, src.width, dst.x, dst.width, part.x, part.width, &clip.x, &clip.width);
-  PartSpan(src.y, src.height, dst.y, dst.height, part.y, part.height, &clip.y, &clip.height);
+  if (serverFrame_ && dst == frameArea_ && src == frameSource_ && mode == kStretchDrop &&
+      scaler_->ScalePart(frame, dst, src, part))
+    return;
+  if (serverFrame_) TakeFrameBack({});
+  const RectXYWH clip = StretchedPart(dst, src, part);
   if (clip.width <= 0 || clip.height <= 0) return;
   StretchBlt(picture_, dst.x, dst.y, dst.width, dst.height, frame, src.x, src.y, src.width,
              src.height, mode, clip.x, clip.y, clip.width, clip.height);
@@ -125,8 +151,32 @@ void WindowSurface::AddDamage(int x, int y, int width, int height) {
   if (frameArea_.width > 0 && width > 0 && height > 0 && x < frameArea_.x + frameArea_.width &&
       r > frameArea_.x && y < frameArea_.y + frameArea_.height && b > frameArea_.y) {
     frameTouched_ = true;
+    if (serverFrame_) TakeFrameBack({x, y, width, height});
   }
   MarkDamage(x, y, width, height);
+}
+
+// The picture is drawn over where the server shows the frame: the frame goes into the picture
+// around `drawn` (which now holds what was drawn there), and the picture is shown again.
+void WindowSurface::TakeFrameBack(const RectXYWH& drawn) {
+  serverFrame_ = false;
+  scaler_->DropParts();
+  const Bitmap32& f = scaler_->Frame();
+  const RectXYWH& a = frameArea_;
+  const int l = std::clamp(drawn.x, a.x, a.x + a.width);
+  const int t = std::clamp(drawn.y, a.y, a.y + a.height);
+  const int r = std::clamp(drawn.x + drawn.width, l, a.x + a.width);
+  const int b = std::clamp(drawn.y + drawn.height, t, a.y + a.height);
+  const RectXYWH around[4] = {{a.x, a.y, a.width, t - a.y},
+                              {a.x, b, a.width, a.y + a.height - b},
+                              {a.x, t, l - a.x, b - t},
+                              {r, t, a.x + a.width - r, b - t}};
+  for (const RectXYWH& c : around) {
+    if (c.width <= 0 || c.height <= 0) continue;
+    StretchBlt(picture_, a.x, a.y, a.width, a.height, f, frameSource_.x, frameSource_.y,
+               frameSource_.width, frameSource_.height, kStretchDrop, c.x, c.y, c.width, c.height);
+  }
+  MarkDamage(a.x, a.y, a.width, a.height);
 }
 
 void WindowSurface::MarkDamage(int x, int y, int width, int height) {

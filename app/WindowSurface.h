@@ -25,6 +25,29 @@ inline constexpr int kTimerY = 5;
 inline constexpr int kTimerFontHeight = 12;
 inline constexpr const char* kTimerFontFace = "ＭＳ Ｐゴシック";
 
+// The pixels of `dst` that the stretch of `src` onto it takes from `part` of the source, with a
+// pixel to spare on each side; empty when none.
+RectXYWH StretchedPart(const RectXYWH& dst, const RectXYWH& src, const RectXYWH& part);
+
+// Scaling of whole frames by the display server: the surface hands a stretched frame (or the
+// changed parts of one) to it instead of stretching it into the picture, so a full-screen
+// picture is sent as the 640 x 272 frame. Set by the shell where the server scales exactly as
+// the picture would be stretched.
+class FrameScaler {
+ public:
+  virtual ~FrameScaler() = default;
+  // The server is to show the part `part` (frame pixels) of `frame` as the nearest-pixel stretch
+  // of `src` onto `dst` (picture pixels) shows it; false when it cannot (the surface then
+  // stretches the part itself).
+  virtual bool ScalePart(const StageBitmap& frame, const RectXYWH& dst, const RectXYWH& src,
+                         const RectXYWH& part) = 0;
+  // The frame as the server holds it: every part taken so far.
+  virtual const Bitmap32& Frame() const = 0;
+  // Parts taken but not yet shown are not to be shown: the surface has stretched them into the
+  // picture itself.
+  virtual void DropParts() = 0;
+};
+
 class WindowSurface {
  public:
   // `memory` holds the picture's pixels (a resource the shell shares with the display server).
@@ -73,6 +96,13 @@ class WindowSurface {
   // The rectangle around them (empty when nothing changed); clears the record.
   RectXYWH TakeDamage();
 
+  // Stretched whole frames go to `scaler` (not owned; null: none) from the next one on.
+  void SetFrameScaler(FrameScaler* scaler);
+  // True while the server shows the frame in FrameArea(): the picture does not hold it there,
+  // and a repaint of that area takes the frame from the server.
+  bool ServerShowsFrame() const { return serverFrame_; }
+  const RectXYWH& FrameArea() const { return frameArea_; }
+
  protected:
   // Called whenever an area changes; the shell overrides it to schedule a repaint.
   virtual void Damaged(const RectXYWH& /*area*/) {}
@@ -81,11 +111,15 @@ class WindowSurface {
   void MarkDamage(int x, int y, int width, int height);
   void AddPart(const RectXYWH& area);
   void FrameDrawn(const RectXYWH& area);
+  void TakeFrameBack(const RectXYWH& drawn);
 
   Bitmap32 picture_;
   DamageParts damage_;
-  RectXYWH frameArea_;                // where the last whole frame was drawn
-  bool frameTouched_ = false;         // something else was drawn there since
+  RectXYWH frameArea_;         // where the last whole frame was drawn
+  bool frameTouched_ = false;  // something else was drawn there since
+  FrameScaler* scaler_ = nullptr;
+  bool serverFrame_ = false;          // the scaler shows the frame in frameArea_
+  RectXYWH frameSource_;              // the part of the frame it shows there
   std::unique_ptr<FontRaster> font_;  // made on the first text
   int timerWidth_ = 0;                // the widest timer drawn since the last erase
 };

@@ -12,18 +12,18 @@
 
 std::unique_ptr<QtShmResource> QtShmResource::Open() {
   // ONDRELIX_NO_SHM=1 sends pictures the ordinary way, to compare the two.
-  if (!XcbCalls().HasShm() || qEnvironmentVariableIsSet("ONDRELIX_NO_SHM")) return nullptr;
+  if (!XcbHasShm() || qEnvironmentVariableIsSet("ONDRELIX_NO_SHM")) return nullptr;
   return std::unique_ptr<QtShmResource>(new QtShmResource());
 }
 
 QtShmResource::~QtShmResource() {
   // Normally empty: whatever was allocated has been given back.
-  const Xcb& x = XcbCalls();
+  xcb_connection_t* c = XcbConnection();
   for (const Segment& s : segments_) {
-    x.shmDetach(x.conn, s.seg);
+    xcb_shm_detach(c, s.seg);
     ::shmdt(s.address);
   }
-  if (!segments_.empty()) x.flush(x.conn);
+  if (!segments_.empty()) xcb_flush(c);
 }
 
 std::uint32_t QtShmResource::SegmentAt(const void* p) const {
@@ -43,10 +43,10 @@ void* QtShmResource::AttachSegment(std::size_t bytes) {
     ::shmctl(id, IPC_RMID, nullptr);
     return nullptr;
   }
-  const Xcb& x = XcbCalls();
-  const std::uint32_t seg = x.generateId(x.conn);
-  void* error =
-      x.requestCheck(x.conn, x.shmAttachChecked(x.conn, seg, static_cast<std::uint32_t>(id), 1));
+  xcb_connection_t* c = XcbConnection();
+  const xcb_shm_seg_t seg = xcb_generate_id(c);
+  xcb_generic_error_t* error =
+      xcb_request_check(c, xcb_shm_attach_checked(c, seg, static_cast<std::uint32_t>(id), 1));
   ::shmctl(id, IPC_RMID, nullptr);
   if (error != nullptr) {  // a server on another machine, say
     std::free(error);
@@ -71,9 +71,9 @@ void QtShmResource::do_deallocate(void* p, std::size_t bytes, std::size_t alignm
     std::pmr::new_delete_resource()->deallocate(p, bytes, alignment);
     return;
   }
-  const Xcb& x = XcbCalls();
-  x.shmDetach(x.conn, it->seg);
-  x.flush(x.conn);
+  xcb_connection_t* c = XcbConnection();
+  xcb_shm_detach(c, it->seg);
+  xcb_flush(c);
   ::shmdt(it->address);
   segments_.erase(it);
 }

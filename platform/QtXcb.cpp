@@ -1,31 +1,13 @@
-// Finding the xcb calls in the libraries the xcb platform plugin loaded.
+// The xcb calls of the shell, on the connection of Qt's xcb platform.
 #include "platform/QtXcb.h"
-
-#include <dlfcn.h>
 
 #include <QByteArray>
 #include <QGuiApplication>
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
-
-template <typename F>
-void Find(void* lib, const char* name, F*& out) {
-  out = reinterpret_cast<F*>(::dlsym(lib, name));
-}
-
-void FindShm(Xcb& r) {
-  // Loaded by the platform plugin where it uses shared memory itself; kept open for the
-  // program's life either way.
-  void* lib = ::dlopen("libxcb-shm.so.0", RTLD_NOW | RTLD_NOLOAD);
-  if (lib == nullptr) lib = ::dlopen("libxcb-shm.so.0", RTLD_NOW);
-  if (lib == nullptr) return;
-  r.shmId = ::dlsym(lib, "xcb_shm_id");
-  Find(lib, "xcb_shm_attach_checked", r.shmAttachChecked);
-  Find(lib, "xcb_shm_detach", r.shmDetach);
-  Find(lib, "xcb_shm_put_image", r.shmPutImage);
-  if (!r.shmAttachChecked || !r.shmDetach || !r.shmPutImage) r.shmId = nullptr;
-}
 
 // The screen number of DISPLAY (":0.1" is screen 1).
 int DisplayScreen() {
@@ -40,81 +22,73 @@ int DisplayScreen() {
 
 }  // namespace
 
-bool Xcb::HasShm() const {
-  if (!ok() || shmId == nullptr || extensionData == nullptr) return false;
-  const ExtensionReply* e = extensionData(conn, shmId);
+xcb_connection_t* XcbConnection() {
+  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  return x11 != nullptr ? x11->connection() : nullptr;
+}
+
+bool XcbHasShm() {
+  xcb_connection_t* c = XcbConnection();
+  if (c == nullptr) return false;
+  const xcb_query_extension_reply_t* e = xcb_get_extension_data(c, &xcb_shm_id);
   return e != nullptr && e->present != 0;
 }
 
-const Xcb& XcbCalls() {
-  static Xcb x = [] {
-    Xcb r;
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (x11 == nullptr || x11->connection() == nullptr) return r;
-    void* lib = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_NOLOAD);
-    if (lib == nullptr) return r;  // kept open: the plugin holds it for the program's life
-    Find(lib, "xcb_get_geometry", r.getGeometry);
-    Find(lib, "xcb_get_geometry_reply", r.getGeometryReply);
-    Find(lib, "xcb_get_setup", r.getSetup);
-    Find(lib, "xcb_setup_roots_iterator", r.rootsIterator);
-    Find(lib, "xcb_screen_next", r.screenNext);
-    Find(lib, "xcb_generate_id", r.generateId);
-    Find(lib, "xcb_create_gc", r.createGc);
-    Find(lib, "xcb_free_gc", r.freeGc);
-    Find(lib, "xcb_put_image", r.putImage);
-    Find(lib, "xcb_get_maximum_request_length", r.maxRequestLength);
-    Find(lib, "xcb_flush", r.flush);
-    Find(lib, "xcb_request_check", r.requestCheck);
-    Find(lib, "xcb_get_input_focus", r.getInputFocus);
-    Find(lib, "xcb_get_input_focus_reply", r.getInputFocusReply);
-    Find(lib, "xcb_get_extension_data", r.extensionData);
-    const bool all = r.getGeometry && r.getGeometryReply && r.getSetup && r.rootsIterator &&
-                     r.screenNext && r.generateId && r.createGc && r.freeGc && r.putImage &&
-                     r.maxRequestLength && r.flush && r.requestCheck && r.getInputFocus &&
-                     r.getInputFocusReply && r.extensionData;
-    if (!all) return r;
-    FindShm(r);
-    r.conn = x11->connection();
-    return r;
-  }();
-  return x;
+void XcbShmPut(xcb_drawable_t drawable, xcb_gcontext_t gc, std::uint8_t depth, xcb_shm_seg_t seg,
+               int totalW, int totalH, int x, int y, int w, int h, int dx, int dy) {
+  xcb_shm_put_image(XcbConnection(), drawable, gc, static_cast<std::uint16_t>(totalW),
+                    static_cast<std::uint16_t>(totalH), static_cast<std::uint16_t>(x),
+                    static_cast<std::uint16_t>(y), static_cast<std::uint16_t>(w),
+                    static_cast<std::uint16_t>(h), static_cast<std::int16_t>(dx),
+                    static_cast<std::int16_t>(dy), depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, seg, 0);
 }
 
-void XcbShmPut(std::uint32_t drawable, std::uint32_t gc, std::uint8_t depth, std::uint32_t seg,
-               int totalW, int totalH, int x, int y, int w, int h) {
-  const Xcb& c = XcbCalls();
-  c.shmPutImage(c.conn, drawable, gc, static_cast<std::uint16_t>(totalW),
-                static_cast<std::uint16_t>(totalH), static_cast<std::uint16_t>(x),
-                static_cast<std::uint16_t>(y), static_cast<std::uint16_t>(w),
-                static_cast<std::uint16_t>(h), static_cast<std::int16_t>(x),
-                static_cast<std::int16_t>(y), depth, kXcbZPixmap, 0, seg, 0);
+bool XcbReadPixels(xcb_drawable_t drawable, int x, int y, int w, int h, std::uint32_t* out) {
+  constexpr int kBandRows = 64;
+  xcb_connection_t* c = XcbConnection();
+  if (c == nullptr) return false;
+  for (int y0 = 0; y0 < h; y0 += kBandRows) {
+    const int rows = std::min(kBandRows, h - y0);
+    xcb_get_image_reply_t* img = xcb_get_image_reply(
+        c,
+        xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, static_cast<std::int16_t>(x),
+                      static_cast<std::int16_t>(y + y0), static_cast<std::uint16_t>(w),
+                      static_cast<std::uint16_t>(rows), ~0u),
+        nullptr);
+    const std::size_t bytes = static_cast<std::size_t>(w) * static_cast<std::size_t>(rows) * 4;
+    const bool whole =
+        img != nullptr && static_cast<std::size_t>(xcb_get_image_data_length(img)) == bytes;
+    if (whole) std::memcpy(out + static_cast<std::size_t>(y0) * w, xcb_get_image_data(img), bytes);
+    std::free(img);
+    if (!whole) return false;
+  }
+  return true;
 }
 
 // A request with a reply: when the reply is there, the server has handled everything before.
 void XcbFence::Mark() {
-  const Xcb& c = XcbCalls();
+  xcb_connection_t* c = XcbConnection();
   Wait();
-  sequence_ = c.getInputFocus(c.conn).sequence;
+  cookie_ = xcb_get_input_focus(c);
   pending_ = true;
-  c.flush(c.conn);
+  xcb_flush(c);
 }
 
 void XcbFence::Wait() {
   if (!pending_) return;
   pending_ = false;
-  const Xcb& c = XcbCalls();
-  void* error = nullptr;
-  std::free(c.getInputFocusReply(c.conn, Xcb::Cookie{sequence_}, &error));
+  xcb_generic_error_t* error = nullptr;
+  std::free(xcb_get_input_focus_reply(XcbConnection(), cookie_, &error));
   std::free(error);
 }
 
 ForeignWindowInfo ReadForeignWindow(std::uint64_t id) {
   ForeignWindowInfo info;
-  const Xcb& x = XcbCalls();
-  if (!x.ok() || id == 0 || id > 0xFFFFFFFFu) return info;
-  void* error = nullptr;
-  Xcb::GeometryReply* r =
-      x.getGeometryReply(x.conn, x.getGeometry(x.conn, static_cast<std::uint32_t>(id)), &error);
+  xcb_connection_t* c = XcbConnection();
+  if (c == nullptr || id == 0 || id > 0xFFFFFFFFu) return info;
+  xcb_generic_error_t* error = nullptr;
+  xcb_get_geometry_reply_t* r =
+      xcb_get_geometry_reply(c, xcb_get_geometry(c, static_cast<xcb_drawable_t>(id)), &error);
   if (r) {
     info.size = QSize(r->width, r->height);
     info.depth = r->depth;
@@ -125,9 +99,9 @@ ForeignWindowInfo ReadForeignWindow(std::uint64_t id) {
 }
 
 std::uint64_t RootWindowId() {
-  const Xcb& x = XcbCalls();
-  if (!x.ok()) return 0;
-  Xcb::ScreenIterator it = x.rootsIterator(x.getSetup(x.conn));
-  for (int n = DisplayScreen(); n > 0 && it.rem > 1; --n) x.screenNext(&it);
-  return it.rem > 0 && it.data ? it.data[0] : 0;
+  xcb_connection_t* c = XcbConnection();
+  if (c == nullptr) return 0;
+  xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
+  for (int n = DisplayScreen(); n > 0 && it.rem > 1; --n) xcb_screen_next(&it);
+  return it.rem > 0 && it.data ? it.data->root : 0;
 }

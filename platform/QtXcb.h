@@ -1,72 +1,16 @@
-// The few xcb calls the shell makes itself, on the connection of Qt's xcb platform. They are
-// looked up in the libxcb (and libxcb-shm) that the platform plugin has loaded: the program does
-// not link X libraries, so it also runs where Qt has no X11 at all.
+// The few xcb calls the shell makes itself, on the connection of Qt's xcb platform.
 #pragma once
+
+#include <xcb/shm.h>
+#include <xcb/xcb.h>
 
 #include <QSize>
 #include <cstdint>
 
-struct Xcb {
-  struct Cookie {
-    unsigned int sequence;
-  };
-  struct GeometryReply {
-    std::uint8_t responseType, depth;
-    std::uint16_t sequence;
-    std::uint32_t length, root;
-    std::int16_t x, y;
-    std::uint16_t width, height, borderWidth;
-    std::uint8_t pad[2];
-  };
-  struct ScreenIterator {
-    const std::uint32_t* data;  // xcb_screen_t, whose first member is the root window
-    int rem;
-    int index;
-  };
-  struct ExtensionReply {
-    std::uint8_t responseType, pad0;
-    std::uint16_t sequence;
-    std::uint32_t length;
-    std::uint8_t present, majorOpcode, firstEvent, firstError;
-  };
-
-  void* conn = nullptr;
-  Cookie (*getGeometry)(void*, std::uint32_t) = nullptr;
-  GeometryReply* (*getGeometryReply)(void*, Cookie, void**) = nullptr;
-  const void* (*getSetup)(void*) = nullptr;
-  ScreenIterator (*rootsIterator)(const void*) = nullptr;
-  void (*screenNext)(ScreenIterator*) = nullptr;
-  std::uint32_t (*generateId)(void*) = nullptr;
-  Cookie (*createGc)(void*, std::uint32_t, std::uint32_t, std::uint32_t, const void*) = nullptr;
-  Cookie (*freeGc)(void*, std::uint32_t) = nullptr;
-  Cookie (*putImage)(void*, std::uint8_t, std::uint32_t, std::uint32_t, std::uint16_t,
-                     std::uint16_t, std::int16_t, std::int16_t, std::uint8_t, std::uint8_t,
-                     std::uint32_t, const std::uint8_t*) = nullptr;
-  std::uint32_t (*maxRequestLength)(void*) = nullptr;
-  int (*flush)(void*) = nullptr;
-  void* (*requestCheck)(void*, Cookie) = nullptr;  // the error, or null
-  Cookie (*getInputFocus)(void*) = nullptr;
-  void* (*getInputFocusReply)(void*, Cookie, void**) = nullptr;
-  const ExtensionReply* (*extensionData)(void*, void*) = nullptr;
-
-  // MIT-SHM, when libxcb-shm is there (null otherwise).
-  void* shmId = nullptr;  // the extension's key for extensionData
-  Cookie (*shmAttachChecked)(void*, std::uint32_t, std::uint32_t, std::uint8_t) = nullptr;
-  Cookie (*shmDetach)(void*, std::uint32_t) = nullptr;
-  Cookie (*shmPutImage)(void*, std::uint32_t, std::uint32_t, std::uint16_t, std::uint16_t,
-                        std::uint16_t, std::uint16_t, std::uint16_t, std::uint16_t, std::int16_t,
-                        std::int16_t, std::uint8_t, std::uint8_t, std::uint8_t, std::uint32_t,
-                        std::uint32_t) = nullptr;
-
-  bool ok() const { return conn != nullptr; }
-  // The server offers MIT-SHM and the calls for it were found.
-  bool HasShm() const;
-};
-
-inline constexpr std::uint8_t kXcbZPixmap = 2;
-
-// The calls, found once; ok() is false without Qt's xcb platform.
-const Xcb& XcbCalls();
+// Qt's connection to the X server; null when Qt runs on another platform.
+xcb_connection_t* XcbConnection();
+// The server offers MIT-SHM.
+bool XcbHasShm();
 
 // The size and depth of an X11 window; an empty size when there is no such window (or no X11
 // display).
@@ -79,9 +23,18 @@ ForeignWindowInfo ReadForeignWindow(std::uint64_t id);
 std::uint64_t RootWindowId();
 
 // One MIT-SHM PutImage: the part (x, y, w, h) of a totalW x totalH picture of 32-bit pixels held
-// in segment `seg` goes to the same place of `drawable`.
-void XcbShmPut(std::uint32_t drawable, std::uint32_t gc, std::uint8_t depth, std::uint32_t seg,
-               int totalW, int totalH, int x, int y, int w, int h);
+// in segment `seg` goes to (dx, dy) of `drawable`.
+void XcbShmPut(xcb_drawable_t drawable, xcb_gcontext_t gc, std::uint8_t depth, xcb_shm_seg_t seg,
+               int totalW, int totalH, int x, int y, int w, int h, int dx, int dy);
+// The same part to the same place.
+inline void XcbShmPut(xcb_drawable_t drawable, xcb_gcontext_t gc, std::uint8_t depth,
+                      xcb_shm_seg_t seg, int totalW, int totalH, int x, int y, int w, int h) {
+  XcbShmPut(drawable, gc, depth, seg, totalW, totalH, x, y, w, h, x, y);
+}
+
+// The 32-bit pixels of (x, y, w, h) of a drawable of depth 24 or 32 into out[w x h], read in
+// bands of rows well inside the server's reply limits; false when the server refuses.
+bool XcbReadPixels(xcb_drawable_t drawable, int x, int y, int w, int h, std::uint32_t* out);
 
 // Marks the requests sent so far (and sends them); Wait returns once the server has handled
 // them: for a put from shared memory, once it has read the pixels. Waiting after the server
@@ -93,5 +46,5 @@ class XcbFence {
 
  private:
   bool pending_ = false;
-  unsigned sequence_ = 0;
+  xcb_get_input_focus_cookie_t cookie_{};
 };

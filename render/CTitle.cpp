@@ -36,36 +36,59 @@ void NearestMap(int src0, int srcLen, int dstLen, int* out) {
   }
 }
 
-// Nearest-pixel copy of a region of the picture (and its silhouette) onto a stage rectangle of
-// `buf`: 31 where the picture has ink, else 255 where the silhouette is set, else 0. With `ink`
-// null only the silhouette is copied.
+// Each byte b of the one-bit pictures as eight bytes, 0xFF for each set bit, leftmost first.
+struct ByteSpread {
+  std::uint64_t of[256];
+  constexpr ByteSpread() : of() {
+    for (int b = 0; b < 256; ++b)
+      for (int k = 0; k < 8; ++k)
+        if (b & (0x80 >> k)) of[b] |= std::uint64_t{0xFF} << (8 * k);
+  }
+};
+constexpr ByteSpread kSpread;
+constexpr std::uint64_t kEveryByte = 0x0101010101010101ull;
+
+// The levels of source columns [x0, x0 + n) of one row, eight columns per byte of the bitmaps:
+// written from out[-(x0 & 7)] on, so `out` needs 7 bytes before it and 8 to spare after.
+void RowLevels(const std::uint8_t* ink, const std::uint8_t* sil, int x0, int n, std::uint8_t* out) {
+  std::uint8_t* d = out - (x0 & 7);
+  for (int byte = x0 >> 3, end = (x0 + n + 7) >> 3; byte < end; ++byte, d += 8) {
+    const std::uint64_t s = kSpread.of[sil[byte]];
+    const std::uint64_t p = ink != nullptr ? kSpread.of[ink[byte]] : 0;
+    const std::uint64_t v =
+        (s & ~p & (kEveryByte * kTitleSilhouette)) | (p & (kEveryByte * kTitleInk));
+    std::memcpy(d, &v, sizeof v);
+  }
+}
+
+}  // namespace
+
 void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy0, int sh, int dx,
                  int dw, int dy, int dh, Bitmap8& buf) {
   int cols[kStageWidth], rowsOf[kStageHeight];
   NearestMap(sx0, sw, dw, cols);
   NearestMap(sy0, sh, dh, rowsOf);
-  std::uint16_t byteOf[kStageWidth];
-  std::uint8_t maskOf[kStageWidth];
-  for (int i = 0; i < dw; ++i) {
-    byteOf[i] = static_cast<std::uint16_t>(cols[i] >> 3);
-    maskOf[i] = static_cast<std::uint8_t>(0x80 >> (cols[i] & 7));
-  }
+  std::uint16_t at[kStageWidth];
+  for (int i = 0; i < dw; ++i) at[i] = static_cast<std::uint16_t>(cols[i] - sx0);
+  const bool same = dw == sw;  // one source column per stage column: the row as it is
+  alignas(8) std::uint8_t levels[kMaxTitleWidth + 24];
+  std::uint8_t* lev = levels + 8;
   for (int j = 0; j < dh; ++j) {
     std::uint8_t* d = buf.Row(dy + j) + dx;
     if (j > 0 && rowsOf[j] == rowsOf[j - 1]) {
       std::memcpy(d, buf.Row(dy + j - 1) + dx, static_cast<std::size_t>(dw));
       continue;
     }
-    const std::uint8_t* s = sil.Row(rowsOf[j]);
-    const std::uint8_t* p = ink != nullptr ? ink->Row(rowsOf[j]) : nullptr;
-    for (int i = 0; i < dw; ++i) {
-      const int b = byteOf[i], m = maskOf[i];
-      std::uint8_t v = (s[b] & m) ? kTitleSilhouette : 0;
-      if (p != nullptr && (p[b] & m)) v = kTitleInk;
-      d[i] = v;
+    RowLevels(ink != nullptr ? ink->Row(rowsOf[j]) : nullptr, sil.Row(rowsOf[j]), sx0, sw, lev);
+    if (same) {
+      std::memcpy(d, lev, static_cast<std::size_t>(dw));
+      continue;
     }
+    for (int i = 0; i < dw; ++i) d[i] = lev[at[i]];
   }
 }
+
+namespace {
 
 // cur[0..n) += a and next[0..n) += b, in blocks of four that become vector adds.
 void AddToAll(std::uint32_t* cur, std::uint32_t* next, int n, std::uint32_t a, std::uint32_t b) {

@@ -23,6 +23,14 @@ inline constexpr int kTitleAccumulatorColumns = kMaxTitleWidth + 2 * kTitleEvenS
 inline constexpr std::uint8_t kTitleSilhouette = 255;  // buffer value painted in BackColour
 inline constexpr std::uint8_t kTitleInk = 31;          // full ink level
 
+// Nearest-pixel copy of source columns sx0..sx0+sw-1 and rows sy0..sy0+sh-1 of a title picture
+// (and its silhouette, of the same size) onto the stage rectangle (dx, dy, dw, dh) of `buf`:
+// kTitleInk where the picture has ink, else kTitleSilhouette where the silhouette is set, else 0.
+// With `ink` null only the silhouette is copied. The source columns lie inside the pictures,
+// which are at most kMaxTitleWidth wide, and the rectangle inside the stage.
+void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy0, int sh, int dx,
+                 int dw, int dy, int dh, Bitmap8& buf);
+
 struct TitleRect {
   int left = 0;
   int top = 0;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <numeric>
@@ -461,9 +462,84 @@ void CopyRect(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy
   }
 }
 
+namespace {
+
+// n pixels of one value in 16-byte stores: a loop of 32-bit stores (what std::fill_n becomes)
+// runs at a quarter of memory speed. A value of four equal bytes is a memset.
+void FillPixels(std::uint32_t* d, std::size_t n, std::uint32_t v) {
+  if (v == (v & 0xFFu) * 0x01010101u) {
+    std::memset(d, static_cast<int>(v & 0xFFu), n * sizeof *d);
+    return;
+  }
+#if defined(__SSE2__)
+  const __m128i p = _mm_set1_epi32(static_cast<int>(v));
+  for (; n >= 8; n -= 8, d += 8) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), p);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4), p);
+  }
+#endif
+  for (; n > 0; --n) *d++ = v;
+}
+
+}  // namespace
+
 void FillRect(Bitmap32& dst, int x, int y, int w, int h, std::uint32_t colour) {
   if (!ClipRect(dst, x, y, w, h)) return;
-  for (int r = 0; r < h; ++r) std::fill_n(dst.Row(y + r) + x, w, colour);
+  if (w == dst.width) {  // whole rows are one run of memory
+    FillPixels(dst.Row(y), static_cast<std::size_t>(w) * static_cast<std::size_t>(h), colour);
+    return;
+  }
+  for (int r = 0; r < h; ++r) FillPixels(dst.Row(y + r) + x, static_cast<std::size_t>(w), colour);
+}
+
+namespace {
+
+// min((v x gain) >> 16, 255) of one channel, with gain at most 0x1000000.
+inline std::uint32_t LevelChannel(std::uint32_t v, std::uint32_t gain) {
+  return std::min<std::uint32_t>(static_cast<std::uint32_t>((std::uint64_t{v} * gain) >> 16), 255);
+}
+
+}  // namespace
+
+void ScaleColours(Bitmap32& bmp, std::int32_t gain) {
+  // From 0x1000000 up every channel above 0 passes 255, so larger gains act as that one; the
+  // product then fits 16 bits: v x (g >> 16) + ((v x (g & 0xFFFF)) >> 16) <= 65534.
+  const std::uint32_t g = gain < 0 ? 0 : std::min<std::uint32_t>(gain, 0x1000000);
+  std::uint32_t* p = bmp.pixels.data();
+  std::size_t n = bmp.pixels.size();
+#if defined(__SSE2__)
+  const auto hi = static_cast<short>(g >> 16), lo = static_cast<short>(g & 0xFFFF);
+  // Blue, green and red are scaled; the fourth byte is multiplied by exactly 1.
+  const __m128i mhi = _mm_setr_epi16(hi, hi, hi, 1, hi, hi, hi, 1);
+  const __m128i mlo = _mm_setr_epi16(lo, lo, lo, 0, lo, lo, lo, 0);
+  const __m128i zero = _mm_setzero_si128(), k255 = _mm_set1_epi16(255);
+  auto scale = [&](__m128i v) {
+    const __m128i r = _mm_add_epi16(_mm_mullo_epi16(v, mhi), _mm_mulhi_epu16(v, mlo));
+    return _mm_sub_epi16(r, _mm_subs_epu16(r, k255));  // min(r, 255), unsigned
+  };
+  if (hi == 0) {
+    // Darker only (a fade): (v x g) >> 16 is one high multiply and never passes 255. The fourth
+    // byte's multiplier is 0, so it is taken back from the pixel.
+    const __m128i fourth = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    for (; n >= 4; n -= 4, p += 4) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i a = _mm_mulhi_epu16(_mm_unpacklo_epi8(v, zero), mlo);
+      const __m128i b = _mm_mulhi_epu16(_mm_unpackhi_epi8(v, zero), mlo);
+      const __m128i out = _mm_or_si128(_mm_packus_epi16(a, b), _mm_and_si128(v, fourth));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p), out);
+    }
+  }
+  for (; n >= 4; n -= 4, p += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i a = scale(_mm_unpacklo_epi8(v, zero)), b = scale(_mm_unpackhi_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_packus_epi16(a, b));
+  }
+#endif
+  for (; n > 0; --n, ++p) {
+    const std::uint32_t v = *p;
+    *p = (v & 0xFF000000u) | LevelChannel((v >> 16) & 0xFF, g) << 16 |
+         LevelChannel((v >> 8) & 0xFF, g) << 8 | LevelChannel(v & 0xFF, g);
+  }
 }
 
 // Pixels of the transparent colour leave the stage as it is, all others replace it. (Taking the

@@ -74,6 +74,9 @@ bool ChangedRect(const Bitmap32& a, const Bitmap32& b, int top, int bottom, int*
 // Plain copy of src (sx, sy, w, h) to dst at (dx, dy), clipped on both sides.
 void CopyRect(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy, int w, int h);
 void FillRect(Bitmap32& dst, int x, int y, int w, int h, std::uint32_t colour);
+// Every colour channel v becomes min((v x gain) >> 16, 255) (16.16 fixed point, 0x10000 keeps
+// it; a negative gain is 0); the fourth byte stays.
+void ScaleColours(Bitmap32& bmp, std::int32_t gain);
 // Transparent copy: src pixels equal to `transparent` (0x00RRGGBB, fourth byte ignored) leave
 // dst as it is; all others replace it.
 void MaskBlit(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy, int w, int h,

@@ -17,7 +17,7 @@ void OnPngWarning(png_structp, png_const_charp) {}
 // `rowAt(y)` gives the bytes of row y in the PNG's own layout.
 template <typename RowFn>
 int WriteRows(const std::string& path, int width, int height, int depth, int colourType,
-              RowFn rowAt) {
+              RowFn rowAt, PngPacking packing = PngPacking::kSmall) {
   if (width <= 0 || height <= 0) return -1;
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return -1;
@@ -27,6 +27,12 @@ int WriteRows(const std::string& path, int width, int height, int depth, int col
   volatile int rc = -1;
   if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
     png_init_io(png, f);
+    if (packing == PngPacking::kFast) {
+      // Neighbouring pixels of a frame differ little, so SUB alone leaves zlib's fastest level
+      // little to do; trying every filter on every row is what costs the time.
+      png_set_compression_level(png, 1);
+      png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    }
     png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height),
                  depth, colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
@@ -43,18 +49,21 @@ int WriteRows(const std::string& path, int width, int height, int depth, int col
 
 }  // namespace
 
-int WritePng(const std::string& path, const Bitmap32& bmp) {
+int WritePng(const std::string& path, const Bitmap32& bmp, PngPacking packing) {
   std::vector<png_byte> rgb(static_cast<std::size_t>(bmp.width > 0 ? bmp.width : 0) * 3);
-  return WriteRows(path, bmp.width, bmp.height, 8, PNG_COLOR_TYPE_RGB, [&](int y) {
-    const std::uint32_t* s = bmp.Row(y);
-    png_byte* d = rgb.data();
-    for (int x = 0; x < bmp.width; ++x, d += 3) {
-      d[0] = static_cast<png_byte>(s[x] >> 16);
-      d[1] = static_cast<png_byte>(s[x] >> 8);
-      d[2] = static_cast<png_byte>(s[x]);
-    }
-    return rgb.data();
-  });
+  return WriteRows(
+      path, bmp.width, bmp.height, 8, PNG_COLOR_TYPE_RGB,
+      [&](int y) {
+        const std::uint32_t* s = bmp.Row(y);
+        png_byte* d = rgb.data();
+        for (int x = 0; x < bmp.width; ++x, d += 3) {
+          d[0] = static_cast<png_byte>(s[x] >> 16);
+          d[1] = static_cast<png_byte>(s[x] >> 8);
+          d[2] = static_cast<png_byte>(s[x]);
+        }
+        return rgb.data();
+      },
+      packing);
 }
 
 int WritePng(const std::string& path, const Bitmap8& bmp) {

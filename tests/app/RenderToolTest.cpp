@@ -25,7 +25,9 @@ TEST(RenderArgs, TicksAsRangeStepOrSingle) {
   EXPECT_EQ(r.firstTick, 7);
   EXPECT_EQ(r.lastTick, 7);
   EXPECT_EQ(r.script, 3);
-  ASSERT_EQ(ParseRenderArgs({"s.txt", "--dump-events"}, &r), "");
+  EXPECT_FALSE(r.smallPng);
+  ASSERT_EQ(ParseRenderArgs({"s.txt", "--small-png", "--dump-events"}, &r), "");
+  EXPECT_TRUE(r.smallPng);
   EXPECT_TRUE(r.dumpEvents);
   EXPECT_FALSE(r.ticksGiven);
 }

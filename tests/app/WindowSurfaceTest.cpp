@@ -99,3 +99,87 @@ TEST(WindowSurface, TimerTextIsWhiteOnBlackAndErasedWhole) {
 }
 
 }  // namespace
+
+namespace {
+
+// A server that scales frames: it keeps what it was given, and may refuse.
+class KeepingScaler : public FrameScaler {
+ public:
+  bool refuse = false;
+  RectXYWH dst, src;
+  Bitmap32 frame;
+
+  bool ScalePart(const StageBitmap& f, const RectXYWH& d, const RectXYWH& s,
+                 const RectXYWH& part) override {
+    if (refuse) return false;
+    if (frame.width != f.width || frame.height != f.height) frame.Create(f.width, f.height);
+    CopyRect(frame, part.x, part.y, f, part.x, part.y, part.width, part.height);
+    dst = d, src = s;
+    return true;
+  }
+  const Bitmap32& Frame() const override { return frame; }
+  void DropParts() override {}
+};
+
+// What the screen shows: the picture, with the server's frame where it shows one.
+Bitmap32 Shown(const WindowSurface& w, const KeepingScaler* s) {
+  Bitmap32 out = w.Picture();
+  if (s != nullptr && w.ServerShowsFrame())
+    StretchBlt(out, s->dst.x, s->dst.y, s->dst.width, s->dst.height, s->frame, s->src.x, s->src.y,
+               s->src.width, s->src.height, kStretchDrop);
+  return out;
+}
+
+}  // namespace
+
+// The same random run of frames, changed parts, fills and direct drawing over the frame's area,
+// with the server scaling frames (sometimes refusing) and without: the screen shows the same
+// pixels after every step.
+TEST(WindowSurface, ServerScaledFramesShowWhatTheStretchShows) {
+  std::uint32_t seed = 4242;
+  auto below = [&](int n) {
+    return static_cast<int>(((seed = seed * 1103515245u + 12345u) >> 8) % static_cast<unsigned>(n));
+  };
+  KeepingScaler scaler;
+  WindowSurface scaled, plain;
+  ASSERT_TRUE(scaled.Resize(700, 500));
+  ASSERT_TRUE(plain.Resize(700, 500));
+  scaled.SetFrameScaler(&scaler);
+  const RectXYWH dst{0, 40, 700, 310}, src{0, 0, kStageWidth, kStageHeight};
+  StageBitmap stage;
+  stage.Create(kStageWidth, kStageHeight);
+  for (int step = 0; step < 200; ++step) {
+    const int op = below(6);
+    scaler.refuse = below(8) == 0;
+    if (op <= 2) {
+      // A new frame, changed in one rectangle; drawn in part while the window keeps the last.
+      RectXYWH part{below(kStageWidth), below(kStageHeight), 1 + below(200), 1 + below(100)};
+      part.width = std::min(part.width, kStageWidth - part.x);
+      part.height = std::min(part.height, kStageHeight - part.y);
+      FillRect(stage, part.x, part.y, part.width, part.height,
+               static_cast<std::uint32_t>(below(1 << 24)));
+      for (WindowSurface* w : {&scaled, &plain}) {
+        if (op == 0 || !w->FrameKept(dst)) {
+          w->StretchFrame(stage, dst, src, kStretchDrop);
+        } else {
+          w->StretchFrame(stage, dst, src, kStretchDrop, part);
+        }
+      }
+    } else if (op == 3) {
+      const int x = below(700), y = below(500), c = below(1 << 24);
+      const int w = 1 + below(300), h = 1 + below(200);
+      for (WindowSurface* s : {&scaled, &plain}) s->Fill(x, y, w, h, c);
+    } else if (op == 4) {
+      // Drawn into the picture directly (as captions are), then reported.
+      const int x = below(650), y = below(450);
+      for (WindowSurface* w : {&scaled, &plain}) {
+        FillRect(w->Picture(), x, y, 50, 50, 0x123456);
+        w->AddDamage(x, y, 50, 50);
+      }
+    } else {
+      for (WindowSurface* w : {&scaled, &plain}) w->TakeDamageParts();
+    }
+    ASSERT_EQ(Shown(scaled, &scaler).pixels, Shown(plain, nullptr).pixels)
+        << "seed 4242 step " << step << " op " << op;
+  }
+}

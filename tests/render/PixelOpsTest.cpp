@@ -612,3 +612,50 @@ TEST(StretchExact, FullScreenFramesMatchTheReference) {
     ASSERT_EQ(part.pixels, ref.pixels) << round;
   }
 }
+
+// Fills against a plain loop: rectangles cut by every edge, rows of whole width (filled as one
+// run), widths around the eight-pixel stores and colours that are memsets or not.
+TEST(FillExact, MatchesThePlainLoopOverRandomRectangles) {
+  Rng r{2024};
+  const std::uint32_t colours[] = {0, 0xFFFFFFFFu, 0x00FFFFFF, 0x00123456, 0x7F7F7F7F, 0x01000000};
+  for (int round = 0; round < 300; ++round) {
+    Bitmap32 got = Noise(r, 1 + r.Below(40), 1 + r.Below(9));
+    Bitmap32 want = got;
+    const int w = round % 4 == 0 ? got.width : r.Below(got.width + 12) - 2;
+    const int x = round % 4 == 0 ? 0 : r.Below(got.width + 6) - 3;
+    const int y = r.Below(got.height + 4) - 2, h = r.Below(got.height + 4);
+    const std::uint32_t c = colours[r.Below(6)];
+    FillRect(got, x, y, w, h, c);
+    for (int j = std::max(y, 0); j < std::min(y + h, want.height); ++j)
+      for (int i = std::max(x, 0); i < std::min(x + w, want.width); ++i) want.Row(j)[i] = c;
+    ASSERT_EQ(got.pixels, want.pixels) << "seed 2024 round " << round;
+  }
+}
+
+// The screen level against its formula, min((v x gain) >> 16, 255) on blue, green and red with
+// the fourth byte kept: gains below zero, around 1, at the 16-bit boundaries and far above
+// saturation, over pixel counts that leave every tail length after the four-pixel steps.
+TEST(ScaleExact, MatchesTheFormulaForEveryKindOfGain) {
+  Rng r{99};
+  const std::int32_t fixed[] = {-5,      0,        1,         0xFFFF,    0x10000,   0x10001,
+                                0x18000, 0xFFFFFF, 0x1000000, 0x1000001, 0x7FFFFFFF};
+  for (int round = 0; round < 200; ++round) {
+    const std::int32_t gain =
+        round < 11 ? fixed[round] : static_cast<std::int32_t>(r.Below(1 << 30) >> r.Below(14));
+    Bitmap32 got = Noise(r, 1 + r.Below(23), 1 + r.Below(3));
+    for (std::uint32_t& p : got.pixels) p |= static_cast<std::uint32_t>(r.Below(256)) << 24;
+    got.pixels[0] |= 0x00FFFFFF;
+    Bitmap32 want = got;
+    ScaleColours(got, gain);
+    const std::uint64_t g = gain < 0 ? 0 : static_cast<std::uint64_t>(gain);
+    for (std::uint32_t& p : want.pixels) {
+      std::uint32_t out = p & 0xFF000000u;
+      for (int shift = 0; shift <= 16; shift += 8)
+        out |= static_cast<std::uint32_t>(
+                   std::min<std::uint64_t>(((p >> shift & 0xFF) * g) >> 16, 255))
+               << shift;
+      p = out;
+    }
+    ASSERT_EQ(got.pixels, want.pixels) << "seed 99 round " << round << " gain " << gain;
+  }
+}

@@ -395,3 +395,42 @@ TEST_F(TitleTest, RestartReplacesTheStateAndClearEndsAll) {
   EXPECT_EQ(layer->state[n], nullptr);
   EXPECT_EQ(layer->AnimateTitles(), 0);
 }
+
+// The nearest-pixel copy against one bit at a time, over pictures of random widths, source
+// windows at every bit offset, enlargements, reductions and the copy at natural size, with and
+// without the ink picture.
+TEST(TitleNearestCopy, MatchesTheBitByBitCopy) {
+  std::mt19937 rng(515);
+  auto below = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  for (int round = 0; round < 300; ++round) {
+    const int w = 1 + below(round % 10 == 0 ? kMaxTitleWidth : 150), h = 1 + below(40);
+    Bitmap1 ink, sil;
+    ink.Create(w, h);
+    sil.Create(w, h);
+    for (std::uint8_t& b : ink.bits) b = static_cast<std::uint8_t>(rng() & rng());
+    for (std::uint8_t& b : sil.bits) b = static_cast<std::uint8_t>(rng());
+    const int sw = 1 + below(std::min(w, kStageWidth)), sx0 = below(w - sw + 1);
+    const int sh = 1 + below(h), sy0 = below(h - sh + 1);
+    const int kind = below(3);  // the same size, larger, smaller
+    const int dw = kind == 0 ? sw : (kind == 1 ? sw + below(kStageWidth - sw + 1) : 1 + below(sw));
+    const int dh = 1 + below(kStageHeight);
+    const int dx = below(kStageWidth - dw + 1), dy = below(kStageHeight - dh + 1);
+    const bool withInk = round % 3 != 0;
+    Bitmap8 got, want;
+    got.Create(kStageWidth, kStageHeight, 7);
+    want = got;
+    NearestCopy(withInk ? &ink : nullptr, sil, sx0, sw, sy0, sh, dx, dw, dy, dh, got);
+    // Stage pixel i takes source pixel s0 + floor(i x sn / dn).
+    auto source = [](int s0, int sn, int dn, int i) {
+      return s0 + static_cast<int>(static_cast<std::int64_t>(i) * sn / dn);
+    };
+    for (int j = 0; j < dh; ++j)
+      for (int i = 0; i < dw; ++i) {
+        const int sx = source(sx0, sw, dw, i), sy = source(sy0, sh, dh, j);
+        std::uint8_t v = sil.Get(sx, sy) ? kTitleSilhouette : 0;
+        if (withInk && ink.Get(sx, sy)) v = kTitleInk;
+        want.Row(dy + j)[dx + i] = v;
+      }
+    ASSERT_EQ(got.pixels, want.pixels) << "seed 515 round " << round;
+  }
+}

@@ -20,11 +20,13 @@
 
 #include "app/CPlayback.h"
 #include "app/MediaDevice.h"
+#include "app/QtFrameScaler.h"
 #include "app/QtPictureWindow.h"
 #include "app/SaverObjects.h"
 #include "app/TSaverWin.h"
 #include "app/WindowSurface.h"
 #include "platform/QtShmResource.h"
+#include "render/PixelOps.h"
 #include "tests/shell/ShellTestApp.h"
 #include "tests/shell/TestProgram.h"
 
@@ -75,12 +77,29 @@ class XvfbChild : public ::testing::Test {
     const std::int32_t end = now + 20000;
     while (now < end) {
       w.RunPass();
-      const std::uint32_t p = w.Objects().Window->Picture().Row(f.y + 4)[f.x + 4] & 0xFFFFFF;
+      const std::uint32_t p = Shown(w).Row(f.y + 4)[f.x + 4] & 0xFFFFFF;
       if (w.Playback().PlayState == kScriptPlaying && p == 0x191970) break;
       now = w.Playback().NextDeadline(now);
     }
     ASSERT_EQ(w.Playback().PlayState, kScriptPlaying);
     shelltest::Spin(500);  // let the server show it
+  }
+
+  // What the window shows: its picture, and over it the frame the X server stretches, where it
+  // does.
+  static Bitmap32 Shown(TSaverWin& w) {
+    Bitmap32 out = w.Objects().Window->Picture();
+    const WindowSurface& s = *w.Objects().Window;
+    if (w.FrameScaler() != nullptr && s.ServerShowsFrame()) {
+      const DisplayGeometry& g = w.Objects().Geometry;
+      const RectXYWH src = w.DisplayMode() == kDisplayDoubled
+                               ? g.SourceRect
+                               : RectXYWH{0, 0, kStageWidth, kStageHeight};
+      const RectXYWH& d = s.FrameArea();
+      StretchBlt(out, d.x, d.y, d.width, d.height, w.FrameScaler()->Frame(), src.x, src.y,
+                 src.width, src.height, kStretchDrop);
+    }
+    return out;
   }
 
   // Pixels of the screen at `at` that differ from the picture's area `area`.
@@ -124,8 +143,11 @@ TEST_F(XvfbChild, StretchedModeFillsTheScreenWithThePicture) {
   auto w = Make(kDisplayStretched);
   ShowAndPlay(*w);
   ASSERT_NE(w->PictureWindow(), nullptr);
+  // The server stretches the frame: the picture is sent at the frame's size.
+  ASSERT_NE(w->FrameScaler(), nullptr);
+  EXPECT_TRUE(w->Objects().Window->ServerShowsFrame());
   const QImage shot = Screen("stretched-mode");
-  const Bitmap32& pic = w->Objects().Window->Picture();
+  const Bitmap32 pic = Shown(*w);
   ASSERT_EQ(pic.width, shot.width());
   ASSERT_EQ(pic.height, shot.height());
   EXPECT_EQ(w->Objects().Geometry.FrameRect, (RectXYWH{0, 217, 1280, 580}));
@@ -133,24 +155,27 @@ TEST_F(XvfbChild, StretchedModeFillsTheScreenWithThePicture) {
 }
 
 // The picture window gets back what another window hid: the server asks for it, and it is put
-// again from the picture as it is then (here: with a pass drawn while it was hidden).
+// again from the picture as it is then (here: with a pass drawn while it was hidden), or, where
+// the server stretches the frame, stretched again from its copy of the frame.
 TEST_F(XvfbChild, AnUncoveredPictureIsPutAgain) {
-  auto w = Make(kDisplayCentred);
-  ShowAndPlay(*w);
-  ASSERT_NE(w->PictureWindow(), nullptr);
-  const Bitmap32& pic = w->Objects().Window->Picture();
-  const QRect frame(192, 248, 640, 272);
-  auto over = std::make_unique<QWidget>();
-  over->setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-  over->setStyleSheet(QStringLiteral("background: #00ff00"));
-  over->setGeometry(300, 300, 200, 100);
-  over->show();
-  ASSERT_TRUE(shelltest::SpinUntil([&] { return over->isVisible(); }, 3000));
-  shelltest::Spin(300);
-  EXPECT_EQ(Screen("covered").pixel(400, 350) & 0xFFFFFF, 0x00FF00u);
-  over.reset();
-  shelltest::Spin(500);
-  EXPECT_EQ(Wrong(Screen("uncovered"), QPoint(0, 0), pic, frame), 0);
+  for (const int mode : {kDisplayCentred, kDisplayStretched}) {
+    auto w = Make(mode);
+    ShowAndPlay(*w);
+    ASSERT_NE(w->PictureWindow(), nullptr);
+    const RectXYWH f = w->Objects().Geometry.FrameRect;
+    const QRect frame(f.x, f.y, f.width, f.height);
+    auto over = std::make_unique<QWidget>();
+    over->setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    over->setStyleSheet(QStringLiteral("background: #00ff00"));
+    over->setGeometry(300, 300, 200, 100);
+    over->show();
+    ASSERT_TRUE(shelltest::SpinUntil([&] { return over->isVisible(); }, 3000));
+    shelltest::Spin(300);
+    EXPECT_EQ(Screen("covered").pixel(400, 350) & 0xFFFFFF, 0x00FF00u) << mode;
+    over.reset();
+    shelltest::Spin(500);
+    EXPECT_EQ(Wrong(Screen("uncovered"), QPoint(0, 0), Shown(*w), frame), 0) << mode;
+  }
 }
 
 // Memory for the picture: large blocks are segments the server has attached, small ones heap.
