@@ -34,10 +34,10 @@ const fs::path kKeptShows = fs::path(ONDRELIX_TEST_DATA) / "shows";
 const fs::path kExamples = fs::path(ONDRELIX_SOURCE_DIR) / "examples";
 
 // Under the sanitizers everything runs several times slower: fewer generated shows there, and
-// the demo shows only for their first 20 seconds and in two of the four display modes.
+// the demo shows only for their first 15 seconds and in two of the four display modes.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr int kGeneratedShows = 60;
-constexpr int kDemoTicks = 600;
+constexpr int kGeneratedShows = 40;
+constexpr int kDemoTicks = 450;
 constexpr bool kAllDemoModes = false;
 #else
 constexpr int kGeneratedShows = 300;
@@ -151,10 +151,11 @@ std::string ReadAll(const fs::path& p) {
 
 // A folder with the pictures generated shows use, made once for the whole run.
 const std::string& KitFolder() {
-  static const std::string dir = [] {
+  // Never destroyed, so that the clean-up at exit can still read it.
+  static const std::string& dir = *[] {
     char tmpl[] = "/tmp/ox-reference-XXXXXX";
-    const std::string d = mkdtemp(tmpl);
-    WritePictureKit(d);
+    auto* d = new std::string(mkdtemp(tmpl));
+    WritePictureKit(*d);
     std::atexit([] { fs::remove_all(KitFolder()); });
     return d;
   }();
