@@ -11,9 +11,9 @@
 #include <cstdlib>
 #include <deque>
 
-#include "bonus/TOmakeWin.h"
-#include "settings/TKakuninDlg.h"
-#include "settings/TSetteiForm.h"
+#include "shell/bonus/TOmakeWin.h"
+#include "shell/settings/TKakuninDlg.h"
+#include "shell/settings/TSetteiForm.h"
 #include "tests/shell/ShellTestApp.h"
 
 namespace {

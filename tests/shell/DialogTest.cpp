@@ -21,8 +21,8 @@
 #include "render/FontRaster.h"
 #include "settings/CMainCtl.h"
 #include "settings/DialogLogic.h"
-#include "settings/TKakuninDlg.h"
-#include "settings/TSetteiForm.h"
+#include "shell/settings/TKakuninDlg.h"
+#include "shell/settings/TSetteiForm.h"
 #include "tests/shell/ShellTestApp.h"
 
 namespace {

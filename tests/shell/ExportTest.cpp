@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/GstMusicDecoder.h"
+#include "shell/platform/GstMusicDecoder.h"
 #include "tests/shell/MediaFiles.h"
 #include "tests/shell/TestProgram.h"
 

@@ -5,7 +5,7 @@
 #include <QProcess>
 #include <QtGlobal>
 
-#include "platform/QtScreenSaverInhibit.h"
+#include "shell/platform/QtScreenSaverInhibit.h"
 #include "tests/shell/ShellTestApp.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "app/DisplayGeometry.h"
 #include "app/MediaDevice.h"
-#include "app/TSaverWin.h"
+#include "shell/app/TSaverWin.h"
 #include "tests/shell/ShellTestApp.h"
 
 namespace {

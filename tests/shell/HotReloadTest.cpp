@@ -8,11 +8,11 @@
 
 #include "app/CPlayback.h"
 #include "app/MediaDevice.h"
-#include "app/QtShowWatcher.h"
 #include "app/SaverObjects.h"
-#include "app/TSaverWin.h"
 #include "app/WindowSurface.h"
 #include "settings/CMainCtl.h"
+#include "shell/app/QtShowWatcher.h"
+#include "shell/app/TSaverWin.h"
 #include "tests/shell/ShellTestApp.h"
 
 namespace {

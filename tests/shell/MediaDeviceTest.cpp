@@ -16,9 +16,9 @@
 #include <filesystem>
 
 #include "app/CMPlayer.h"
-#include "app/QtMediaDevice.h"
-#include "platform/QtQuietSound.h"
 #include "settings/CMainCtl.h"
+#include "shell/app/QtMediaDevice.h"
+#include "shell/platform/QtQuietSound.h"
 #include "tests/shell/MediaFiles.h"
 #include "tests/shell/ShellTestApp.h"
 

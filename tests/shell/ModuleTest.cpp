@@ -16,8 +16,8 @@
 #include <thread>
 
 #include "app/EntryPoint.h"
-#include "app/TModuleWin.h"
 #include "platform/Signals.h"
+#include "shell/app/TModuleWin.h"
 #include "tests/shell/ShellTestApp.h"
 #include "tests/shell/TestProgram.h"
 

@@ -5,8 +5,8 @@
 #include <QPushButton>
 #include <deque>
 
-#include "bonus/TOmakeWin.h"
-#include "settings/TSetteiForm.h"
+#include "shell/bonus/TOmakeWin.h"
+#include "shell/settings/TSetteiForm.h"
 #include "tests/shell/ShellTestApp.h"
 
 namespace {

@@ -18,11 +18,11 @@
 
 #include "app/CPlayback.h"
 #include "app/MediaDevice.h"
-#include "app/QtMediaDevice.h"
 #include "app/SaverObjects.h"
-#include "app/TSaverWin.h"
 #include "app/WindowSurface.h"
 #include "settings/CMainCtl.h"
+#include "shell/app/QtMediaDevice.h"
+#include "shell/app/TSaverWin.h"
 #include "tests/shell/MediaFiles.h"
 #include "tests/shell/ShellTestApp.h"
 

@@ -8,8 +8,8 @@
 #include <fstream>
 
 #include "app/EntryPoint.h"
-#include "app/TSaverWin.h"
 #include "settings/CMainCtl.h"
+#include "shell/app/TSaverWin.h"
 
 namespace shelltest {
 

@@ -20,13 +20,13 @@
 
 #include "app/CPlayback.h"
 #include "app/MediaDevice.h"
-#include "app/QtFrameScaler.h"
-#include "app/QtPictureWindow.h"
 #include "app/SaverObjects.h"
-#include "app/TSaverWin.h"
 #include "app/WindowSurface.h"
-#include "platform/QtShmResource.h"
 #include "render/PixelOps.h"
+#include "shell/app/QtFrameScaler.h"
+#include "shell/app/QtPictureWindow.h"
+#include "shell/app/TSaverWin.h"
+#include "shell/platform/QtShmResource.h"
 #include "tests/shell/ShellTestApp.h"
 #include "tests/shell/TestProgram.h"
 

@@ -1,5 +1,5 @@
 // Quieting the sound libraries that find no sound device.
-#include "platform/QtQuietSound.h"
+#include "shell/platform/QtQuietSound.h"
 
 #include <dlfcn.h>
 

@@ -1,13 +1,13 @@
 // Putting the picture on the screen from shared memory.
-#include "app/QtPictureWindow.h"
+#include "shell/app/QtPictureWindow.h"
 
 #include <QPaintEvent>
 #include <QRegion>
 #include <QWindow>
 
-#include "platform/QtShmResource.h"
-#include "platform/QtXcb.h"
 #include "render/Bitmap.h"
+#include "shell/platform/QtShmResource.h"
+#include "shell/platform/QtXcb.h"
 
 QtPictureWindow* QtPictureWindow::Create(QWidget* parent, const QRect& area,
                                          const Bitmap32& picture, const QtShmResource& memory) {

@@ -1,5 +1,5 @@
 // Shared-memory blocks for pictures the X server puts on the screen.
-#include "platform/QtShmResource.h"
+#include "shell/platform/QtShmResource.h"
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "platform/QtXcb.h"
+#include "shell/platform/QtXcb.h"
 
 std::unique_ptr<QtShmResource> QtShmResource::Open() {
   // ONDRELIX_NO_SHM=1 sends pictures the ordinary way, to compare the two.

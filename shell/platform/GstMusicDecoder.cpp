@@ -1,5 +1,5 @@
 // A decodebin pipeline into an application sink, pulled as fast as the decoder goes.
-#include "platform/GstMusicDecoder.h"
+#include "shell/platform/GstMusicDecoder.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>

@@ -1,5 +1,5 @@
 // The bonus window.
-#include "bonus/TOmakeWin.h"
+#include "shell/bonus/TOmakeWin.h"
 
 #include <QGuiApplication>
 #include <QPainter>
@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "render/Picture.h"
-#include "settings/TSetteiForm.h"
+#include "shell/settings/TSetteiForm.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/WindowSurface.h"
-#include "platform/QtXcb.h"
+#include "shell/platform/QtXcb.h"
 
 class QtShmResource;
 

@@ -1,5 +1,5 @@
 // The saver window: display modes, the pass timer, input and the window-mode control panel.
-#include "app/TSaverWin.h"
+#include "shell/app/TSaverWin.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -28,18 +28,18 @@
 
 #include "app/CPlayback.h"
 #include "app/DisplayGeometry.h"
-#include "app/QtFrameScaler.h"
-#include "app/QtMediaDevice.h"
-#include "app/QtPictureWindow.h"
-#include "app/QtShowWatcher.h"
 #include "app/SaverObjects.h"
 #include "app/WindowSurface.h"
 #include "platform/DisplayCheck.h"
-#include "platform/QtQuietSound.h"
-#include "platform/QtScreenSaverInhibit.h"
-#include "platform/QtShmResource.h"
 #include "script/CTimeLine.h"
 #include "settings/CMainCtl.h"
+#include "shell/app/QtFrameScaler.h"
+#include "shell/app/QtMediaDevice.h"
+#include "shell/app/QtPictureWindow.h"
+#include "shell/app/QtShowWatcher.h"
+#include "shell/platform/QtQuietSound.h"
+#include "shell/platform/QtScreenSaverInhibit.h"
+#include "shell/platform/QtShmResource.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The confirmation dialog.
-#include "settings/TKakuninDlg.h"
+#include "shell/settings/TKakuninDlg.h"
 
 #include <QFontMetrics>
 #include <QImage>

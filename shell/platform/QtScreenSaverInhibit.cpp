@@ -1,6 +1,6 @@
 // The inhibit request. Desktops publish the interface at one of two object paths; the first one
 // that answers keeps the cookie, and UnInhibit goes to the same path.
-#include "platform/QtScreenSaverInhibit.h"
+#include "shell/platform/QtScreenSaverInhibit.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

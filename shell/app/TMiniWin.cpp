@@ -1,5 +1,5 @@
 // The preview window: a child of the host window, animated by a 33 ms timer.
-#include "app/TMiniWin.h"
+#include "shell/app/TMiniWin.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -9,8 +9,8 @@
 #include <QWindow>
 #include <cstdlib>
 
-#include "app/TModuleWin.h"
 #include "settings/CMainCtl.h"
+#include "shell/app/TModuleWin.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "platform/QtXcb.h"
+#include "shell/platform/QtXcb.h"
 
 struct Bitmap32;
 class QtShmResource;

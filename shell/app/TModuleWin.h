@@ -13,7 +13,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/QtXcb.h"
+#include "shell/platform/QtXcb.h"
 
 class CMainCtl;
 class CPlayback;

@@ -1,5 +1,5 @@
 // Qt Multimedia behind the music and movie player.
-#include "app/QtMediaDevice.h"
+#include "shell/app/QtMediaDevice.h"
 
 #include <QAudioDevice>
 #include <QAudioOutput>

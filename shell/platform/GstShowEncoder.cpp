@@ -1,6 +1,6 @@
 // Pictures and sound pushed into application sources; the pipeline converts, encodes and muxes
 // them into the file.
-#include "platform/GstShowEncoder.h"
+#include "shell/platform/GstShowEncoder.h"
 
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
@@ -9,7 +9,7 @@
 #include <iterator>
 
 #include "app/MusicTrack.h"
-#include "platform/GstMusicDecoder.h"
+#include "shell/platform/GstMusicDecoder.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Playing into a foreign X11 window: the window surface's pixels go to the window with PutImage
 // requests on Qt's own xcb connection, in bands that fit the server's request limit.
-#include "app/TModuleWin.h"
+#include "shell/app/TModuleWin.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -10,12 +10,12 @@
 
 #include "app/CPlayback.h"
 #include "app/DisplayGeometry.h"
-#include "app/QtMediaDevice.h"
 #include "app/SaverObjects.h"
 #include "app/WindowSurface.h"
-#include "platform/QtShmResource.h"
-#include "platform/QtXcb.h"
 #include "settings/CMainCtl.h"
+#include "shell/app/QtMediaDevice.h"
+#include "shell/platform/QtShmResource.h"
+#include "shell/platform/QtXcb.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // The frame stretched onto the screen by the X server.
-#include "app/QtFrameScaler.h"
+#include "shell/app/QtFrameScaler.h"
 
 #include <QtGlobal>
 #include <algorithm>
 #include <cstdlib>
 
-#include "platform/QtShmResource.h"
 #include "render/PixelOps.h"
+#include "shell/platform/QtShmResource.h"
 
 namespace {
 

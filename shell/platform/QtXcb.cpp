@@ -1,5 +1,5 @@
 // The xcb calls of the shell, on the connection of Qt's xcb platform.
-#include "platform/QtXcb.h"
+#include "shell/platform/QtXcb.h"
 
 #include <QByteArray>
 #include <QGuiApplication>

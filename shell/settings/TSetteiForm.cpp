@@ -1,5 +1,5 @@
 // The settings dialog.
-#include "settings/TSetteiForm.h"
+#include "shell/settings/TSetteiForm.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -25,14 +25,14 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "bonus/TOmakeWin.h"
 #include "platform/Cp932.h"
 #include "render/FontRaster.h"
 #include "render/Picture.h"
 #include "render/PixelOps.h"
 #include "script/CTimeLine.h"
 #include "settings/CMainCtl.h"
-#include "settings/TKakuninDlg.h"
+#include "shell/bonus/TOmakeWin.h"
+#include "shell/settings/TKakuninDlg.h"
 
 namespace {
 

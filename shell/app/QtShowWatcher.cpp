@@ -1,6 +1,6 @@
 // The show-file watcher. Editors often save by writing a new file and renaming it over the old
 // one; the watch then ends with the old file, so the path is watched again after every change.
-#include "app/QtShowWatcher.h"
+#include "shell/app/QtShowWatcher.h"
 
 #include <QFileInfo>
 
