@@ -6,7 +6,8 @@
 # The saver picks its shows in a random order, so one run measures whichever came up; with
 # --per-show each show of the data folder is measured on its own (in a copy of the folder that
 # holds that script alone), which makes the figures comparable from run to run. The saver's
-# environment is passed on: ONDRELIX_NO_SHM=1 measures the picture sent without shared memory.
+# environment is passed on: ONDRELIX_NO_SHM=1 measures the picture sent without shared memory,
+# ONDRELIX_RENDER=1 and ONDRELIX_NO_RENDER=1 choose who stretches the full-screen frame.
 #
 # usage: tools/measure-cpu.sh [--build DIR] [--data DIR] [--seconds N] [--screen WxH] [--per-show]
 set -euo pipefail

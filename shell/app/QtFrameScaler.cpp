@@ -97,6 +97,19 @@ std::unique_ptr<QtFrameScaler> QtFrameScaler::Create(xcb_window_t window, const 
   return s;
 }
 
+bool QtFrameScaler::PaysOff() {
+  if (qEnvironmentVariableIsSet("ONDRELIX_NO_RENDER")) return false;
+  if (qEnvironmentVariableIntValue("ONDRELIX_RENDER") == 1) return true;
+  xcb_connection_t* c = XcbConnection();
+  if (c == nullptr) return false;
+  static constexpr char kDri3[] = "DRI3";
+  xcb_query_extension_reply_t* r =
+      xcb_query_extension_reply(c, xcb_query_extension(c, sizeof kDri3 - 1, kDri3), nullptr);
+  const bool gpu = r != nullptr && r->present;
+  std::free(r);
+  return gpu;
+}
+
 QtFrameScaler::QtFrameScaler(xcb_window_t window, const RectXYWH& dst, const RectXYWH& src,
                              QtShmResource& memory)
     : conn_(XcbConnection()), window_(window), dst_(dst), src_(src), frame_(&memory) {

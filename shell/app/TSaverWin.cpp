@@ -467,7 +467,9 @@ void TSaverWin::showEvent(QShowEvent* event) {
     if (!FullScreenMode()) area.setHeight(std::min(area.height(), kPictureHeight));
     pictureWin_ = QtPictureWindow::Create(this, area, objects_->Window->Picture(), *shm_);
     if (pictureWin_) pictureWin_->show();
-    if (pictureWin_ && (mode_ == kDisplayStretched || mode_ == kDisplayDoubled)) UseFrameScaler();
+    if (pictureWin_ && (mode_ == kDisplayStretched || mode_ == kDisplayDoubled) &&
+        QtFrameScaler::PaysOff())
+      UseFrameScaler();
   }
   StartPos = QCursor::pos(screen_);
   OpenCovers();
