@@ -20,7 +20,6 @@
 #include "app/RenderTool.h"
 #include "app/WindowSurface.h"
 #include "platform/Signals.h"
-#include "render/PixelOps.h"
 
 namespace {
 
@@ -115,7 +114,6 @@ class Exporter {
       return Fail(kExportBadInput, error);
     if (part_.Create(req_.out) != 0)
       return Fail(kExportBadInput, "cannot write " + req_.out + ": " + std::strerror(errno));
-    if (!frame_.Create(req_.width, req_.height)) return Fail(1, "cannot make the picture");
 
     InstallQuitSignals(kQuitNoCutOff);
     const int code = PlayAndWrite();
@@ -171,8 +169,8 @@ class Exporter {
   bool Tick(int tick) {
     if (Stopped()) return false;
     if (tick == 0 && !OpenEncoder()) return false;
-    CopyRect(frame_, 0, 0, show_.Window().Picture(), 0, 0, req_.width, req_.height);
-    if (encoder_->AddFrame(frame_, static_cast<std::int64_t>(tick) * kTickMs, kTickMs) != 0) {
+    const Bitmap32& picture = show_.Window().Picture();
+    if (encoder_->AddFrame(picture, static_cast<std::int64_t>(tick) * kTickMs, kTickMs) != 0) {
       error_ = encoder_->Error();
       return false;
     }
@@ -226,7 +224,6 @@ class Exporter {
   MusicTrack track_;
   HeadlessShow show_;
   PartFile part_;
-  Bitmap32 frame_;
   std::unique_ptr<VideoEncoder> encoder_;
   std::vector<std::int16_t> samples_;
   std::string error_;

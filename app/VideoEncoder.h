@@ -22,8 +22,8 @@ struct VideoFormat {
 class VideoEncoder {
  public:
   virtual ~VideoEncoder() = default;
-  // Appends a picture (pixels 0x00RRGGBB, the format's size) shown from `startMs` for
-  // `durationMs`. 0, or -1 with Error() set.
+  // Appends the top left part of the format's size of `picture` (pixels 0x00RRGGBB, at least
+  // that size), shown from `startMs` for `durationMs`. 0, or -1 with Error() set.
   virtual int AddFrame(const Bitmap32& picture, std::int64_t startMs, int durationMs) = 0;
   // Appends `frames` sample frames of the sound track. 0, or -1 with Error() set.
   virtual int AddAudio(const std::int16_t* samples, int frames) = 0;

@@ -35,14 +35,19 @@ constexpr Needed kMp4[] = {
     {"mp4mux", "gstreamer1.0-plugins-good"},
 };
 
-// The video may wait in the pipeline's source this many frames ahead of the encoder; the
-// exporter is held back while it is full, so a slow encoder never piles up raw pictures.
+// The video may wait in the pipeline's source this many frames ahead of the colour conversion,
+// and as many converted frames ahead of the encoder; the exporter is held back while the first
+// is full, so a slow encoder never piles up raw pictures. The queue between them gives the
+// conversion a thread of its own beside the encoder's.
 constexpr int kQueuedFrames = 4;
 // Waits for room in that queue, and for the end of the file, read the bus this often.
 constexpr GstClockTime kBusWait = 10 * GST_MSECOND;
 // Completing the file (the encoders' last frames and the container's index) takes at most this.
 constexpr GstClockTime kFinishLimit = 120 * GST_SECOND;
-// VP8 bit rate in bits per pixel of each frame: about 1.8 Mbit/s for 640 x 480.
+// VP8 bit rate in bits per pixel of each frame: about 1.8 Mbit/s for 640 x 480. The encoder
+// runs at its fastest real-time setting (cpu-used 16): about a fifth less processor time than
+// setting 4 on the demo shows, at the same look (mean difference from the rendered picture
+// 1.5 to 3.2 levels per channel against 1.3 to 2.2).
 constexpr double kVp8BitsPerPixel = 0.2;
 
 // An encoded stream waits here for the muxer as long as it must: the muxer may hold one stream
@@ -53,8 +58,9 @@ std::string PipelineText(const VideoFormat& f) {
   char video[512];
   std::snprintf(video, sizeof video,
                 "appsrc name=video format=time caps=video/x-raw,format=BGRx,width=%d,height=%d,"
-                "framerate=%d/%d ! videoconvert ! video/x-raw,format=I420 ! ",
-                f.width, f.height, f.rateNum, f.rateDen);
+                "framerate=%d/%d ! videoconvert ! video/x-raw,format=I420 ! "
+                "queue max-size-buffers=%d max-size-bytes=0 max-size-time=0 ! ",
+                f.width, f.height, f.rateNum, f.rateDen, kQueuedFrames);
   const std::string audioSrc =
       "appsrc name=audio format=time caps=audio/x-raw,format=S16LE,rate=44100,channels=2,"
       "layout=interleaved ! audioconvert ! ";
@@ -69,7 +75,7 @@ std::string PipelineText(const VideoFormat& f) {
                                          f.rateDen);
   char vp8[256];
   std::snprintf(vp8, sizeof vp8,
-                "vp8enc deadline=1 cpu-used=4 end-usage=vbr target-bitrate=%ld "
+                "vp8enc deadline=1 cpu-used=16 end-usage=vbr target-bitrate=%ld "
                 "keyframe-max-dist=150 ! ",
                 bitrate);
   text += vp8;
@@ -144,11 +150,12 @@ bool GstShowEncoder::Failed() {
 }
 
 int GstShowEncoder::AddFrame(const Bitmap32& picture, std::int64_t startMs, int durationMs) {
-  if (picture.width != format_.width || picture.height != format_.height) {
-    error_ = "a picture of another size than the video";
+  if (picture.width < format_.width || picture.height < format_.height) {
+    error_ = "a picture smaller than the video";
     return -1;
   }
-  const gsize bytes = static_cast<gsize>(picture.width) * picture.height * 4;
+  const gsize rowBytes = static_cast<gsize>(format_.width) * 4;
+  const gsize bytes = rowBytes * format_.height;
   GstAppSrc* src = GST_APP_SRC(video_);
   while (gst_app_src_get_current_level_bytes(src) >= bytes * kQueuedFrames) {
     if (Failed()) return -1;
@@ -156,7 +163,12 @@ int GstShowEncoder::AddFrame(const Bitmap32& picture, std::int64_t startMs, int 
   }
   if (Failed()) return -1;
   GstBuffer* buffer = gst_buffer_new_allocate(nullptr, bytes, nullptr);
-  gst_buffer_fill(buffer, 0, picture.pixels.data(), bytes);
+  if (picture.width == format_.width) {  // the rows lie one after another
+    gst_buffer_fill(buffer, 0, picture.pixels.data(), bytes);
+  } else {
+    for (int y = 0; y < format_.height; ++y)
+      gst_buffer_fill(buffer, rowBytes * y, picture.Row(y), rowBytes);
+  }
   GST_BUFFER_PTS(buffer) = static_cast<GstClockTime>(startMs) * GST_MSECOND;
   GST_BUFFER_DURATION(buffer) = static_cast<GstClockTime>(durationMs) * GST_MSECOND;
   if (gst_app_src_push_buffer(src, buffer) != GST_FLOW_OK) {
