@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "app/CPlayback.h"
+#include "app/CommandLine.h"
 #include "app/DisplayGeometry.h"
 #include "app/HeadlessShow.h"
 #include "app/MusicTrack.h"
@@ -30,12 +31,6 @@ constexpr int kMaxHeight = 2160;
 // The progress line is redrawn at most this often, and is this wide in bar cells.
 constexpr double kProgressEverySeconds = 0.25;
 constexpr int kBarCells = 24;
-
-bool ParseSize(const std::string& s, int* w, int* h) {
-  const size_t x = s.find('x');
-  if (x == std::string::npos) return false;
-  return ParseWholeNumber(s.substr(0, x), w) && ParseWholeNumber(s.substr(x + 1), h);
-}
 
 std::string ContainerOf(const std::string& path) {
   const size_t dot = path.rfind('.');
@@ -239,31 +234,19 @@ class Exporter {
 
 }  // namespace
 
-std::string ParseExportArgs(const std::vector<std::string>& args, ExportRequest* out) {
+std::string ExportRequestOf(const CommandLine& cl, ExportRequest* out) {
+  if (!cl.error.empty()) return cl.error;
+  const ToolOptions& t = cl.tools;
   ExportRequest r;
-  bool sizeGiven = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if (a == "--script" && hasValue) {
-      if (!ParseWholeNumber(args[++i], &r.script) || r.script < 1)
-        return "--script wants a number from 1";
-    } else if (a == "--size" && hasValue) {
-      if (!ParseSize(args[++i], &r.width, &r.height)) return "--size wants WIDTHxHEIGHT";
-      sizeGiven = true;
-    } else if (a == "--mode" && hasValue) {
-      if (!ParseWholeNumber(args[++i], &r.mode) || r.mode > kDisplayWindow)
-        return "--mode wants 0, 1, 2, 3 or 4";
-    } else if (a.rfind("--", 0) == 0) {
-      return "unknown or incomplete option " + a;
-    } else if (r.out.empty()) {
-      r.out = a;
-    } else if (r.file.empty()) {
-      r.file = a;
-    } else {
-      return "more than one script file given";
-    }
+  if (t.operands.size() == 2) {
+    r.out = t.operands[0];
+    r.file = t.operands[1];
   }
+  r.script = t.script;
+  r.width = t.width;
+  r.height = t.height;
+  r.mode = cl.options.displayMode;
+  const bool sizeGiven = t.sizeGiven;
   if (r.out.empty() || r.file.empty()) return "an output file and a script file are needed";
   r.container = ContainerOf(r.out);
   if (r.container != "webm" && r.container != "mp4")
@@ -276,6 +259,12 @@ std::string ParseExportArgs(const std::vector<std::string>& args, ExportRequest*
     return "--mode 0 and 4 show the 640 x 480 picture: give --size only with --mode 1, 2 or 3";
   *out = r;
   return "";
+}
+
+std::string ParseExportArgs(const std::vector<std::string>& args, ExportRequest* out) {
+  std::vector<std::string> all{"--export"};
+  all.insert(all.end(), args.begin(), args.end());
+  return ExportRequestOf(ParseCommandLine(all), out);
 }
 
 int ExportDisplayMode(const ExportRequest& r) {
@@ -304,21 +293,4 @@ std::string ExportProgressLine(int done, int total, double elapsedSeconds) {
 int RunExport(const ExportRequest& request, const VideoBackend& backend, AudioDecoder* decoder) {
   Exporter exporter(request, backend, decoder);
   return exporter.Run();
-}
-
-bool RunExportTool(int argc, char** argv, int* exitCode, const VideoBackend& backend,
-                   AudioDecoder* decoder) {
-  if (argc < 2 || std::strcmp(argv[1], "--export") != 0) return false;
-  ExportRequest req;
-  const std::string error = ParseExportArgs(std::vector<std::string>(argv + 2, argv + argc), &req);
-  if (!error.empty()) {
-    std::fprintf(stderr,
-                 "ondrelix: %s\nUsage: ondrelix --export OUT.webm|OUT.mp4 FILE [--script N] "
-                 "[--size WxH] [--mode N]\n",
-                 error.c_str());
-    *exitCode = kExportBadInput;
-    return true;
-  }
-  *exitCode = RunExport(req, backend, decoder);
-  return true;
 }

@@ -9,6 +9,7 @@
 #include "app/VideoEncoder.h"
 
 class AudioDecoder;
+struct CommandLine;
 
 // Exit codes besides 0 (written) and 1 (the export failed: an encoder error, a missing package).
 inline constexpr int kExportBadInput = 2;  // bad arguments, no such show, unwritable output
@@ -24,7 +25,9 @@ struct ExportRequest {
   int mode = -1;  // the display mode the picture is laid out in; -1: as the size asks
 };
 
-// Reads the arguments after "--export"; "" on success, else the message.
+// The request of an --export command line; "" on success, else what is wrong with it.
+std::string ExportRequestOf(const CommandLine& cl, ExportRequest* out);
+// Reads the arguments after "--export" with the program's option table; "" or the message.
 std::string ParseExportArgs(const std::vector<std::string>& args, ExportRequest* out);
 // The display mode a request plays in: window mode for the plain 640 x 480 picture, the
 // stretched mode for another size, else the one asked for.
@@ -36,8 +39,3 @@ std::string ExportProgressLine(int done, int total, double elapsedSeconds);
 
 // Exports; returns the exit code.
 int RunExport(const ExportRequest& request, const VideoBackend& backend, AudioDecoder* decoder);
-
-// The command-line hook: false when argv is not an --export command; else runs it and sets
-// *exitCode.
-bool RunExportTool(int argc, char** argv, int* exitCode, const VideoBackend& backend,
-                   AudioDecoder* decoder);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-inline constexpr int kRenderUsage = 2;
+struct CommandLine;
 
 struct RenderRequest {
   std::string file;
@@ -23,14 +23,9 @@ struct RenderRequest {
   bool smallPng = false;
 };
 
-// A decimal number from 0 to INT_MAX, the whole of `s`.
-bool ParseWholeNumber(const std::string& s, int* out);
-
-// Reads the arguments after "--render"; "" on success, else the message.
+// The request of a --render command line; "" on success, else what is missing.
+std::string RenderRequestOf(const CommandLine& cl, RenderRequest* out);
+// Reads the arguments after "--render" with the program's option table; "" or the message.
 std::string ParseRenderArgs(const std::vector<std::string>& args, RenderRequest* out);
-// Renders; returns the exit code (0 done, 1 the script could not be played, 2 bad arguments).
+// Renders; returns the exit code (0 done, 1 the script could not be played).
 int RunRender(const RenderRequest& request);
-
-// The command-line hook: false when argv is not a --render command; else runs it and sets
-// *exitCode.
-bool RunRenderTool(int argc, char** argv, int* exitCode);

@@ -1,18 +1,26 @@
 // Command-line tools for script authors: --log, --list and --check.
 #include "app/ScriptTools.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "app/CCaption.h"
 #include "app/CMPlayer.h"
+#include "app/EntryPoint.h"
 #include "app/MediaDevice.h"
 #include "platform/Cp932.h"
 #include "render/CMonoBmp.h"
 #include "script/CTimeLine.h"
 #include "script/ScriptDiagnostics.h"
+#include "script/ScriptReader.h"
 #include "settings/CMainCtl.h"
 
 namespace {
@@ -58,12 +66,10 @@ bool SplitFile(const std::string& file, std::string* folder, std::string* name) 
   return !name->empty();
 }
 
-bool ParsePositive(const std::string& s, int* out) {
-  char* end = nullptr;
-  const long v = std::strtol(s.c_str(), &end, 10);
-  if (s.empty() || *end != 0 || v < 1 || v > 1000000) return false;
-  *out = static_cast<int>(v);
-  return true;
+// ": why" for a message about a file that cannot be read, or "" when the reason is not known.
+std::string Because(const std::string& path) {
+  const std::string why = WhyScriptUnreadable(path);
+  return why.empty() ? why : ": " + why;
 }
 
 // Problems of a file that keep a DATA block out of the catalogue, which the saver skips silently.
@@ -107,43 +113,34 @@ void CheckCatalogue(CTimeLine& tl, const std::string& path, ScriptDiagnostics& d
 
 }  // namespace
 
-int RunLogTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
+std::string WhyScriptUnreadable(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return "it is a folder";
+  if (!S_ISREG(st.st_mode)) return "it is not a regular file";
+  if (static_cast<std::uint64_t>(st.st_size) > kMaxScriptFileBytes)
+    return "it is larger than the " + std::to_string(kMaxScriptFileBytes >> 20) +
+           " MiB a script may have";
+  if (::access(path.c_str(), R_OK) != 0) return std::strerror(errno);
+  return "";
+}
+
+int RunLogTool(const std::string& file, int script, std::FILE* out, std::FILE* err,
                const std::string& storePath) {
-  std::string file;
-  int script = 1;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--script" && i + 1 < args.size()) {
-      if (!ParsePositive(args[++i], &script)) {
-        std::fprintf(err, "ondrelix: --script needs a number from 1\n");
-        return kToolUsage;
-      }
-    } else if (args[i] == "--data" && i + 1 < args.size()) {
-      ++i;  // the script's own folder is the data folder while it loads
-    } else if (file.empty() && args[i].rfind("--", 0) != 0) {
-      file = args[i];
-    } else {
-      std::fprintf(err, "ondrelix: --log FILE [--script N]: unexpected %s\n", args[i].c_str());
-      return kToolUsage;
-    }
-  }
-  if (file.empty()) {
-    std::fprintf(err, "ondrelix: --log needs a script file\n");
-    return kToolUsage;
-  }
   std::string folder, name;
   ToolEngine tool(storePath);
   if (!SplitFile(file, &folder, &name) || tool.engine->CatalogueFile(folder, name) != 0) {
-    std::fprintf(err, "ondrelix: cannot read %s\n", file.c_str());
-    return 2;
+    std::fprintf(err, "ondrelix: cannot read %s%s\n", file.c_str(), Because(file).c_str());
+    return kToolNoInput;
   }
   if (script > tool.engine->CatalogueCount) {
     std::fprintf(err, "ondrelix: %s holds %d script(s), not %d\n", file.c_str(),
                  tool.engine->CatalogueCount, script);
-    return 2;
+    return kToolNoInput;
   }
   if (tool.engine->LoadCatalogueEntry(script - 1) != 0) {
-    std::fprintf(err, "ondrelix: cannot read %s\n", file.c_str());
-    return 2;
+    std::fprintf(err, "ondrelix: cannot read %s%s\n", file.c_str(), Because(file).c_str());
+    return kToolNoInput;
   }
   int result = -1;
   const std::string log = tool.engine->ScriptLogText(&result);
@@ -152,19 +149,20 @@ int RunLogTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
   return result == 0 ? 0 : 1;
 }
 
-int RunListTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
+int RunListTool(const RunOptions& options, std::FILE* out, std::FILE* err,
                 const std::string& storePath) {
   ToolEngine tool(storePath);
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--data" && i + 1 < args.size()) {
-      tool.settings.SetCurPath(args[++i]);
-    } else {
-      std::fprintf(err, "ondrelix: --list [--data DIR]: unexpected %s\n", args[i].c_str());
-      return kToolUsage;
-    }
+  ApplyRunOptions(options, tool.settings);
+  // The folder is scanned under the very name the saver scans, since the identities (what the
+  // list of switched-off scripts holds) are made from the paths.
+  const std::string folder = tool.settings.GetCurPath() + "/";
+  if (DIR* d = ::opendir(folder.c_str())) {
+    ::closedir(d);
+  } else {
+    std::fprintf(err, "ondrelix: cannot read the data folder %s: %s\n",
+                 tool.settings.GetCurPath().c_str(), std::strerror(errno));
+    return kToolNoInput;
   }
-  std::string folder = tool.settings.GetCurPath();
-  if (folder.empty() || folder.back() != '/') folder += '/';
   CTimeLine& tl = *tool.engine;
   tl.ScanFolder(folder);
   for (int i = 0; i < tl.CatalogueCount; ++i) {
@@ -177,23 +175,11 @@ int RunListTool(const std::vector<std::string>& args, std::FILE* out, std::FILE*
   return 0;
 }
 
-int RunCheckTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
+int RunCheckTool(const std::vector<std::string>& files, std::FILE* out, std::FILE*,
                  const std::string& storePath) {
-  std::vector<std::string> files;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--data" && i + 1 < args.size()) {
-      ++i;  // each script's own folder is the data folder while it loads
-    } else {
-      files.push_back(args[i]);
-    }
-  }
   int errors = 0;
   int warnings = 0;
   int scripts = 0;
-  if (files.empty()) {
-    std::fprintf(err, "ondrelix: --check needs one or more script files\n");
-    return kToolUsage;
-  }
   for (const std::string& file : files) {
     ScriptDiagnostics diag;
     std::string folder, name;
@@ -203,7 +189,8 @@ int RunCheckTool(const std::vector<std::string>& args, std::FILE* out, std::FILE
     tool.settings.SetFlgCaption(true);
     CTimeLine& tl = *tool.engine;
     if (!SplitFile(file, &folder, &name) || tl.CatalogueFile(folder, name) != 0) {
-      std::fprintf(out, "%s:0:0: error: the file cannot be read\n", file.c_str());
+      std::fprintf(out, "%s:0:0: error: the file cannot be read%s\n", file.c_str(),
+                   Because(file).c_str());
       ++errors;
       continue;
     }
@@ -233,28 +220,4 @@ int RunCheckTool(const std::vector<std::string>& args, std::FILE* out, std::FILE
   std::fprintf(out, "%d error(s), %d warning(s) in %d script(s) of %zu file(s)\n", errors, warnings,
                scripts, files.size());
   return errors > 0 ? 1 : 0;
-}
-
-bool RunScriptTool(int argc, char** argv, int* exitCode) {
-  // The tool's option may follow other options (ondrelix --data DIR --list).
-  int at = 0;
-  for (int i = 1; i < argc && at == 0; ++i) {
-    const std::string a = argv[i];
-    if (a == "--log" || a == "--list" || a == "--check") at = i;
-    if (a == "--data") ++i;
-  }
-  if (at == 0) return false;
-  const std::string tool = argv[at];
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) {
-    if (i != at) args.push_back(argv[i]);
-  }
-  if (tool == "--log") {
-    *exitCode = RunLogTool(args, stdout, stderr);
-  } else if (tool == "--list") {
-    *exitCode = RunListTool(args, stdout, stderr);
-  } else {
-    *exitCode = RunCheckTool(args, stdout, stderr);
-  }
-  return true;
 }

@@ -18,10 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "app/AuthorTools.h"
 #include "app/EntryPoint.h"
-#include "app/ExportTool.h"
-#include "app/RenderTool.h"
-#include "app/ScriptTools.h"
 #include "app/XScreenSaverList.h"
 #include "platform/DisplayCheck.h"
 #include "platform/InstanceLock.h"
@@ -149,29 +147,30 @@ int RunMode(const CommandLine& cl) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // ---- Command-line tools: each takes the run when the arguments are its own and gives the exit
-  // code. They run before any Qt object exists, so they need no display. One line per tool:
-  GstMusicDecoder musicDecoder;  // GStreamer starts only when --export decodes music
-  if (int code = 0; RunScriptTool(argc, argv, &code)) return code;  // --log, --list, --check
-  if (int code = 0; RunRenderTool(argc, argv, &code)) return code;  // playback: --render
-  if (int code = 0; RunExportTool(argc, argv, &code, GstVideoBackend(), &musicDecoder))
-    return code;  // --export: a video file with the show's music
-  // ---- end of the command-line tools ----
-
   CommandLine cl = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (cl.help && cl.error.empty()) {
+    std::fputs(HelpText().c_str(), stdout);
+    return 0;
+  }
+  if (cl.version && cl.error.empty()) {
+    std::fputs(VersionText().c_str(), stdout);
+    return 0;
+  }
+  // The authoring tools run before any Qt object exists, so they need no display.
+  if (cl.tool != Tool::kNone) {
+    GstMusicDecoder musicDecoder;  // GStreamer starts only when --export decodes music
+    const VideoBackend video = GstVideoBackend();
+    ToolContext context;
+    context.video = &video;
+    context.music = &musicDecoder;
+    return RunAuthorTool(cl, context);
+  }
+
   ApplyScreenSaverWindow(std::getenv("XSCREENSAVER_WINDOW"), cl);
   if (!cl.error.empty()) {
     std::fprintf(stderr, "ondrelix: %s\nTry 'ondrelix --help' for the options.\n",
                  cl.error.c_str());
     return kExitUsage;
-  }
-  if (cl.help) {
-    std::fputs(HelpText().c_str(), stdout);
-    return 0;
-  }
-  if (cl.version) {
-    std::fputs(VersionText().c_str(), stdout);
-    return 0;
   }
   if (cl.addToXScreenSaver)
     return AddToXScreenSaver(XScreenSaverSettingsPath(), kXScreenSaverDefaults, ThisProgramPath(),

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include "app/EntryPoint.h"
@@ -137,6 +140,78 @@ TEST(EntryPoint, AnErrorThatEndsTheRunIsShownAndIsNoSuccess) {
   EXPECT_EQ(RunGuarded([]() -> int { throw std::runtime_error("broken"); }, report), kExitError);
   EXPECT_EQ(RunGuarded([]() -> int { throw 7; }, report), kExitError);
   EXPECT_EQ(shown, (std::vector<std::string>{"broken", "unexpected error"}));
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// Whether `text` names the option `name` ("-name" or "--name", not a longer name).
+bool Names(const std::string& text, std::string_view name) {
+  const std::string dashed = "-" + std::string(name);
+  for (size_t at = text.find(dashed); at != std::string::npos; at = text.find(dashed, at + 1)) {
+    const size_t end = at + dashed.size();
+    const char next = end < text.size() ? text[end] : ' ';
+    if (!std::isalnum(static_cast<unsigned char>(next)) && next != '-') return true;
+  }
+  return false;
+}
+
+// The help is made from the option table; the README and the manual page are written by hand,
+// so they are checked against it: every option of every mode is in each of them.
+TEST(OptionTable, TheHelpTheReadmeAndTheManualPageNameEveryOption) {
+  const std::string help = HelpText();
+  const std::string readme = ReadText(ONDRELIX_SOURCE_DIR "/README.md");
+  std::string manual = ReadText(ONDRELIX_SOURCE_DIR "/share/ondrelix.1");
+  for (size_t i = 0; (i = manual.find("\\-", i)) != std::string::npos;) manual.erase(i, 1);
+  ASSERT_FALSE(readme.empty());
+  ASSERT_FALSE(manual.empty());
+  for (const OptionSpec& o : OptionTable()) {
+    EXPECT_TRUE(Names(help, o.name)) << o.name;
+    EXPECT_TRUE(Names(readme, o.name)) << "README.md lacks " << o.name;
+    EXPECT_TRUE(Names(manual, o.name)) << "share/ondrelix.1 lacks " << o.name;
+  }
+}
+
+// Each tool takes the options the table gives it and refuses the others, wherever they stand.
+TEST(OptionTable, ToolsTakeTheirOptionsInEitherFormAnywhere) {
+  CommandLine cl = ParseCommandLine({"--data=shows", "--render", "a.txt", "--ticks=3-9:3", "--out",
+                                     "o", "--script=2", "--reference"});
+  ASSERT_EQ(cl.error, "");
+  EXPECT_EQ(cl.tool, Tool::kRender);
+  EXPECT_EQ(cl.tools.operands, std::vector<std::string>{"a.txt"});
+  EXPECT_EQ(cl.tools.firstTick, 3);
+  EXPECT_EQ(cl.tools.lastTick, 9);
+  EXPECT_EQ(cl.tools.step, 3);
+  EXPECT_EQ(cl.tools.script, 2);
+  EXPECT_TRUE(cl.tools.reference);
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  EXPECT_EQ(cl.options.dataFolder, std::string(cwd) + "/shows");  // as the saver takes it
+
+  cl = ParseCommandLine({"a.txt", "b.txt", "--check"});
+  EXPECT_EQ(cl.tools.operands, (std::vector<std::string>{"a.txt", "b.txt"}));
+  EXPECT_EQ(ParseCommandLine({"--list"}).error, "");
+  for (const std::vector<std::string>& bad :
+       std::vector<std::vector<std::string>>{{"--list", "a.txt"},
+                                             {"--list", "--script", "1"},
+                                             {"--log"},
+                                             {"--log", "a.txt", "b.txt"},
+                                             {"--check", "a.txt", "--mode", "1"},
+                                             {"--export", "a.webm"},
+                                             {"--log", "a.txt", "--check"},
+                                             {"--log", "a.txt", "--root"},
+                                             {"/s", "--out", "o"},
+                                             {"/s", "--dump-events"}}) {
+    const CommandLine r = ParseCommandLine(bad);
+    EXPECT_NE(r.error, "") << bad[0] << " " << bad[1];
+  }
+  // Help needs no file.
+  EXPECT_EQ(ParseCommandLine({"--log", "--help"}).error, "");
+  EXPECT_EQ(ToolSynopsis(Tool::kList), "--list [--data DIR]");
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <string>
 
+#include "app/AuthorTools.h"
+#include "app/CommandLine.h"
 #include "app/RenderTool.h"
 
 namespace fs = std::filesystem;
@@ -43,14 +45,12 @@ TEST(RenderArgs, RefusesWhatItCannotDo) {
   EXPECT_NE(ParseRenderArgs({"s.txt", "--out", "o", "--ticks", "1", "--script", "0"}, &r), "");
   EXPECT_NE(ParseRenderArgs({"s.txt", "--out", "o", "--ticks", "1", "--frobnicate"}, &r), "");
   EXPECT_NE(ParseRenderArgs({"s.txt", "t.txt", "--dump-events"}, &r), "");
-  int code = 0;
-  char prog[] = "ondrelix", sw[] = "--render";
-  char* argv[] = {prog, sw};
-  EXPECT_TRUE(RunRenderTool(2, argv, &code));
-  EXPECT_EQ(code, kRenderUsage);
-  char other[] = "--log";
-  argv[1] = other;
-  EXPECT_FALSE(RunRenderTool(2, argv, &code));
+  EXPECT_NE(ParseRenderArgs({"s.txt", "--dump-events", "--log"}, &r), "");  // one tool at a time
+  EXPECT_NE(ParseRenderArgs({"s.txt", "--dump-events", "--size", "640x480"}, &r), "");
+  ToolContext quiet;
+  quiet.err = std::tmpfile();
+  EXPECT_EQ(RunAuthorTool(ParseCommandLine({"--render"}), quiet), kExitUsage);
+  std::fclose(quiet.err);
 }
 
 struct RenderFixture : ::testing::Test {

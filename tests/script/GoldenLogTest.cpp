@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ScriptTools.h"
+#include "app/AuthorTools.h"
+#include "app/CommandLine.h"
 
 namespace {
 
@@ -34,13 +35,16 @@ std::string ReadFile(const fs::path& p) {
   return s.str();
 }
 
-int RunLog(const std::vector<std::string>& args, std::string* out) {
-  std::FILE* o = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  const int code = RunLogTool(args, o, err, kNoStore);
-  *out = ReadAll(o);
-  std::fclose(o);
-  std::fclose(err);
+int RunLog(std::vector<std::string> args, std::string* out) {
+  ToolContext c;
+  c.out = std::tmpfile();
+  c.err = std::tmpfile();
+  c.storePath = kNoStore;
+  args.insert(args.begin(), "--log");
+  const int code = RunAuthorTool(ParseCommandLine(args), c);
+  *out = ReadAll(c.out);
+  std::fclose(c.out);
+  std::fclose(c.err);
   return code;
 }
 
@@ -69,8 +73,8 @@ TEST(GoldenLog, MissingFileOrScript) {
   EXPECT_EQ(RunLog({kCorpus + "/script_nothere.txt"}, &out), 2);
   EXPECT_EQ(RunLog({kCorpus + "/script_two.txt", "--script", "3"}, &out), 2);
   EXPECT_EQ(out, "");
-  EXPECT_EQ(RunLog({}, &out), kToolUsage);
-  EXPECT_EQ(RunLog({kCorpus + "/script_two.txt", "--script", "0"}, &out), kToolUsage);
+  EXPECT_EQ(RunLog({}, &out), kExitUsage);
+  EXPECT_EQ(RunLog({kCorpus + "/script_two.txt", "--script", "0"}, &out), kExitUsage);
 }
 
 }  // namespace

@@ -5,7 +5,10 @@
 #include <string>
 
 #include "ScriptFixture.h"
+#include "app/AuthorTools.h"
+#include "app/CommandLine.h"
 #include "app/ScriptTools.h"
+#include "script/ScriptReader.h"
 
 namespace {
 
@@ -14,20 +17,29 @@ const std::string kNoStore = "/dev/null/no-store.reg";
 struct Output {
   int code = 0;
   std::string out;
+  std::string err;
 };
 
-template <typename Tool>
-Output RunTool(Tool tool, const std::vector<std::string>& args) {
-  std::FILE* o = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  Output r;
-  r.code = tool(args, o, err, kNoStore);
-  std::rewind(o);
+std::string ReadBack(std::FILE* f) {
+  std::string s;
+  std::rewind(f);
   char buf[4096];
   std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, o)) > 0) r.out.append(buf, n);
-  std::fclose(o);
-  std::fclose(err);
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+  std::fclose(f);
+  return s;
+}
+
+// Runs the command line `args` as the program does, with no settings store.
+Output RunTool(const std::vector<std::string>& args) {
+  ToolContext c;
+  c.out = std::tmpfile();
+  c.err = std::tmpfile();
+  c.storePath = kNoStore;
+  Output r;
+  r.code = RunAuthorTool(ParseCommandLine(args), c);
+  r.out = ReadBack(c.out);
+  r.err = ReadBack(c.err);
   return r;
 }
 
@@ -43,7 +55,7 @@ TEST(CheckTool, ReportsEveryProblemWithItsPlace) {
                                      "<IMAGE FILE=gone.jpg>\r\n"
                                      "</DATA>\r\n"
                                      "<DATA TITLE=new VERSION=2></DATA>\r\n");
-  const Output r = RunTool(RunCheckTool, {file});
+  const Output r = RunTool({"--check", file});
   EXPECT_EQ(r.code, 1);
   const char* want[] = {
       ":2:1: warning: <IMAGE> attribute WIBBLE is not known and is ignored\n",
@@ -64,12 +76,32 @@ TEST(CheckTool, ReportsEveryProblemWithItsPlace) {
 TEST(CheckTool, CleanScriptAndUnreadableFile) {
   TempFolder dir;
   const std::string file = dir.Write("script_ok.txt", "<DATA TITLE=ok VERSION=1></DATA>");
-  Output r = RunTool(RunCheckTool, {file});
+  Output r = RunTool({"--check", file});
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out, "0 error(s), 0 warning(s) in 1 script(s) of 1 file(s)\n");
-  r = RunTool(RunCheckTool, {dir.path() + "/none.txt"});
+  r = RunTool({"--check", dir.path() + "/none.txt"});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(RunTool(RunCheckTool, {}).code, kToolUsage);
+  EXPECT_EQ(
+      r.out.rfind(dir.path() + "/none.txt:0:0: error: the file cannot be read: No such file", 0),
+      0u)
+      << r.out;
+  EXPECT_EQ(RunTool({"--check"}).code, kExitUsage);
+}
+
+// A script over the size cap is refused before a byte of it is read; the message says so. The
+// file is sparse, so the test writes nothing of its size.
+TEST(CheckTool, AFileOverTheSizeCapSaysWhyItCannotBeRead) {
+  TempFolder dir;
+  const std::string big = dir.Write("script_big.txt", "<DATA TITLE=big VERSION=1></DATA>");
+  std::filesystem::resize_file(big, kMaxScriptFileBytes + 1);
+  Output r = RunTool({"--check", big});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, big +
+                       ":0:0: error: the file cannot be read: it is larger than the 16 MiB a "
+                       "script may have\n1 error(s), 0 warning(s) in 0 script(s) of 1 file(s)\n");
+  r = RunTool({"--log", big});
+  EXPECT_EQ(r.code, kToolNoInput);
+  EXPECT_NE(r.err.find("larger than the 16 MiB a script may have"), std::string::npos) << r.err;
 }
 
 TEST(ListTool, OneLinePerCataloguedScript) {
@@ -77,7 +109,7 @@ TEST(ListTool, OneLinePerCataloguedScript) {
   const std::string two =
       "<DATA TITLE=\"a\" VERSION=1></DATA>\n<DATA TITLE=\"日本\" VERSION=1></DATA>";
   dir.Write("script_two.txt", Utf8ToCp932(two));
-  const Output r = RunTool(RunListTool, {"--data", dir.path()});
+  const Output r = RunTool({"--list", "--data", dir.path()});
   EXPECT_EQ(r.code, 0);
   const std::string path = dir.path() + "/script_two.txt";
   CTimeLine tl(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
@@ -102,7 +134,7 @@ TEST(CheckTool, ColourThatIsNeitherANameNorDigits) {
       dir.Write("script_c.txt",
                 "<DATA TITLE=c VERSION=1><SOLID COLOR=PURPLE1><SOLID COLOR=#FFC000>"
                 "<SOLID COLOR=farslant><SOLID COLOR=ff00></DATA>");
-  const Output r = RunTool(RunCheckTool, {file});
+  const Output r = RunTool({"--check", file});
   EXPECT_EQ(r.code, 0);
   EXPECT_NE(r.out.find(":1:25: warning: <SOLID COLOR> \"PURPLE1\" is not a colour name or RRGGBB"),
             std::string::npos)
@@ -120,7 +152,7 @@ TEST(CheckTool, CaptionTextAfterTheLastParagraphMark) {
       dir.Write("script_c.txt",
                 "<DATA TITLE=c VERSION=1>\n<CAPTION>one<P>two</CAPTION>\n<CAPTION>three<P> "
                 "</CAPTION></DATA>");
-  const Output r = RunTool(RunCheckTool, {file});
+  const Output r = RunTool({"--check", file});
   EXPECT_NE(r.out.find(":2:19: warning: <CAPTION> text after the last <P> is not closed"),
             std::string::npos)
       << r.out;

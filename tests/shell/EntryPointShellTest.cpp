@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/InstanceLock.h"
+#include "script/CTimeLine.h"
 
 extern char** environ;
 
@@ -39,8 +40,10 @@ class Program : public ::testing::Test {
     if (!dir.empty()) std::system(("rm -rf '" + dir + "'").c_str());
   }
 
-  // Starts the program; its standard error goes to `errFile`.
-  pid_t Start(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
+  // Starts the program (in the folder `cwd` when one is given); its standard output goes to
+  // outFile(), its standard error to errFile().
+  pid_t Start(const std::vector<std::string>& args, const std::vector<std::string>& environment,
+              const std::string& cwd = {}) {
     std::vector<std::string> argStore{kProgram};
     argStore.insert(argStore.end(), args.begin(), args.end());
     std::vector<char*> argv, envp;
@@ -51,7 +54,8 @@ class Program : public ::testing::Test {
     envp.push_back(nullptr);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, outFile().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&fa, cwd.c_str());
     posix_spawn_file_actions_addopen(&fa, 2, errFile().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
     int rc = posix_spawn(&pid, kProgram.c_str(), &fa, nullptr, argv.data(), envp.data());
@@ -60,8 +64,9 @@ class Program : public ::testing::Test {
   }
   // Runs the program to its end (at most 20 s); the exit code, or -1 when it did not end.
   int Run(const std::vector<std::string>& args) { return RunIn(args, env); }
-  int RunIn(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
-    pid_t pid = Start(args, environment);
+  int RunIn(const std::vector<std::string>& args, const std::vector<std::string>& environment,
+            const std::string& cwd = {}) {
+    pid_t pid = Start(args, environment, cwd);
     if (pid < 0) return -1;
     for (int i = 0; i < 400; ++i) {
       int status = 0;
@@ -73,9 +78,9 @@ class Program : public ::testing::Test {
     return -1;
   }
   bool StillRunning(pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) == 0; }
-  std::string Stderr() {
+  static std::string ReadFile(const std::string& path) {
     std::string out;
-    if (FILE* f = std::fopen(errFile().c_str(), "r")) {
+    if (FILE* f = std::fopen(path.c_str(), "r")) {
       char buf[512];
       size_t n;
       while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
@@ -83,7 +88,10 @@ class Program : public ::testing::Test {
     }
     return out;
   }
+  std::string Stderr() { return ReadFile(errFile()); }
+  std::string Stdout() { return ReadFile(outFile()); }
   std::string errFile() const { return dir + "/stderr.txt"; }
+  std::string outFile() const { return dir + "/stdout.txt"; }
 
   // Waits until `holder` holds the lock `name`, read from /proc/locks so that looking never
   // takes the lock away from the program.
@@ -156,6 +164,54 @@ TEST_F(Program, NoDisplayIsAClearErrorNotACrash) {
   std::vector<std::string> badX = bare;
   badX.push_back("DISPLAY=:987");
   EXPECT_EQ(RunIn({"/s"}, badX), 1);
+}
+
+// Every mode reads its options from one table: the tools take --data in both of its forms and
+// anywhere on the line, --list lists the identities the saver stores (made from the absolute
+// path, however the folder was written), and a data folder that is not there is an error.
+TEST_F(Program, EveryToolReadsTheOptionsOfOneTable) {
+  const std::string data = dir + "/shows";
+  ASSERT_EQ(::mkdir(data.c_str(), 0755), 0);
+  const std::string script = data + "/script_a.txt";
+  std::ofstream(script) << "<DATA TITLE=\"a\" VERSION=1><SOLID COLOR=RED><CLOCK SET=0.1></DATA>\n";
+  CTimeLine scan(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_EQ(scan.ScanFolder(data + "/"), 1);  // as the saver scans its --data folder
+  std::int32_t id = 0;
+  scan.ScriptIdentity(0, nullptr, &id);
+  const std::string listed = "0\t" + std::to_string(id) + "\ta\t" + script + "\t0\n";
+
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"--list", "--data", data},
+                                             {"--list", "--data=" + data},
+                                             {"--data=" + data, "--list"}}) {
+    EXPECT_EQ(Run(args), 0) << args[1] << Stderr();
+    EXPECT_EQ(Stdout(), listed) << args[1];
+  }
+  for (const char* relative : {"shows", "--data=./shows/"}) {
+    const std::string arg = relative;
+    const std::vector<std::string> args = arg.starts_with("--")
+                                              ? std::vector<std::string>{"--list", arg}
+                                              : std::vector<std::string>{"--list", "--data", arg};
+    EXPECT_EQ(RunIn(args, env, dir), 0) << relative << Stderr();
+    EXPECT_EQ(Stdout(), listed) << relative;
+  }
+
+  EXPECT_EQ(Run({"--list", "--data", dir + "/none"}), 2);
+  EXPECT_EQ(Stdout(), "");
+  EXPECT_NE(Stderr().find("cannot read the data folder " + dir + "/none: No such file"),
+            std::string::npos)
+      << Stderr();
+  EXPECT_EQ(Run({"--list", "--data", script}), 2);  // a file is no folder
+
+  EXPECT_EQ(Run({"--render", script, "--data", data, "--out", dir + "/png", "--ticks", "0"}), 0)
+      << Stderr();
+  EXPECT_EQ(::access((dir + "/png/tick_00000.png").c_str(), F_OK), 0);
+  EXPECT_EQ(Run({"--log", script, "--data=" + data}), 0) << Stderr();
+  EXPECT_EQ(Run({"--check", "--data", data, script}), 0) << Stderr();
+  // An option of another mode is refused, on either side.
+  EXPECT_EQ(Run({"--list", "--ticks", "1"}), 2);
+  EXPECT_NE(Stderr().find("--ticks does not go with --list"), std::string::npos) << Stderr();
+  EXPECT_EQ(Run({"/s", "--script", "2"}), 2);
 }
 
 }  // namespace
