@@ -5,11 +5,10 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <algorithm>
-#include <chrono>
-#include <ctime>
 
 #include "app/CPlayback.h"
 #include "app/DisplayGeometry.h"
+#include "app/PassDriver.h"
 #include "app/SaverObjects.h"
 #include "app/WindowSurface.h"
 #include "settings/CMainCtl.h"
@@ -33,13 +32,7 @@ int ModuleDisplayMode(int savedMode, QSize window) {
 
 TModuleWin::TModuleWin(std::uint64_t windowId, std::function<void(CMainCtl&)> loadSettings,
                        unsigned seed)
-    : windowId_(windowId), loadSettings_(std::move(loadSettings)), seed_(seed) {
-  const auto start = std::chrono::steady_clock::now();
-  clock_ = [start] {
-    return static_cast<std::int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         std::chrono::steady_clock::now() - start)
-                                         .count());
-  };
+    : windowId_(windowId), driver_(PassDriverOptions{std::move(loadSettings), nullptr, seed}) {
   passTimer_.setSingleShot(true);
   passTimer_.setTimerType(Qt::PreciseTimer);
   connect(&passTimer_, &QTimer::timeout, this, &TModuleWin::RunPass);
@@ -88,50 +81,41 @@ bool TModuleWin::Build() {
   device_ = std::make_unique<QtMediaDevice>(&videoHost_);
   const QSize size = size_;
   int mode = kDisplayStretched;
-  auto load = loadSettings_;
   objects_ = std::make_unique<SaverObjects>(
       device_.get(),
-      [load, size, &mode](CMainCtl& s) {
-        if (load) {
-          load(s);
-        } else {
-          s.Load();
-        }
+      [this, size, &mode](CMainCtl& s) {
+        driver_.LoadSettings(s);
         mode = ModuleDisplayMode(s.GetDspMode(), size);
         s.SetDspMode(mode);  // for this run only; nothing is saved
       },
       surface_.get());
   mode_ = mode;
   if (!objects_->Layout(size_.width(), size_.height())) return false;
-  unsigned seed = seed_ != 0 ? seed_ : static_cast<unsigned>(std::time(nullptr));
-  objects_->PrepareShows(seed);
+  objects_->PrepareShows(driver_.Seed());
   // No logo and no timer: nobody can switch them off here, and the saver's own look is wanted.
   Playback().PaceForDisplay();
   Playback().Begin(false, false);
   objects_->Window->AddDamage(0, 0, objects_->Window->Width(), objects_->Window->Height());
-  lastPass_ = INT32_MIN;
+  driver_.Drive(&Playback());
   return true;
 }
 
 void TModuleWin::RunPass() {
   if (!objects_) return;
-  std::int32_t now = clock_();
-  if (now == lastPass_) {
-    passTimer_.start(1);
+  const std::int32_t now = driver_.Now();
+  if (!driver_.Due(now)) {
+    passTimer_.start(driver_.Delay(now));
     return;
   }
-  lastPass_ = now;
   fence_.Wait();  // the pass draws into the picture the server may still be reading
-  Playback().Pass(now);
+  driver_.Pass(now);
   RectXYWH damage = objects_->Window->TakeDamage();
   if (now - lastFull_ >= kFullRepaintMs) {
     lastFull_ = now;
     damage = RectXYWH{0, 0, objects_->Window->Width(), objects_->Window->Height()};
   }
   if (damage.width > 0 && damage.height > 0) Put(damage);
-  now = clock_();
-  const std::int32_t delay = Playback().NextDeadline(lastPass_) - now;
-  passTimer_.start(delay > 0 ? delay : 0);
+  passTimer_.start(driver_.Delay(driver_.Now()));
 }
 
 // From shared memory where the picture lies in a segment, else through the connection.

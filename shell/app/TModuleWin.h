@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/PassDriver.h"
 #include "shell/platform/QtXcb.h"
 
 class CMainCtl;
@@ -55,8 +56,6 @@ class TModuleWin : public QObject {
   void CheckWindow();
 
   std::uint64_t windowId_;
-  std::function<void(CMainCtl&)> loadSettings_;
-  unsigned seed_;
   QSize size_;
   int depth_ = 0;
   int mode_ = 1;
@@ -71,7 +70,6 @@ class TModuleWin : public QObject {
   std::unique_ptr<SaverObjects> objects_;
   QTimer passTimer_;
   QTimer checkTimer_;
-  std::int32_t lastPass_ = INT32_MIN;
   std::int32_t lastFull_ = 0;
-  std::function<std::int32_t()> clock_;
+  PassDriver driver_;  // the clock, the seed, the settings loader and the pass rule
 };

@@ -22,12 +22,11 @@
 #include <malloc.h>
 #endif
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <ctime>
 
 #include "app/CPlayback.h"
 #include "app/DisplayGeometry.h"
+#include "app/PassDriver.h"
 #include "app/SaverObjects.h"
 #include "app/WindowSurface.h"
 #include "platform/DisplayCheck.h"
@@ -131,16 +130,8 @@ CPlayback& TSaverWin::Playback() {
 void TSaverWin::FormCreate(const SaverWinOptions& options) {
   autoRun_ = options.autoRun;
   screen_ = options.screen ? options.screen : QGuiApplication::primaryScreen();
-  if (options.clock) {
-    clock_ = options.clock;
-  } else {
-    const auto start = std::chrono::steady_clock::now();
-    clock_ = [start] {
-      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-          std::chrono::steady_clock::now() - start);
-      return static_cast<std::int32_t>(ms.count());
-    };
-  }
+  driver_ = std::make_unique<PassDriver>(
+      PassDriverOptions{options.loadSettings, options.clock, options.seed});
   ShowError = [this](const QString& message) {
     if (HeadlessPlatform()) {
       qWarning("%s", qPrintable(message));
@@ -163,17 +154,8 @@ void TSaverWin::FormCreate(const SaverWinOptions& options) {
   // The picture lives where the X server can read it, when it can.
   shm_ = QtShmResource::Open();
   surface_ = std::make_unique<WindowSurface>(PictureMemory(shm_.get()));
-  auto load = options.loadSettings;
   objects_ = std::make_unique<SaverObjects>(
-      device,
-      [load](CMainCtl& s) {
-        if (load) {
-          load(s);
-        } else {
-          s.Load();
-        }
-      },
-      surface_.get());
+      device, [this](CMainCtl& s) { driver_->LoadSettings(s); }, surface_.get());
   CMainCtl& settings = *objects_->Settings;
   mode_ = settings.GetDspMode();
   if (mode_ < 0 || mode_ > 4) mode_ = 1;
@@ -227,11 +209,10 @@ void TSaverWin::FormCreate(const SaverWinOptions& options) {
     qtDevice_->SetDestinationMapper([this](const QRect& r) { return SurfaceToWidget(r); });
   }
 
-  unsigned seed = options.seed;
-  if (seed == 0) seed = static_cast<unsigned>(std::time(nullptr));
-  objects_->PrepareShows(seed);
+  objects_->PrepareShows(driver_->Seed());
   Playback().PaceForDisplay();
   Playback().Begin(NoLogo->isChecked(), Counter->isChecked());
+  driver_->Drive(&Playback());
 
   stats_.path = qEnvironmentVariable("ONDRELIX_PASS_STATS");
   passTimer_.setSingleShot(true);
@@ -331,31 +312,27 @@ QRect TSaverWin::SurfaceToWidget(const QRect& r) const {
   return QRect(l, t, rr - l, b - t);
 }
 
-std::int32_t TSaverWin::Clock() const {
-  return clock_();
-}
-
 // ---- Driving the engine ----
 
 void TSaverWin::RunPass() {
   if (inPass_ || closing_) return;  // a device waiting inside a pass runs the event loop
-  const std::int32_t now = Clock();
-  if (now == lastPass_) {  // at most one pass per millisecond
-    passTimer_.start(1);
+  const std::int32_t now = driver_->Now();
+  if (!driver_->Due(now)) {
+    passTimer_.start(driver_->Delay(now));
     return;
   }
   if (!stats_.path.isEmpty()) RecordPass(now);
   inPass_ = true;
-  lastPass_ = now;
   SettlePicture();
-  Playback().Pass(now);
+  driver_->Pass(now);
   inPass_ = false;
   TrimAfterShowChange();
   WatchShowFile();
-  if (!stats_.path.isEmpty()) stats_.longestPassMs = std::max(stats_.longestPassMs, Clock() - now);
+  if (!stats_.path.isEmpty())
+    stats_.longestPassMs = std::max(stats_.longestPassMs, driver_->Now() - now);
   // A change that another pass will follow within a few milliseconds (a scrolling text stepping
   // just before a tick) is shown together with that one, so the screen gets one picture, not two.
-  const std::int32_t next = Playback().NextDeadline(now);
+  const std::int32_t next = driver_->NextDue();
   if (next - now > kCoalesceMs || now - lastShown_ >= kHoldLimitMs) ShowDamage();
   ScheduleNextPass();
 }
@@ -374,12 +351,9 @@ void TSaverWin::TrimAfterShowChange() {
 
 void TSaverWin::ScheduleNextPass() {
   if (closing_ || !autoRun_ || !shown_) return;
-  const std::int32_t now = Clock();
-  const std::int32_t due = Playback().NextDeadline(lastPass_);
-  const std::int32_t delay = due - now;
-  armedFor_ = due;
+  armedFor_ = driver_->NextDue();
   armedPlaying_ = Playback().PlayState == kIntroPlaying || Playback().PlayState == kScriptPlaying;
-  passTimer_.start(delay > 0 ? delay : 0);
+  passTimer_.start(driver_->Delay(driver_->Now()));
 }
 
 void TSaverWin::RecordPass(std::int32_t now) {
@@ -438,7 +412,7 @@ void TSaverWin::ShowDamage() {
   const DamageParts d = objects_->Window->TakeDamageParts();
   const bool framed = scaler_ && !scaler_->Pending().isEmpty();
   if (d.count == 0 && !framed) return;
-  lastShown_ = lastPass_;
+  lastShown_ = driver_->LastPass();
   QRegion region;
   for (int i = 0; i < d.count; ++i) {
     const RectXYWH& p = d.part[i];

@@ -18,6 +18,7 @@
 class CMainCtl;
 class CPlayback;
 class MediaDevice;
+class PassDriver;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -125,7 +126,6 @@ class TSaverWin : public QWidget {
   void ScheduleNextPass();
   void AfterInput();
   bool FullScreenMode() const { return mode_ >= 0 && mode_ <= 3; }
-  std::int32_t Clock() const;
   QRect SurfaceToWidget(const QRect& r) const;
   void WatchShowFile();
   void OpenCovers();
@@ -146,7 +146,8 @@ class TSaverWin : public QWidget {
   std::vector<QPointer<QWidget>> covers_;
   // Window mode: keeps the desktop's own screen saver off while the window is open.
   std::unique_ptr<QtScreenSaverInhibit> inhibit_;
-  std::function<std::int32_t()> clock_;
+  // The clock, the seed, the settings loader and the pass rule.
+  std::unique_ptr<PassDriver> driver_;
   QScreen* screen_ = nullptr;
   QImage image_;  // Format_RGB32 over the window surface's pixels
   QTimer passTimer_;
@@ -157,7 +158,6 @@ class TSaverWin : public QWidget {
   bool shown_ = false;
   bool inPass_ = false;
   bool closing_ = false;
-  std::int32_t lastPass_ = INT32_MIN;
   std::int32_t lastShown_ = INT32_MIN / 2;  // clock of the last repaint request
   std::int32_t armedFor_ = INT32_MIN;       // the deadline the pass timer was started for
   bool armedPlaying_ = false;               // ...while a show or a built-in item was playing
