@@ -46,7 +46,6 @@ std::int32_t PassDriver::NextDue() const {
 }
 
 std::int32_t PassDriver::Delay(std::int32_t now) const {
-  if (playback_ != nullptr && now == lastPass_) return 1;
   const std::int64_t delay = static_cast<std::int64_t>(NextDue()) - now;
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(delay, 0, INT32_MAX));
 }

@@ -33,10 +33,11 @@ class PassDriver {
   bool Due(std::int32_t now) const { return playback_ != nullptr && now != lastPass_; }
   // One pass of the playback at `now`.
   void Pass(std::int32_t now);
-  // The clock value at which the next pass has work (at once before the first pass).
+  // The clock value at which the next pass has work (at once before the first pass); never in
+  // the millisecond of the last pass.
   std::int32_t NextDue() const;
-  // Milliseconds from `now` until the next pass is due: 1 while a pass ran at `now`, 0 when one
-  // is overdue; without a playback, as long as it can be.
+  // Milliseconds from `now` until the next pass is due, 0 when one is overdue; without a
+  // playback, as long as it can be.
   std::int32_t Delay(std::int32_t now) const;
   std::int32_t LastPass() const { return lastPass_; }
 

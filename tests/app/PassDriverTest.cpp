@@ -49,7 +49,8 @@ TEST(PassDriver, RunsAPassAtMostOncePerMillisecondAndSleepsUntilTheNextDeadline)
   EXPECT_EQ(playback.PlayState, kWaiting);
   EXPECT_EQ(driver.LastPass(), 1000);
   EXPECT_FALSE(driver.Due(now));
-  EXPECT_EQ(driver.Delay(now), 1);
+  // Right after a pass the timer sleeps until the deadline, not a millisecond at a time.
+  EXPECT_EQ(driver.Delay(now), kWaitNoLogoMs);
   EXPECT_EQ(driver.NextDue(), 1000 + kWaitNoLogoMs);
   EXPECT_EQ(driver.Delay(1200), kWaitNoLogoMs - 200);
   EXPECT_EQ(driver.Delay(1600), 0);  // overdue: at once, never a negative delay
@@ -63,6 +64,7 @@ TEST(PassDriver, RunsAPassAtMostOncePerMillisecondAndSleepsUntilTheNextDeadline)
   driver.Pass(now);
   EXPECT_EQ(playback.TickNo, 1);
   EXPECT_EQ(driver.NextDue(), now + kDefaultFrameInterval);
+  EXPECT_EQ(driver.Delay(now), kDefaultFrameInterval);
   EXPECT_EQ(driver.Delay(now + 3), kDefaultFrameInterval - 3);
 
   // A new playback (the module window made its objects again) gets a pass at once.
