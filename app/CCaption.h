@@ -8,6 +8,7 @@
 #include <string>
 
 #include "render/Bitmap.h"
+#include "script/CaptionSink.h"
 
 class CMainCtl;
 
@@ -22,10 +23,10 @@ struct CaptionEntry {
   int dashLine = 0;  // which line holds the dash
 };
 
-class CCaption {
+class CCaption : public CaptionSink {
  public:
   explicit CCaption(CMainCtl* settings);
-  ~CCaption();
+  ~CCaption() override;
   CCaption(const CCaption&) = delete;
   CCaption& operator=(const CCaption&) = delete;
 
@@ -35,11 +36,11 @@ class CCaption {
   void PlaceCaptions(double scale, int x, int y);
 
   // Fed by the parser while a script loads.
-  void BeginCaptionBlock();
-  int AddCaptionChar(std::uint8_t c);  // 0, or -1 when the line is longer than 256 bytes
-  void EndCaptionBlock();
-  int TagFirst() const { return TagFirst_; }
-  int TagCount() const { return TagCount_; }
+  void BeginCaptionBlock() override;
+  int AddCaptionChar(std::uint8_t c) override;  // 0, or -1 when the line is longer than 256 bytes
+  void EndCaptionBlock() override;
+  int TagFirst() const override { return TagFirst_; }
+  int TagCount() const override { return TagCount_; }
 
   // Driven by the playback loop.
   void StartCaptions(int first, int count, int timeMs);

@@ -4,16 +4,17 @@
 #include <string>
 
 #include "app/MediaDevice.h"
+#include "script/MusicPreloader.h"
 #include "script/TimeEvents.h"
 
 class CMainCtl;
 
-class CMPlayer {
+class CMPlayer : public MusicPreloader {
  public:
   CMPlayer(CMainCtl* settings, MediaDevice* device) : settings_(settings), device_(device) {}
 
   // Opens a script's first music file while the script loads. 0, or -1 (music off for the run).
-  int Preload(const std::string& name);
+  int Preload(const std::string& name) override;
   // Carries out a BGM event: 0, or -1 for a Switch value it does not handle.
   int HandleBgm(const CTimeBgm& entry);
   void StopMusic();

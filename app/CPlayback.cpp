@@ -302,7 +302,7 @@ void CPlayback::RunScriptTick() {
     CTimeDat* ev = p_.engine->PopEvent();
     if (!ev) break;
     if (OnDispatch) OnDispatch(TickNo, *ev);
-    Dispatch(kind, *ev);
+    Dispatch(*ev);
   }
   // What the layers report as changed is not used: the frame is composed on every tick.
   if (p_.scrolls) p_.scrolls->AnimateScrolls();
@@ -315,111 +315,49 @@ void CPlayback::RunScriptTick() {
   FadeStep();
 }
 
-namespace {
-
-// The record of an event as the type its kind names; null when the record is of another type,
-// which ends the script like an unknown kind.
-template <typename T>
-T* As(CTimeDat& ev) {
-  return dynamic_cast<T*>(&ev);
-}
-
-}  // namespace
-
-void CPlayback::Dispatch(int kind, CTimeDat& ev) {
-  bool known = true;
-  switch (kind) {
-    case kTagData:
-      break;
-    case kTagDataEnd:
-    case kTagEnd:
-      SlackPasses += 1;
-      PlayState = kScriptEnded;
-      break;
-    case kTagBgMake:
-      if (auto* r = As<CTimeBgMake>(ev)) {
-        if (p_.background) p_.background->MakeBackground(*r);
-      } else {
-        known = false;
-      }
-      break;
-    case kTagBgScroll:
-    case kTagBgSet:
-    case kTagBgMove:
-      if (auto* r = As<CTimeBgScroll>(ev)) {
-        if (p_.background) p_.background->ScrollBackground(*r);
-      } else {
-        known = false;
-      }
-      break;
-    case kTagBgm:
-      if (auto* r = As<CTimeBgm>(ev)) {
-        if (p_.player) p_.player->HandleBgm(*r);
-      } else {
-        known = false;
-      }
-      break;
-    case kTagScreen:
-      if (auto* r = As<CScreen>(ev)) {
-        StartFade(*r);
-      } else {
-        known = false;
-      }
-      break;
-    case kTagImage:
-      if (auto* r = As<CTimeImage>(ev)) {
-        if (p_.images) p_.images->AddImage(*r);
-      } else {
-        known = false;
-      }
-      break;
-    case kTagSolid:
-      if (auto* r = As<CTimeSolid>(ev)) {
-        if (p_.background) p_.background->SetBackgroundFill(0, r->Color);
-      } else {
-        known = false;
-      }
-      break;
-    case kTagClear:
-      if (p_.background) p_.background->SetBackgroundFill(1, 0);
-      break;
-    case kTagTitle:
-      if (auto* r = As<CTimeTitle>(ev)) {
-        if (p_.titles) p_.titles->StartTitle(*r);
-      } else {
-        known = false;
-      }
-      break;
-    case kTagScrText:
-      if (auto* r = As<CTimeScroll>(ev)) {
-        if (p_.scrolls) p_.scrolls->StartScroll(*r, Now);
-      } else {
-        known = false;
-      }
-      break;
-    case kTagCaption:
-      if (auto* r = As<CTimeCaption>(ev)) {
-        if (p_.captions) p_.captions->StartCaptions(r->CaptionNo, r->NumCaption, r->Time);
-      } else {
-        known = false;
-      }
-      break;
-    case kTagScheduleS:
-    case kTagScheduleT:
-    case kTagScheduleI:
-      if (auto* r = As<CTimeSchedule>(ev)) {
-        if (kind == kTagScheduleS && p_.scrolls) p_.scrolls->SetScroll(*r);
-        if (kind == kTagScheduleT && p_.titles) p_.titles->SetTitle(*r);
-        if (kind == kTagScheduleI && p_.images) p_.images->SetImage(*r);
-      } else {
-        known = false;
-      }
-      break;
-    default:
-      known = false;
-      break;
-  }
-  if (!known) PlayState = kScriptEnded;
+void CPlayback::Dispatch(CTimeDat& ev) {
+  const EventVisitor dispatch{
+      [](CTimeData&) {},
+      [&](CTimeEnd&) {
+        SlackPasses += 1;
+        PlayState = kScriptEnded;
+      },
+      [&](CTimeBgMake& r) {
+        if (p_.background) p_.background->MakeBackground(r);
+      },
+      [&](CTimeBgScroll& r) {
+        if (p_.background) p_.background->ScrollBackground(r);
+      },
+      [&](CTimeBgm& r) {
+        if (p_.player) p_.player->HandleBgm(r);
+      },
+      [&](CScreen& r) { StartFade(r); },
+      [&](CTimeImage& r) {
+        if (p_.images) p_.images->AddImage(r);
+      },
+      [&](CTimeSolid& r) {
+        if (p_.background) p_.background->SetBackgroundFill(0, r.Color);
+      },
+      [&](CTimeClear&) {
+        if (p_.background) p_.background->SetBackgroundFill(1, 0);
+      },
+      [&](CTimeTitle& r) {
+        if (p_.titles) p_.titles->StartTitle(r);
+      },
+      [&](CTimeScroll& r) {
+        if (p_.scrolls) p_.scrolls->StartScroll(r, Now);
+      },
+      [&](CTimeCaption& r) {
+        if (p_.captions) p_.captions->StartCaptions(r.CaptionNo, r.NumCaption, r.Time);
+      },
+      [&](CTimeSchedule& r) {
+        if (r.Kind == kTagScheduleS && p_.scrolls) p_.scrolls->SetScroll(r);
+        if (r.Kind == kTagScheduleT && p_.titles) p_.titles->SetTitle(r);
+        if (r.Kind == kTagScheduleI && p_.images) p_.images->SetImage(r);
+      },
+  };
+  // An unknown kind, or a record of another type than its kind carries, ends the script.
+  if (!VisitEvent(ev, dispatch)) PlayState = kScriptEnded;
 }
 
 void CPlayback::StartFade(const CScreen& s) {

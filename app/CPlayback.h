@@ -209,7 +209,7 @@ class CPlayback {
   void StepMovieEnded();
 
   void RunScriptTick();
-  void Dispatch(int kind, CTimeDat& event);
+  void Dispatch(CTimeDat& event);
   void StartFade(const CScreen& screen);
   void FadeStep();
   void ComposeIntro();

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "platform/AsciiCase.h"
 #include "platform/Cp932.h"
 
 namespace {
@@ -15,17 +16,6 @@ namespace {
 bool Exists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
-    if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
-    if (x != y) return false;
-  }
-  return true;
 }
 
 std::string Join(const std::string& base, std::string_view name) {

@@ -5,14 +5,14 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/CCaption.h"
+#include "platform/FieldCopy.h"
 #include "render/CMonoBmp.h"
 #include "script/CScrText.h"
 #include "script/ScriptDiagnostics.h"
 #include "settings/CMainCtl.h"
 
-CTimeLine::CTimeLine(CMainCtl* settings, CBgCtl* bg, CMPlayer* player, COthBmp* images,
-                     CMonoBmp* textLayer, CMonoBmp* titleLayer, CCaption* caption)
+CTimeLine::CTimeLine(CMainCtl* settings, CBgCtl* bg, MusicPreloader* player, COthBmp* images,
+                     CMonoBmp* textLayer, CMonoBmp* titleLayer, CaptionSink* caption)
     : Settings(settings),
       BackgroundLayer(bg),
       CaptionLayer(caption),
@@ -59,8 +59,8 @@ CTimeDat* CTimeLine::PopEvent() {
   return Events[PlayCursor++].get();
 }
 
-int CTimeLine::AddEvent(std::unique_ptr<CTimeDat> ev, int kind, std::int32_t tick,
-                        std::int32_t cls) {
+int CTimeLine::AddEventRecord(std::unique_ptr<CTimeDat> ev, int kind, std::int32_t tick,
+                              std::int32_t cls) {
   // The last slot is kept for the end event, so a full timeline still ends.
   const int limit = kind == kTagDataEnd ? kMaxEvents : kMaxEvents - 1;
   if (EventCount >= limit) {
@@ -91,20 +91,8 @@ void CTimeLine::SortTimeline() {
   });
 }
 
-namespace {
-
-// Copies UTF-8 text into a fixed field, cut at a character boundary.
-void CopyUtf8(char* field, std::size_t size, const std::string& text) {
-  std::size_t n = std::min(text.size(), size - 1);
-  while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
-  std::memset(field, 0, size);
-  std::memcpy(field, text.data(), n);
-}
-
-}  // namespace
-
 void CTimeLine::Error(const std::string& message, const std::string& detail) {
-  CopyUtf8(LastError.Message, sizeof LastError.Message, message);
+  CopyField(LastError.Message, message, sizeof LastError.Message - 1, FieldCut::kUtf8);
   if (diag_ && source_) {
     int line, column;
     source_->LineColumn(source_->TagOffset(), &line, &column);

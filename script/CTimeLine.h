@@ -2,6 +2,7 @@
 // the data folder, the play order, the parse state the tag handlers share and the last error.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,10 +13,10 @@
 
 class CMainCtl;
 class CBgCtl;
-class CMPlayer;
+class MusicPreloader;
 class COthBmp;
 class CMonoBmp;
-class CCaption;
+class CaptionSink;
 class CScrText;
 class ScriptDiagnostics;
 
@@ -50,8 +51,8 @@ class CTimeLine {
   static constexpr int kMaxScripts = ::kMaxScripts;
 
   // Every link but `settings` may be null (an engine that only catalogues scripts).
-  CTimeLine(CMainCtl* settings, CBgCtl* bg, CMPlayer* player, COthBmp* images, CMonoBmp* textLayer,
-            CMonoBmp* titleLayer, CCaption* caption);
+  CTimeLine(CMainCtl* settings, CBgCtl* bg, MusicPreloader* player, COthBmp* images,
+            CMonoBmp* textLayer, CMonoBmp* titleLayer, CaptionSink* caption);
   ~CTimeLine();
   CTimeLine(const CTimeLine&) = delete;
   CTimeLine& operator=(const CTimeLine&) = delete;
@@ -96,6 +97,9 @@ class CTimeLine {
   // Sorts Events[0..EventCount) by Tick, then OrderKey.
   void SortTimeline();
 
+  // What the attribute readers of the tag handlers may use of the timeline while a tag is applied.
+  struct TagParse;
+
   // Diagnostics for script authors (--check); null during normal play.
   void SetDiagnostics(ScriptDiagnostics* sink) { diag_ = sink; }
   ScriptDiagnostics* Diagnostics() const { return diag_; }
@@ -120,11 +124,11 @@ class CTimeLine {
   // Links (not owned).
   CMainCtl* Settings = nullptr;
   CBgCtl* BackgroundLayer = nullptr;
-  CCaption* CaptionLayer = nullptr;
+  CaptionSink* CaptionLayer = nullptr;
   CMonoBmp* TitleLayer = nullptr;
   CMonoBmp* TextLayer = nullptr;
   COthBmp* ImageLayer = nullptr;
-  CMPlayer* Player = nullptr;
+  MusicPreloader* Player = nullptr;
 
   // Parse state.
   int MusicPreloaded = 0;
@@ -143,7 +147,13 @@ class CTimeLine {
   bool ReadCaptionBody(ScriptSource& src);
   void ApplyCommonRules(int tagId);
   int ApplyTextTag(TagRecord& record);
-  int AddEvent(std::unique_ptr<CTimeDat> ev, int kind, std::int32_t tick, std::int32_t cls);
+  // Adds a record as an event of `kind`, which must be a kind that carries that record.
+  template <typename R>
+  int AddEvent(std::unique_ptr<R> ev, int kind, std::int32_t tick, std::int32_t cls) {
+    assert(CarriesRecord<R>(kind));
+    return AddEventRecord(std::move(ev), kind, tick, cls);
+  }
+  int AddEventRecord(std::unique_ptr<CTimeDat> ev, int kind, std::int32_t tick, std::int32_t cls);
   void RaiseEnd(std::int32_t startMs, std::int32_t timeMs);
   void Warn(const std::string& message);
   // Records `message` in LastError; the diagnostics also get `detail` after it.

@@ -7,18 +7,13 @@
 #include <vector>
 
 #include "platform/Cp932.h"
+#include "platform/FieldCopy.h"
 #include "platform/FolderWalk.h"
 #include "script/CTimeLine.h"
 #include "script/ScriptValues.h"
 #include "settings/CMainCtl.h"
 
 namespace {
-
-void CopyField(char* field, std::size_t size, std::string_view v, std::size_t maxBytes) {
-  const std::size_t n = std::min({v.size(), maxBytes, size - 1});
-  std::memset(field, 0, size);
-  std::memcpy(field, v.data(), n);
-}
 
 // Calls `found(title, offset)` for every DATA block of the source that the header check accepts
 // and /DATA closes, in file order, for as long as it returns true. `offset` is that of the "<" of
@@ -60,31 +55,15 @@ int CTimeLine::ScanFolder(const std::string& folder) {
   return CatalogueCount;
 }
 
-int CTimeLine::ReadScriptHeader(const TagRecord& record, CTimeData* into) {
-  bool hasTitle = false;
-  bool hasVersion = false;
-  for (const AttrSlot& a : record.Attrs) {
-    if (a.Is("TITLE")) {
-      CopyField(into->Title, sizeof into->Title, a.ValueView(), kScriptTitleChars);
-      hasTitle = true;
-    }
-    if (a.Is("VERSION")) {
-      into->Version = TruncToInt32(Real(a.ValueView()) * 100.0);
-      hasVersion = true;
-    }
-  }
-  return (hasTitle && hasVersion && into->Version <= kVersionMax) ? 0 : -1;
-}
-
 int CTimeLine::CatalogueFile(const std::string& folder, const std::string& name) {
   ScriptSource src;
   if (!src.OpenFile(folder + name)) return -1;
   if (CatalogueCount >= kMaxScripts) return 0;
   ForEachShow(*this, src, [&](std::string_view title, std::size_t offset) {
     auto entry = std::make_unique<ScriptEntry>();
-    CopyField(entry->Title, sizeof entry->Title, title, kScriptTitleChars);
-    CopyField(entry->Folder, sizeof entry->Folder, folder, sizeof entry->Folder - 1);
-    CopyField(entry->Path, sizeof entry->Path, folder + name, sizeof entry->Path - 1);
+    CopyField(entry->Title, title, kScriptTitleChars);
+    CopyField(entry->Folder, folder);
+    CopyField(entry->Path, folder + name);
     entry->DataOffset = static_cast<std::int32_t>(offset);
     Catalogue[CatalogueCount++] = std::move(entry);
     return CatalogueCount < kMaxScripts;
@@ -112,7 +91,7 @@ int CTimeLine::RecatalogueFile(const std::string& path) {
     ScriptEntry* e = Catalogue[i].get();
     if (!e || std::strncmp(e->Path, path.c_str(), sizeof e->Path) != 0) continue;
     const Show& show = shows[std::min(k, shows.size() - 1)];
-    CopyField(e->Title, sizeof e->Title, show.Title, kScriptTitleChars);
+    CopyField(e->Title, show.Title, kScriptTitleChars);
     e->DataOffset = show.DataOffset;
     k += 1;
   }
@@ -241,8 +220,7 @@ int CTimeLine::LoadEntry(const ScriptEntry& entry) {
     TagRecord r;
     ParseFailure why;
     if (!ParseTag(text, &r, &why)) {
-      CopyField(LastError.ScriptPath, sizeof LastError.ScriptPath, entry.Path,
-                sizeof LastError.ScriptPath - 1);
+      CopyField(LastError.ScriptPath, entry.Path);
       LastError.TagOrdinal = tagOrdinal_;
       Error("何らかの文法上の誤りがあります。", SyntaxErrorDetail(text, static_cast<int>(why)));
       continue;

@@ -105,105 +105,88 @@ void LogSchedule(LogText& log, const CTimeSchedule& e) {
   log.Print("Time:[%d]  ", e.Time);
 }
 
+void LogBgScroll(LogText& log, const CTimeBgScroll& e) {
+  // BGSET and BGMOVE events have no line of their own in the log.
+  if (e.Kind != kTagBgScroll) {
+    log.Print("ILLEGAL TAG! ==============");
+    return;
+  }
+  log.Print("BGSCROLL   ");
+  log.Print("XValue:[%d]  ", Whole(e.XValue));
+  log.Print("XMode:[%d]  ", e.XMode);
+  log.Print("YValue:[%d]  ", Whole(e.YValue));
+  log.Print("YMode:[%d]  ", e.YMode);
+  log.Print("ZValue:[%d]  ", Whole(e.ZValue));
+  log.Print("ZMode:[%d]  ", e.ZMode);
+  log.Print("Time:[%d]  ", e.Time);
+  log.Print("Acc:[%d]  ", e.Acc);
+  log.Print("Dec:[%d]  ", e.Dec);
+}
+
+void LogTitle(LogText& log, const CTimeTitle& e) {
+  log.Print("TITLE     ");
+  log.Print("Switch:[%d]  ", e.Switch);
+  log.Print("FileName:[%.64s]  ", e.FileName);
+  log.Print("BmpNo:[%d]  ", e.BmpNo);
+  log.Print("ZPos:[%.2f]  ", e.ZPos);
+  log.Print("ZPosPlus:[%.2f]  ", e.ZPosPlus);
+  log.Print("Color:[%x]  ", Hex(e.Color));
+  log.Print("Contrast:[%d]  ", e.Contrast);
+  log.Print("Time:[%d]  ", e.Time);
+}
+
+void LogScroll(LogText& log, const CTimeScroll& e) {
+  log.Print("SCRTEXT    ");
+  log.Print("Switch:[%d]  ", e.Switch);
+  log.Print("BmpNo:[%d]  ", e.BmpNo);
+  log.Print("Contrast:[%d]  ", e.Contrast);
+  log.Print("Color:[%x]  ", Hex(e.Color));
+  log.Print("Speed:[%d]  ", e.Speed);
+  log.Print("Time:[%d]  ", e.Time);
+}
+
 // Writes the body of one event; true when it was the end of the script.
 bool LogEvent(LogText& log, const CTimeDat& ev) {
-  switch (ev.Kind) {
-    case kTagData: {
-      const auto& e = static_cast<const CTimeData&>(ev);
-      log.Print("DATA       ");
-      log.Print("TiTle:[%.32s]  ", e.Title);
-      log.Print("Version:[%d]  ", e.Version);
-      log.Print("BgColor:[%x]  ", Hex(e.BgColor));
-      return false;
-    }
-    case kTagDataEnd:
-      log.Print("END OF DATA ============= \n");
-      return true;
-    case kTagBgMake:
-      LogBgMake(log, static_cast<const CTimeBgMake&>(ev));
-      return false;
-    case kTagBgScroll: {
-      const auto& e = static_cast<const CTimeBgScroll&>(ev);
-      log.Print("BGSCROLL   ");
-      log.Print("XValue:[%d]  ", Whole(e.XValue));
-      log.Print("XMode:[%d]  ", e.XMode);
-      log.Print("YValue:[%d]  ", Whole(e.YValue));
-      log.Print("YMode:[%d]  ", e.YMode);
-      log.Print("ZValue:[%d]  ", Whole(e.ZValue));
-      log.Print("ZMode:[%d]  ", e.ZMode);
-      log.Print("Time:[%d]  ", e.Time);
-      log.Print("Acc:[%d]  ", e.Acc);
-      log.Print("Dec:[%d]  ", e.Dec);
-      return false;
-    }
-    case kTagBgm: {
-      const auto& e = static_cast<const CTimeBgm&>(ev);
-      log.Print("BGM        ");
-      log.Print("FileName:[%.64s]  ", e.FileName);
-      log.Print("Switch:[%d]  ", e.Switch);
-      log.Print("Fade:[%d]  ", e.Fade);
-      return false;
-    }
-    case kTagImage:
-      LogImage(log, static_cast<const CTimeImage&>(ev));
-      return false;
-    case kTagClock:
-      log.Print("CLOCK      ");
-      return false;
-    case kTagSolid:
-      log.Print("SOLID      ");
-      log.Print("Color:[%x]  ", Hex(static_cast<const CTimeSolid&>(ev).Color));
-      return false;
-    case kTagClear:
-      log.Print("CLEAR      ");
-      return false;
-    case kTagTitle: {
-      const auto& e = static_cast<const CTimeTitle&>(ev);
-      log.Print("TITLE     ");
-      log.Print("Switch:[%d]  ", e.Switch);
-      log.Print("FileName:[%.64s]  ", e.FileName);
-      log.Print("BmpNo:[%d]  ", e.BmpNo);
-      log.Print("ZPos:[%.2f]  ", e.ZPos);
-      log.Print("ZPosPlus:[%.2f]  ", e.ZPosPlus);
-      log.Print("Color:[%x]  ", Hex(e.Color));
-      log.Print("Contrast:[%d]  ", e.Contrast);
-      log.Print("Time:[%d]  ", e.Time);
-      return false;
-    }
-    case kTagScrText: {
-      const auto& e = static_cast<const CTimeScroll&>(ev);
-      log.Print("SCRTEXT    ");
-      log.Print("Switch:[%d]  ", e.Switch);
-      log.Print("BmpNo:[%d]  ", e.BmpNo);
-      log.Print("Contrast:[%d]  ", e.Contrast);
-      log.Print("Color:[%x]  ", Hex(e.Color));
-      log.Print("Speed:[%d]  ", e.Speed);
-      log.Print("Time:[%d]  ", e.Time);
-      return false;
-    }
-    case kTagNoDisp:
-      log.Print("NODISP     ");
-      return false;
-    case kTagCaption: {
-      const auto& e = static_cast<const CTimeCaption&>(ev);
-      log.Print("CAPTION    ");
-      log.Print("CaptionNo:[%d]  ", e.CaptionNo);
-      log.Print("NumCaption:[%d]  ", e.NumCaption);
-      log.Print("Time:[%d]  ", e.Time);
-      return false;
-    }
-    case kTagScheduleS:
-    case kTagScheduleT:
-    case kTagScheduleI:
-      LogSchedule(log, static_cast<const CTimeSchedule&>(ev));
-      return false;
-    case kTagEnd:
-      log.Print("END\n");
-      return false;
-    default:
-      log.Print("ILLEGAL TAG! ==============");
-      return false;
-  }
+  bool end = false;
+  const EventVisitor write{
+      [&](const CTimeData& e) {
+        log.Print("DATA       ");
+        log.Print("TiTle:[%.32s]  ", e.Title);
+        log.Print("Version:[%d]  ", e.Version);
+        log.Print("BgColor:[%x]  ", Hex(e.BgColor));
+      },
+      [&](const CTimeEnd& e) {
+        end = e.Kind == kTagDataEnd;
+        log.Print(end ? "END OF DATA ============= \n" : "END\n");
+      },
+      [&](const CTimeBgMake& e) { LogBgMake(log, e); },
+      [&](const CTimeBgScroll& e) { LogBgScroll(log, e); },
+      [&](const CTimeBgm& e) {
+        log.Print("BGM        ");
+        log.Print("FileName:[%.64s]  ", e.FileName);
+        log.Print("Switch:[%d]  ", e.Switch);
+        log.Print("Fade:[%d]  ", e.Fade);
+      },
+      // SCREEN events have no line of their own in the log either.
+      [&](const CScreen&) { log.Print("ILLEGAL TAG! =============="); },
+      [&](const CTimeImage& e) { LogImage(log, e); },
+      [&](const CTimeSolid& e) {
+        log.Print("SOLID      ");
+        log.Print("Color:[%x]  ", Hex(e.Color));
+      },
+      [&](const CTimeClear&) { log.Print("CLEAR      "); },
+      [&](const CTimeTitle& e) { LogTitle(log, e); },
+      [&](const CTimeScroll& e) { LogScroll(log, e); },
+      [&](const CTimeCaption& e) {
+        log.Print("CAPTION    ");
+        log.Print("CaptionNo:[%d]  ", e.CaptionNo);
+        log.Print("NumCaption:[%d]  ", e.NumCaption);
+        log.Print("Time:[%d]  ", e.Time);
+      },
+      [&](const CTimeSchedule& e) { LogSchedule(log, e); },
+  };
+  if (!VisitEvent(ev, write)) log.Print("ILLEGAL TAG! ==============");
+  return end;
 }
 
 }  // namespace

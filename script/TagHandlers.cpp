@@ -1,16 +1,19 @@
-// The tag dispatcher and the handlers that turn tokenised tags into timeline events.
+// The tag vocabulary (one table of attributes per tag, which both reads the attributes and tells
+// --check which ones a tag knows), the tag dispatcher and the handlers that turn tokenised tags
+// into timeline events.
 #include <algorithm>
 #include <cstring>
-#include <initializer_list>
+#include <iterator>
 #include <optional>
 #include <string>
 
-#include "app/CCaption.h"
-#include "app/CMPlayer.h"
 #include "platform/Cp932.h"
+#include "platform/FieldCopy.h"
 #include "render/CMonoBmp.h"
 #include "script/CScrText.h"
 #include "script/CTimeLine.h"
+#include "script/CaptionSink.h"
+#include "script/MusicPreloader.h"
 #include "script/ScriptValues.h"
 #include "settings/CMainCtl.h"
 
@@ -25,17 +28,12 @@ constexpr int kFileNameChars = 60;
 constexpr int kBgFileNameChars = 63;
 constexpr int kScreenUnity = 0x10000;
 
-using Names = std::initializer_list<const char*>;
-
-// Copies at most `maxBytes` bytes of `v` into a zero-filled field of `size` bytes.
-void CopyCut(char* field, std::size_t size, std::string_view v, std::size_t maxBytes) {
-  const std::size_t n = std::min({v.size(), maxBytes, size - 1});
-  std::memset(field, 0, size);
-  std::memcpy(field, v.data(), n);
-}
-
 std::int32_t Level(std::string_view v) {
   return (Integer(v) & 255) * 65536;
+}
+
+std::string Text(std::string_view v) {
+  return std::string(v);
 }
 
 bool IsInteger(std::string_view v) {
@@ -59,6 +57,596 @@ std::int32_t TickOf(std::int32_t ms) {
 
 }  // namespace
 
+// What an attribute reader may use besides the value: the timeline and the tag being applied.
+struct CTimeLine::TagParse {
+  CTimeLine& tl;
+  const TagRecord& tag;
+
+  void Warn(const std::string& message) const { tl.Warn(message); }
+  void Error(const std::string& message) const { tl.Error(message); }
+  bool Exists(std::string_view name) const { return tl.Exists(name); }
+  void CheckPicture(const char* what, std::string_view name) const { tl.CheckPicture(what, name); }
+  std::int32_t Colour(const AttrSlot& a) const { return tl.Colour(tag, a); }
+  // CONTRAST of IMAGE, TITLE and SCRTEXT.
+  void ObjectContrast(std::string_view v, int* fade, std::int32_t* contrast) const {
+    tl.ReadObjectContrast(kTagNames[tag.TagId], v, fade, contrast);
+  }
+};
+
+namespace {
+
+using TagParse = CTimeLine::TagParse;
+
+// The parse state of a tag: the timeline and the tag, and what the attributes are read into
+// (the event record, or the values its handler needs).
+template <typename Into>
+struct Parse : TagParse {
+  Into& ev;
+};
+
+// One attribute of a tag: its name and the reader that puts the value where it belongs. A reader
+// returns 0, or -1 for a value that is an error which ends the script.
+template <typename P>
+struct AttrRow {
+  std::string_view name;
+  int (*read)(P& p, const AttrSlot& a);
+};
+
+template <typename P, std::size_t N>
+bool Knows(const AttrRow<P> (&rows)[N], std::string_view name) {
+  return std::any_of(std::begin(rows), std::end(rows),
+                     [&](const AttrRow<P>& row) { return row.name == name; });
+}
+
+// Reads the tag's attributes that the table names, in the tag's order (a repeated one: the last
+// wins). 0, or -1 when a reader reported an error; the attributes after it are not read.
+template <typename P, std::size_t N>
+int ReadAttrs(const AttrRow<P> (&rows)[N], P& p) {
+  for (const AttrSlot& a : p.tag.Attrs) {
+    for (const AttrRow<P>& row : rows) {
+      if (a.Is(row.name) && row.read(p, a) < 0) return -1;
+    }
+  }
+  return 0;
+}
+
+// The value read with `Read` into the field that the member pointers lead to from the record.
+// (The fold applies the member pointers in turn: p.ev .* Field1 .* Field2.)
+template <auto Read, auto... Field, typename P>
+int Into(P& p, const AttrSlot& a) {
+  (p.ev.*....*Field) = Read(a.ValueView());
+  return 0;
+}
+
+// A colour (warned about when it is neither a colour name nor RRGGBB) into a field of the record.
+template <auto... Field, typename P>
+int ColourInto(P& p, const AttrSlot& a) {
+  (p.ev.*....*Field) = p.Colour(a);
+  return 0;
+}
+
+// ---- DATA, CLOCK, SCREEN --------------------------------------------------------------------
+
+struct DataParse : Parse<CTimeData> {
+  bool hasTitle = false;
+  bool hasVersion = false;
+};
+
+constexpr AttrRow<DataParse> kDataAttrs[] = {
+    {"TITLE",
+     [](DataParse& p, const AttrSlot& a) {
+       CopyField(p.ev.Title, a.ValueView(), kScriptTitleChars);
+       p.hasTitle = true;
+       return 0;
+     }},
+    {"VERSION",
+     [](DataParse& p, const AttrSlot& a) {
+       p.ev.Version = TruncToInt32(Real(a.ValueView()) * 100.0);
+       p.hasVersion = true;
+       return 0;
+     }},
+};
+
+struct ClockSetting {
+  int given = 0;  // 1 SET, 2 MOVE, 3 both
+  std::int32_t value = 0;
+};
+using ClockParse = Parse<ClockSetting>;
+
+constexpr AttrRow<ClockParse> kClockAttrs[] = {
+    {"SET",
+     [](ClockParse& p, const AttrSlot& a) {
+       p.ev.value = TimeMs(a.ValueView());
+       p.ev.given |= 1;
+       return 0;
+     }},
+    {"MOVE",
+     [](ClockParse& p, const AttrSlot& a) {
+       p.ev.value = TimeMs(a.ValueView());
+       p.ev.given |= 2;
+       return 0;
+     }},
+};
+
+using ScreenParse = Parse<CScreen>;
+
+int ReadScreenContrast(ScreenParse& p, const AttrSlot& a) {
+  const std::string k = Keyword(a.ValueView());
+  if (k == "FADEIN") {
+    p.ev.FromContrast = 0;
+    p.ev.ToContrast = kScreenUnity;
+  } else if (k == "FADEOUT") {
+    p.ev.FromContrast = kScreenUnity;
+    p.ev.ToContrast = 0;
+  } else if (k == "LOW") {
+    p.ev.ToContrast = 0;
+  } else if (k == "HIGH") {
+    p.ev.ToContrast = kScreenUnity;
+  } else {
+    if (!IsInteger(a.ValueView())) {
+      p.Warn("<SCREEN CONTRAST> " + Quoted(a.ValueView()) + " is neither a keyword nor a number");
+    }
+    p.ev.ToContrast = Level(a.ValueView());
+  }
+  return 0;
+}
+
+constexpr AttrRow<ScreenParse> kScreenAttrs[] = {
+    {"CONTRAST", ReadScreenContrast},
+    {"TIME", Into<TimeMs, &CScreen::Time>},
+};
+
+// ---- Background and sound: BGMAKE, OBJECT, BGSCROLL, BGSET, BGMOVE, BGM -----------------------
+
+// A picture of the background; "*NOTFOUND" when the file does not exist.
+void ReadBgPicture(const TagParse& p, const char* what, char (&field)[64], std::string_view v) {
+  p.CheckPicture(what, v);
+  CopyField(field, p.Exists(v) ? v : std::string_view("*NOTFOUND"), kBgFileNameChars);
+}
+
+using BgMakeParse = Parse<CTimeBgMake>;
+
+constexpr AttrRow<BgMakeParse> kBgMakeAttrs[] = {
+    {"BGFILE",
+     [](BgMakeParse& p, const AttrSlot& a) {
+       ReadBgPicture(p, "<BGMAKE BGFILE>", p.ev.FileName, a.ValueView());
+       return 0;
+     }},
+    {"BGCOLOR", ColourInto<&CTimeBgMake::BgColor>},
+};
+
+struct BgObject {
+  CTimeBgMake& bg;
+  int n;  // the object's slot
+};
+using ObjectParse = Parse<BgObject>;
+
+constexpr AttrRow<ObjectParse> kObjectAttrs[] = {
+    {"FILE",
+     [](ObjectParse& p, const AttrSlot& a) {
+       ReadBgPicture(p, "<OBJECT FILE>", p.ev.bg.ResName[p.ev.n], a.ValueView());
+       return 0;
+     }},
+    {"XPOS",
+     [](ObjectParse& p, const AttrSlot& a) {
+       p.ev.bg.ResPos[p.ev.n].x = Integer(a.ValueView());
+       return 0;
+     }},
+    {"YPOS",
+     [](ObjectParse& p, const AttrSlot& a) {
+       p.ev.bg.ResPos[p.ev.n].y = Integer(a.ValueView());
+       return 0;
+     }},
+    {"TRANS",
+     [](ObjectParse& p, const AttrSlot& a) {
+       p.ev.bg.ResPalent[p.ev.n] = p.Colour(a);
+       return 0;
+     }},
+};
+
+// One axis of a background scroll: a position to go to, a distance to move, or both given (the
+// distance wins).
+struct BgAxis {
+  double posValue = 0;
+  double moveValue = 0;
+  bool posGiven = false;
+  bool moveGiven = false;
+};
+
+struct BgScrollParse : Parse<CTimeBgScroll> {
+  BgAxis axes[3] = {};
+};
+
+template <int Axis>
+int AxisPos(BgScrollParse& p, const AttrSlot& a) {
+  p.axes[Axis].posValue = Real(a.ValueView());
+  p.axes[Axis].posGiven = true;
+  return 0;
+}
+
+template <int Axis>
+int AxisMove(BgScrollParse& p, const AttrSlot& a) {
+  p.axes[Axis].moveValue = Real(a.ValueView());
+  p.axes[Axis].moveGiven = true;
+  return 0;
+}
+
+// BGSCROLL and BGSET.
+constexpr AttrRow<BgScrollParse> kBgScrollAttrs[] = {
+    {"XPOS", AxisPos<0>},
+    {"XMOVE", AxisMove<0>},
+    {"YPOS", AxisPos<1>},
+    {"YMOVE", AxisMove<1>},
+    {"ZPOS", AxisPos<2>},
+    {"ZMOVE", AxisMove<2>},
+    {"TIME", Into<TimeMs, &CTimeBgScroll::Time>},
+    {"ACC", Into<Integer, &CTimeBgScroll::Acc>},
+    {"DEC", Into<Integer, &CTimeBgScroll::Dec>},
+};
+
+// BGMOVE: every axis moves, whichever name it is given with.
+constexpr AttrRow<BgScrollParse> kBgMoveAttrs[] = {
+    {"XPOS", AxisMove<0>},
+    {"XMOVE", AxisMove<0>},
+    {"YPOS", AxisMove<1>},
+    {"YMOVE", AxisMove<1>},
+    {"ZPOS", AxisMove<2>},
+    {"ZMOVE", AxisMove<2>},
+    {"TIME", Into<TimeMs, &CTimeBgScroll::Time>},
+};
+
+struct BgmParse : Parse<CTimeBgm> {
+  std::int32_t stopDelay = 0;
+  bool fileGiven = false;
+};
+
+int ReadBgmFile(BgmParse& p, const AttrSlot& a) {
+  p.fileGiven = true;
+  p.ev.FileName[0] = 0;
+  const std::string name = a.ValueText();
+  if (!p.Exists(name)) {
+    p.Warn("<BGM FILE> sound file " + Quoted(name) + " does not exist");
+  } else if (CMainCtl::FileTypeOf(name) != 4) {
+    p.Warn("<BGM FILE> " + Quoted(name) + " is not a .wav, .mp3 or .mid sound file");
+  } else {
+    CopyField(p.ev.FileName, name, kFileNameChars);
+  }
+  return 0;
+}
+
+int ReadBgmMode(BgmParse& p, const AttrSlot& a) {
+  const std::string k = Keyword(a.ValueView());
+  if (k == "START") {
+    p.ev.Switch = kBgmStart;
+  } else if (k == "STOP") {
+    p.ev.Switch = kBgmStop;
+  } else {
+    p.Error("<BGM MODE> 指定されたオプション " + Cp932ToUtf8(a.ValueView()) + " は無効です");
+    return -1;
+  }
+  return 0;
+}
+
+constexpr AttrRow<BgmParse> kBgmAttrs[] = {
+    {"FILE", ReadBgmFile},
+    {"MODE", ReadBgmMode},
+    {"TIME",
+     [](BgmParse& p, const AttrSlot& a) {
+       p.stopDelay = TimeMs(a.ValueView());
+       return 0;
+     }},
+};
+
+// ---- Display objects: IMAGE, TITLE, SCRTEXT, CAPTION, SOLID ----------------------------------
+
+struct ImageParse : Parse<CTimeImage> {
+  int fade = kFadeNone;
+};
+
+int ReadImageFile(ImageParse& p, const AttrSlot& a) {
+  const std::string_view v = a.ValueView();
+  if (!v.empty() && v[0] == '*') {
+    CopyField(p.ev.FileName, v);
+  } else if (!p.Exists(v)) {
+    p.CheckPicture("<IMAGE FILE>", v);
+    p.ev.FileName[0] = 0;
+  } else {
+    p.CheckPicture("<IMAGE FILE>", v);
+    CopyField(p.ev.FileName, v, kFileNameChars);
+  }
+  return 0;
+}
+
+int ReadImageReverse(ImageParse& p, const AttrSlot& a) {
+  const std::string k = Keyword(a.ValueView());
+  if (k == "HORIZON") {
+    p.ev.Reverse = 1;
+  } else if (k == "VERTICAL") {
+    p.ev.Reverse = 2;
+  } else {
+    p.Warn("<IMAGE REVERSE> " + Quoted(a.ValueView()) +
+           " is not HORIZON or VERTICAL and is ignored");
+  }
+  return 0;
+}
+
+int ReadImageOperation(ImageParse& p, const AttrSlot& a) {
+  const std::string k = Keyword(a.ValueView());
+  if (k == "COPY") {
+    p.ev.Operation = 1;
+  } else if (k == "PAINT") {
+    p.ev.Operation = 2;
+  } else {
+    p.Warn("<IMAGE OPERATION> " + Quoted(a.ValueView()) + " is not COPY or PAINT and is ignored");
+  }
+  return 0;
+}
+
+int ReadImageQuality(ImageParse& p, const AttrSlot& a) {
+  const bool high = Keyword(a.ValueView()) == "HIGH";
+  p.ev.Quality = high ? 4 : 3;
+  if (!high) {
+    p.Warn("<IMAGE QUALITY> " + Quoted(a.ValueView()) + " is not HIGH and reads as normal quality");
+  }
+  return 0;
+}
+
+constexpr AttrRow<ImageParse> kImageAttrs[] = {
+    {"FILE", ReadImageFile},
+    {"STRING",
+     [](ImageParse& p, const AttrSlot& a) {
+       p.ev.String = std::make_unique<std::string>(a.ValueView());
+       return 0;
+     }},
+    {"XPOS", Into<Real, &CTimeImage::Point, &Point3::x>},
+    {"YPOS", Into<Real, &CTimeImage::Point, &Point3::y>},
+    {"ZPOS",
+     [](ImageParse& p, const AttrSlot& a) {
+       p.ev.Point.z = Real(a.ValueView()) + kFocalDistance;
+       return 0;
+     }},
+    {"BGXPOS", Into<Real, &CTimeImage::BgPos, &Point3::x>},
+    {"BGYPOS", Into<Real, &CTimeImage::BgPos, &Point3::y>},
+    {"BGZPOS", Into<Real, &CTimeImage::BgPos, &Point3::z>},
+    {"TRANS", ColourInto<&CTimeImage::Trans>},
+    {"REVERSE", ReadImageReverse},
+    {"ANGLE", Into<Radians, &CTimeImage::Angle>},
+    {"SIZE", Into<Factor, &CTimeImage::Size>},
+    {"CONTRAST",
+     [](ImageParse& p, const AttrSlot& a) {
+       p.ObjectContrast(a.ValueView(), &p.fade, &p.ev.Contrast);
+       return 0;
+     }},
+    {"OPERATION", ReadImageOperation},
+    {"QUALITY", ReadImageQuality},
+    {"TIME", Into<TimeMs, &CTimeImage::Time>},
+};
+
+struct TitleParse : Parse<CTimeTitle> {
+  int fade = kFadeNone;
+};
+
+int ReadTitleFile(TitleParse& p, const AttrSlot& a) {
+  std::string name = a.ValueText();
+  const int no = p.tl.TitleLayer ? p.tl.TitleLayer->LoadTextBitmap(name, kKindTitle) : -1;
+  if (no < 0) {
+    p.Error("<TITLE FILE> 指定された Bitmap ファイルが異常です");
+    return -1;
+  }
+  if (name.empty()) {
+    p.Warn("<TITLE FILE> picture file " + Quoted(a.ValueView()) + " could not be loaded");
+  }
+  p.ev.BmpNo = no;
+  CopyField(p.ev.FileName, name, kFileNameChars);
+  return 0;
+}
+
+constexpr AttrRow<TitleParse> kTitleAttrs[] = {
+    {"FILE", ReadTitleFile},
+    {"POS", Into<Real, &CTimeTitle::ZPos>},
+    {"SPEED", Into<Real, &CTimeTitle::ZPosPlus>},
+    {"TIME", Into<TimeMs, &CTimeTitle::Time>},
+    {"COLOR", ColourInto<&CTimeTitle::Color>},
+    {"CONTRAST",
+     [](TitleParse& p, const AttrSlot& a) {
+       p.ObjectContrast(a.ValueView(), &p.fade, &p.ev.Contrast);
+       return 0;
+     }},
+};
+
+struct ScrTextParse : Parse<CTimeScroll> {
+  int fade = kFadeNone;
+  bool picture = false;  // BmpNo is a picture given with BITMAP
+};
+
+int ReadScrTextBitmap(ScrTextParse& p, const AttrSlot& a) {
+  if (Keyword(a.ValueView()) == "AUTO") {
+    p.picture = false;
+    return 0;
+  }
+  std::string name = a.ValueText();
+  const int no = p.tl.TextLayer ? p.tl.TextLayer->LoadTextBitmap(name, kKindScrText) : -1;
+  if (no < 0) {
+    p.Error("<TEXT BITMAP> 指定された Bitmap ファイルが異常です");
+    return 0;
+  }
+  if (name.empty()) {
+    p.Warn("<SCRTEXT BITMAP> picture file " + Quoted(a.ValueView()) + " could not be loaded");
+  }
+  p.ev.BmpNo = no;
+  p.picture = true;
+  return 0;
+}
+
+constexpr AttrRow<ScrTextParse> kScrTextAttrs[] = {
+    {"BITMAP", ReadScrTextBitmap},
+    {"COLOR", ColourInto<&CTimeScroll::Color>},
+    {"SPEED", Into<Integer, &CTimeScroll::Speed>},
+    {"TIME", Into<TimeMs, &CTimeScroll::Time>},
+    {"CONTRAST",
+     [](ScrTextParse& p, const AttrSlot& a) {
+       p.ObjectContrast(a.ValueView(), &p.fade, &p.ev.Contrast);
+       return 0;
+     }},
+};
+
+using CaptionParse = Parse<CTimeCaption>;
+
+constexpr AttrRow<CaptionParse> kCaptionAttrs[] = {
+    {"TIME", Into<TimeMs, &CTimeCaption::Time>},
+};
+
+using SolidParse = Parse<CTimeSolid>;
+
+constexpr AttrRow<SolidParse> kSolidAttrs[] = {
+    {"COLOR", ColourInto<&CTimeSolid::Color>},
+};
+
+// ---- SET and MOVE: in a TITLE or IMAGE block, and in a SCRTEXT body ---------------------------
+
+struct ScheduleParse : Parse<CTimeSchedule> {
+  std::int32_t start = 0;  // milliseconds after the clock
+};
+
+int ReadScheduleContrast(ScheduleParse& p, const AttrSlot& a) {
+  const std::string_view v = a.ValueView();
+  // LOW and HIGH are compared as written here, without upper-casing.
+  if (v == "LOW") {
+    p.ev.Contrast = 0;
+  } else if (v == "HIGH") {
+    p.ev.Contrast = kFullContrast;
+  } else {
+    if (!IsInteger(v)) {
+      p.Warn(std::string("<") + kTagNames[p.tag.TagId] + " CONTRAST> " + Quoted(v) +
+             " is not LOW, HIGH or a number and reads as 0");
+    }
+    p.ev.Contrast = Level(v);
+  }
+  return 0;
+}
+
+// ZPOS and ZMOVE: a position SET is measured from the eye, as the object's own ZPOS is.
+int ReadScheduleZ(ScheduleParse& p, const AttrSlot& a) {
+  p.ev.Point.z = Real(a.ValueView()) + (p.ev.Mode == kModeSet ? kFocalDistance : 0.0);
+  return 0;
+}
+
+constexpr AttrRow<ScheduleParse> kScheduleAttrs[] = {
+    {"START",
+     [](ScheduleParse& p, const AttrSlot& a) {
+       p.start = std::max(0, TimeMs(a.ValueView()));
+       return 0;
+     }},
+    {"CONTRAST", ReadScheduleContrast},
+    {"XPOS", Into<Real, &CTimeSchedule::Point, &Point3::x>},
+    {"XMOVE", Into<Real, &CTimeSchedule::Point, &Point3::x>},
+    {"YPOS", Into<Real, &CTimeSchedule::Point, &Point3::y>},
+    {"YMOVE", Into<Real, &CTimeSchedule::Point, &Point3::y>},
+    {"ZPOS", ReadScheduleZ},
+    {"ZMOVE", ReadScheduleZ},
+    {"ANGLE", Into<Radians, &CTimeSchedule::Angle>},
+    {"ROTATE", Into<Radians, &CTimeSchedule::Angle>},
+    {"SIZE", Into<Factor, &CTimeSchedule::Size>},
+    {"TIME", Into<TimeMs, &CTimeSchedule::Time>},
+    {"COLOR", ColourInto<&CTimeSchedule::Color>},
+    {"SPEED", Into<Real, &CTimeSchedule::Speed>},
+    {"ACC", Into<Integer, &CTimeSchedule::Acc>},
+    {"DEC", Into<Integer, &CTimeSchedule::Dec>},
+};
+
+// In a SCRTEXT body START is whole seconds, and the speed a whole number.
+constexpr AttrRow<ScheduleParse> kBodyScheduleAttrs[] = {
+    {"START",
+     [](ScheduleParse& p, const AttrSlot& a) {
+       const long long ms = static_cast<long long>(Integer(a.ValueView())) * 1000;
+       p.start = static_cast<std::int32_t>(std::clamp<long long>(ms, 0, INT32_MAX));
+       return 0;
+     }},
+    {"CONTRAST", Into<Level, &CTimeSchedule::Contrast>},
+    {"TIME", Into<TimeMs, &CTimeSchedule::Time>},
+    {"COLOR", ColourInto<&CTimeSchedule::Color>},
+    {"SPEED", Into<Integer, &CTimeSchedule::Speed>},
+};
+
+// ---- Text tags of a SCRTEXT body: READFONT, FORMAT, BR ----------------------------------------
+
+struct FontArgs {
+  std::optional<std::string> name, file, assign;
+};
+using FontParse = Parse<FontArgs>;
+
+constexpr AttrRow<FontParse> kReadFontAttrs[] = {
+    {"NAME", Into<Text, &FontArgs::name>},
+    {"FILE", Into<Text, &FontArgs::file>},
+    {"ASSIGN", Into<Text, &FontArgs::assign>},
+};
+
+struct FormatArgs {
+  std::optional<std::string> font, size, style, colspan, rowspan, align;
+};
+using FormatParse = Parse<FormatArgs>;
+
+constexpr AttrRow<FormatParse> kFormatAttrs[] = {
+    {"FONT", Into<Text, &FormatArgs::font>},       {"SIZE", Into<Text, &FormatArgs::size>},
+    {"STYLE", Into<Text, &FormatArgs::style>},     {"COLSPAN", Into<Text, &FormatArgs::colspan>},
+    {"ROWSPAN", Into<Text, &FormatArgs::rowspan>}, {"ALIGN", Into<Text, &FormatArgs::align>},
+};
+
+struct BreakArgs {
+  std::optional<std::string> row;
+};
+using BreakParse = Parse<BreakArgs>;
+
+constexpr AttrRow<BreakParse> kBrAttrs[] = {
+    {"ROW", Into<Text, &BreakArgs::row>},
+};
+
+// Whether the tag's table names the attribute. Tags without a table know none.
+bool KnowsAttribute(int tagId, bool inBody, std::string_view name) {
+  switch (tagId) {
+    case kTagData:
+      return Knows(kDataAttrs, name);
+    case kTagClock:
+      return Knows(kClockAttrs, name);
+    case kTagScreen:
+      return Knows(kScreenAttrs, name);
+    case kTagBgMake:
+      return Knows(kBgMakeAttrs, name);
+    case kTagObject:
+      return Knows(kObjectAttrs, name);
+    case kTagBgScroll:
+    case kTagBgSet:
+      return Knows(kBgScrollAttrs, name);
+    case kTagBgMove:
+      return Knows(kBgMoveAttrs, name);
+    case kTagBgm:
+      return Knows(kBgmAttrs, name);
+    case kTagImage:
+      return Knows(kImageAttrs, name);
+    case kTagTitle:
+      return Knows(kTitleAttrs, name);
+    case kTagScrText:
+      return Knows(kScrTextAttrs, name);
+    case kTagCaption:
+      return Knows(kCaptionAttrs, name);
+    case kTagSolid:
+      return Knows(kSolidAttrs, name);
+    case kTagSet:
+    case kTagMove:
+      return inBody ? Knows(kBodyScheduleAttrs, name) : Knows(kScheduleAttrs, name);
+    case kTagReadFont:
+      return Knows(kReadFontAttrs, name);
+    case kTagFormat:
+      return Knows(kFormatAttrs, name);
+    case kTagBr:
+      return Knows(kBrAttrs, name);
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 // ---- Common rules and dispatch ------------------------------------------------------------
 
 void CTimeLine::ApplyCommonRules(int tagId) {
@@ -69,83 +657,8 @@ void CTimeLine::ApplyCommonRules(int tagId) {
   }
 }
 
-namespace {
-
-const char* const* KnownAttributes(int tagId, bool inBody, int* count) {
-  static const char* const kData[] = {"TITLE", "VERSION"};
-  static const char* const kClock[] = {"SET", "MOVE"};
-  static const char* const kScreen[] = {"CONTRAST", "TIME"};
-  static const char* const kBgMake[] = {"BGFILE", "BGCOLOR"};
-  static const char* const kObject[] = {"FILE", "XPOS", "YPOS", "TRANS"};
-  static const char* const kBgScroll[] = {"XPOS",  "XMOVE", "YPOS", "YMOVE", "ZPOS",
-                                          "ZMOVE", "TIME",  "ACC",  "DEC"};
-  static const char* const kBgMove[] = {"XPOS", "XMOVE", "YPOS", "YMOVE", "ZPOS", "ZMOVE", "TIME"};
-  static const char* const kBgm[] = {"FILE", "MODE", "TIME"};
-  static const char* const kImage[] = {
-      "FILE",  "STRING",  "XPOS",  "YPOS", "ZPOS",     "BGXPOS",    "BGYPOS",  "BGZPOS",
-      "TRANS", "REVERSE", "ANGLE", "SIZE", "CONTRAST", "OPERATION", "QUALITY", "TIME"};
-  static const char* const kTitle[] = {"FILE", "POS", "SPEED", "TIME", "COLOR", "CONTRAST"};
-  static const char* const kScrText[] = {"BITMAP", "COLOR", "SPEED", "TIME", "CONTRAST"};
-  static const char* const kCaption[] = {"TIME"};
-  static const char* const kSolid[] = {"COLOR"};
-  static const char* const kSchedule[] = {"START", "CONTRAST", "XPOS",  "XMOVE",  "YPOS", "YMOVE",
-                                          "ZPOS",  "ZMOVE",    "ANGLE", "ROTATE", "SIZE", "TIME",
-                                          "COLOR", "SPEED",    "ACC",   "DEC"};
-  static const char* const kBodySchedule[] = {"START", "CONTRAST", "TIME", "COLOR", "SPEED"};
-  static const char* const kReadFont[] = {"NAME", "FILE", "ASSIGN"};
-  static const char* const kFormat[] = {"FONT", "SIZE", "STYLE", "COLSPAN", "ROWSPAN", "ALIGN"};
-  static const char* const kBr[] = {"ROW"};
-#define OX_LIST(a) (*count = static_cast<int>(sizeof(a) / sizeof(a[0])), a)
-  switch (tagId) {
-    case kTagData:
-      return OX_LIST(kData);
-    case kTagClock:
-      return OX_LIST(kClock);
-    case kTagScreen:
-      return OX_LIST(kScreen);
-    case kTagBgMake:
-      return OX_LIST(kBgMake);
-    case kTagObject:
-      return OX_LIST(kObject);
-    case kTagBgScroll:
-    case kTagBgSet:
-      return OX_LIST(kBgScroll);
-    case kTagBgMove:
-      return OX_LIST(kBgMove);
-    case kTagBgm:
-      return OX_LIST(kBgm);
-    case kTagImage:
-      return OX_LIST(kImage);
-    case kTagTitle:
-      return OX_LIST(kTitle);
-    case kTagScrText:
-      return OX_LIST(kScrText);
-    case kTagCaption:
-      return OX_LIST(kCaption);
-    case kTagSolid:
-      return OX_LIST(kSolid);
-    case kTagSet:
-    case kTagMove:
-      return inBody ? OX_LIST(kBodySchedule) : OX_LIST(kSchedule);
-    case kTagReadFont:
-      return OX_LIST(kReadFont);
-    case kTagFormat:
-      return OX_LIST(kFormat);
-    case kTagBr:
-      return OX_LIST(kBr);
-    default:
-      *count = 0;
-      return nullptr;
-  }
-#undef OX_LIST
-}
-
-}  // namespace
-
 void CTimeLine::CheckAttributes(const TagRecord& r, bool inBody) {
   if (!diag_) return;
-  int n = 0;
-  const char* const* known = KnownAttributes(r.TagId, inBody, &n);
   for (const AttrSlot& a : r.Attrs) {
     if (a.Empty()) continue;
     if (a.NameView().empty()) {
@@ -153,9 +666,7 @@ void CTimeLine::CheckAttributes(const TagRecord& r, bool inBody) {
            " without an attribute name is ignored");
       continue;
     }
-    bool found = false;
-    for (int i = 0; i < n && !found; ++i) found = a.Is(known[i]);
-    if (!found) {
+    if (!KnowsAttribute(r.TagId, inBody, a.NameView())) {
       Warn(std::string("<") + kTagNames[r.TagId] + "> attribute " + Cp932ToUtf8(a.NameView()) +
            " is not known and is ignored");
     }
@@ -219,12 +730,16 @@ int CTimeLine::ApplyTag(TagRecord& r) {
 
 // ---- Document structure: DATA, /DATA, END, CLOCK, SCREEN ----------------------------------
 
+int CTimeLine::ReadScriptHeader(const TagRecord& record, CTimeData* into) {
+  DataParse p{{{*this, record}, *into}};
+  ReadAttrs(kDataAttrs, p);
+  return (p.hasTitle && p.hasVersion && into->Version <= kVersionMax) ? 0 : -1;
+}
+
 int CTimeLine::ApplyData(TagRecord& r) {
   auto ev = std::make_unique<CTimeData>();
-  for (const AttrSlot& a : r.Attrs) {
-    if (a.Is("TITLE")) CopyCut(ev->Title, sizeof ev->Title, a.ValueView(), kScriptTitleChars);
-    if (a.Is("VERSION")) ev->Version = TruncToInt32(Real(a.ValueView()) * 100.0);
-  }
+  DataParse p{{{*this, r}, *ev}};
+  ReadAttrs(kDataAttrs, p);
   if (AddEvent(std::move(ev), kTagData, 0, kClassObject) == 0) {
     Events[EventCount - 1]->OrderKey = 0;
   }
@@ -242,50 +757,21 @@ int CTimeLine::ApplyEnd() {
 }
 
 int CTimeLine::ApplyClock(TagRecord& r) {
-  int given = 0;  // 1 SET, 2 MOVE, 3 both
-  std::int32_t value = 0;
-  for (const AttrSlot& a : r.Attrs) {
-    if (a.Is("SET")) {
-      value = TimeMs(a.ValueView());
-      given |= 1;
-    }
-    if (a.Is("MOVE")) {
-      value = TimeMs(a.ValueView());
-      given |= 2;
-    }
-  }
-  if (given == 2) {
-    ClockMs = AddMs(ClockMs, value);
-  } else if (given != 0) {
-    ClockMs = value;
+  ClockSetting clock;
+  ClockParse p{{*this, r}, clock};
+  ReadAttrs(kClockAttrs, p);
+  if (clock.given == 2) {
+    ClockMs = AddMs(ClockMs, clock.value);
+  } else if (clock.given != 0) {
+    ClockMs = clock.value;
   }
   return 0;
 }
 
 int CTimeLine::ApplyScreen(TagRecord& r) {
   auto ev = std::make_unique<CScreen>();
-  for (const AttrSlot& a : r.Attrs) {
-    if (a.Is("CONTRAST")) {
-      const std::string k = Keyword(a.ValueView());
-      if (k == "FADEIN") {
-        ev->FromContrast = 0;
-        ev->ToContrast = kScreenUnity;
-      } else if (k == "FADEOUT") {
-        ev->FromContrast = kScreenUnity;
-        ev->ToContrast = 0;
-      } else if (k == "LOW") {
-        ev->ToContrast = 0;
-      } else if (k == "HIGH") {
-        ev->ToContrast = kScreenUnity;
-      } else {
-        if (!IsInteger(a.ValueView())) {
-          Warn("<SCREEN CONTRAST> " + Quoted(a.ValueView()) + " is neither a keyword nor a number");
-        }
-        ev->ToContrast = Level(a.ValueView());
-      }
-    }
-    if (a.Is("TIME")) ev->Time = TimeMs(a.ValueView());
-  }
+  ScreenParse p{{*this, r}, *ev};
+  ReadAttrs(kScreenAttrs, p);
   AddEvent(std::move(ev), kTagScreen, TickOf(ClockMs), kClassObject);
   return 0;
 }
@@ -308,17 +794,8 @@ bool CTimeLine::Exists(std::string_view name) {
 
 int CTimeLine::ApplyBgMake(TagRecord& r) {
   auto ev = std::make_unique<CTimeBgMake>();
-  for (const AttrSlot& a : r.Attrs) {
-    if (a.Is("BGFILE")) {
-      CheckPicture("<BGMAKE BGFILE>", a.ValueView());
-      if (!Exists(a.ValueView())) {
-        CopyCut(ev->FileName, sizeof ev->FileName, "*NOTFOUND", kBgFileNameChars);
-      } else {
-        CopyCut(ev->FileName, sizeof ev->FileName, a.ValueView(), kBgFileNameChars);
-      }
-    }
-    if (a.Is("BGCOLOR")) ev->BgColor = Colour(r, a);
-  }
+  BgMakeParse p{{*this, r}, *ev};
+  ReadAttrs(kBgMakeAttrs, p);
   pendingBgMake_ = std::move(ev);
   bgObjects_ = 0;
   InBgMake = 1;
@@ -336,19 +813,9 @@ int CTimeLine::ApplyObject(TagRecord& r) {
   }
   CTimeBgMake& bg = *pendingBgMake_;
   const int n = bgObjects_;
-  for (const AttrSlot& a : r.Attrs) {
-    if (a.Is("FILE")) {
-      CheckPicture("<OBJECT FILE>", a.ValueView());
-      if (!Exists(a.ValueView())) {
-        CopyCut(bg.ResName[n], sizeof bg.ResName[n], "*NOTFOUND", kBgFileNameChars);
-      } else {
-        CopyCut(bg.ResName[n], sizeof bg.ResName[n], a.ValueView(), kBgFileNameChars);
-      }
-    }
-    if (a.Is("XPOS")) bg.ResPos[n].x = Integer(a.ValueView());
-    if (a.Is("YPOS")) bg.ResPos[n].y = Integer(a.ValueView());
-    if (a.Is("TRANS")) bg.ResPalent[n] = Colour(r, a);
-  }
+  BgObject object{bg, n};
+  ObjectParse p{{*this, r}, object};
+  ReadAttrs(kObjectAttrs, p);
   if (bg.ResName[n][0] != 0) {
     ++bgObjects_;
   } else {
@@ -373,37 +840,20 @@ int CTimeLine::ApplyBgScroll(TagRecord& r, int kind) {
   auto ev = std::make_unique<CTimeBgScroll>();
   const bool move = kind == kTagBgMove;
   ev->SpeedMode = move ? 1 : 0;
-  struct Axis {
-    const char* pos;
-    const char* mov;
-    double posValue = 0;
-    double moveValue = 0;
-    bool posGiven = false;
-    bool moveGiven = false;
-  } axes[3] = {{"XPOS", "XMOVE"}, {"YPOS", "YMOVE"}, {"ZPOS", "ZMOVE"}};
-  for (const AttrSlot& a : r.Attrs) {
-    for (Axis& ax : axes) {
-      if (a.Is(ax.pos) && !move) {
-        ax.posValue = Real(a.ValueView());
-        ax.posGiven = true;
-      }
-      if (a.Is(ax.mov) || (move && a.Is(ax.pos))) {
-        ax.moveValue = Real(a.ValueView());
-        ax.moveGiven = true;
-      }
-    }
-    if (a.Is("TIME")) ev->Time = TimeMs(a.ValueView());
-    if (!move && a.Is("ACC")) ev->Acc = Integer(a.ValueView());
-    if (!move && a.Is("DEC")) ev->Dec = Integer(a.ValueView());
+  BgScrollParse p{{{*this, r}, *ev}};
+  if (move) {
+    ReadAttrs(kBgMoveAttrs, p);
+  } else {
+    ReadAttrs(kBgScrollAttrs, p);
   }
   double* values[3] = {&ev->XValue, &ev->YValue, &ev->ZValue};
   std::int32_t* modes[3] = {&ev->XMode, &ev->YMode, &ev->ZMode};
   for (int i = 0; i < 3; ++i) {
-    if (axes[i].moveGiven) {
-      *values[i] = axes[i].moveValue;
+    if (p.axes[i].moveGiven) {
+      *values[i] = p.axes[i].moveValue;
       *modes[i] = 2;
-    } else if (axes[i].posGiven) {
-      *values[i] = axes[i].posValue;
+    } else if (p.axes[i].posGiven) {
+      *values[i] = p.axes[i].posValue;
       *modes[i] = 1;
     }
   }
@@ -415,36 +865,10 @@ int CTimeLine::ApplyBgScroll(TagRecord& r, int kind) {
 int CTimeLine::ApplyBgm(TagRecord& r) {
   if (!Settings || !Settings->GetFlgSound()) return 0;
   auto ev = std::make_unique<CTimeBgm>();
-  std::int32_t stopDelay = 0;
-  bool fileGiven = false;
-  for (const AttrSlot& a : r.Attrs) {
-    if (a.Is("FILE")) {
-      fileGiven = true;
-      ev->FileName[0] = 0;
-      const std::string name = a.ValueText();
-      if (!Exists(name)) {
-        Warn("<BGM FILE> sound file " + Quoted(name) + " does not exist");
-      } else if (CMainCtl::FileTypeOf(name) != 4) {
-        Warn("<BGM FILE> " + Quoted(name) + " is not a .wav, .mp3 or .mid sound file");
-      } else {
-        CopyCut(ev->FileName, sizeof ev->FileName, name, kFileNameChars);
-      }
-    }
-    if (a.Is("MODE")) {
-      const std::string k = Keyword(a.ValueView());
-      if (k == "START") {
-        ev->Switch = kBgmStart;
-      } else if (k == "STOP") {
-        ev->Switch = kBgmStop;
-      } else {
-        Error("<BGM MODE> 指定されたオプション " + Cp932ToUtf8(a.ValueView()) + " は無効です");
-        return -1;
-      }
-    }
-    if (a.Is("TIME")) stopDelay = TimeMs(a.ValueView());
-  }
+  BgmParse p{{{*this, r}, *ev}};
+  if (ReadAttrs(kBgmAttrs, p) < 0) return -1;
   if (ev->FileName[0] == 0) {
-    if (!fileGiven) Warn("<BGM> without FILE is ignored");
+    if (!p.fileGiven) Warn("<BGM> without FILE is ignored");
     return 0;
   }
   if (MusicPreloaded == 0 && ev->Switch == kBgmStart) {
@@ -455,10 +879,10 @@ int CTimeLine::ApplyBgm(TagRecord& r) {
   const bool start = ev->Switch == kBgmStart || ev->Switch == kBgmStartPreloaded;
   if (AddEvent(std::move(ev), kTagBgm, TickOf(ClockMs), kClassObject) != 0) return 0;
   // Every START with a TIME stops after it, the preloaded first one included.
-  if (stopDelay != 0 && start) {
+  if (p.stopDelay != 0 && start) {
     auto stop = std::make_unique<CTimeBgm>();
     stop->Switch = kBgmStop;
-    AddEvent(std::move(stop), kTagBgm, TickOf(AddMs(ClockMs, stopDelay)), kClassObject);
+    AddEvent(std::move(stop), kTagBgm, TickOf(AddMs(ClockMs, p.stopDelay)), kClassObject);
   }
   return 0;
 }
@@ -527,58 +951,9 @@ int CTimeLine::ApplyImage(TagRecord& r) {
   ev->BmpNo = NextImageNo;
   CurrentObjectNo = ev->BmpNo;
   NextImageNo += 1;
-  int fade = kFadeNone;
-  for (const AttrSlot& a : r.Attrs) {
-    const std::string_view v = a.ValueView();
-    if (a.Is("FILE")) {
-      if (!v.empty() && v[0] == '*') {
-        CopyCut(ev->FileName, sizeof ev->FileName, v, sizeof ev->FileName - 1);
-      } else if (!Exists(v)) {
-        CheckPicture("<IMAGE FILE>", v);
-        ev->FileName[0] = 0;
-      } else {
-        CheckPicture("<IMAGE FILE>", v);
-        CopyCut(ev->FileName, sizeof ev->FileName, v, kFileNameChars);
-      }
-    }
-    if (a.Is("STRING")) ev->String = std::make_unique<std::string>(v);
-    if (a.Is("XPOS")) ev->Point.x = Real(v);
-    if (a.Is("YPOS")) ev->Point.y = Real(v);
-    if (a.Is("ZPOS")) ev->Point.z = Real(v) + kFocalDistance;
-    if (a.Is("BGXPOS")) ev->BgPos.x = Real(v);
-    if (a.Is("BGYPOS")) ev->BgPos.y = Real(v);
-    if (a.Is("BGZPOS")) ev->BgPos.z = Real(v);
-    if (a.Is("TRANS")) ev->Trans = Colour(r, a);
-    if (a.Is("REVERSE")) {
-      const std::string k = Keyword(v);
-      if (k == "HORIZON") {
-        ev->Reverse = 1;
-      } else if (k == "VERTICAL") {
-        ev->Reverse = 2;
-      } else {
-        Warn("<IMAGE REVERSE> " + Quoted(v) + " is not HORIZON or VERTICAL and is ignored");
-      }
-    }
-    if (a.Is("ANGLE")) ev->Angle = Radians(v);
-    if (a.Is("SIZE")) ev->Size = Factor(v);
-    if (a.Is("CONTRAST")) ReadObjectContrast("IMAGE", v, &fade, &ev->Contrast);
-    if (a.Is("OPERATION")) {
-      const std::string k = Keyword(v);
-      if (k == "COPY") {
-        ev->Operation = 1;
-      } else if (k == "PAINT") {
-        ev->Operation = 2;
-      } else {
-        Warn("<IMAGE OPERATION> " + Quoted(v) + " is not COPY or PAINT and is ignored");
-      }
-    }
-    if (a.Is("QUALITY")) {
-      const bool high = Keyword(v) == "HIGH";
-      ev->Quality = high ? 4 : 3;
-      if (!high) Warn("<IMAGE QUALITY> " + Quoted(v) + " is not HIGH and reads as normal quality");
-    }
-    if (a.Is("TIME")) ev->Time = TimeMs(v);
-  }
+  ImageParse p{{{*this, r}, *ev}};
+  ReadAttrs(kImageAttrs, p);
+  int fade = p.fade;
   // A fade needs time: half a second for one way, a second for both.
   if ((fade == kFadeIn || fade == kFadeOut) && ev->Time < kFadeMs) {
     Warn("<IMAGE CONTRAST> a fade needs a TIME of at least 0.5 seconds; it is dropped");
@@ -601,32 +976,14 @@ int CTimeLine::ApplyImage(TagRecord& r) {
 
 int CTimeLine::ApplyTitle(TagRecord& r) {
   auto ev = std::make_unique<CTimeTitle>();
-  int fade = kFadeNone;
-  for (const AttrSlot& a : r.Attrs) {
-    const std::string_view v = a.ValueView();
-    if (a.Is("FILE")) {
-      std::string name(v);
-      const int no = TitleLayer ? TitleLayer->LoadTextBitmap(name, kKindTitle) : -1;
-      if (no < 0) {
-        Error("<TITLE FILE> 指定された Bitmap ファイルが異常です");
-        return -1;
-      }
-      if (name.empty()) Warn("<TITLE FILE> picture file " + Quoted(v) + " could not be loaded");
-      ev->BmpNo = no;
-      CopyCut(ev->FileName, sizeof ev->FileName, name, kFileNameChars);
-    }
-    if (a.Is("POS")) ev->ZPos = Real(v);
-    if (a.Is("SPEED")) ev->ZPosPlus = Real(v);
-    if (a.Is("TIME")) ev->Time = TimeMs(v);
-    if (a.Is("COLOR")) ev->Color = Colour(r, a);
-    if (a.Is("CONTRAST")) ReadObjectContrast("TITLE", v, &fade, &ev->Contrast);
-  }
+  TitleParse p{{{*this, r}, *ev}};
+  if (ReadAttrs(kTitleAttrs, p) < 0) return -1;
   const std::int32_t time = ev->Time;
   const std::int32_t bmpNo = ev->BmpNo;
   const std::int32_t tick = TickOf(ClockMs);
   if (AddEvent(std::move(ev), kTagTitle, tick, kClassObject) == 0) {
     RaiseEnd(ClockMs, time);
-    AddFades(fade, kTagScheduleT, bmpNo, tick, AddMs(ClockMs, time));
+    AddFades(p.fade, kTagScheduleT, bmpNo, tick, AddMs(ClockMs, time));
   }
   InTitle = 1;
   CurrentObjectNo = bmpNo;
@@ -638,38 +995,9 @@ int CTimeLine::ApplySchedule(TagRecord& r, int mode) {
   const int kind = InTitle ? kTagScheduleT : kTagScheduleI;
   ev->BmpNo = CurrentObjectNo;
   ev->Mode = mode == kTagSet ? kModeSet : kModeMove;
-  std::int32_t start = 0;
-  for (const AttrSlot& a : r.Attrs) {
-    const std::string_view v = a.ValueView();
-    if (a.Is("START")) start = std::max(0, TimeMs(v));
-    if (a.Is("CONTRAST")) {
-      // LOW and HIGH are compared as written here, without upper-casing.
-      if (v == "LOW") {
-        ev->Contrast = 0;
-      } else if (v == "HIGH") {
-        ev->Contrast = kFullContrast;
-      } else {
-        if (!IsInteger(v)) {
-          Warn(std::string("<") + kTagNames[mode] + " CONTRAST> " + Quoted(v) +
-               " is not LOW, HIGH or a number and reads as 0");
-        }
-        ev->Contrast = Level(v);
-      }
-    }
-    if (a.Is("XPOS") || a.Is("XMOVE")) ev->Point.x = Real(v);
-    if (a.Is("YPOS") || a.Is("YMOVE")) ev->Point.y = Real(v);
-    if (a.Is("ZPOS") || a.Is("ZMOVE")) {
-      ev->Point.z = Real(v) + (ev->Mode == kModeSet ? kFocalDistance : 0.0);
-    }
-    if (a.Is("ANGLE") || a.Is("ROTATE")) ev->Angle = Radians(v);
-    if (a.Is("SIZE")) ev->Size = Factor(v);
-    if (a.Is("TIME")) ev->Time = TimeMs(v);
-    if (a.Is("COLOR")) ev->Color = Colour(r, a);
-    if (a.Is("SPEED")) ev->Speed = Real(v);
-    if (a.Is("ACC")) ev->Acc = Integer(v);
-    if (a.Is("DEC")) ev->Dec = Integer(v);
-  }
-  AddEvent(std::move(ev), kind, TickOf(AddMs(ClockMs, start)), kClassSchedule);
+  ScheduleParse p{{{*this, r}, *ev}};
+  ReadAttrs(kScheduleAttrs, p);
+  AddEvent(std::move(ev), kind, TickOf(AddMs(ClockMs, p.start)), kClassSchedule);
   return 0;
 }
 
@@ -678,57 +1006,23 @@ int CTimeLine::ApplyBodySchedule(TagRecord& r, int mode) {
   auto ev = std::make_unique<CTimeSchedule>();
   ev->BmpNo = TextLayer ? TextLayer->count : 0;
   ev->Mode = mode == kTagSet ? kModeSet : kModeMove;
-  std::int32_t start = 0;
-  for (const AttrSlot& a : r.Attrs) {
-    const std::string_view v = a.ValueView();
-    if (a.Is("START")) {
-      const long long ms = static_cast<long long>(Integer(v)) * 1000;
-      start = static_cast<std::int32_t>(std::clamp<long long>(ms, 0, INT32_MAX));
-    }
-    if (a.Is("CONTRAST")) ev->Contrast = Level(v);
-    if (a.Is("TIME")) ev->Time = TimeMs(v);
-    if (a.Is("COLOR")) ev->Color = Colour(r, a);
-    if (a.Is("SPEED")) ev->Speed = Integer(v);
-  }
-  AddEvent(std::move(ev), kTagScheduleS, TickOf(AddMs(ClockMs, start)), kClassSchedule);
+  ScheduleParse p{{{*this, r}, *ev}};
+  ReadAttrs(kBodyScheduleAttrs, p);
+  AddEvent(std::move(ev), kTagScheduleS, TickOf(AddMs(ClockMs, p.start)), kClassSchedule);
   return 0;
 }
 
 int CTimeLine::ApplyScrText(TagRecord& r) {
   auto ev = std::make_unique<CTimeScroll>();
-  int fade = kFadeNone;
-  bool picture = false;
-  for (const AttrSlot& a : r.Attrs) {
-    const std::string_view v = a.ValueView();
-    if (a.Is("BITMAP")) {
-      if (Keyword(v) == "AUTO") {
-        picture = false;
-      } else {
-        std::string name(v);
-        const int no = TextLayer ? TextLayer->LoadTextBitmap(name, kKindScrText) : -1;
-        if (no < 0) {
-          Error("<TEXT BITMAP> 指定された Bitmap ファイルが異常です");
-        } else {
-          if (name.empty()) {
-            Warn("<SCRTEXT BITMAP> picture file " + Quoted(v) + " could not be loaded");
-          }
-          ev->BmpNo = no;
-          picture = true;
-        }
-      }
-    }
-    if (a.Is("COLOR")) ev->Color = Colour(r, a);
-    if (a.Is("SPEED")) ev->Speed = Integer(v);
-    if (a.Is("TIME")) ev->Time = TimeMs(v);
-    if (a.Is("CONTRAST")) ReadObjectContrast("SCRTEXT", v, &fade, &ev->Contrast);
-  }
-  if (!picture) ev->BmpNo = RenderAutoTextBitmap();
+  ScrTextParse p{{{*this, r}, *ev}};
+  ReadAttrs(kScrTextAttrs, p);
+  if (!p.picture) ev->BmpNo = RenderAutoTextBitmap();
   const std::int32_t time = ev->Time;
   const std::int32_t bmpNo = ev->BmpNo;
   const std::int32_t tick = TickOf(ClockMs);
   if (AddEvent(std::move(ev), kTagScrText, tick, kClassObject) == 0) {
     RaiseEnd(ClockMs, time);
-    AddFades(fade, kTagScheduleS, bmpNo, tick, AddMs(ClockMs, time));
+    AddFades(p.fade, kTagScheduleS, bmpNo, tick, AddMs(ClockMs, time));
   }
   return 0;
 }
@@ -755,9 +1049,8 @@ int CTimeLine::ApplyCaption(TagRecord& r) {
     ev->CaptionNo = CaptionLayer->TagFirst();
     ev->NumCaption = CaptionLayer->TagCount();
   }
-  for (const AttrSlot& a : r.Attrs) {
-    if (a.Is("TIME")) ev->Time = TimeMs(a.ValueView());
-  }
+  CaptionParse p{{*this, r}, *ev};
+  ReadAttrs(kCaptionAttrs, p);
   const std::int32_t time = ev->Time;
   if (AddEvent(std::move(ev), kTagCaption, TickOf(ClockMs), kClassObject) == 0) {
     RaiseEnd(ClockMs, time);
@@ -767,9 +1060,8 @@ int CTimeLine::ApplyCaption(TagRecord& r) {
 
 int CTimeLine::ApplySolid(TagRecord& r) {
   auto ev = std::make_unique<CTimeSolid>();
-  for (const AttrSlot& a : r.Attrs) {
-    if (a.Is("COLOR")) ev->Color = Colour(r, a);
-  }
+  SolidParse p{{*this, r}, *ev};
+  ReadAttrs(kSolidAttrs, p);
   AddEvent(std::move(ev), kTagSolid, TickOf(ClockMs), kClassObject);
   return 0;
 }
@@ -783,39 +1075,35 @@ int CTimeLine::ApplyClear(TagRecord&) {
 
 int CTimeLine::ApplyTextTag(TagRecord& r) {
   CheckAttributes(r, true);
-  auto find = [&](const char* name) {
-    std::optional<std::string> found;
-    for (const AttrSlot& a : r.Attrs) {
-      if (a.Is(name)) found = a.ValueText();
-    }
-    return found;
-  };
   switch (r.TagId) {
     case kTagReadFont: {
-      const std::string file = find("FILE").value_or("");
+      FontArgs font;
+      FontParse p{{*this, r}, font};
+      ReadAttrs(kReadFontAttrs, p);
+      const std::string file = font.file.value_or("");
       if (!Exists(file)) {
         Warn("<READFONT FILE> font picture " + Quoted(file) + " does not exist");
         return 0;
       }
-      return ScrText->ReadFont(find("NAME").value_or(""), file, find("ASSIGN").value_or(""));
+      return ScrText->ReadFont(font.name.value_or(""), file, font.assign.value_or(""));
     }
     case kTagFormat: {
-      const auto align = find("ALIGN");
-      if (align) {
-        const std::string k = Keyword(*align);
+      FormatArgs f;
+      FormatParse p{{*this, r}, f};
+      ReadAttrs(kFormatAttrs, p);
+      if (f.align) {
+        const std::string k = Keyword(*f.align);
         if (k != "LEFT" && k != "RIGHT" && k != "CENTER" && k != "LAYOUT") {
-          Warn("<FORMAT ALIGN> " + Quoted(*align) + " is not LEFT, RIGHT, CENTER or LAYOUT");
+          Warn("<FORMAT ALIGN> " + Quoted(*f.align) + " is not LEFT, RIGHT, CENTER or LAYOUT");
         }
       }
-      const auto style = find("STYLE");
-      if (style) {
-        const std::string k = Keyword(*style);
+      if (f.style) {
+        const std::string k = Keyword(*f.style);
         if (k != "BOLD" && k != "ITALIC" && k != "BOLDITALIC" && k != "ITALICBOLD") {
-          Warn("<FORMAT STYLE> " + Quoted(*style) + " is not a style; the text is plain");
+          Warn("<FORMAT STYLE> " + Quoted(*f.style) + " is not a style; the text is plain");
         }
       }
-      if (ScrText->PushFormat(find("FONT"), find("SIZE"), align, find("ROWSPAN"), find("COLSPAN"),
-                              style) < 0) {
+      if (ScrText->PushFormat(f.font, f.size, f.align, f.rowspan, f.colspan, f.style) < 0) {
         Warn("<FORMAT> more than 63 open FORMAT levels; ignored");
       }
       return 0;
@@ -830,8 +1118,10 @@ int CTimeLine::ApplyTextTag(TagRecord& r) {
       ScrText->Hide(false);
       return 0;
     case kTagBr: {
-      const auto row = find("ROW");
-      return ScrText->AddChar('\n', row ? Integer(*row) : -1);
+      BreakArgs br;
+      BreakParse p{{*this, r}, br};
+      ReadAttrs(kBrAttrs, p);
+      return ScrText->AddChar('\n', br.row ? Integer(*br.row) : -1);
     }
     case kTagSpc:
       return ScrText->AddChar(kKeptSpace, -1);

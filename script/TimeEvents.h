@@ -1,9 +1,11 @@
-// Timeline event records: the header every event shares and one record per event kind.
+// Timeline event records: the header every event shares, one record per event kind, and the
+// table of which record each kind carries.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "script/TagId.h"
 
@@ -150,3 +152,79 @@ struct CTimeSchedule : CTimeDat {  // 27 SCHEDULE_S, 28 SCHEDULE_T, 29 SHCEDULE_
   std::int32_t Acc = 0;
   std::int32_t Dec = 0;
 };
+
+// ---- Which record each event kind carries ------------------------------------------------------
+// One row per kind. The loader checks the records it adds against it, and playback and the script
+// log read events through VisitEvent, so a new kind is a row here (and a record above when it
+// needs one); every visitor that does not handle its record then fails to compile.
+
+template <std::uint8_t K, typename R>
+struct EventKind {
+  static constexpr std::uint8_t kKind = K;
+  using Record = R;
+};
+
+template <typename... Rows>
+struct EventKindTable {};
+
+using EventKinds =
+    EventKindTable<EventKind<kTagData, CTimeData>, EventKind<kTagDataEnd, CTimeEnd>,
+                   EventKind<kTagBgMake, CTimeBgMake>, EventKind<kTagBgScroll, CTimeBgScroll>,
+                   EventKind<kTagBgSet, CTimeBgScroll>, EventKind<kTagBgMove, CTimeBgScroll>,
+                   EventKind<kTagBgm, CTimeBgm>, EventKind<kTagScreen, CScreen>,
+                   EventKind<kTagImage, CTimeImage>, EventKind<kTagSolid, CTimeSolid>,
+                   EventKind<kTagClear, CTimeClear>, EventKind<kTagTitle, CTimeTitle>,
+                   EventKind<kTagScrText, CTimeScroll>, EventKind<kTagCaption, CTimeCaption>,
+                   EventKind<kTagScheduleS, CTimeSchedule>, EventKind<kTagScheduleT, CTimeSchedule>,
+                   EventKind<kTagScheduleI, CTimeSchedule>, EventKind<kTagEnd, CTimeEnd>>;
+
+namespace event_kinds {
+
+template <typename R, typename... Rows>
+constexpr bool Carries(int kind, EventKindTable<Rows...>) {
+  return ((Rows::kKind == kind && std::is_same_v<typename Rows::Record, R>) || ...);
+}
+
+template <typename R, typename Ev, typename Visit>
+bool VisitAs(Ev& ev, Visit& visit) {
+  using Target = std::conditional_t<std::is_const_v<Ev>, const R, R>;
+  Target* record = dynamic_cast<Target*>(&ev);
+  if (!record) return false;
+  visit(*record);
+  return true;
+}
+
+template <typename Ev, typename Visit, typename... Rows>
+bool VisitRows(Ev& ev, Visit& visit, EventKindTable<Rows...>) {
+  bool done = false;
+  static_cast<void>((
+      (ev.Kind == Rows::kKind && (done = VisitAs<typename Rows::Record>(ev, visit), true)) || ...));
+  return done;
+}
+
+}  // namespace event_kinds
+
+// True when events of `kind` carry a record of type R.
+template <typename R>
+constexpr bool CarriesRecord(int kind) {
+  return event_kinds::Carries<R>(kind, EventKinds{});
+}
+
+// Calls `visit` with the event's record as the type its kind carries and returns true. False,
+// without calling it, for a kind without a row or a record of another type.
+template <typename Visit>
+bool VisitEvent(CTimeDat& ev, Visit&& visit) {
+  return event_kinds::VisitRows(ev, visit, EventKinds{});
+}
+template <typename Visit>
+bool VisitEvent(const CTimeDat& ev, Visit&& visit) {
+  return event_kinds::VisitRows(ev, visit, EventKinds{});
+}
+
+// A visitor made of one lambda per record type.
+template <typename... F>
+struct EventVisitor : F... {
+  using F::operator()...;
+};
+template <typename... F>
+EventVisitor(F...) -> EventVisitor<F...>;

@@ -2,9 +2,9 @@
 #include "settings/DialogLogic.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 
+#include "platform/AsciiCase.h"
 #include "platform/Cp932.h"
 #include "render/FontRaster.h"
 #include "render/PixelOps.h"
@@ -109,16 +109,6 @@ constexpr const char* kCaptionSamples[kCaptionSampleCount] = {
     "夜明けの駅にて", "星降る丘の物語", "Ondrelix 劇場", "海辺の約束", "風のたより", "また明日",
 };
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 const char* CaptionSampleText(int index) {
@@ -162,7 +152,7 @@ CaptionFaceChoice ChooseCaptionFace(const std::vector<std::string>& faces,
   if (faces.empty()) return {};
   auto find = [&](const std::string& name) {
     for (std::size_t i = 0; i < faces.size(); ++i)
-      if (EqualNoCase(faces[i], name)) return static_cast<int>(i);
+      if (EqualsNoCase(faces[i], name)) return static_cast<int>(i);
     return -1;
   };
   const int named = find(stored);

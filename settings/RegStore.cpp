@@ -11,27 +11,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/AsciiCase.h"
 #include "platform/FileReplacer.h"
 #include "platform/ReplaceFile.h"
 
 namespace {
 
 constexpr size_t kMaxFileBytes = 1 << 20;  // a settings file is a few hundred bytes
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
-    if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
-    if (x != y) return false;
-  }
-  return true;
-}
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && EqualsNoCase(s.substr(0, prefix.size()), prefix);
-}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
