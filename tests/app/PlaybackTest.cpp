@@ -456,6 +456,14 @@ TEST_F(PlaybackFixture, AnUnknownKindEndsTheScript) {
   EXPECT_EQ(RunToState(kScriptEnded), 500 + 1000 + 3 * 33);
 }
 
+TEST_F(PlaybackFixture, ARecordOfAnotherTypeThanItsKindCarriesEndsTheScript) {
+  engine.script = {Data(), Ev<CTimeSolid>(kTagImage, 2), End(50)};
+  Make(true);
+  PassAt(0);
+  RunToState(kScriptPlaying);
+  EXPECT_EQ(RunToState(kScriptEnded), 500 + 1000 + 2 * 33);
+}
+
 TEST_F(PlaybackFixture, AScriptEndingAtTickZeroPlaysOneTick) {
   engine.script = {Data(), Solid(0, 0x00FF00), End(0)};
   Make(true);

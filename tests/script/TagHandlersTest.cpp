@@ -1,6 +1,7 @@
 // Tag handlers: event order and ticks, the clock, backgrounds, music, objects, fades, schedules.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 #include "ScriptFixture.h"
@@ -366,6 +367,22 @@ TEST_F(TagHandlers, PeekAndPopFollowTheTicks) {
   tl.PopEvent();
   EXPECT_EQ(tl.PeekEventKind(1000), 0);
   EXPECT_EQ(tl.PopEvent(), nullptr);
+}
+
+// Every event the handlers make is the record its kind carries, so playback and the log read it.
+TEST_F(TagHandlers, EveryEventCarriesTheRecordOfItsKind) {
+  ASSERT_EQ(e.LoadFile(Script(
+                "<BGMAKE BGFILE=\"*A\"><OBJECT FILE=\"*B\"></BGMAKE><BGSCROLL XPOS=1><BGSET YPOS=1>"
+                "<BGMOVE ZPOS=1><SCREEN CONTRAST=FADEIN><IMAGE FILE=\"*A\" TIME=2 CONTRAST=FADEIN>"
+                "<SET XPOS=1></IMAGE><SOLID COLOR=RED><CLEAR><SCRTEXT TIME=2>x<SET START=1>"
+                "</SCRTEXT><CAPTION TIME=1>a<P></CAPTION><END>")),
+            0);
+  std::set<int> kinds;
+  for (int i = 0; i < tl.EventCount; ++i) {
+    kinds.insert(e.KindAt(i));
+    EXPECT_TRUE(VisitEvent(*tl.Events[i], [](const auto&) {})) << "kind " << e.KindAt(i);
+  }
+  EXPECT_EQ(kinds.size(), 15u);  // all but BGM and SCHEDULE_T
 }
 
 }  // namespace
