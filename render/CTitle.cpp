@@ -390,6 +390,37 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
 
 // --- draw ----------------------------------------------------------------------------------------
 
+namespace {
+
+// One level onto its stage pixel: level 0 is empty; an opaque title sets the ramp's colour.
+template <bool kOpaque>
+inline void ShadeLevel(std::uint8_t level, std::uint32_t* d, const ShadeSlot* ramp,
+                       std::int32_t contrast) {
+  if (level == 0) return;
+  if constexpr (kOpaque) {
+    *d = (*d & 0xFF000000u) | (ramp[level].packed & 0x00FFFFFFu);
+  } else {
+    ShadePixel(d, ramp[level], contrast);
+  }
+}
+
+// The levels of one row from `left` to `right` onto the stage row `d`. Most of a title's
+// rectangle is empty: eight levels are looked at together and passed over when all are empty.
+template <bool kOpaque>
+void ShadeRow(const std::uint8_t* b, std::uint32_t* d, int left, int right, const ShadeSlot* ramp,
+              std::int32_t contrast) {
+  int x = left;
+  for (; x + 8 <= right; x += 8) {
+    std::uint64_t eight;
+    std::memcpy(&eight, b + x, sizeof eight);
+    if (eight == 0) continue;
+    for (int k = 0; k < 8; ++k) ShadeLevel<kOpaque>(b[x + k], d + x + k, ramp, contrast);
+  }
+  for (; x < right; ++x) ShadeLevel<kOpaque>(b[x], d + x, ramp, contrast);
+}
+
+}  // namespace
+
 void CTitle::DrawTitles(StageBitmap& stage) {
   if (stage.width != kStageWidth || stage.height != kStageHeight) return;
   for (int i = 0; i < count; ++i) {
@@ -397,20 +428,13 @@ void CTitle::DrawTitles(StageBitmap& stage) {
     if (st == nullptr || st->contrast == 0 || st->rect.Empty()) continue;
     const ShadeSlot* ramp = entries[i]->ShadeRamp;
     const std::int32_t contrast = st->contrast;
+    const bool opaque = contrast == 0xFF0000;
     const TitleRect& r = st->rect;
     for (int y = r.top; y < r.bottom; ++y) {
-      const std::uint8_t* b = st->buffer.Row(y);
-      std::uint32_t* d = stage.Row(y);
-      for (int x = r.left; x < r.right;) {
-        // Most of a title's rectangle is empty: eight empty levels are passed over at once.
-        std::uint64_t eight = 0;
-        if (x + 8 <= r.right) std::memcpy(&eight, b + x, sizeof eight);
-        if (x + 8 <= r.right && eight == 0) {
-          x += 8;
-          continue;
-        }
-        if (b[x] != 0) ShadePixel(d + x, ramp[b[x]], contrast);
-        ++x;
+      if (opaque) {
+        ShadeRow<true>(st->buffer.Row(y), stage.Row(y), r.left, r.right, ramp, contrast);
+      } else {
+        ShadeRow<false>(st->buffer.Row(y), stage.Row(y), r.left, r.right, ramp, contrast);
       }
     }
   }

@@ -147,28 +147,34 @@ TEST_F(TitleTest, RestsAtNaturalSizeAndDrawsInkAndSilhouette) {
   for (std::uint32_t v : stage.pixels) ASSERT_EQ(v, 0u);
 }
 
-// Drawing passes over empty levels eight at a time; every level must still be drawn as the
-// plain per-pixel loop draws it, at any offset and at the rectangle's ragged ends.
-TEST_F(TitleTest, DrawingSparseLevelsMatchesThePlainLoop) {
+// Drawing passes over empty levels eight at a time and draws opaque titles apart from faded ones;
+// every level must still be drawn as the plain per-pixel loop draws it, at any offset and at the
+// rectangle's ragged ends, sparse or dense, opaque or faded.
+TEST_F(TitleTest, DrawingLevelsMatchesThePlainLoop) {
   const Bitmap32 white = Picture32(64, 64, [](int, int) { return kWhite; });
   const int n = Start(white, 0, 0);
   ASSERT_EQ(layer->AnimateTitles(), 1);
   CPtDataT& st = *layer->state[n];
   st.rect = {3, 5, 3 + 613, 5 + 200};  // neither end on a multiple of eight
   std::mt19937 rng(11);
-  for (int y = 0; y < kStageHeight; ++y)
-    for (int x = 0; x < kStageWidth; ++x)
-      st.buffer.Row(y)[x] = rng() % 23 == 0 ? static_cast<std::uint8_t>(1 + rng() % 255) : 0;
-  StageBitmap want;
-  want.Create(kStageWidth, kStageHeight, 0x00406080);
-  stage = want;
-  const ShadeSlot* ramp = layer->entries[n]->ShadeRamp;
-  for (int y = st.rect.top; y < st.rect.bottom; ++y)
-    for (int x = st.rect.left; x < st.rect.right; ++x)
-      if (st.buffer.Row(y)[x] != 0)
-        ShadePixel(want.Row(y) + x, ramp[st.buffer.Row(y)[x]], st.contrast);
-  layer->DrawTitles(stage);
-  ASSERT_EQ(stage.pixels, want.pixels);
+  for (const std::int32_t contrast : {0xFF0000, 0x7F0000})
+    for (const unsigned oneIn : {23u, 2u}) {
+      st.contrast = contrast;
+      for (int y = 0; y < kStageHeight; ++y)
+        for (int x = 0; x < kStageWidth; ++x)
+          st.buffer.Row(y)[x] =
+              rng() % oneIn == 0 ? static_cast<std::uint8_t>(1 + rng() % 255) : 0;
+      StageBitmap want;
+      want.Create(kStageWidth, kStageHeight, 0x00406080);
+      stage = want;
+      const ShadeSlot* ramp = layer->entries[n]->ShadeRamp;
+      for (int y = st.rect.top; y < st.rect.bottom; ++y)
+        for (int x = st.rect.left; x < st.rect.right; ++x)
+          if (st.buffer.Row(y)[x] != 0)
+            ShadePixel(want.Row(y) + x, ramp[st.buffer.Row(y)[x]], st.contrast);
+      layer->DrawTitles(stage);
+      ASSERT_EQ(stage.pixels, want.pixels) << std::hex << contrast << " one level in " << oneIn;
+    }
 }
 
 TEST_F(TitleTest, FliesAwayToHalfSizeAfter270Frames) {
