@@ -12,6 +12,7 @@
 #include "platform/FolderWalk.h"
 #include "script/CTimeLine.h"
 #include "settings/CMainCtl.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -20,14 +21,11 @@ namespace {
 class Reach : public ::testing::Test {
  protected:
   Reach() {
-    char tmpl[] = "/tmp/ox_reach_XXXXXX";
-    top = ::mkdtemp(tmpl);
     data = top + "/data";
     settings.SetStorePath(top + "/no-store.reg");
     settings.Load();
     settings.SetCurPath(data);
   }
-  ~Reach() override { fs::remove_all(top); }
   void Script(const std::string& rel, const std::string& title) {
     Write(rel, "<DATA TITLE=\"" + title + "\" VERSION=\"1\"></DATA>");
   }
@@ -53,7 +51,8 @@ class Reach : public ::testing::Test {
     for (int i = 0; i < list.Count(); ++i) names.insert(list.At(i));
     return names;
   }
-  std::string top, data;
+  TempFolder temp_;
+  std::string top = temp_.path(), data;
   CMainCtl settings;
 };
 

@@ -16,6 +16,7 @@
 #include "app/HeadlessShow.h"
 #include "app/MusicTrack.h"
 #include "app/WindowSurface.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -122,8 +123,6 @@ struct ToneDecoder : AudioDecoder {
 
 struct ExportFixture : ::testing::Test {
   ExportFixture() {
-    char tmpl[] = "/tmp/ox-export-XXXXXX";
-    dir = mkdtemp(tmpl);
     std::ofstream(dir + "/tune.wav") << "x";
     std::ofstream(dir + "/script_e.txt")
         << "<DATA TITLE=\"music\" VERSION=\"1.1\"><SOLID COLOR=\"RED\">"
@@ -137,7 +136,6 @@ struct ExportFixture : ::testing::Test {
       return std::make_unique<RecordingEncoder>(&log);
     };
   }
-  ~ExportFixture() override { fs::remove_all(dir); }
 
   int Export(std::vector<std::string> args) {
     ExportRequest r;
@@ -154,7 +152,8 @@ struct ExportFixture : ::testing::Test {
     return names;
   }
 
-  std::string dir;
+  TempFolder temp_;
+  std::string dir = temp_.path();
   std::string missingMp4;
   RecordingEncoder::Log log;
   VideoBackend backend;

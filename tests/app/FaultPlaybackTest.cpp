@@ -22,6 +22,7 @@
 #include "app/SaverObjects.h"
 #include "app/WindowSurface.h"
 #include "settings/CMainCtl.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -31,12 +32,6 @@ const std::string kSource = ONDRELIX_SOURCE_DIR;
 const std::string kData = ONDRELIX_TEST_DATA;
 
 struct FaultPlayback : ::testing::Test {
-  FaultPlayback() {
-    char tmpl[] = "/tmp/ox-faultplay-XXXXXX";
-    root = mkdtemp(tmpl);
-  }
-  ~FaultPlayback() override { fs::remove_all(root); }
-
   std::unique_ptr<SaverObjects> Make(const std::string& dir) {
     auto o = std::make_unique<SaverObjects>(&device, [&](CMainCtl& s) {
       s.SetStorePath("/dev/null/no-store.reg");
@@ -67,7 +62,8 @@ struct FaultPlayback : ::testing::Test {
     std::ofstream(path, std::ios::binary) << text;
   }
 
-  std::string root;
+  TempFolder temp_;
+  std::string root = temp_.path();
   SilentMediaDevice device;
   std::int32_t now = 0;
 };

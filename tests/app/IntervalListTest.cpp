@@ -10,21 +10,13 @@
 #include <set>
 
 #include "app/IntervalList.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 struct TempData : ::testing::Test {
-  TempData() {
-    char tmpl[] = "/tmp/ox-interval-XXXXXX";
-    root = mkdtemp(tmpl);
-  }
-  ~TempData() override {
-    std::error_code ec;
-    fs::permissions(root + "/Interval/locked", fs::perms::owner_all, ec);
-    fs::remove_all(root, ec);
-  }
   void Touch(const std::string& rel) {
     fs::create_directories(fs::path(root + "/" + rel).parent_path());
     std::ofstream(root + "/" + rel) << "x";
@@ -34,7 +26,8 @@ struct TempData : ::testing::Test {
     for (int i = 0; i < l.Count(); ++i) s.insert(l.At(i));
     return s;
   }
-  std::string root;
+  TempFolder temp_;
+  std::string root = temp_.path();
 };
 
 TEST_F(TempData, TakesMoviesByFullPathAndPicturesRelativeToTheDataFolder) {

@@ -11,6 +11,7 @@
 
 #include "app/CPlayback.h"
 #include "app/HeadlessShow.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -29,13 +30,10 @@ struct LevelDecoder : AudioDecoder {
 
 struct MusicShow : ::testing::Test {
   MusicShow() {
-    char tmpl[] = "/tmp/ox-music-XXXXXX";
-    dir = mkdtemp(tmpl);
     for (const char* f : {"a.wav", "b.mp3", "bad.wav"}) std::ofstream(dir + "/" + f) << "x";
     decoder.files["a.wav"] = {1000, 600};
     decoder.files["b.mp3"] = {-2000, 3000};
   }
-  ~MusicShow() override { fs::remove_all(dir); }
 
   // Plays `body` as a 5-second show; the whole track, rendered in pieces as the exporter does.
   std::vector<std::int16_t> Play(const std::string& body, bool* hasMusic = nullptr) {
@@ -75,7 +73,8 @@ struct MusicShow : ::testing::Test {
     return "";
   }
 
-  std::string dir;
+  TempFolder temp_;
+  std::string dir = temp_.path();
   LevelDecoder decoder;
 };
 

@@ -10,6 +10,7 @@
 #include "app/CPlayback.h"
 #include "app/PassDriver.h"
 #include "settings/CMainCtl.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -74,8 +75,8 @@ TEST(PassDriver, RunsAPassAtMostOncePerMillisecondAndSleepsUntilTheNextDeadline)
 }
 
 TEST(PassDriver, SettingsSeedAndClockComeFromTheOptionsOrTheirDefaults) {
-  char tmpl[] = "/tmp/ox-passdriver-XXXXXX";
-  const fs::path dir = mkdtemp(tmpl);
+  TempFolder temp;
+  const fs::path dir = temp.path();
   fs::create_directories(dir / "Velnori");
   std::ofstream(dir / "Velnori" / "Pralvex.reg")
       << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Velnori\\Pralvex]\n\"DspMode\"=dword:00000003\n";
@@ -103,7 +104,6 @@ TEST(PassDriver, SettingsSeedAndClockComeFromTheOptionsOrTheirDefaults) {
   EXPECT_EQ(chosen.Seed(), 9u);
   chosen.LoadSettings(given);
   EXPECT_EQ(given.GetDspMode(), 1);
-  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include "app/WindowSurface.h"
 #include "script/CTimeLine.h"
 #include "tests/app/ShowGenerator.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -151,15 +152,14 @@ std::string ReadAll(const fs::path& p) {
 
 // A folder with the pictures generated shows use, made once for the whole run.
 const std::string& KitFolder() {
-  // Never destroyed, so that the clean-up at exit can still read it.
-  static const std::string& dir = *[] {
-    char tmpl[] = "/tmp/ox-reference-XXXXXX";
-    auto* d = new std::string(mkdtemp(tmpl));
-    WritePictureKit(*d);
-    std::atexit([] { fs::remove_all(KitFolder()); });
-    return d;
+  // Removed by the clean-up at exit, not by a static destructor that could run before it.
+  static TempFolder* const kit = [] {
+    auto* k = new TempFolder;
+    WritePictureKit(k->path());
+    std::atexit([] { delete kit; });
+    return k;
   }();
-  return dir;
+  return kit->path();
 }
 
 // Plays one show written into the kit folder.
@@ -229,8 +229,8 @@ TEST(KeptShows, LookTheSameAsInTheReferencePlayer) {
 // The built-in items, an interval picture and the logo, played around a short show from a data
 // folder, with every tick of them compared.
 TEST(BuiltInItems, LookTheSameAsInTheReferencePlayer) {
-  char tmpl[] = "/tmp/ox-builtin-XXXXXX";
-  const std::string dir = mkdtemp(tmpl);
+  TempFolder temp;
+  const std::string dir = temp.path();
   fs::create_directories(dir + "/Interval");
   fs::copy_file(kExamples / "Interval" / "aurora.bmp", dir + "/Interval/aurora.bmp");
   std::ofstream(dir + "/script_short.txt")

@@ -12,6 +12,7 @@
 #include "app/WindowSurface.h"
 #include "script/CTimeLine.h"
 #include "settings/CMainCtl.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -24,8 +25,6 @@ std::string Show(const char* title, const char* colour) {
 
 struct ReloadFixture : ::testing::Test {
   ReloadFixture() {
-    char tmpl[] = "/tmp/ox-reload-XXXXXX";
-    dir = mkdtemp(tmpl);
     std::ofstream(dir + "/script_a.txt") << Show("a", "WHITE");
     std::ofstream(dir + "/script_b.txt") << Show("b", "WHITE");
     objects = std::make_unique<SaverObjects>(&device, [&](CMainCtl& s) {
@@ -36,10 +35,7 @@ struct ReloadFixture : ::testing::Test {
       s.LoadedPath = dir;
     });
   }
-  ~ReloadFixture() override {
-    objects.reset();
-    fs::remove_all(dir);
-  }
+
   void Run(CPlayback& pb, std::int32_t until) {
     for (std::int32_t t = pb.NextDeadline(now); t <= until; t = pb.NextDeadline(now)) {
       now = t;
@@ -48,7 +44,8 @@ struct ReloadFixture : ::testing::Test {
   }
   std::uint32_t Pixel() const { return objects->Window->Picture().Row(200)[10]; }
 
-  std::string dir;
+  TempFolder temp_;
+  std::string dir = temp_.path();
   SilentMediaDevice device;
   std::unique_ptr<SaverObjects> objects;
   std::int32_t now = 0;

@@ -10,6 +10,7 @@
 #include "app/AuthorTools.h"
 #include "app/CommandLine.h"
 #include "app/RenderTool.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -55,8 +56,6 @@ TEST(RenderArgs, RefusesWhatItCannotDo) {
 
 struct RenderFixture : ::testing::Test {
   RenderFixture() {
-    char tmpl[] = "/tmp/ox-render-XXXXXX";
-    dir = mkdtemp(tmpl);
     std::ofstream(dir + "/script_show.txt")
         << "<DATA TITLE=\"one\" VERSION=\"1.1\">\n<SOLID COLOR=\"RED\">\n"
            "<IMAGE STRING=\"x\" TIME=\"2\">\n<CLOCK SET=\"1\">\n<SOLID COLOR=\"#0000FF\">\n"
@@ -67,7 +66,6 @@ struct RenderFixture : ::testing::Test {
            "<SCREEN CONTRAST=\"2\" TIME=\"0\"><SOLID COLOR=\"#C86432\">"
            "<IMAGE STRING=\"z\" TIME=\"1\"></DATA>\n";
   }
-  ~RenderFixture() override { fs::remove_all(dir); }
 
   // The RGB pixel at (x, y) of a written picture, or -1.
   long Pixel(const std::string& file, int x, int y) {
@@ -89,7 +87,8 @@ struct RenderFixture : ::testing::Test {
     return RunRender(r);
   }
 
-  std::string dir;
+  TempFolder temp_;
+  std::string dir = temp_.path();
   unsigned width = 0;
   unsigned height = 0;
 };

@@ -13,18 +13,13 @@
 #include "app/WindowSurface.h"
 #include "script/CTimeLine.h"
 #include "settings/CMainCtl.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 struct SaverFixture : ::testing::Test {
-  SaverFixture() {
-    char tmpl[] = "/tmp/ox-saver-XXXXXX";
-    dir = mkdtemp(tmpl);
-  }
-  ~SaverFixture() override { fs::remove_all(dir); }
-
   std::unique_ptr<SaverObjects> Make(int mode, bool warning = false) {
     auto o = std::make_unique<SaverObjects>(&device, [&](CMainCtl& s) {
       s.SetStorePath("/dev/null/no-store.reg");
@@ -50,7 +45,8 @@ struct SaverFixture : ::testing::Test {
     return false;
   }
 
-  std::string dir;
+  TempFolder temp_;
+  std::string dir = temp_.path();
   SilentMediaDevice device;
   std::int32_t now = 0;
 };

@@ -13,6 +13,7 @@
 #include "app/HeadlessShow.h"
 #include "app/WindowSurface.h"
 #include "render/BmpEncoder.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -29,8 +30,6 @@ std::uint32_t TilePixel(int x, int y, std::uint32_t tint) {
 
 struct ShowFolder {
   ShowFolder() {
-    char tmpl[] = "/tmp/ox-onscreen-XXXXXX";
-    dir = mkdtemp(tmpl);
     WriteTile("sky.bmp", 0);
     WriteTile("sea.bmp", 0x808080);
     Bitmap32 word;
@@ -39,7 +38,6 @@ struct ShowFolder {
       for (int x = 4; x < 28; ++x) word.Row(y)[x] = 0xFFFFFF;
     Write("word.bmp", word);
   }
-  ~ShowFolder() { fs::remove_all(dir); }
   void WriteTile(const char* name, std::uint32_t tint) {
     Bitmap32 tile;
     tile.Create(kTileW, kTileH, 0);
@@ -57,7 +55,8 @@ struct ShowFolder {
     std::ofstream(file) << "<DATA TITLE=\"case\" VERSION=1.1>\n" << body << "\n</DATA>\n";
     return file;
   }
-  std::string dir;
+  TempFolder temp_;
+  std::string dir = temp_.path();
 };
 
 // Plays on from clock value `now` until the pass that ran tick `tick`.

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/TempFolder.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -106,13 +108,7 @@ TEST(XScreenSaverList, AnEntryRunningOndrelixFromAnyFolderCountsAsThere) {
 
 class XScreenSaverFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/ondrelix-xss-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    std::ofstream(dir_ + "/defaults") << kDefaults;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { std::ofstream(dir_ + "/defaults") << kDefaults; }
   int Add(const std::string& file) {
     std::FILE* null = std::fopen("/dev/null", "w");
     const int rc = AddToXScreenSaver(file, "/nonexistent:" + dir_ + "/defaults",
@@ -126,7 +122,8 @@ class XScreenSaverFile : public ::testing::Test {
     ss << in.rdbuf();
     return ss.str();
   }
-  std::string dir_;
+  TempFolder temp_;
+  std::string dir_ = temp_.path();
 };
 
 TEST_F(XScreenSaverFile, MadeWhenMissingThenLeftAloneAndWrittenThroughALink) {

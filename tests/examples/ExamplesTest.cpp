@@ -22,6 +22,7 @@
 #include "script/ScriptReader.h"
 #include "script/ScriptValues.h"
 #include "script/TagId.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -150,8 +151,8 @@ long LitPixels(const std::string& file) {
 }
 
 TEST(DemoShows, EveryShowDrawsAPictureTenSecondsIn) {
-  char tmpl[] = "/tmp/ox-examples-XXXXXX";
-  const std::string dir = mkdtemp(tmpl);
+  TempFolder temp;
+  const std::string dir = temp.path();
   int index = 0;
   for (const auto& s : DemoScripts()) {
     const std::string text = ReadAll(s);
@@ -172,7 +173,6 @@ TEST(DemoShows, EveryShowDrawsAPictureTenSecondsIn) {
       }
     }
   }
-  fs::remove_all(dir);
 }
 
 // The value of attribute `name` of a tokenised tag, or null.

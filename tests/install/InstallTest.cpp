@@ -8,9 +8,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
+
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -37,22 +40,17 @@ class Installed : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     if (!fs::exists(fs::path(ONDRELIX_BUILD_DIR) / "ondrelix")) return;
-    char tmpl[] = "/tmp/ondrelix-install-XXXXXX";
-    if (::mkdtemp(tmpl) == nullptr) return;
-    prefix_ = tmpl;
+    scratch_ = std::make_unique<TempFolder>();
+    if (scratch_->path().empty()) return;
+    // The install's log and manifest copy lie beside the prefix, in the same scratch folder.
+    prefix_ = scratch_->path() + "/prefix";
     // The manifest of the build folder is rewritten by every install: the lock keeps other test
     // processes from installing between this install and the copy of its manifest.
     installRc_ = Shell("flock '" ONDRELIX_BUILD_DIR "/.install-lock' sh -c \"cmake --install '" ONDRELIX_BUILD_DIR
                        "' --prefix '" + prefix_ + "' && cp '" ONDRELIX_BUILD_DIR "/install_manifest.txt' '" +
                        prefix_ + ".manifest'\" >'" + prefix_ + ".log' 2>&1");
   }
-  static void TearDownTestSuite() {
-    if (prefix_.empty()) return;
-    std::error_code ec;
-    fs::remove_all(prefix_, ec);
-    fs::remove(prefix_ + ".log", ec);
-    fs::remove(prefix_ + ".manifest", ec);
-  }
+  static void TearDownTestSuite() { scratch_.reset(); }
   void SetUp() override {
     if (prefix_.empty()) GTEST_SKIP() << "the program is not built in " ONDRELIX_BUILD_DIR;
     ASSERT_EQ(installRc_, 0) << "see " << prefix_ << ".log";
@@ -63,10 +61,12 @@ class Installed : public ::testing::Test {
     return "XDG_CONFIG_HOME='" + prefix_ + "/config' '" + path + "'";
   }
 
+  static std::unique_ptr<TempFolder> scratch_;
   static std::string prefix_;
   static int installRc_;
 };
 
+std::unique_ptr<TempFolder> Installed::scratch_;
 std::string Installed::prefix_;
 int Installed::installRc_ = -1;
 

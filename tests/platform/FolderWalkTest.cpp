@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/FolderWalk.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -16,11 +17,6 @@ namespace {
 
 class Walk : public ::testing::Test {
  protected:
-  Walk() {
-    char tmpl[] = "/tmp/ox_walk_XXXXXX";
-    root = ::mkdtemp(tmpl);
-  }
-  ~Walk() override { fs::remove_all(root); }
   void Touch(const std::string& rel) {
     fs::create_directories(fs::path(root + "/" + rel).parent_path());
     std::ofstream(root + "/" + rel) << "x";
@@ -35,7 +31,8 @@ class Walk : public ::testing::Test {
     if (result) *result = r;
     return names;
   }
-  std::string root;
+  TempFolder temp_;
+  std::string root = temp_.path();
 };
 
 TEST_F(Walk, NameOrderWithoutCaseDepthFirstAndTheVisitorCanStop) {

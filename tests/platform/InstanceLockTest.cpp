@@ -7,17 +7,14 @@
 #include <cstdlib>
 
 #include "platform/InstanceLock.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
 class Locks : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/ox_lock_XXXXXX";
-    dir = ::mkdtemp(tmpl);
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
-  std::string dir;
+  TempFolder temp_;
+  std::string dir = temp_.path();
 };
 
 TEST_F(Locks, SaverAndDialogShareOneLockThePreviewHasItsOwn) {

@@ -7,22 +7,21 @@
 #include <fstream>
 
 #include "platform/NameResolver.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
 class Resolver : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/ox_resolve_XXXXXX";
-    dir = ::mkdtemp(tmpl);
     ::mkdir((dir + "/画像").c_str(), 0755);
     ::mkdir((dir + "/Music").c_str(), 0755);
     std::ofstream(dir + "/画像/ソbird.bmp") << "x";
     std::ofstream(dir + "/Music/Theme.Mid") << "x";
     std::ofstream(dir + "/Plain.txt") << "x";
   }
-  void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
-  std::string dir;
+  TempFolder temp_;
+  std::string dir = temp_.path();
   NameResolver r;
 };
 

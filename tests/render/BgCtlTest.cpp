@@ -14,6 +14,7 @@
 #include "render/PixelOps.h"
 #include "settings/CMainCtl.h"
 #include "tests/render/MarkedPicture.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
@@ -21,14 +22,7 @@ namespace fs = std::filesystem;
 
 class BgCtlTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("ox_bgctl_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-    settings_.SetCurPath(dir_.string());
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { settings_.SetCurPath(dir_.string()); }
 
   void WriteBmp(const std::string& name, const Bitmap32& b) {
     std::vector<std::uint8_t> bytes;
@@ -64,7 +58,8 @@ class BgCtlTest : public ::testing::Test {
     return rec;
   }
 
-  fs::path dir_;
+  TempFolder temp_;
+  fs::path dir_ = temp_.path();
   CMainCtl settings_;
 };
 

@@ -14,6 +14,7 @@
 #include "render/PixelOps.h"
 #include "settings/CMainCtl.h"
 #include "tests/render/MarkedPicture.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
@@ -22,14 +23,9 @@ namespace fs = std::filesystem;
 class OthBmpTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("ox_othbmp_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
     settings_.SetCurPath(dir_.string());
     stage_.Create(kStageWidth, kStageHeight, 0);
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   void WriteBmp(const std::string& name, const Bitmap32& b) {
     std::vector<std::uint8_t> bytes;
@@ -55,7 +51,8 @@ class OthBmpTest : public ::testing::Test {
     return rec;
   }
 
-  fs::path dir_;
+  TempFolder temp_;
+  fs::path dir_ = temp_.path();
   CMainCtl settings_;
   CBgCtl background_{&settings_};
   COthBmp layer_{&settings_, &background_};

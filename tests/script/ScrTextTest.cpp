@@ -11,6 +11,7 @@
 #include "render/Picture.h"
 #include "script/CScrText.h"
 #include "settings/CMainCtl.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
@@ -20,14 +21,9 @@ using Opt = std::optional<std::string>;
 class ScrTextTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("scrtext-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
     settings_.SetCurPath(dir_.string());
     text_.Reset(true);
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   void Feed(const std::string& s, int row = -1) {
     for (unsigned char c : s) text_.AddChar(c, row);
@@ -78,7 +74,8 @@ class ScrTextTest : public ::testing::Test {
     return name;
   }
 
-  std::filesystem::path dir_;
+  TempFolder temp_;
+  std::filesystem::path dir_ = temp_.path();
   CMainCtl settings_;
   CScrText text_{&settings_};
 };

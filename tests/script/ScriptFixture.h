@@ -15,27 +15,7 @@
 #include "render/CMonoBmp.h"
 #include "script/CTimeLine.h"
 #include "settings/CMainCtl.h"
-
-// A folder under /tmp that is removed with the object.
-class TempFolder {
- public:
-  TempFolder() {
-    char tmpl[] = "/tmp/ox_script_XXXXXX";
-    path_ = mkdtemp(tmpl);
-  }
-  ~TempFolder() { std::filesystem::remove_all(path_); }
-  const std::string& path() const { return path_; }
-  // Writes `bytes` to the relative path `name` (folders are made); returns the full path.
-  std::string Write(const std::string& name, const std::string& bytes) const {
-    const std::filesystem::path p = std::filesystem::path(path_) / name;
-    std::filesystem::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << bytes;
-    return p.string();
-  }
-
- private:
-  std::string path_;
-};
+#include "tests/support/TempFolder.h"
 
 struct ScriptEngine {
   ScriptEngine()

@@ -14,24 +14,9 @@
 #include <string>
 
 #include "settings/CMainCtl.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
-
-class TempDir {
- public:
-  // `base` /dev/shm keeps tests that make many files quick (it is a memory file system).
-  explicit TempDir(const char* base = "/tmp") {
-    if (::access(base, W_OK) != 0) base = "/tmp";
-    std::string tmpl = std::string(base) + "/ox_mainctl_XXXXXX";
-    path_ = ::mkdtemp(tmpl.data());
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
@@ -59,9 +44,9 @@ int CountEntries(const std::string& dir) {
 
 class SettingsTest : public ::testing::Test {
  protected:
-  void SetUp() override { store = dir / "Velnori/Pralvex.reg"; }
+  void SetUp() override { store = dir.File("Velnori/Pralvex.reg"); }
   CMainCtl Loaded(const std::string& text) {
-    ::mkdir((dir / "Velnori").c_str(), 0755);
+    ::mkdir(dir.File("Velnori").c_str(), 0755);
     WriteFile(store, text);
     return Loaded();
   }
@@ -84,7 +69,7 @@ class SettingsTest : public ::testing::Test {
     EXPECT_EQ(c.NoExeAt(0), 0);
   }
 
-  TempDir dir;
+  TempFolder dir;
   std::string store;
 };
 
@@ -270,7 +255,7 @@ TEST_F(SettingsTest, FailedWriteStopsAtThatValueAndKeepsTheOldStore) {
   EXPECT_EQ(error, "'DspMode' の設定に失敗しました");
   EXPECT_GT(writes, 1);
   EXPECT_EQ(ReadFile(store), old);
-  EXPECT_EQ(CountEntries(dir / "Velnori"), 1) << "the temporary file must be gone";
+  EXPECT_EQ(CountEntries(dir.File("Velnori")), 1) << "the temporary file must be gone";
 
   // A text the store cannot hold (a line break in a path) fails at that value too.
   CMainCtl d = Loaded();
@@ -282,9 +267,9 @@ TEST_F(SettingsTest, FailedWriteStopsAtThatValueAndKeepsTheOldStore) {
 }
 
 TEST_F(SettingsTest, StoreThatCannotBeCreatedIsReportedNotIgnored) {
-  WriteFile(dir / "file", "x");
+  WriteFile(dir.File("file"), "x");
   CMainCtl c;
-  c.SetStorePath(dir / "file/Velnori/Pralvex.reg");
+  c.SetStorePath(dir.File("file/Velnori/Pralvex.reg"));
   c.Load();
   std::string error;
   EXPECT_EQ(c.Save(&error), -1);
@@ -296,7 +281,7 @@ TEST_F(SettingsTest, SaveIntoAReadOnlyFolderFailsAndKeepsTheOldStore) {
   Loaded(old);
   ::chmod(dir.path().c_str(), 0755);
   ::chmod(store.c_str(), 0644);
-  ::chmod((dir / "Velnori").c_str(), 0555);
+  ::chmod(dir.File("Velnori").c_str(), 0555);
   // Root writes into any folder, so the save runs in a child without privileges.
   pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
@@ -312,7 +297,7 @@ TEST_F(SettingsTest, SaveIntoAReadOnlyFolderFailsAndKeepsTheOldStore) {
   }
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ::chmod((dir / "Velnori").c_str(), 0755);
+  ::chmod(dir.File("Velnori").c_str(), 0755);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(ReadFile(store), old);
@@ -336,15 +321,15 @@ TEST(MainCtlNoExe, ListIsPackedAndHoldsSixtyFour) {
 }
 
 TEST(MainCtlPaths, FullPathJoinsAndResolves) {
-  TempDir dir;
-  ::mkdir((dir / "Pics").c_str(), 0755);
-  WriteFile(dir / "Pics/Sky.bmp", "x");
+  TempFolder dir;
+  ::mkdir(dir.File("Pics").c_str(), 0755);
+  WriteFile(dir.File("Pics/Sky.bmp"), "x");
   CMainCtl c;
   c.SetCurPath(dir.path());
   EXPECT_EQ(c.FullPath(""), dir.path());
   EXPECT_EQ(c.PathBuffer, dir.path());
-  EXPECT_EQ(c.FullPath("PICS\\SKY.BMP"), dir / "Pics/Sky.bmp");
-  EXPECT_EQ(c.FullPath("NONE\\A.BMP"), dir / "NONE/A.BMP");
+  EXPECT_EQ(c.FullPath("PICS\\SKY.BMP"), dir.File("Pics/Sky.bmp"));
+  EXPECT_EQ(c.FullPath("NONE\\A.BMP"), dir.File("NONE/A.BMP"));
   EXPECT_EQ(c.FileExists("pics\\sky.bmp"), 0);
   EXPECT_EQ(c.FileExists("PICS"), 0);
   EXPECT_EQ(c.FileExists(""), 0);
@@ -353,7 +338,7 @@ TEST(MainCtlPaths, FullPathJoinsAndResolves) {
 
   // Switching folders and restoring the loaded one.
   c.LoadedPath = dir.path();
-  c.SetCurPath(dir / "Pics");
+  c.SetCurPath(dir.File("Pics"));
   EXPECT_EQ(c.FileExists("SKY.BMP"), 0);
   EXPECT_EQ(c.RestoreCurPath(), dir.path());
   EXPECT_EQ(c.FileExists("SKY.BMP"), -1);
@@ -384,9 +369,9 @@ TEST(MainCtlFiles, ScriptNames) {
 
 class CountTest : public ::testing::Test {
  protected:
-  void Mk(const std::string& rel) { ::mkdir((dir / rel).c_str(), 0755); }
-  void Touch(const std::string& rel) { WriteFile(dir / rel, ""); }
-  TempDir dir{"/dev/shm"};
+  void Mk(const std::string& rel) { ::mkdir(dir.File(rel).c_str(), 0755); }
+  void Touch(const std::string& rel) { WriteFile(dir.File(rel), ""); }
+  TempFolder dir{"/dev/shm"};  // a memory file system: many files made quickly
   CMainCtl c;
 };
 
@@ -405,8 +390,8 @@ TEST_F(CountTest, CountsScriptNamesAtAnyDepth) {
   Touch("Interval/script_i.txt");
   c.StartScanClock();
   EXPECT_EQ(c.CountScripts(dir.path()), 5);
-  EXPECT_EQ(c.CountScripts(dir / "a"), 2);
-  EXPECT_EQ(c.CountScripts(dir / "missing"), 0);
+  EXPECT_EQ(c.CountScripts(dir.File("a")), 2);
+  EXPECT_EQ(c.CountScripts(dir.File("missing")), 0);
 }
 
 TEST_F(CountTest, LinksToFoldersAlreadyEnteredAreNotWalkedAgain) {
@@ -414,9 +399,9 @@ TEST_F(CountTest, LinksToFoldersAlreadyEnteredAreNotWalkedAgain) {
   Mk("b");
   Touch("a/script_1.txt");
   Touch("b/script_2.txt");
-  ASSERT_EQ(::symlink("..", (dir / "a/up").c_str()), 0);     // a loop
-  ASSERT_EQ(::symlink("../a", (dir / "b/toa").c_str()), 0);  // a second way into a
-  ASSERT_EQ(::symlink("missing", (dir / "dangling").c_str()), 0);
+  ASSERT_EQ(::symlink("..", dir.File("a/up").c_str()), 0);     // a loop
+  ASSERT_EQ(::symlink("../a", dir.File("b/toa").c_str()), 0);  // a second way into a
+  ASSERT_EQ(::symlink("missing", dir.File("dangling").c_str()), 0);
   c.StartScanClock();
   EXPECT_EQ(c.CountScripts(dir.path()), 2);
 }
@@ -428,8 +413,8 @@ TEST_F(CountTest, UnreadableFoldersAreSkipped) {
   Touch("open/script_y.txt");
   Touch("script_z.txt");
   ::chmod(dir.path().c_str(), 0755);
-  ::chmod((dir / "open").c_str(), 0755);
-  ::chmod((dir / "locked").c_str(), 0);
+  ::chmod(dir.File("open").c_str(), 0755);
+  ::chmod(dir.File("locked").c_str(), 0);
   // Root reads every folder, so the count runs in a child without privileges.
   pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
@@ -441,7 +426,7 @@ TEST_F(CountTest, UnreadableFoldersAreSkipped) {
   }
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ::chmod((dir / "locked").c_str(), 0755);
+  ::chmod(dir.File("locked").c_str(), 0755);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 2);
 }
@@ -483,14 +468,14 @@ TEST_F(CountTest, HugeFlatFolderStillHonoursTheBudget) {
 
 TEST_F(CountTest, HundredThousandFilesEndWithinTheBudget) {
   // Hard links to one file in a memory file system make the 100 000 entries quickly.
-  TempDir big("/dev/shm");
-  WriteFile(big / "one", "");
+  TempFolder big("/dev/shm");
+  WriteFile(big.File("one"), "");
   for (int f = 0; f < 10; ++f) {
-    std::string sub = big / ("d" + std::to_string(f));
+    std::string sub = big.File("d" + std::to_string(f));
     ASSERT_EQ(::mkdir(sub.c_str(), 0755), 0);
     for (int i = 0; i < 10000; ++i) {
       std::string name = (i % 1000 == 0 ? "/script_" : "/pic") + std::to_string(i) + ".txt";
-      ASSERT_EQ(::link((big / "one").c_str(), (sub + name).c_str()), 0);
+      ASSERT_EQ(::link(big.File("one").c_str(), (sub + name).c_str()), 0);
     }
   }
   // With time standing still every entry is walked and counted; with the budget spent after

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "settings/CMainCtl.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -82,15 +83,10 @@ class FileSizeLimit {
 class FaultSave : public ::testing::Test {
  protected:
   FaultSave() {
-    char tmpl[] = "/tmp/ox_faultsave_XXXXXX";
-    root = ::mkdtemp(tmpl);
     folder = root + "/Velnori";
     store = folder + "/Pralvex.reg";
   }
-  ~FaultSave() override {
-    SetImmutable(folder, false);
-    fs::remove_all(root);
-  }
+  ~FaultSave() override { SetImmutable(folder, false); }
   // A record whose store holds one earlier save, with a long data folder path.
   CMainCtl Saved() {
     CMainCtl c;
@@ -117,7 +113,8 @@ class FaultSave : public ::testing::Test {
     EXPECT_EQ(back.GetVersion(), 110);
   }
 
-  std::string root, folder, store, old;
+  TempFolder temp_;
+  std::string root = temp_.path(), folder, store, old;
 };
 
 TEST_F(FaultSave, ReadOnlyFolderKeepsTheOldStoreAndReportsTheFailure) {

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "settings/RegStore.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
@@ -107,12 +108,8 @@ TEST(RegStore, ForeignValuesSurviveARoundTripUnchanged) {
 
 class RegStoreFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/ox_regstore_XXXXXX";
-    dir = ::mkdtemp(tmpl);
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
-  std::string dir;
+  TempFolder temp_;
+  std::string dir = temp_.path();
 };
 
 TEST_F(RegStoreFile, SaveWritesThroughALinkAndLeavesNoTemporaryFile) {
@@ -187,13 +184,11 @@ TEST_F(RegStoreFile, FailedWritesNameTheValueAndKeepTheOldFile) {
 // A named pipe or a folder where the store should be reads as a missing key at once; it must
 // never block the start of the saver waiting for a writer.
 TEST(RegStore, NonRegularFilesReadAsMissingWithoutBlocking) {
-  char dir[] = "/tmp/ondrelix-regfifo-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string fifo = std::string(dir) + "/Pralvex.reg";
+  TempFolder temp;
+  const std::string& dir = temp.path();
+  const std::string fifo = dir + "/Pralvex.reg";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   RegStore store;
   EXPECT_EQ(store.Load(fifo), -1);
   EXPECT_EQ(store.Load(dir), -1);
-  unlink(fifo.c_str());
-  rmdir(dir);
 }

@@ -19,7 +19,6 @@
 namespace {
 
 using shelltest::App;
-using shelltest::ScratchDir;
 using shelltest::Spin;
 
 class DialogShots : public ::testing::Test {
@@ -39,7 +38,7 @@ class DialogShots : public ::testing::Test {
     return QImage(QString::fromStdString(path));
   }
   std::string folder;
-  ScratchDir dir;
+  TempFolder dir;
 };
 
 TEST_F(DialogShots, PagesConfirmationAndBothBonusVariants) {

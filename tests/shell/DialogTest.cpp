@@ -28,7 +28,6 @@
 namespace {
 
 using shelltest::App;
-using shelltest::ScratchDir;
 
 std::string ReadAll(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
@@ -91,7 +90,7 @@ class DialogTest : public ::testing::Test {
     return s;
   }
 
-  ScratchDir dir;
+  TempFolder dir;
   std::string store;
   std::vector<QString> questions, titles, errors, opened;
   std::deque<int> randoms;
@@ -209,7 +208,7 @@ TEST_F(DialogTest, LeavingTheFolderEditMakesItAbsolute) {
   Store(0, "IPAGothic", dir.File("data"));
   auto f = Open();
   const QString cwd = QDir::currentPath();
-  QDir::setCurrent(QString::fromStdString(dir.Path()));
+  QDir::setCurrent(QString::fromStdString(dir.path()));
   f->PageCtl->setCurrentIndex(1);
   f->EdtSettei->setText(QStringLiteral("./data/../empty/"));
   QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);  // leaving the edit

@@ -16,6 +16,7 @@
 
 #include "platform/InstanceLock.h"
 #include "script/CTimeLine.h"
+#include "tests/support/TempFolder.h"
 
 extern char** environ;
 
@@ -27,8 +28,6 @@ class Program : public ::testing::Test {
  protected:
   void SetUp() override {
     if (::access(kProgram.c_str(), X_OK) != 0) GTEST_SKIP() << "ondrelix is not built";
-    char tmpl[] = "/tmp/ox_program_XXXXXX";
-    dir = ::mkdtemp(tmpl);
     env = {"XDG_RUNTIME_DIR=" + dir, "XDG_CONFIG_HOME=" + dir, "HOME=" + dir,
            "QT_QPA_PLATFORM=offscreen", "PATH=/usr/bin:/bin"};
   }
@@ -37,7 +36,6 @@ class Program : public ::testing::Test {
       ::kill(p, SIGKILL);
       ::waitpid(p, nullptr, 0);
     }
-    if (!dir.empty()) std::system(("rm -rf '" + dir + "'").c_str());
   }
 
   // Starts the program (in the folder `cwd` when one is given); its standard output goes to
@@ -114,7 +112,8 @@ class Program : public ::testing::Test {
     return false;
   }
 
-  std::string dir;
+  TempFolder temp_;
+  std::string dir = temp_.path();
   std::vector<std::string> env;
   std::vector<pid_t> running;
 };

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "shell/platform/GstMusicDecoder.h"
 #include "tests/shell/MediaFiles.h"
 #include "tests/shell/TestProgram.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 using shelltest::TestProgram;
@@ -189,8 +191,8 @@ struct ExportShow : ::testing::Test {
   static void SetUpTestSuite() {
     std::string error;
     ASSERT_TRUE(StartGstreamer(&error)) << error;
-    char tmpl[] = "/tmp/ox-export-shell-XXXXXX";
-    dir = mkdtemp(tmpl);
+    temp = std::make_unique<TempFolder>();
+    dir = temp->path();
     ASSERT_TRUE(testmedia::WriteWav(dir + "/tone.wav", 3000));
     fs::copy_file(ONDRELIX_SOURCE_DIR "/examples/gallery/lake.jpg", dir + "/lake.jpg");
     // Show 1: a new background colour on every tick, a picture and a caption over it, and the
@@ -214,7 +216,7 @@ struct ExportShow : ::testing::Test {
            "<BGM FILE=\"tone.wav\" MODE=\"STOP\"><CLOCK SET=\"0\">"
         << body << "</DATA>\n<DATA TITLE=\"quiet\" VERSION=\"1.1\">" << body << "</DATA>\n";
   }
-  static void TearDownTestSuite() { fs::remove_all(dir); }
+  static void TearDownTestSuite() { temp.reset(); }
 
   // Runs the program to its end: the exit status, stderr into `err`.
   static int Run(const std::vector<std::string>& args, std::string* err = nullptr,
@@ -264,8 +266,10 @@ struct ExportShow : ::testing::Test {
     EXPECT_LT(Rms(d->audio, 1560, 1990), 0.005);
   }
 
+  static std::unique_ptr<TempFolder> temp;
   static std::string dir;
 };
+std::unique_ptr<TempFolder> ExportShow::temp;
 std::string ExportShow::dir;
 
 // --render's picture of a tick, RGB.
@@ -392,8 +396,8 @@ TEST_F(ExportShow, CtrlCStopsAndRemovesThePartialFile) {
 }
 
 TEST(ExportMusic, WavMp3AndMidiDecodeIntoTheTrackFormat) {
-  char tmpl[] = "/tmp/ox-export-music-XXXXXX";
-  const std::string dir = mkdtemp(tmpl);
+  TempFolder temp;
+  const std::string& dir = temp.path();
   ASSERT_TRUE(testmedia::WriteWav(dir + "/a.wav", 700));
   ASSERT_TRUE(testmedia::WriteMp3(dir + "/a.mp3", 700));
   ASSERT_TRUE(testmedia::WriteMidi(dir + "/a.mid", 700));
@@ -414,7 +418,6 @@ TEST(ExportMusic, WavMp3AndMidiDecodeIntoTheTrackFormat) {
   GstMusicDecoder shortOne(/*maxSeconds=*/0);
   ASSERT_EQ(shortOne.Decode(dir + "/a.wav", &s), 0);
   EXPECT_TRUE(s.empty());  // cut at its limit
-  fs::remove_all(dir);
 }
 
 }  // namespace

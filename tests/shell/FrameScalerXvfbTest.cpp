@@ -131,12 +131,12 @@ class NoRenderChild : public ::testing::Test {
 
 // Without RENDER there is no scaler, and the stretched mode stretches into the picture as before.
 TEST_F(NoRenderChild, StretchedModeKeepsItsOwnStretch) {
-  shelltest::ScratchDir store, data;
+  TempFolder store, data;
   data.Write("script_demo.txt", shelltest::DemoScript(30));
   SilentMediaDevice device;
   std::int32_t now = 1000;
   SaverWinOptions o;
-  o.loadSettings = shelltest::Settings(store, kDisplayStretched, data.Path());
+  o.loadSettings = shelltest::Settings(store, kDisplayStretched, data.path());
   o.device = &device;
   o.clock = [&] { return now; };
   o.seed = 3;

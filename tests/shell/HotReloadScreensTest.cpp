@@ -41,7 +41,7 @@ class Covers : public ::testing::Test {
   std::unique_ptr<TSaverWin> Make(int mode) {
     shelltest::App();
     SaverWinOptions o;
-    o.loadSettings = shelltest::Settings(store, mode, data.Path());
+    o.loadSettings = shelltest::Settings(store, mode, data.path());
     o.device = &device;
     o.clock = [] { return 0; };
     o.autoRun = false;
@@ -49,8 +49,8 @@ class Covers : public ::testing::Test {
     w->ShowError = [](const QString&) {};
     return w;
   }
-  shelltest::ScratchDir store;
-  shelltest::ScratchDir data;
+  TempFolder store;
+  TempFolder data;
   SilentMediaDevice device;
 };
 

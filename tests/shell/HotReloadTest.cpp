@@ -17,8 +17,6 @@
 
 namespace {
 
-using shelltest::ScratchDir;
-
 std::string Show(const char* colour) {
   return std::string("<DATA TITLE=\"Reload\" VERSION=\"1.10\">\n<SOLID COLOR=") + colour +
          ">\n<IMAGE STRING=\"x\" TIME=60>\n</IMAGE>\n</DATA>\n";
@@ -33,7 +31,7 @@ class HotReload : public ::testing::Test {
 
   std::unique_ptr<TSaverWin> Make(int mode) {
     SaverWinOptions o;
-    o.loadSettings = shelltest::Settings(store, mode, data.Path());
+    o.loadSettings = shelltest::Settings(store, mode, data.path());
     o.device = &device;
     o.seed = 3;
     auto w = std::make_unique<TSaverWin>(o);
@@ -45,8 +43,8 @@ class HotReload : public ::testing::Test {
     return w.Objects().Window->Picture().Row(f.y + f.height / 8)[f.x + 4] & 0xFFFFFF;
   }
 
-  ScratchDir store;
-  ScratchDir data;
+  TempFolder store;
+  TempFolder data;
   SilentMediaDevice device;
 };
 
@@ -64,7 +62,7 @@ TEST_F(HotReload, SavingThePlayingShowRestartsItWithTheEdit) {
   EXPECT_LT(w->Playback().TickNo, 40);  // played again from its beginning
 
   // Saved the way many editors do: a new file renamed over the old one. The watch follows.
-  ASSERT_TRUE(data.Write("script_one.txt.new", Show("WHITE")));
+  ASSERT_NE(data.Write("script_one.txt.new", Show("WHITE")), "");
   ASSERT_EQ(rename(data.File("script_one.txt.new").c_str(), path.c_str()), 0);
   ASSERT_TRUE(shelltest::SpinUntil([&] { return FramePixel(*w) == 0xFFFFFFu; }, 3000));
   EXPECT_LT(w->Playback().TickNo, 40);

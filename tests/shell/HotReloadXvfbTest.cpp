@@ -19,7 +19,6 @@ namespace {
 
 using shelltest::Clock;
 using shelltest::MsSince;
-using shelltest::ScratchDir;
 
 bool IsChild() {
   return qEnvironmentVariableIsSet("ONDRELIX_HOTRELOAD_CHILD");
@@ -73,20 +72,20 @@ class HotReloadOnX11 : public ::testing::Test {
     ASSERT_TRUE(shelltest::StoreSettingsWithoutLogo(config));
   }
   bool StartWindowMode() {
-    return program.Start({"/s", "--mode", "4", "--data", data.Path()},
-                         {"XDG_CONFIG_HOME=" + config.Path(), "XDG_RUNTIME_DIR=" + config.Path(),
-                          "HOME=" + config.Path()},
+    return program.Start({"/s", "--mode", "4", "--data", data.path()},
+                         {"XDG_CONFIG_HOME=" + config.path(), "XDG_RUNTIME_DIR=" + config.path(),
+                          "HOME=" + config.path()},
                          {"DBUS_SESSION_BUS_ADDRESS"});
   }
 
   // Most of the 640 x 272 stage, so a text picture or a panel in the colour cannot pass for it.
   static constexpr int kStagePixels = 640 * 272 * 9 / 10;
-  ScratchDir config, data;
+  TempFolder config, data;
   shelltest::TestProgram program;
 };
 
 TEST_F(HotReloadOnX11, SavingThePlayingShowPutsTheEditOnTheScreen) {
-  ASSERT_TRUE(data.Write("script_one.txt", Show("MIDNIGHTBLUE")));
+  ASSERT_NE(data.Write("script_one.txt", Show("MIDNIGHTBLUE")), "");
   const Clock::time_point started = Clock::now();
   ASSERT_TRUE(StartWindowMode());
   // A sanitizer build on a loaded machine takes a few seconds to start.
@@ -97,7 +96,7 @@ TEST_F(HotReloadOnX11, SavingThePlayingShowPutsTheEditOnTheScreen) {
   shelltest::Spin(300);  // the watch is set when the show starts; give it a moment
 
   // Saved in place, with a line added above the DATA tag, which moves the tag.
-  ASSERT_TRUE(data.Write("script_one.txt", Show("RED", "Reloaded with a note above the show\n")));
+  ASSERT_NE(data.Write("script_one.txt", Show("RED", "Reloaded with a note above the show\n")), "");
   const Clock::time_point saved = Clock::now();
   const int cleared = PollScreen(5000, [] { return CountColour(0x191970) < kStagePixels; });
   const int edited = PollScreen(8000, [] { return CountColour(0xFF0000) >= kStagePixels; });

@@ -23,8 +23,6 @@
 
 namespace {
 
-using shelltest::ScratchDir;
-
 const char kService[] = "org.freedesktop.ScreenSaver";
 
 // A session bus of the test's own: no activation of real services, anyone may own any name.
@@ -35,11 +33,11 @@ class PrivateBus {
         "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
         " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
         "<busconfig>\n  <type>session</type>\n  <listen>unix:dir=" +
-        dir_.Path() +
+        dir_.path() +
         "</listen>\n  <auth>EXTERNAL</auth>\n"
         "  <policy context=\"default\">\n    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
         "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n  </policy>\n</busconfig>\n";
-    if (!dir_.Write("bus.conf", config)) return;
+    if (dir_.Write("bus.conf", config).empty()) return;
     daemon_.start(QStringLiteral("dbus-daemon"),
                   {QStringLiteral("--config-file=") + QString::fromStdString(dir_.File("bus.conf")),
                    QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
@@ -53,7 +51,7 @@ class PrivateBus {
   const QString& Address() const { return address_; }
 
  private:
-  ScratchDir dir_;
+  TempFolder dir_;
   QProcess daemon_;
   QString address_;
 };
@@ -146,16 +144,16 @@ class InhibitBus : public ::testing::Test {
   bool StartProgram(const std::string& errFile = {}) {
     data.Write("script_one.txt", shelltest::DemoScript(60));
     return program.Start(
-        {"/s", "--mode", "4", "--data", data.Path()},
+        {"/s", "--mode", "4", "--data", data.path()},
         {"DBUS_SESSION_BUS_ADDRESS=" + bus_->Address().toStdString(), "QT_QPA_PLATFORM=offscreen",
-         "XDG_CONFIG_HOME=" + home.Path(), "XDG_RUNTIME_DIR=" + home.Path(), "HOME=" + home.Path()},
+         "XDG_CONFIG_HOME=" + home.path(), "XDG_RUNTIME_DIR=" + home.path(), "HOME=" + home.path()},
         {}, errFile);
   }
 
   std::unique_ptr<PrivateBus> bus_;
   std::unique_ptr<QThread> thread_;
   std::unique_ptr<StandInScreenSaver> service_;
-  ScratchDir home, data;
+  TempFolder home, data;
   shelltest::TestProgram program;
 };
 
@@ -216,11 +214,11 @@ TEST_F(InhibitBus, ClosingTheWindowLetsGoWhereTheCookieCameFrom) {
   if (!ours) GTEST_SKIP() << "this process opened its session bus before (run the case alone)";
 
   Offer("/ScreenSaver");
-  ScratchDir store;
+  TempFolder store;
   data.Write("script_one.txt", shelltest::DemoScript(60));
   SilentMediaDevice device;
   SaverWinOptions o;
-  o.loadSettings = shelltest::Settings(store, kDisplayWindow, data.Path());
+  o.loadSettings = shelltest::Settings(store, kDisplayWindow, data.path());
   o.device = &device;
   auto w = std::make_unique<TSaverWin>(o);
   w->ShowError = [](const QString&) {};

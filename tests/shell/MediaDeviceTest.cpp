@@ -24,7 +24,6 @@
 
 namespace {
 
-using shelltest::ScratchDir;
 using shelltest::SpinUntil;
 
 // How long the format tests wait for a file to open, start or end. These waits end as soon as
@@ -39,12 +38,12 @@ class Media : public ::testing::Test {
     shelltest::App();
     display.resize(640, 519);
     display.show();
-    settings.SetCurPath(dir.Path());
-    settings.LoadedPath = dir.Path();
+    settings.SetCurPath(dir.path());
+    settings.LoadedPath = dir.path();
     ASSERT_TRUE(testmedia::WriteWav(dir.File("a.wav"), 400));
     ASSERT_TRUE(testmedia::WriteMidi(dir.File("a.mid"), 500));
     ASSERT_TRUE(testmedia::WriteMp3(dir.File("a.mp3"), 500));
-    ASSERT_TRUE(dir.Write("broken.mp3", std::string(3000, 'x')));
+    ASSERT_NE(dir.Write("broken.mp3", std::string(3000, 'x')), "");
   }
 
   static CTimeBgm Bgm(const char* name, int sw) {
@@ -55,7 +54,7 @@ class Media : public ::testing::Test {
   }
 
   bool appMade_ = (shelltest::App(), true);  // before any widget
-  ScratchDir dir;
+  TempFolder dir;
   QWidget display;
   QtMediaDevice device{&display};
   CMainCtl settings;
@@ -256,7 +255,7 @@ TEST_F(Media, AMovieWithoutDecodableVideoCannotBePlayed) {
   const std::string unknown = dir.File("codec.avi");
   ASSERT_TRUE(testmedia::WriteAvi(unknown, 320, 240, 3, "XXXX"));
   const std::string garbage = dir.File("garbage.avi");
-  ASSERT_TRUE(dir.Write("garbage.avi", "RIFF....AVI LIST" + std::string(500, '\0')));
+  ASSERT_NE(dir.Write("garbage.avi", "RIFF....AVI LIST" + std::string(500, '\0')), "");
   for (const std::string& path : {unknown, garbage, dir.File("missing.avi")}) {
     SCOPED_TRACE(path);
     QElapsedTimer t;

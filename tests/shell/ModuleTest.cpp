@@ -175,18 +175,19 @@ class ModuleOnX11Ways : public ModuleOnX11, public ::testing::WithParamInterface
 INSTANTIATE_TEST_SUITE_P(SharedOrNot, ModuleOnX11Ways, ::testing::Bool());
 
 TEST_P(ModuleOnX11Ways, PlaysIntoTheWindowAndEndsOnSigtermWithZero) {
-  shelltest::ScratchDir dir;
+  TempFolder dir;
   // A white stage after the logo: the frame's band of the window turns from black to white.
-  ASSERT_TRUE(dir.Write("script_white.txt",
-                        "<DATA TITLE=\"white\" VERSION=1.10>\n"
-                        "<SOLID COLOR=WHITE>\n"
-                        "<IMAGE STRING=\"Ondrelix\" TIME=30 SIZE=200>\n"
-                        "</IMAGE>\n</DATA>\n"));
+  ASSERT_NE(dir.Write("script_white.txt",
+                      "<DATA TITLE=\"white\" VERSION=1.10>\n"
+                      "<SOLID COLOR=WHITE>\n"
+                      "<IMAGE STRING=\"Ondrelix\" TIME=30 SIZE=200>\n"
+                      "</IMAGE>\n</DATA>\n"),
+            "");
   QWindow host;
   host.setGeometry(100, 100, 400, 300);
   host.show();
   shelltest::SpinUntil([&] { return host.isExposed(); }, 2000);
-  const ModuleRun run = PlayInWindow(host.winId(), dir.Path(), 30000, [](const QImage& shot) {
+  const ModuleRun run = PlayInWindow(host.winId(), dir.path(), 30000, [](const QImage& shot) {
     return Lit(shot, QRect(100, 160, 400, 180)) > 0.03;
   });
   ASSERT_FALSE(run.shot.isNull()) << "no screenshot (imagemagick import)";

@@ -18,8 +18,6 @@
 
 namespace {
 
-using shelltest::ScratchDir;
-
 constexpr QRgb kShowColour = 0xFF0000;
 constexpr int kStartX = 640;  // the middle of the 1280 x 1024 screen: on the picture in every mode
 constexpr int kStartY = 512;
@@ -59,22 +57,23 @@ class MouseOnX11 : public ::testing::TestWithParam<MouseCase> {
     if (!IsChild()) GTEST_SKIP() << "runs on the Xvfb server MouseXvfb starts";
     shelltest::App();
     ASSERT_TRUE(shelltest::StoreSettingsWithoutLogo(home));
-    ASSERT_TRUE(data.Write("script_one.txt",
-                           "<DATA TITLE=\"Mouse\" VERSION=\"1.10\">\n<SOLID COLOR=RED>\n"
-                           "<IMAGE STRING=\"x\" TIME=600>\n</IMAGE>\n</DATA>\n"));
+    ASSERT_NE(data.Write("script_one.txt",
+                         "<DATA TITLE=\"Mouse\" VERSION=\"1.10\">\n<SOLID COLOR=RED>\n"
+                         "<IMAGE STRING=\"x\" TIME=600>\n</IMAGE>\n</DATA>\n"),
+              "");
   }
 
-  ScratchDir home, data;
+  TempFolder home, data;
   shelltest::TestProgram program;
 };
 
 TEST_P(MouseOnX11, ThirtyPixelsKeepTheSaverThirtyOneEndIt) {
   const MouseCase c = GetParam();
   ASSERT_TRUE(MovePointer(kStartX, kStartY));
-  std::vector<std::string> env = {"XDG_CONFIG_HOME=" + home.Path(),
-                                  "XDG_RUNTIME_DIR=" + home.Path(), "HOME=" + home.Path()};
+  std::vector<std::string> env = {"XDG_CONFIG_HOME=" + home.path(),
+                                  "XDG_RUNTIME_DIR=" + home.path(), "HOME=" + home.path()};
   if (!c.shm) env.push_back("ONDRELIX_NO_SHM=1");
-  ASSERT_TRUE(program.Start({"/s", "--mode", std::to_string(c.mode), "--data", data.Path()}, env,
+  ASSERT_TRUE(program.Start({"/s", "--mode", std::to_string(c.mode), "--data", data.path()}, env,
                             {"DBUS_SESSION_BUS_ADDRESS"}, home.File("stderr")));
   // The saver waits a few seconds before its first show; a loaded machine adds to that.
   ASSERT_TRUE(shelltest::SpinUntil(ShowOnScreen, 45000)) << "the show never reached the screen";

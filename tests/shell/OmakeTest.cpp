@@ -12,7 +12,6 @@
 namespace {
 
 using shelltest::App;
-using shelltest::ScratchDir;
 
 class OmakeTest : public ::testing::Test {
  protected:
@@ -39,7 +38,7 @@ class OmakeTest : public ::testing::Test {
     form->OmakeWin()->Timer1.stop();
   }
 
-  ScratchDir dir;
+  TempFolder dir;
   std::deque<int> randoms;
   std::unique_ptr<TSetteiForm> form;
 };

@@ -28,8 +28,6 @@
 
 namespace {
 
-using shelltest::ScratchDir;
-
 class SaverWin : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -39,7 +37,7 @@ class SaverWin : public ::testing::Test {
 
   std::unique_ptr<TSaverWin> Make(int mode) {
     SaverWinOptions o;
-    o.loadSettings = shelltest::Settings(store, mode, data.Path());
+    o.loadSettings = shelltest::Settings(store, mode, data.path());
     o.device = &device;
     o.clock = [this] { return now; };
     o.seed = 7;
@@ -88,7 +86,7 @@ class SaverWin : public ::testing::Test {
   }
 
   static constexpr std::uint32_t kBlue = 0x191970;  // MIDNIGHTBLUE
-  ScratchDir store, data;
+  TempFolder store, data;
   SilentMediaDevice device;
   std::int32_t now = 1000;
   QStringList errors;
@@ -366,13 +364,13 @@ class SaverWinMovie : public ::testing::Test {
   }
   std::unique_ptr<TSaverWin> Make(int mode) {
     SaverWinOptions o;
-    o.loadSettings = shelltest::Settings(store, mode, data.Path(), /*logo=*/true);
+    o.loadSettings = shelltest::Settings(store, mode, data.path(), /*logo=*/true);
     o.clock = [this] { return now; };
     o.seed = 5;
     o.autoRun = false;
     return std::make_unique<TSaverWin>(o);
   }
-  ScratchDir store, data;
+  TempFolder store, data;
   std::int32_t now = 1000;
 };
 

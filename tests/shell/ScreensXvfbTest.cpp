@@ -22,8 +22,6 @@
 
 namespace {
 
-using shelltest::ScratchDir;
-
 constexpr QRgb kShowColour = 0xFF0000;     // the show's SOLID colour
 constexpr QRgb kDesktopColour = 0xFF00FF;  // what the test puts on every monitor first
 // Most of the 640 x 272 stage, so stray pixels in the colour cannot pass for the show.
@@ -68,9 +66,10 @@ class ScreensOnX11 : public ::testing::Test {
     screens = QGuiApplication::screens();
     ASSERT_EQ(screens.size(), 2) << "Qt does not see the two monitors";
     ASSERT_TRUE(shelltest::StoreSettingsWithoutLogo(home));
-    ASSERT_TRUE(data.Write("script_one.txt",
-                           "<DATA TITLE=\"Screens\" VERSION=\"1.10\">\n<SOLID COLOR=RED>\n"
-                           "<IMAGE STRING=\"x\" TIME=60>\n</IMAGE>\n</DATA>\n"));
+    ASSERT_NE(data.Write("script_one.txt",
+                         "<DATA TITLE=\"Screens\" VERSION=\"1.10\">\n<SOLID COLOR=RED>\n"
+                         "<IMAGE STRING=\"x\" TIME=60>\n</IMAGE>\n</DATA>\n"),
+              "");
     // A coloured desktop on every monitor, so that black on one is the saver's doing.
     for (QScreen* s : screens) {
       auto w = std::make_unique<QWidget>();
@@ -99,8 +98,8 @@ class ScreensOnX11 : public ::testing::Test {
   // black, or (a mirror) showing the show too.
   void PlayAndCheck(int mode, QScreen* show, QScreen* other, bool mirror) {
     ASSERT_TRUE(program.Start(
-        {"/s", "--mode", std::to_string(mode), "--data", data.Path()},
-        {"XDG_CONFIG_HOME=" + home.Path(), "XDG_RUNTIME_DIR=" + home.Path(), "HOME=" + home.Path()},
+        {"/s", "--mode", std::to_string(mode), "--data", data.path()},
+        {"XDG_CONFIG_HOME=" + home.path(), "XDG_RUNTIME_DIR=" + home.path(), "HOME=" + home.path()},
         {"DBUS_SESSION_BUS_ADDRESS"}));
     // A sanitizer build on a loaded machine takes a few seconds to start.
     ASSERT_TRUE(
@@ -125,7 +124,7 @@ class ScreensOnX11 : public ::testing::Test {
 
   QList<QScreen*> screens;
   std::vector<std::unique_ptr<QWidget>> desktops;
-  ScratchDir home, data;
+  TempFolder home, data;
   shelltest::TestProgram program;
 };
 

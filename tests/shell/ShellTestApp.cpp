@@ -38,22 +38,7 @@ bool SpinUntil(const std::function<bool()>& done, int ms) {
   return done();
 }
 
-ScratchDir::ScratchDir() {
-  char tmpl[] = "/tmp/ox_shell_XXXXXX";
-  path_ = ::mkdtemp(tmpl);
-}
-
-ScratchDir::~ScratchDir() {
-  if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
-}
-
-bool ScratchDir::Write(const std::string& name, const std::string& bytes) const {
-  std::ofstream f(File(name), std::ios::binary | std::ios::trunc);
-  f << bytes;
-  return static_cast<bool>(f);
-}
-
-std::function<void(CMainCtl&)> Settings(const ScratchDir& dir, int mode,
+std::function<void(CMainCtl&)> Settings(const TempFolder& dir, int mode,
                                         const std::string& dataFolder, bool logo) {
   const std::string store = dir.File("Pralvex.reg");
   return [store, mode, dataFolder, logo](CMainCtl& s) {
@@ -67,7 +52,7 @@ std::function<void(CMainCtl&)> Settings(const ScratchDir& dir, int mode,
   };
 }
 
-bool StoreSettingsWithoutLogo(const ScratchDir& configHome) {
+bool StoreSettingsWithoutLogo(const TempFolder& configHome) {
   if (::mkdir(configHome.File("Velnori").c_str(), 0700) != 0) return false;
   CMainCtl settings;
   settings.SetStorePath(configHome.File("Velnori/Pralvex.reg"));

@@ -34,8 +34,6 @@ extern char** environ;
 
 namespace {
 
-using shelltest::ScratchDir;
-
 bool IsChild() {
   return qEnvironmentVariableIsSet("ONDRELIX_XVFB_CHILD");
 }
@@ -62,7 +60,7 @@ class XvfbChild : public ::testing::Test {
 
   std::unique_ptr<TSaverWin> Make(int mode) {
     SaverWinOptions o;
-    o.loadSettings = shelltest::Settings(store, mode, data.Path());
+    o.loadSettings = shelltest::Settings(store, mode, data.path());
     o.device = &device;
     o.clock = [this] { return now; };
     o.seed = 3;
@@ -128,7 +126,7 @@ class XvfbChild : public ::testing::Test {
     return shot;
   }
 
-  ScratchDir store, data;
+  TempFolder store, data;
   SilentMediaDevice device;
   std::int32_t now = 1000;
 };
@@ -248,7 +246,7 @@ TEST_F(XvfbChild, PreviewDrawsInsideItsHostAndEndsWithIt) {
   shelltest::Spin(300);
 
   const std::string id = std::to_string(host->winId());
-  const std::string runtime = store.Path();
+  const std::string runtime = store.path();
   std::string envRuntime = "XDG_RUNTIME_DIR=" + runtime;
   std::string envDisplay = "DISPLAY=" + qEnvironmentVariable("DISPLAY").toStdString();
   std::string envHome = "HOME=" + runtime;
