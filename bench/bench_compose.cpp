@@ -13,11 +13,11 @@
 #include "app/MediaDevice.h"
 #include "app/SaverObjects.h"
 #include "app/WindowSurface.h"
-#include "render/BmpEncoder.h"
 #include "render/CBgCtl.h"
 #include "render/COthBmp.h"
 #include "render/CScroll.h"
 #include "settings/CMainCtl.h"
+#include "tools/BmpEncoder.h"
 
 namespace {
 

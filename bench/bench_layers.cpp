@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "render/BmpEncoder.h"
 #include "render/CBgCtl.h"
 #include "render/COthBmp.h"
 #include "render/PixelOps.h"
 #include "settings/CMainCtl.h"
+#include "tools/BmpEncoder.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include "app/RenderTool.h"
 #include "fuzz/FuzzSupport.h"
-#include "render/BmpEncoder.h"
+#include "tools/BmpEncoder.h"
 #include "render/Bitmap.h"
 
 namespace {

@@ -2,8 +2,9 @@
 // always yields a picture (NOTFOUND in place of anything missing or broken).
 #include <cstring>
 
+#include "platform/FileTypes.h"
+#include "render/LayerSettings.h"
 #include "render/Picture.h"
-#include "settings/CMainCtl.h"
 
 namespace ondrelix::embedded {
 struct Entry {
@@ -39,12 +40,12 @@ int LoadBuiltinPicture(const std::string& name, Picture* out) {
   return -1;
 }
 
-int LoadPictureOrNotFound(CMainCtl& settings, const std::string& name, Picture* out) {
+int LoadPictureOrNotFound(LayerSettings& settings, const std::string& name, Picture* out) {
   int rc = -1;
   if (!name.empty() && name[0] == '*') {
     rc = LoadBuiltinPicture(name.substr(1), out);
   } else if (!name.empty()) {
-    const int type = CMainCtl::FileTypeOf(name);
+    const int type = FileTypeOf(name);
     if (type == 2 || type == 3) {
       const std::string path = settings.ResolvePath(name);
       // Pictures from the data folder count against the window's budget; the built-in ones

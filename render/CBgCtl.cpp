@@ -6,9 +6,9 @@
 #include <string>
 #include <utility>
 
+#include "render/LayerSettings.h"
 #include "render/Picture.h"
 #include "render/PixelOps.h"
-#include "settings/CMainCtl.h"
 
 namespace {
 
@@ -69,7 +69,7 @@ std::int32_t ResolveTransparent(std::int32_t trans, const Bitmap32& pic, int wid
       ToStageColour(static_cast<std::int32_t>(pic.Row(y)[x] & 0xFFFFFF)));
 }
 
-CBgCtl::CBgCtl(CMainCtl* settings) : settings_(settings) {
+CBgCtl::CBgCtl(LayerSettings* settings) : settings_(settings) {
   composed.Create(kStageWidth, kStageHeight, 0);
   for (auto& t : placedTransparent) t = kTransOff;
 }

@@ -9,7 +9,7 @@
 #include "render/PictureBudget.h"
 #include "script/TimeEvents.h"
 
-class CMainCtl;
+class LayerSettings;
 
 inline constexpr int kMaxPlaced = 64;  // placed pictures of one background
 
@@ -41,7 +41,7 @@ struct BgRect {
 
 class CBgCtl {
  public:
-  explicit CBgCtl(CMainCtl* settings);
+  explicit CBgCtl(LayerSettings* settings);
 
   void MakeBackground(const CTimeBgMake& rec);
   void ScrollBackground(const CTimeBgScroll& rec);
@@ -90,5 +90,5 @@ class CBgCtl {
 
   bool composedStale_ = false;  // the camera moved since `composed` was made
 
-  CMainCtl* settings_;
+  LayerSettings* settings_;
 };

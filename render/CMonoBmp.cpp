@@ -4,8 +4,8 @@
 
 #include <new>
 
+#include "render/LayerSettings.h"
 #include "render/Picture.h"
-#include "settings/CMainCtl.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "render/Bitmap.h"
 
-class CMainCtl;
+class LayerSettings;
 
 inline constexpr int kMaxMonoEntries = 64;
 inline constexpr int kKindTitle = 16;    // LoadTextBitmap for TITLE: square, side a multiple of 8
@@ -40,7 +40,7 @@ void EncodeRowCode(const std::uint8_t* row, int width, std::vector<std::uint8_t>
 
 class CMonoBmp {
  public:
-  explicit CMonoBmp(CMainCtl* settings) : settings(settings) {}
+  explicit CMonoBmp(LayerSettings* settings) : settings(settings) {}
   virtual ~CMonoBmp() = default;
 
   // Registers a copy of `bmp`; returns its index, or -1 when 64 entries exist or memory runs out.
@@ -58,6 +58,6 @@ class CMonoBmp {
   }
 
   std::unique_ptr<CMonoGraph> entries[kMaxMonoEntries];
-  CMainCtl* settings = nullptr;
+  LayerSettings* settings = nullptr;
   int count = 0;
 };

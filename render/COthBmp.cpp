@@ -9,9 +9,9 @@
 
 #include "render/CBgCtl.h"
 #include "render/FontRaster.h"
+#include "render/LayerSettings.h"
 #include "render/Picture.h"
 #include "render/PixelOps.h"
-#include "settings/CMainCtl.h"
 
 namespace {
 
@@ -139,7 +139,7 @@ void Store4(std::uint32_t* p, Pixels4 v) {
 
 }  // namespace
 
-COthBmp::COthBmp(CMainCtl* settings, CBgCtl* background)
+COthBmp::COthBmp(LayerSettings* settings, CBgCtl* background)
     : settings_(settings), background_(background) {
   temp_.Create(kStageWidth, kStageHeight, 0);
 }

@@ -10,7 +10,7 @@
 #include "render/PictureBudget.h"
 #include "script/TimeEvents.h"
 
-class CMainCtl;
+class LayerSettings;
 class CBgCtl;
 class FontRaster;
 
@@ -70,7 +70,7 @@ struct CPtDataI {
 
 class COthBmp {
  public:
-  COthBmp(CMainCtl* settings, CBgCtl* background);
+  COthBmp(LayerSettings* settings, CBgCtl* background);
   ~COthBmp();
   COthBmp(const COthBmp&) = delete;
   COthBmp& operator=(const COthBmp&) = delete;
@@ -102,7 +102,7 @@ class COthBmp {
   void BlendRows(StageBitmap& stage, const QuadRect& d, int a);
   void PaintRows(StageBitmap& stage, const QuadRect& d, int a);
 
-  CMainCtl* settings_;
+  LayerSettings* settings_;
   CBgCtl* background_;
   std::unique_ptr<FontRaster> font_;  // made on the first STRING picture
   Bitmap32 temp_;                     // stage-sized scratch for blended quadrants

@@ -42,7 +42,7 @@ void AddToAll(std::uint16_t* slice, int n, std::uint16_t v) {
 
 }  // namespace
 
-CScroll::CScroll(CMainCtl* settings) : CMonoBmp(settings) {
+CScroll::CScroll(LayerSettings* settings) : CMonoBmp(settings) {
   try {
     rowsReady = BuildRows();
   } catch (const std::bad_alloc&) {

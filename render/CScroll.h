@@ -73,7 +73,7 @@ struct CMvDataS {
 
 class CScroll : public CMonoBmp {
  public:
-  explicit CScroll(CMainCtl* settings);
+  explicit CScroll(LayerSettings* settings);
 
   // Makes entry rec.BmpNo play; `now` is the millisecond clock.
   void StartScroll(const CTimeScroll& rec, std::int32_t now);

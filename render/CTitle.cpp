@@ -107,7 +107,7 @@ void ClearRect(Bitmap8& buf, const TitleRect& r) {
 
 }  // namespace
 
-CTitle::CTitle(CMainCtl* settings) : CMonoBmp(settings) {}
+CTitle::CTitle(LayerSettings* settings) : CMonoBmp(settings) {}
 
 // --- start ---------------------------------------------------------------------------------------
 

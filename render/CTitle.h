@@ -63,7 +63,7 @@ struct CMvDataT {
 
 class CTitle : public CMonoBmp {
  public:
-  explicit CTitle(CMainCtl* settings);
+  explicit CTitle(LayerSettings* settings);
 
   // Makes entry rec.BmpNo play (a second start replaces its state). A picture wider than
   // kMaxTitleWidth is refused: the title does not play.

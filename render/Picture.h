@@ -9,7 +9,7 @@
 #include "render/Bitmap.h"
 #include "render/PictureBudget.h"
 
-class CMainCtl;
+class LayerSettings;
 
 struct Picture {
   Bitmap32 rgb;          // every picture as 32 bits per pixel (0x00RRGGBB)
@@ -43,7 +43,7 @@ int LoadJpegFile(const std::string& path, Picture* out);
 int LoadBuiltinPicture(const std::string& name, Picture* out);
 // Always yields a picture: "*NAME" a built-in one; else by FileTypeOf (2 BMP, 3 JPEG) from the
 // data folder; anything else or a failure gives NOTFOUND and returns -1.
-int LoadPictureOrNotFound(CMainCtl& settings, const std::string& name, Picture* out);
+int LoadPictureOrNotFound(LayerSettings& settings, const std::string& name, Picture* out);
 
 // Largest picture file read whole into memory (a 16384 x 16384 BMP of 32 bits and its header).
 inline constexpr std::uint64_t kMaxPictureFileBytes = 16384ull * 16384ull * 4ull + 65536ull;

@@ -24,7 +24,6 @@ class PictureBudget {
   void Release(std::uint64_t bytes);
   std::uint64_t Held() const { return held_; }
   std::uint64_t Peak() const { return peak_; }  // the most ever held at once
-  std::uint64_t Limit() const { return limit_; }
   void SetLimit(std::uint64_t limit) { limit_ = limit; }
 
  private:

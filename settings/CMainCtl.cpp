@@ -21,17 +21,6 @@ std::string NoExeName(int slot) {
   return "NoExe" + std::to_string(slot);
 }
 
-// The extension of `name`: from its last "." to the end, lower-cased, at most 8 characters.
-std::string Extension(const std::string& name) {
-  constexpr size_t kMaxExtension = 8;
-  size_t dot = name.find_last_of('.');
-  if (dot == std::string::npos) return {};
-  std::string ext = name.substr(dot, kMaxExtension);
-  for (char& c : ext)
-    if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
-  return ext;
-}
-
 bool IsFolder(const std::string& path, struct stat* st) {
   return ::stat(path.c_str(), st) == 0 && S_ISDIR(st->st_mode);
 }
@@ -194,15 +183,6 @@ int CMainCtl::CountScripts(const std::string& folder) {
   return walked < 0 ? -1 : count;
 }
 
-int CMainCtl::FileTypeOf(const std::string& name) {
-  std::string ext = Extension(name);
-  if (ext == ".avi") return 1;
-  if (ext == ".bmp") return 2;
-  if (ext == ".jpg") return 3;
-  if (ext == ".wav" || ext == ".mp3" || ext == ".mid") return 4;
-  return 0;
-}
-
 bool CMainCtl::IsScriptFileName(const std::string& name) {
   constexpr std::string_view kPrefix = "script_";
   if (name.size() < kPrefix.size()) return false;
@@ -211,5 +191,5 @@ bool CMainCtl::IsScriptFileName(const std::string& name) {
     if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
     if (c != static_cast<unsigned char>(kPrefix[i])) return false;
   }
-  return Extension(name) == ".txt";
+  return FileExtension(name) == ".txt";
 }

@@ -6,13 +6,15 @@
 #include <string>
 #include <string_view>
 
+#include "platform/FileTypes.h"
 #include "platform/NameResolver.h"
+#include "render/LayerSettings.h"
 #include "render/PictureBudget.h"
 
 inline constexpr int kMaxNoExe = 64;          // switched-off scripts remembered
 inline constexpr int kScanBudgetSeconds = 5;  // CountScripts' time budget
 
-class CMainCtl {
+class CMainCtl final : public LayerSettings {
  public:
   CMainCtl();
 
@@ -24,7 +26,6 @@ class CMainCtl {
 
   // Where Load and Save read and write; defaults to $XDG_CONFIG_HOME/Velnori/Pralvex.reg.
   void SetStorePath(const std::string& path) { storePath_ = path; }
-  const std::string& StorePath() const { return storePath_; }
   static std::string DefaultStorePath();
   // The bundled demo folder: <prefix>/share/Velnori when installed, else the source tree's
   // examples/.
@@ -40,7 +41,6 @@ class CMainCtl {
     resolver_.ClearCache();
     return CurPath = LoadedPath;
   }
-  const std::string& GetLoadedPath() const { return LoadedPath; }
   const std::string& GetCptFont() const { return CptFont; }
   const std::string& SetCptFont(const std::string& f) { return CptFont = f; }
   int GetDspMode() const { return DspMode; }
@@ -55,9 +55,9 @@ class CMainCtl {
   bool SetFlgLogo(bool v) { return FlgLogo = v; }
   bool GetFlgWarning() const { return FlgWarning; }
   bool SetFlgWarning(bool v) { return FlgWarning = v; }
-  int GetRenderScale() const { return RenderScale; }
-  std::uint32_t GetBackColour() const { return BackColour; }
-  std::uint32_t SetBackColour(std::uint32_t c) { return BackColour = c; }
+  int GetRenderScale() const override { return RenderScale; }
+  std::uint32_t GetBackColour() const override { return BackColour; }
+  std::uint32_t SetBackColour(std::uint32_t c) override { return BackColour = c; }
   int GetScriptStatus() const { return ScriptStatus; }
   int SetScriptStatus(int s) { return ScriptStatus = s; }
   int GetVersion() const { return Version; }
@@ -76,7 +76,7 @@ class CMainCtl {
   // "\" as separator, may be CP932 and are matched without regard to case per component.
   int FileExists(const std::string& name);
   // The existing path FullPath(name) resolves to (same rules as FileExists), or "" when none.
-  std::string ResolvePath(const std::string& name);
+  std::string ResolvePath(const std::string& name) override;
 
   void StartScanClock();
   int ScanTimedOut(int limitSeconds) const;     // -1 once the budget is spent, else 0
@@ -87,10 +87,10 @@ class CMainCtl {
   void SetStoreWriter(std::function<bool(int, std::string_view)> w) { writer_ = std::move(w); }
 
   // The decoded pictures that the layers of this window hold from the data folder.
-  PictureBudget& Pictures() { return pictures_; }
+  PictureBudget& Pictures() override { return pictures_; }
 
   // 0 none, 1 movie (.avi), 2 bitmap (.bmp), 3 JPEG (.jpg), 4 sound (.wav, .mp3, .mid).
-  static int FileTypeOf(const std::string& name);
+  static int FileTypeOf(const std::string& name) { return ::FileTypeOf(name); }
   // A name that begins with "script_" and ends with ".txt", both without regard to case.
   static bool IsScriptFileName(const std::string& name);
 

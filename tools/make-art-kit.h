@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "render/Bitmap.h"
-#include "render/BmpEncoder.h"
 #include "render/Picture.h"
+#include "tools/BmpEncoder.h"
 
 namespace art {
 

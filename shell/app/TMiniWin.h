@@ -24,8 +24,6 @@ class TMiniWin : public QWidget, public QAbstractNativeEventFilter {
   explicit TMiniWin(std::uint64_t hostId = 0, std::uint32_t seed = 0);
   ~TMiniWin() override;
 
-  bool Embedded() const { return host_ != nullptr; }
-  const CTroops& Troops() const { return *troops_; }
   const Bitmap32& Frame() const { return bitmap_; }
 
   // One animation step and draw (the 33 ms timer's work).

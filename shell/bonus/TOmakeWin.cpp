@@ -9,7 +9,6 @@
 #include <cstdio>
 
 #include "render/Picture.h"
-#include "shell/settings/TSetteiForm.h"
 
 namespace {
 
@@ -39,7 +38,7 @@ OmakeRect RectOf(const QRect& r, const QPoint& origin) {
 
 }  // namespace
 
-TOmakeWin::TOmakeWin(TSetteiForm* dialog)
+TOmakeWin::TOmakeWin(OmakeHost* dialog)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                            Qt::X11BypassWindowManagerHint | Qt::WindowDoesNotAcceptFocus),
       dialog_(dialog) {
@@ -59,7 +58,8 @@ TOmakeWin::~TOmakeWin() {
 }
 
 QRect TOmakeWin::ScreenRect() const {
-  QScreen* s = dialog_ && dialog_->screen() ? dialog_->screen() : QGuiApplication::primaryScreen();
+  QScreen* s = dialog_ && dialog_->HostWindow()->screen() ? dialog_->HostWindow()->screen()
+                                                          : QGuiApplication::primaryScreen();
   return s ? s->geometry() : QRect(0, 0, 640, 480);
 }
 
@@ -75,7 +75,7 @@ void TOmakeWin::showEvent(QShowEvent* event) {
   }
   Timer1.start(kTimerMs);
   // The head falls over the dialog; the user must still be able to move the dialog.
-  if (Variant == 0) dialog_->activateWindow();
+  if (Variant == 0) dialog_->HostWindow()->activateWindow();
 }
 
 void TOmakeWin::Timer1Timer() {
@@ -122,7 +122,7 @@ void TOmakeWin::SetupBouncingHead() {
   head_.Setup(RectOf(dialog_->DialogRect(), screen.topLeft()), dialog_->Random());
   picture_ = nullptr;
   SetShape(QRegion());
-  dialog_->setWindowTitle(QStringLiteral("Ondrelax"));
+  dialog_->HostWindow()->setWindowTitle(QStringLiteral("Ondrelax"));
 }
 
 bool TOmakeWin::StepBouncingHead() {
@@ -185,7 +185,7 @@ void TOmakeWin::SetupFallingDialog() {
   setPalette(pal);
   const OmakeRect dialog = RectOf(dialog_->DialogRect(), screen.topLeft());
   const QPoint press = dialog_->PressPoint();
-  fall_.Setup(SnapshotOf(dialog_), dialog, {press.x(), press.y()});
+  fall_.Setup(SnapshotOf(dialog_->HostWindow()), dialog, {press.x(), press.y()});
   // The picture takes the dialog's place exactly, so the user sees no change yet.
   SetShape(QRegion(dialog.left, dialog.top, dialog.width, dialog.height));
   ShowPicture(fall_.Snapshot(), {dialog.left, dialog.top});
@@ -200,7 +200,7 @@ bool TOmakeWin::StepFallingDialog() {
     return false;
   }
   if (a == FallingDialog::Action::kNone) return true;
-  if (a == FallingDialog::Action::kHideDialog) dialog_->hide();
+  if (a == FallingDialog::Action::kHideDialog) dialog_->HostWindow()->hide();
   QPolygon outline;
   for (int i = 0; i < 4; ++i) outline << QPoint(fall_.Outline()[i].x, fall_.Outline()[i].y);
   SetShape(QRegion(outline, Qt::OddEvenFill));
@@ -216,9 +216,9 @@ void TOmakeWin::Finish(bool restoreDialog) {
   hide();
   if (!restoreDialog || !wasRunning || !dialog_) return;
   if (Variant == 0) {
-    dialog_->setWindowTitle(QStringLiteral("Ondrelix"));
+    dialog_->HostWindow()->setWindowTitle(QStringLiteral("Ondrelix"));
     return;
   }
-  dialog_->show();
+  dialog_->HostWindow()->show();
   dialog_->SetTimerInterval(kTimerMs);
 }

@@ -11,15 +11,14 @@
 #include <vector>
 
 #include "bonus/OmakePhysics.h"
-
-class TSetteiForm;
+#include "shell/bonus/OmakeHost.h"
 
 class TOmakeWin : public QWidget {
   Q_OBJECT
 
  public:
   // Made hidden; the dialog owns it from here on.
-  explicit TOmakeWin(TSetteiForm* dialog);
+  explicit TOmakeWin(OmakeHost* dialog);
   ~TOmakeWin() override;
 
   void SetupBouncingHead();
@@ -35,7 +34,6 @@ class TOmakeWin : public QWidget {
   QTimer Timer1;
   // The last region set, in screen coordinates (tests and screenshots look at it).
   QRegion ShapeRegion;
-  const std::vector<Bitmap32>& HeadFrames() const { return frames_; }
   BouncingHead& Head() { return head_; }
   FallingDialog& Fall() { return fall_; }
   // The snapshot of the dialog, frame included (the fallback is its client area on a plain face).
@@ -50,7 +48,7 @@ class TOmakeWin : public QWidget {
   void ShowPicture(const Bitmap32& picture, OmakePoint topLeft);
   QRect ScreenRect() const;
 
-  TSetteiForm* dialog_;
+  OmakeHost* dialog_;
   std::vector<Bitmap32> frames_;
   BouncingHead head_{&frames_};
   FallingDialog fall_;

@@ -612,10 +612,6 @@ void TSetteiForm::SetTimerInterval(int ms) {
   SetteiTimer.start(ms);
 }
 
-int TSetteiForm::TimerInterval() const {
-  return SetteiTimer.isActive() ? SetteiTimer.interval() : 0;
-}
-
 // ---- Help, the signature, the bonus button and the web links ----
 
 void TSetteiForm::BtnHelpMouseMove() {

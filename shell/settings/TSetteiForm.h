@@ -14,6 +14,7 @@
 
 #include "render/Bitmap.h"
 #include "settings/DialogLogic.h"
+#include "shell/bonus/OmakeHost.h"
 
 class CMainCtl;
 class CTimeLine;
@@ -60,7 +61,7 @@ struct SetteiFormOptions {
   std::function<int()> random;
 };
 
-class TSetteiForm : public QWidget {
+class TSetteiForm : public QWidget, public OmakeHost {
   Q_OBJECT
 
  public:
@@ -76,19 +77,17 @@ class TSetteiForm : public QWidget {
   void FillScriptList();
   void ApplyScriptList();
   void OpenWebPage(const QString& address);
-  int RandomVariant();
-  // A number from the dialog's random source (non-negative).
-  int Random() { return options_.random(); }
-  int DialogVelocityX() const { return moveX_ * 256; }
-  int DialogVelocityY() const { return moveY_ * 256; }
 
-  // What the bonus window uses: the dialog's rectangle on the screen (frame included), its
-  // timer, the press point on BtnBaron in window coordinates, and the window itself.
-  QRect DialogRect() const;
-  void SetTimerInterval(int ms);
-  int TimerInterval() const;
-  QPoint PressPoint() const { return pressPoint_; }
-  void SetOmakeWin(TOmakeWin* win);
+  // What the bonus window uses (OmakeHost); the press point is on BtnBaron.
+  QWidget* HostWindow() override { return this; }
+  void SetOmakeWin(TOmakeWin* win) override;
+  int RandomVariant() override;
+  int Random() override { return options_.random(); }
+  QRect DialogRect() const override;
+  int DialogVelocityX() const override { return moveX_ * 256; }
+  int DialogVelocityY() const override { return moveY_ * 256; }
+  QPoint PressPoint() const override { return pressPoint_; }
+  void SetTimerInterval(int ms) override;
   TOmakeWin* OmakeWin() const { return omake_.get(); }
 
   // Event handlers.
@@ -156,8 +155,6 @@ class TSetteiForm : public QWidget {
   SignatureClicks SignatureCounter;
   std::vector<std::int32_t> ScriptIdentities;
   const Bitmap32& GamenPicture() const { return gamen_; }
-  const Bitmap32& SamplePicture() const { return sample_; }
-  const Bitmap32& AboutPicture() const { return about_; }
   AboutAnimation& About() { return *aboutAnim_; }
 
  protected:

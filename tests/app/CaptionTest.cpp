@@ -1,8 +1,7 @@
-// The caption layer: collecting entries, the long dash, the timing of a run, placement per
-// display mode, and a rendered caption for a person to look at.
+// The caption layer: collecting entries, the long dash, the timing of a run and placement per
+// display mode.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <vector>
 
 #include "app/CCaption.h"
@@ -223,23 +222,6 @@ TEST_F(CaptionTest, ScaledModesUseTheScreen) {
   Switches(5);
   EXPECT_EQ(caption_->ShowBitmap().height, 55);
   EXPECT_EQ(caption_->CaptionX(), 960 - caption_->ShowBitmap().width / 2);
-}
-
-TEST_F(CaptionTest, WritesARenderedCaption) {
-  Feed("Ondrelix captions: 字幕のテスト\n長いダッシュ－－continuous dash|");
-  caption_->StartCaptions(0, 1, 3000);
-  Switches(5);
-  Bitmap32 window;
-  window.Create(640, 480, 0x303030);
-  for (int y = 102; y < 374; ++y)
-    for (int x = 0; x < 640; ++x) window.Row(y)[x] = 0x102040;  // where the frame would be
-  for (int y = 374; y < 480; ++y)
-    for (int x = 0; x < 640; ++x) window.Row(y)[x] = 0;
-  caption_->DrawCaptions(window);
-  const std::string dir = std::string(ONDRELIX_BUILD_DIR) + "/text-samples";
-  std::filesystem::create_directories(dir);
-  EXPECT_EQ(WritePng(dir + "/caption.png", window), 0);
-  EXPECT_EQ(WritePng(dir + "/caption-render.png", caption_->RenderBitmap()), 0);
 }
 
 }  // namespace

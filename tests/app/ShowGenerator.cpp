@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "render/Bitmap.h"
-#include "render/BmpEncoder.h"
+#include "tools/BmpEncoder.h"
 
 namespace {
 

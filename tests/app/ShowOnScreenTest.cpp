@@ -12,8 +12,8 @@
 #include "app/CPlayback.h"
 #include "app/HeadlessShow.h"
 #include "app/WindowSurface.h"
-#include "render/BmpEncoder.h"
 #include "tests/support/TempFolder.h"
+#include "tools/BmpEncoder.h"
 
 namespace fs = std::filesystem;
 

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "render/BmpEncoder.h"
 #include "render/CBgCtl.h"
 #include "render/Picture.h"
 #include "render/PixelOps.h"
 #include "settings/CMainCtl.h"
 #include "tests/render/MarkedPicture.h"
 #include "tests/support/TempFolder.h"
+#include "tools/BmpEncoder.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "render/BmpEncoder.h"
 #include "render/Picture.h"
+#include "tools/BmpEncoder.h"
 
 namespace {
 

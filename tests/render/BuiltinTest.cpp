@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <string>
 
-#include "render/BmpEncoder.h"
 #include "render/Picture.h"
 #include "settings/CMainCtl.h"
+#include "tools/BmpEncoder.h"
 
 namespace {
 

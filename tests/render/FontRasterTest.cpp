@@ -1,8 +1,5 @@
-// Outline text: face mapping and fallback, measuring the CP932 double-byte rule, clipping, and
-// the sample sheet written for a person to look at.
+// Outline text: face mapping and fallback, measuring the CP932 double-byte rule and clipping.
 #include <gtest/gtest.h>
-
-#include <filesystem>
 
 #include "platform/Cp932.h"
 #include "render/FontRaster.h"
@@ -145,38 +142,6 @@ TEST(FontRaster, SystemNamesTellTheListedFamilyThatDrawsThem) {
   EXPECT_EQ(FontRaster::SystemFaceFamily("ＭＳ Ｐゴシック"), "IPAPGothic");
   EXPECT_EQ(FontRaster::SystemFaceFamily("IPAGothic"), "");
   EXPECT_EQ(FontRaster::SystemFaceFamily(""), "");
-}
-
-// A sample sheet for a person to look at (written to the build folder).
-TEST(FontRaster, WritesTheSampleSheet) {
-  FontRaster fr;
-  Bitmap1 mono;
-  mono.Create(640, 200);
-  Bitmap32 aa;
-  aa.Create(640, 200, 0x202040);
-  struct Row {
-    FontSpec f;
-    const char* text;
-  } rows[] = {
-      {{kGothic, 15}, "MS Gothic 15: Hello, World! 0123 日本語のテキスト、カタカナ。"},
-      {{kPGothic, 15}, "MS PGothic 15: Proportional iiiWWW ｶﾀｶﾅ 「かぎ括弧」"},
-      {{kGothic, 20, true}, "Bold 20: Bold text 太字の見出し"},
-      {{kGothic, 20, false, true}, "Italic 20: Italic text 斜体"},
-      {{"ARIAL", 20}, "ARIAL 20: falls back sensibly 漢字"},
-      {{"DEJAVU SERIF", 20, true, true}, "DEJAVU SERIF bold italic 20"},
-      {{kGothic, 30}, "30px: 字幕－－テスト"},
-  };
-  int y = 2;
-  for (const Row& r : rows) {
-    const std::string s = Utf8ToCp932(r.text);
-    fr.DrawMono(mono, 4, y, r.f, s);
-    fr.Draw32(aa, 4, y, r.f, s, 0xFFFFFF);
-    y += r.f.height + 4;
-  }
-  const std::string dir = std::string(ONDRELIX_BUILD_DIR) + "/text-samples";
-  std::filesystem::create_directories(dir);
-  EXPECT_EQ(WritePng(dir + "/outline-mono.png", mono), 0);
-  EXPECT_EQ(WritePng(dir + "/outline-aa.png", aa), 0);
 }
 
 }  // namespace

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "render/BmpEncoder.h"
 #include "render/CMonoBmp.h"
 #include "settings/CMainCtl.h"
+#include "tools/BmpEncoder.h"
 
 namespace {
 

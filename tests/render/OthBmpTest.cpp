@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "render/BmpEncoder.h"
 #include "render/CBgCtl.h"
 #include "render/COthBmp.h"
 #include "render/Picture.h"
@@ -15,6 +14,7 @@
 #include "settings/CMainCtl.h"
 #include "tests/render/MarkedPicture.h"
 #include "tests/support/TempFolder.h"
+#include "tools/BmpEncoder.h"
 
 namespace {
 

@@ -1,17 +1,17 @@
-// Formatted text: line building, FORMAT levels and fonts, READFONT rulers, the placement rules of
-// Render, and a rendered sample for a person to look at.
+// Formatted text: line building, FORMAT levels and fonts, READFONT rulers and the placement rules
+// of Render.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
 #include "platform/Cp932.h"
-#include "render/BmpEncoder.h"
 #include "render/FontRaster.h"
 #include "render/Picture.h"
 #include "script/CScrText.h"
 #include "settings/CMainCtl.h"
 #include "tests/support/TempFolder.h"
+#include "tools/BmpEncoder.h"
 
 namespace {
 
@@ -478,32 +478,6 @@ TEST_F(ScrTextTest, LimitsAreRefusedAtTheLimit) {
     ASSERT_EQ(text_.ReadFont("N" + std::to_string(i), file, ""), 0) << i;
   EXPECT_EQ(text_.ReadFont("LAST", file, ""), -1);
   EXPECT_EQ(text_.BitmapFonts.size(), static_cast<size_t>(kMaxBitmapFonts));
-}
-
-TEST_F(ScrTextTest, WritesTheRenderedSample) {
-  auto cp = [](const char* s) { return Utf8ToCp932(s); };
-  Format(nullopt, nullopt, std::string("CENTER"), std::string("20"));
-  Feed("Default bitmap font: The quick brown fox jumps! 0123456789");
-  Br();
-  Feed(cp("Japanese in a bitmap format: 日本語のテキスト"));
-  Br();
-  Format(cp("ＭＳ ゴシック"), std::string("18"), std::string("LEFT"), std::string("24"));
-  Feed(cp("ＭＳ ゴシック 18: スクロールするテキスト"));
-  Br();
-  Format(cp("ＭＳ Ｐゴシック"), std::string("18"), nullopt, nullopt, nullopt, std::string("BOLD"));
-  Feed(cp("ＭＳ Ｐゴシック bold: 太字のテキスト"));
-  Br();
-  Format(std::string("Arial"), std::string("18"), std::string("RIGHT"), nullopt, nullopt,
-         std::string("ITALIC"));
-  Feed(cp("ARIAL italic, right aligned 斜体"));
-  Br();
-  Format(nullopt, nullopt, std::string("LAYOUT"), nullopt, nullopt, std::string("PLAIN"));
-  Feed("Justified words spread over the whole width");
-  Br();
-  Bitmap1 out = Rendered(text_.TextHeight() + 2);
-  const std::string dir = std::string(ONDRELIX_BUILD_DIR) + "/text-samples";
-  std::filesystem::create_directories(dir);
-  EXPECT_EQ(WritePng(dir + "/scrtext.png", out), 0);
 }
 
 }  // namespace

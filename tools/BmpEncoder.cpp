@@ -1,6 +1,6 @@
 // BMP writing: a file header, a 40-byte information header, the palette and the rows from the
 // bottom up, each padded to 32 bits.
-#include "render/BmpEncoder.h"
+#include "tools/BmpEncoder.h"
 
 #include <algorithm>
 #include <cstdio>
