@@ -20,7 +20,6 @@ constexpr int kTickMs = 33;
 constexpr int kBandTop = 288;  // caption band below the frame's top, at scale 1
 constexpr int kWindowCentreX = 320;
 constexpr std::string_view kDash = "\x81\x7C\x81\x7C";  // "－－" in CP932
-constexpr std::string_view kDashChar = "\x81\x7C";      // "－"
 
 // First "－－" in `line` that starts on a character boundary, or npos.
 size_t FindDash(const std::string& line) {
