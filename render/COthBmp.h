@@ -8,7 +8,7 @@
 #include "render/Bitmap.h"
 #include "render/Motion.h"
 #include "render/PictureBudget.h"
-#include "script/TimeEvents.h"
+#include "render/LayerEvents.h"
 
 class LayerSettings;
 class CBgCtl;

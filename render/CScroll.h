@@ -11,7 +11,7 @@
 #include "render/CMonoBmp.h"
 #include "render/MonoAnimation.h"
 #include "render/PixelOps.h"
-#include "script/TimeEvents.h"
+#include "render/LayerEvents.h"
 
 inline constexpr int kScrollRows = kStageHeight;            // one CLineDataS per stage row
 inline constexpr int kScrollColumns = kStageWidth;          // text blocks are 640 pixels wide

@@ -10,7 +10,7 @@
 #include "render/Bitmap.h"
 #include "render/CMonoBmp.h"
 #include "render/MonoAnimation.h"
-#include "script/TimeEvents.h"
+#include "render/LayerEvents.h"
 
 // The shrinking path accumulates at most this many destination columns, so wider title pictures
 // are refused by StartTitle.

@@ -6,7 +6,7 @@
 #include <memory>
 #include <new>
 
-#include "script/TimeEvents.h"
+#include "render/LayerEvents.h"
 
 // Frames a fade of `timeMs` spreads over: at least one, so TIME 0 acts as one frame.
 std::int32_t FadeFrames(std::int32_t timeMs);

@@ -1,7 +1,7 @@
 // Glides and drifts of one animated value.
 #include "render/Motion.h"
 
-#include "script/TimeEvents.h"
+#include "render/LayerEvents.h"
 
 void EaseFrames(std::int64_t timeMs, std::int32_t acc, std::int32_t dec, int* accelFrames,
                 int* decelFrames) {
