@@ -18,6 +18,8 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOption>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -84,6 +86,19 @@ class CoverWindow : public QWidget {
  private:
   TSaverWin* saver_;
 };
+
+// The width of the speed box that shows its longest number whole in the box's font.
+int SpeedEditWidth(const QLineEdit& edit) {
+  int digit = 0;
+  for (char c = '0'; c <= '9'; ++c)
+    digit = qMax(digit, edit.fontMetrics().horizontalAdvance(QLatin1Char(c)));
+  QStyleOptionFrame opt;
+  opt.initFrom(&edit);
+  opt.lineWidth = edit.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &opt, &edit);
+  const QMargins m = edit.textMargins();
+  const int text = digit * kSpeedEditChars + 2 * 2 + m.left() + m.right();  // 2: the edit's own margin
+  return edit.style()->sizeFromContents(QStyle::CT_LineEdit, &opt, QSize(text, 20), &edit).width();
+}
 
 }  // namespace
 
@@ -234,12 +249,10 @@ void TSaverWin::BuildControlPanel() {
   ReturnTop = new QPushButton(QStringLiteral("Return to Top"), Control);
   ReturnTop->setGeometry(168, 8, 89, 25);
   Label1 = new QLabel(QStringLiteral("Speed"), Control);
-  Label1->setGeometry(288, 14, 31, 12);
   // The designed box fits the caption in the original face; in a wider stand-in face it grows
-  // from the same corner rather than cut the word.
-  const QSize need = Label1->sizeHint();
-  if (need.width() > 31 || need.height() > 12)
-    Label1->resize(qMax(31, need.width()), qMax(12, need.height()));
+  // to the left, into the free space, rather than cut the word or run under the speed bar.
+  const QSize need = Label1->sizeHint().expandedTo(QSize(31, 12));
+  Label1->setGeometry(288 + 31 - need.width(), 14, need.width(), need.height());
   SpeedBar = new QSlider(Qt::Horizontal, Control);
   SpeedBar->setGeometry(320, 8, 150, 25);
   SpeedBar->setRange(0, kSpeedMax);
@@ -247,8 +260,8 @@ void TSaverWin::BuildControlPanel() {
   SpeedBar->setTickInterval(1);
   SpeedBar->setTickPosition(QSlider::TicksBelow);
   SpeedEdit = new QLineEdit(QStringLiteral("33"), Control);
-  SpeedEdit->setGeometry(472, 8, 33, 20);
   SpeedEdit->setMaxLength(kSpeedEditChars);
+  SpeedEdit->setGeometry(472, 8, qMax(33, SpeedEditWidth(*SpeedEdit)), 20);
   StartStop = new QPushButton(QStringLiteral("Stop"), Control);
   StartStop->setGeometry(536, 8, 49, 25);
   Exit = new QPushButton(QStringLiteral("Exit"), this);

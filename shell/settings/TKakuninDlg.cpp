@@ -17,7 +17,6 @@ constexpr int kClientWidth = 363;
 constexpr int kClientHeight = 116;
 constexpr int kMessageTop = 8;
 constexpr int kMessageHeight = 65;
-constexpr int kMessageMaxHeight = 78;
 
 // A built-in picture as a pixmap; a grey one of the stated size while it is missing.
 QPixmap BuiltinPixmap(const char* name, int w, int h) {
@@ -82,5 +81,7 @@ QString TKakuninDlg::ShortenPath(const QString& path) const {
   const std::string out = ::ShortenPath(
       path.toStdString(), Message->width(),
       [&fm](const std::string& s) { return fm.horizontalAdvance(QString::fromStdString(s)); });
-  return QString::fromStdString(out);
+  // A last name wider than the message on its own loses its middle rather than run off the
+  // label's edge; the caller keeps the whole path where the user can still read it.
+  return fm.elidedText(QString::fromStdString(out), Qt::ElideMiddle, Message->width());
 }

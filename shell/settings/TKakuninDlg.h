@@ -15,7 +15,8 @@ class TKakuninDlg : public QDialog {
 
   void SetTitle(const QString& text) { setWindowTitle(text); }
   void SetMessage(const QString& text);
-  // The path shortened by leading folders until it fits the width of the message in its font.
+  // The path shortened by leading folders until it fits the width of the message in its font;
+  // a last name too wide on its own is cut in the middle.
   QString ShortenPath(const QString& path) const;
 
   QLabel* Message = nullptr;

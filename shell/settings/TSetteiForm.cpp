@@ -304,6 +304,8 @@ void TSetteiForm::BuildPage1() {
   connect(SwitchLogo, &QCheckBox::toggled, this, [this] { SwitchLogoClick(); });
   SwitchWarning = box("速度警告", 91);
   connect(SwitchWarning, &QCheckBox::toggled, this, [this] { SwitchWarningClick(); });
+  // Tab reads the page from the top: the switches, then the display list below them.
+  setTabOrder(SwitchWarning, DspList);
 
   Signature = new QLabel(QString::fromUtf8(kMakerSignature), TAB_Settei1);
   QFont sf(QStringLiteral("Arial"));
@@ -556,6 +558,8 @@ void TSetteiForm::BtnOkClick() {
                       : QStringLiteral("は複雑すぎるか大雑把すぎて探してられません。\n\n");
     message += QStringLiteral("このまま設定してもよろしいですか？");
     dlg.SetMessage(message);
+    // The message may show the folder shortened; the pointer on it shows the whole path.
+    dlg.Message->setToolTip(EdtSettei->text());
     if (!options_.confirm(dlg)) return;
   }
   ApplyScriptList();

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <algorithm>
 #include <deque>
 #include <fstream>
 #include <sstream>
@@ -23,6 +25,7 @@
 #include "settings/DialogLogic.h"
 #include "shell/settings/TKakuninDlg.h"
 #include "shell/settings/TSetteiForm.h"
+#include "tests/shell/LayoutChecks.h"
 #include "tests/shell/ShellTestApp.h"
 
 namespace {
@@ -67,6 +70,7 @@ class DialogTest : public ::testing::Test {
     o.confirm = [this](TKakuninDlg& d) {
       questions.push_back(d.Message->text());
       titles.push_back(d.windowTitle());
+      if (inspect) inspect(d);
       return answer;
     };
     o.showError = [this](const QString& m) { errors.push_back(m); };
@@ -94,26 +98,53 @@ class DialogTest : public ::testing::Test {
   std::string store;
   std::vector<QString> questions, titles, errors, opened;
   std::deque<int> randoms;
+  std::function<void(TKakuninDlg&)> inspect;  // looks at the question while it is asked
   bool answer = true;
   bool ctrl = false;
 };
 
-TEST_F(DialogTest, LayoutAsDesigned) {
-  Store(0, "IPAGothic", dir.File("data"));
+// Each page as a user meets it in the fonts installed here: every control shows whole, inside
+// its page and the dialog and clear of the others, and Tab walks the controls in reading order.
+// The Help button is no tab stop and lies hidden behind the pages until it slides out.
+TEST_F(DialogTest, EveryPageShowsItsControlsWholeAndTabWalksThemInReadingOrder) {
+  Store(kDspWindowMode, "IPAGothic", dir.File("data"));  // all five display items listed
   auto f = Open();
+  EXPECT_EQ(QFontInfo(f->font()).family(), QStringLiteral("IPAPGothic"));
   EXPECT_EQ(f->windowTitle(), QStringLiteral("Ondrelix"));
   EXPECT_EQ(f->size(), QSize(281, 258));
-  EXPECT_EQ(f->BtnOk->geometry(), QRect(8, 224, 57, 25));
-  EXPECT_EQ(f->BtnCansel->text(), QStringLiteral("ｷｬﾝｾﾙ"));
-  EXPECT_EQ(f->BtnHelp->geometry(), QRect(136, 180, 65, 25));  // hidden behind the pages
-  EXPECT_TRUE(f->BtnBaron->text().isEmpty());
-  EXPECT_EQ(f->PageCtl->geometry(), QRect(8, 8, 265, 209));
-  ASSERT_EQ(f->PageCtl->count(), 4);
-  EXPECT_EQ(f->PageCtl->tabText(3), QStringLiteral("About"));
   EXPECT_EQ(f->PageCtl->currentIndex(), 0);
   EXPECT_FALSE(f->SwitchLogo->isVisible());
   EXPECT_EQ(f->SetteiTimer.interval(), 33);
   EXPECT_TRUE(f->SetteiTimer.isActive());
+
+  EXPECT_EQ(f->BtnHelp->y(), 180);
+  EXPECT_TRUE(f->PageCtl->geometry().contains(f->BtnHelp->geometry()));
+  EXPECT_LT(f->children().indexOf(f->BtnHelp), f->children().indexOf(f->PageCtl));  // beneath
+
+  auto expectSound = [&](const char* when, std::vector<std::pair<QWidget*, QWidget*>> allowed) {
+    SCOPED_TRACE(when);
+    allowed.emplace_back(f->Monitor, f->Gamen);  // the preview is the monitor's screen
+    for (const QString& s : layoutcheck::Overlaps(f.get(), allowed)) ADD_FAILURE() << s.toStdString();
+    for (const QString& s : layoutcheck::Outside(f.get())) ADD_FAILURE() << s.toStdString();
+    for (const QString& s : layoutcheck::Clipped(f.get())) ADD_FAILURE() << s.toStdString();
+    const std::vector<QWidget*> cycle = layoutcheck::TabCycle(f.get());
+    for (const QString& s : layoutcheck::TabProblems(f.get(), cycle))
+      ADD_FAILURE() << s.toStdString();
+    for (QWidget* b : {f->BtnOk, f->BtnCansel, f->BtnBaron})
+      EXPECT_NE(std::find(cycle.begin(), cycle.end(), b), cycle.end())
+          << layoutcheck::Name(b).toStdString();
+    EXPECT_EQ(std::find(cycle.begin(), cycle.end(), f->BtnHelp), cycle.end());
+  };
+  for (int page = 0; page < f->PageCtl->count(); ++page) {
+    f->PageCtl->setCurrentIndex(page);
+    expectSound(f->PageCtl->tabText(page).toUtf8().constData(), {{f->BtnHelp, f->PageCtl}});
+  }
+  f->PageCtl->setCurrentIndex(0);
+  for (int i = 0; i < 20; ++i) f->SignatureClick();
+  ASSERT_TRUE(f->SwitchLogo->isVisible());
+  expectSound("logo switch revealed", {{f->BtnHelp, f->PageCtl}});
+  f->BtnHelp->move(f->BtnHelp->x(), 224);
+  expectSound("help button out", {});
 }
 
 TEST_F(DialogTest, StoredWindowModeShowsFiveItemsUntilAnotherIsChosen) {
@@ -424,19 +455,75 @@ TEST_F(ConfirmTest, EnterAnswersOkAndEscOrTheCloseBoxCancel) {
   EXPECT_EQ(answerTo([](TKakuninDlg& d) { d.CancelBtn->click(); }), QDialog::Rejected);
 }
 
-TEST_F(ConfirmTest, LayoutAndPathsShortenedToTheMessageWidth) {
+// Layout faults of a question box, one line each.
+std::vector<QString> LayoutFaults(TKakuninDlg& d) {
+  std::vector<QString> out = layoutcheck::Overlaps(&d);
+  for (const auto& list : {layoutcheck::Outside(&d), layoutcheck::Clipped(&d),
+                           layoutcheck::TabProblems(&d, layoutcheck::TabCycle(&d))})
+    out.insert(out.end(), list.begin(), list.end());
+  return out;
+}
+
+TEST_F(ConfirmTest, PathsShortenedToTheMessageWidth) {
   TKakuninDlg d;
   EXPECT_EQ(d.size(), QSize(363, 116));
   EXPECT_EQ(d.windowTitle(), QStringLiteral("Ondrelix - Notice"));
-  EXPECT_EQ(d.Message->geometry(), QRect(88, 8, 265, 65));
-  EXPECT_TRUE(d.OKBtn->isDefault());
+  EXPECT_EQ(d.Message->width(), 265);
   EXPECT_EQ(d.ShortenPath(QStringLiteral("/usr/share/Velnori")),
             QStringLiteral("/usr/share/Velnori"));
   const QString deep =
       QStringLiteral("/") + QString(60, QLatin1Char('x')) + QStringLiteral("/share/Velnori");
   EXPECT_EQ(d.ShortenPath(deep), QStringLiteral("/.../share/Velnori"));
-  const QString wide = QStringLiteral("/usr/") + QString(80, QLatin1Char('w'));
-  EXPECT_EQ(d.ShortenPath(wide), QString(80, QLatin1Char('w')));
+  // A name too wide on its own keeps its two ends.
+  const QString wide = QStringLiteral("/usr/") + QString(80, QLatin1Char('w')) + QStringLiteral("end");
+  const QString cut = d.ShortenPath(wide);
+  EXPECT_LE(d.Message->fontMetrics().horizontalAdvance(cut), 265);
+  EXPECT_TRUE(cut.startsWith(QStringLiteral("www"))) << cut.toStdString();
+  EXPECT_TRUE(cut.endsWith(QStringLiteral("wend"))) << cut.toStdString();
+}
+
+// Both questions of the settings dialog, with a path as wide as the message allows, show whole
+// in the question box: five lines in the message, the picture and both buttons clear of each
+// other, OK and then Cancel under Tab.
+TEST_F(ConfirmTest, BothQuestionsShowWhole) {
+  for (const char* reason : {"配下にはスクリプトファイルが存在しません。",
+                             "は複雑すぎるか大雑把すぎて探してられません。"}) {
+    TKakuninDlg d;
+    d.show();
+    const QString path = d.ShortenPath(QStringLiteral("/home/user/") + QString(60, QLatin1Char('W')) +
+                                       QStringLiteral("/") + QString(30, QLatin1Char('W')));
+    d.SetMessage(QStringLiteral("指定された設定ファイル用フォルダ\n") + path + QStringLiteral("\n") +
+                 QString::fromUtf8(reason) + QStringLiteral("\n\nこのまま設定してもよろしいですか？"));
+    EXPECT_EQ(QFontInfo(d.Message->font()).family(), QStringLiteral("IPAPGothic"));
+    for (const QString& s : LayoutFaults(d)) ADD_FAILURE() << reason << ": " << s.toStdString();
+    EXPECT_EQ(layoutcheck::TabCycle(&d), (std::vector<QWidget*>{d.OKBtn, d.CancelBtn}));
+  }
+}
+
+// Asked about a deep folder, the question shortens the path to fit and still shows the whole
+// message; the full path stays at hand as the message's tool tip.
+TEST_F(DialogTest, QuestionAboutADeepFolderFitsAndKeepsTheFullPath) {
+  std::string deep = dir.File("empty");
+  for (int i = 0; i < 4; ++i) {
+    deep += "/a-folder-with-quite-a-long-name-" + std::to_string(i);
+    ASSERT_EQ(::mkdir(deep.c_str(), 0755), 0);
+  }
+  Store(0, "IPAGothic", deep);
+  auto f = Open();
+  bool asked = false;
+  inspect = [&](TKakuninDlg& d) {
+    asked = true;
+    d.show();
+    for (const QString& s : LayoutFaults(d)) ADD_FAILURE() << s.toStdString();
+    const QStringList lines = d.Message->text().split(QLatin1Char('\n'));
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("/.../"))) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("a-folder-with-quite-a-long-name-3")));
+    EXPECT_EQ(d.Message->toolTip(), QString::fromStdString(deep));
+  };
+  answer = false;
+  f->BtnOk->click();
+  EXPECT_TRUE(asked);
 }
 
 }  // namespace

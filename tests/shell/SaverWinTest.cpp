@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <QCheckBox>
+#include <QFontInfo>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -23,6 +24,7 @@
 #include "settings/CMainCtl.h"
 #include "shell/app/QtMediaDevice.h"
 #include "shell/app/TSaverWin.h"
+#include "tests/shell/LayoutChecks.h"
 #include "tests/shell/MediaFiles.h"
 #include "tests/shell/ShellTestApp.h"
 
@@ -164,34 +166,48 @@ TEST_F(SaverWin, OnlySizesImposedAfterShowingCloseTheWindow) {
   EXPECT_FALSE(win->isVisible());
 }
 
-TEST_F(SaverWin, ControlPanelAsDesignedInWindowModeOnly) {
+// Window mode shows the control panel in the band below the 640 x 480 picture: every control
+// whole and clear of the others, in the window, and reached by Tab from left to right. The
+// full-screen modes show none of it. (What each control does to the show is tested below.)
+TEST_F(SaverWin, ControlPanelInWindowModeOnlyEveryControlWholeAndReachable) {
   auto w = Make(kDisplayWindow);
+  w->show();
   EXPECT_EQ(w->windowTitle(), QStringLiteral("Ondrelix"));
+  EXPECT_EQ(w->size(), QSize(640, 519));
   EXPECT_EQ(w->Control->geometry(), QRect(0, 480, 640, 39));
-  EXPECT_EQ(w->NoLogo->text(), QStringLiteral("No Logo"));
-  EXPECT_EQ(w->NoLogo->geometry(), QRect(8, 4, 81, 17));
-  EXPECT_EQ(w->Counter->text(), QStringLiteral("Timer"));
-  EXPECT_EQ(w->Counter->geometry(), QRect(8, 20, 65, 17));
-  EXPECT_EQ(w->LogWrite->geometry(), QRect(80, 8, 49, 25));
-  EXPECT_EQ(w->ReturnTop->text(), QStringLiteral("Return to Top"));
-  EXPECT_EQ(w->ReturnTop->geometry(), QRect(168, 8, 89, 25));
-  EXPECT_EQ(w->SpeedBar->geometry(), QRect(320, 8, 150, 25));
+  EXPECT_TRUE(w->Control->isVisible());
+  EXPECT_EQ(QFontInfo(w->NoLogo->font()).family(), QStringLiteral("IPAPGothic"));
+  EXPECT_TRUE(w->NoLogo->isChecked());
+  EXPECT_TRUE(w->Counter->isChecked());
   EXPECT_EQ(w->SpeedBar->minimum(), 0);
   EXPECT_EQ(w->SpeedBar->maximum(), 1000);
   EXPECT_EQ(w->SpeedBar->value(), 33);
   EXPECT_EQ(w->SpeedEdit->text(), QStringLiteral("33"));
   EXPECT_EQ(w->SpeedEdit->maxLength(), 4);
-  EXPECT_EQ(w->StartStop->text(), QStringLiteral("Stop"));
-  EXPECT_EQ(w->Exit->geometry(), QRect(592, 488, 43, 25));
-  EXPECT_TRUE(w->NoLogo->isChecked());
-  EXPECT_TRUE(w->Counter->isChecked());
 
-  auto full = Make(kDisplayStretched);
-  full->show();
-  EXPECT_FALSE(full->Control->isVisible());
-  EXPECT_FALSE(full->Exit->isVisible());
-  EXPECT_FALSE(full->NoLogo->isChecked());
-  EXPECT_FALSE(full->Counter->isChecked());
+  w->SpeedEdit->setText(QStringLiteral("1000"));  // the widest speed the box holds
+  w->StartStop->click();                           // "Start": the longer caption
+  const QRect picture(0, 0, 640, 480);
+  for (QWidget* c : layoutcheck::Controls(w.get()))
+    EXPECT_FALSE(layoutcheck::Ink(c, w.get()).intersects(picture))
+        << layoutcheck::Name(c).toStdString() << " covers the picture";
+  for (const QString& s : layoutcheck::Overlaps(w.get())) ADD_FAILURE() << s.toStdString();
+  for (const QString& s : layoutcheck::Outside(w.get())) ADD_FAILURE() << s.toStdString();
+  for (const QString& s : layoutcheck::Clipped(w.get())) ADD_FAILURE() << s.toStdString();
+  const std::vector<QWidget*> cycle = layoutcheck::TabCycle(w.get());
+  for (const QString& s : layoutcheck::TabProblems(w.get(), cycle)) ADD_FAILURE() << s.toStdString();
+  EXPECT_EQ(cycle, (std::vector<QWidget*>{w->NoLogo, w->Counter, w->LogWrite, w->ReturnTop,
+                                          w->SpeedBar, w->SpeedEdit, w->StartStop, w->Exit}));
+
+  for (int mode : {kDisplayExclusive, kDisplayCentred, kDisplayStretched, kDisplayDoubled}) {
+    auto full = Make(mode);
+    full->show();
+    EXPECT_FALSE(full->Control->isVisible()) << "mode " << mode;
+    EXPECT_FALSE(full->Exit->isVisible()) << "mode " << mode;
+    EXPECT_TRUE(layoutcheck::Controls(full.get()).empty()) << "mode " << mode;
+    EXPECT_FALSE(full->NoLogo->isChecked()) << "mode " << mode;
+    EXPECT_FALSE(full->Counter->isChecked()) << "mode " << mode;
+  }
 }
 
 TEST_F(SaverWin, StartStopPausesAndResumes) {
