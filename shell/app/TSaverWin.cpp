@@ -96,7 +96,8 @@ int SpeedEditWidth(const QLineEdit& edit) {
   opt.initFrom(&edit);
   opt.lineWidth = edit.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &opt, &edit);
   const QMargins m = edit.textMargins();
-  const int text = digit * kSpeedEditChars + 2 * 2 + m.left() + m.right();  // 2: the edit's own margin
+  const int text =
+      digit * kSpeedEditChars + 2 * 2 + m.left() + m.right();  // 2: the edit's own margin
   return edit.style()->sizeFromContents(QStyle::CT_LineEdit, &opt, QSize(text, 20), &edit).width();
 }
 
@@ -384,7 +385,8 @@ void TSaverWin::RecordPass(std::int32_t now) {
   stats_.nextWrite = now + 1000;
   QFile f(stats_.path);
   if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
-  f.write(QStringLiteral("passes %1\nlate_over_one_tick %2\nworst_late_ms %3\nlongest_pass_ms %4\nshows %5\n")
+  f.write(QStringLiteral(
+              "passes %1\nlate_over_one_tick %2\nworst_late_ms %3\nlongest_pass_ms %4\nshows %5\n")
               .arg(stats_.passes)
               .arg(stats_.overOneTick)
               .arg(stats_.worstLateMs)

@@ -5,8 +5,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFontInfo>
 #include <QDir>
+#include <QFontInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -124,7 +124,8 @@ TEST_F(DialogTest, EveryPageShowsItsControlsWholeAndTabWalksThemInReadingOrder) 
   auto expectSound = [&](const char* when, std::vector<std::pair<QWidget*, QWidget*>> allowed) {
     SCOPED_TRACE(when);
     allowed.emplace_back(f->Monitor, f->Gamen);  // the preview is the monitor's screen
-    for (const QString& s : layoutcheck::Overlaps(f.get(), allowed)) ADD_FAILURE() << s.toStdString();
+    for (const QString& s : layoutcheck::Overlaps(f.get(), allowed))
+      ADD_FAILURE() << s.toStdString();
     for (const QString& s : layoutcheck::Outside(f.get())) ADD_FAILURE() << s.toStdString();
     for (const QString& s : layoutcheck::Clipped(f.get())) ADD_FAILURE() << s.toStdString();
     const std::vector<QWidget*> cycle = layoutcheck::TabCycle(f.get());
@@ -475,7 +476,8 @@ TEST_F(ConfirmTest, PathsShortenedToTheMessageWidth) {
       QStringLiteral("/") + QString(60, QLatin1Char('x')) + QStringLiteral("/share/Velnori");
   EXPECT_EQ(d.ShortenPath(deep), QStringLiteral("/.../share/Velnori"));
   // A name too wide on its own keeps its two ends.
-  const QString wide = QStringLiteral("/usr/") + QString(80, QLatin1Char('w')) + QStringLiteral("end");
+  const QString wide =
+      QStringLiteral("/usr/") + QString(80, QLatin1Char('w')) + QStringLiteral("end");
   const QString cut = d.ShortenPath(wide);
   EXPECT_LE(d.Message->fontMetrics().horizontalAdvance(cut), 265);
   EXPECT_TRUE(cut.startsWith(QStringLiteral("www"))) << cut.toStdString();
@@ -490,10 +492,12 @@ TEST_F(ConfirmTest, BothQuestionsShowWhole) {
                              "は複雑すぎるか大雑把すぎて探してられません。"}) {
     TKakuninDlg d;
     d.show();
-    const QString path = d.ShortenPath(QStringLiteral("/home/user/") + QString(60, QLatin1Char('W')) +
-                                       QStringLiteral("/") + QString(30, QLatin1Char('W')));
-    d.SetMessage(QStringLiteral("指定された設定ファイル用フォルダ\n") + path + QStringLiteral("\n") +
-                 QString::fromUtf8(reason) + QStringLiteral("\n\nこのまま設定してもよろしいですか？"));
+    const QString path =
+        d.ShortenPath(QStringLiteral("/home/user/") + QString(60, QLatin1Char('W')) +
+                      QStringLiteral("/") + QString(30, QLatin1Char('W')));
+    d.SetMessage(QStringLiteral("指定された設定ファイル用フォルダ\n") + path +
+                 QStringLiteral("\n") + QString::fromUtf8(reason) +
+                 QStringLiteral("\n\nこのまま設定してもよろしいですか？"));
     EXPECT_EQ(QFontInfo(d.Message->font()).family(), QStringLiteral("IPAPGothic"));
     for (const QString& s : LayoutFaults(d)) ADD_FAILURE() << reason << ": " << s.toStdString();
     EXPECT_EQ(layoutcheck::TabCycle(&d), (std::vector<QWidget*>{d.OKBtn, d.CancelBtn}));

@@ -90,10 +90,9 @@ void ButtonClipped(const QAbstractButton* b, std::vector<QString>* out) {
   const QRect room = b->style()->subElementRect(part, &opt, b);
   const QSize need = b->fontMetrics().size(Qt::TextShowMnemonic, b->text());
   if (need.width() > room.width() || need.height() > room.height())
-    out->push_back(Name(b) + QStringLiteral(" needs %1x%2 in %3")
-                                 .arg(need.width())
-                                 .arg(need.height())
-                                 .arg(Box(room)));
+    out->push_back(
+        Name(b) +
+        QStringLiteral(" needs %1x%2 in %3").arg(need.width()).arg(need.height()).arg(Box(room)));
 }
 
 void LabelClipped(const QLabel* l, std::vector<QString>* out) {
@@ -113,8 +112,8 @@ void GroupClipped(const QGroupBox* g, std::vector<QString>* out) {
   opt.text = g->title();
   opt.textAlignment = g->alignment();
   opt.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
-  const QRect label = g->style()->subControlRect(QStyle::CC_GroupBox, &opt,
-                                                 QStyle::SC_GroupBoxLabel, g);
+  const QRect label =
+      g->style()->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxLabel, g);
   if (!g->rect().contains(label))
     out->push_back(Name(g) + QStringLiteral(" title at %1").arg(Box(label)));
 }
@@ -155,14 +154,15 @@ void EditClipped(const QLineEdit* e, std::vector<QString>* out) {
   if (e->maxLength() >= 32767 || e->text().isEmpty()) return;
   QStyleOptionFrame opt;
   opt.initFrom(e);
-  opt.lineWidth = e->hasFrame() ? e->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &opt, e) : 0;
+  opt.lineWidth =
+      e->hasFrame() ? e->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &opt, e) : 0;
   const QMargins m = e->textMargins();
   const int room = e->style()->subElementRect(QStyle::SE_LineEditContents, &opt, e).width() -
                    m.left() - m.right() - 2 * 2;  // the edit keeps 2 pixels on either side
   const int need = e->fontMetrics().horizontalAdvance(e->text());
   if (need > room)
-    out->push_back(
-        Name(e) + QStringLiteral(" text '%1' needs %2 of %3").arg(e->text()).arg(need).arg(room));
+    out->push_back(Name(e) +
+                   QStringLiteral(" text '%1' needs %2 of %3").arg(e->text()).arg(need).arg(room));
 }
 
 // Reading order: b comes before a when it lies wholly above a, or wholly to its left in a row

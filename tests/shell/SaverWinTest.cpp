@@ -186,7 +186,7 @@ TEST_F(SaverWin, ControlPanelInWindowModeOnlyEveryControlWholeAndReachable) {
   EXPECT_EQ(w->SpeedEdit->maxLength(), 4);
 
   w->SpeedEdit->setText(QStringLiteral("1000"));  // the widest speed the box holds
-  w->StartStop->click();                           // "Start": the longer caption
+  w->StartStop->click();                          // "Start": the longer caption
   const QRect picture(0, 0, 640, 480);
   for (QWidget* c : layoutcheck::Controls(w.get()))
     EXPECT_FALSE(layoutcheck::Ink(c, w.get()).intersects(picture))
@@ -195,7 +195,8 @@ TEST_F(SaverWin, ControlPanelInWindowModeOnlyEveryControlWholeAndReachable) {
   for (const QString& s : layoutcheck::Outside(w.get())) ADD_FAILURE() << s.toStdString();
   for (const QString& s : layoutcheck::Clipped(w.get())) ADD_FAILURE() << s.toStdString();
   const std::vector<QWidget*> cycle = layoutcheck::TabCycle(w.get());
-  for (const QString& s : layoutcheck::TabProblems(w.get(), cycle)) ADD_FAILURE() << s.toStdString();
+  for (const QString& s : layoutcheck::TabProblems(w.get(), cycle))
+    ADD_FAILURE() << s.toStdString();
   EXPECT_EQ(cycle, (std::vector<QWidget*>{w->NoLogo, w->Counter, w->LogWrite, w->ReturnTop,
                                           w->SpeedBar, w->SpeedEdit, w->StartStop, w->Exit}));
 
