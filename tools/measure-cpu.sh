@@ -37,16 +37,9 @@ if [ -z "$build" ]; then
 fi
 program="$build/ondrelix"
 [ -x "$program" ] || { echo "measure-cpu: no ondrelix program (build it, or give --build DIR)" >&2; exit 1; }
-command -v Xvfb >/dev/null || { echo "measure-cpu: Xvfb is not installed" >&2; exit 1; }
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+tool=measure-cpu
+. "$here/tools/lib/xvfb.sh"
 
 # The shows: the bundled demo folder when it holds scripts, else a small show of our own.
 if [ -z "$data" ]; then
@@ -71,10 +64,7 @@ EOF
   fi
 fi
 
-# Settings of their own, with the opening logo off so the whole stretch plays shows.
-export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run" HOME="$work"
-mkdir -p "$XDG_CONFIG_HOME/Velnori" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
+# With the opening logo off, so the whole stretch plays shows.
 printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Velnori\\Pralvex]\n"FlgLogo"=dword:00000000\n' \
   > "$XDG_CONFIG_HOME/Velnori/Pralvex.reg"
 
@@ -83,34 +73,12 @@ cpu_of() {  # user + system clock ticks of a process
   awk '{ print $14 + $15 }' "/proc/$1/stat"
 }
 
-start_xvfb() {  # Xvfb picks a free display and names it on a pipe when it is ready
-  local fifo="$work/displayfd"
-  rm -f "$fifo"
-  mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-  xvfb=$!
-  local n
-  read -r -t 10 n <"$fifo" || { echo "measure-cpu: could not start Xvfb" >&2; exit 1; }
-  display=":$n"
-  # The socket of a server that just ended may linger a moment; wait for ours.
-  local i
-  for i in $(seq 50); do [ -S "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-}
-
-stop_xvfb() {
-  kill "$xvfb" 2>/dev/null || true
-  wait "$xvfb" 2>/dev/null || true
-  local n=${display#:} i
-  for i in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] || break; sleep 0.1; done
-}
-
 measure() {  # mode label [data folder]
   local mode=$1 label=$2 folder=${3:-$data} stats="$work/stats-$1" try saver
   rm -f "$stats"
   # A display that another server is just leaving can refuse us: then start over.
   for try in 1 2 3; do
-    start_xvfb
-    pids+=("$xvfb")
+    start_xvfb "$screen"
     DISPLAY=$display ONDRELIX_PASS_STATS=$stats "$program" /s --mode "$mode" --data "$folder" \
       >"$work/out-$mode" 2>&1 &
     saver=$!
