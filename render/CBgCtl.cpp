@@ -275,8 +275,11 @@ void CBgCtl::ClearBackground() {
   composed.Fill(0);
   composedStale_ = false;
   // The next show starts without a background: its camera moves and CLEARs must not bring this
-  // show's picture back. The picture object itself stays for the next BGMAKE.
+  // show's picture back. Nothing reads the picture without a base, so it is given back too: a
+  // show that makes no background must not hold the last one's picture for as long as it plays.
   hasBase = 0;
+  basePicture = Bitmap32();
+  baseLease_.Return();
   for (int n = 0; n < kMaxPlaced; ++n) {
     placed[n] = Bitmap32();
     placedLease_[n].Return();

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 #include "app/CPlayback.h"
 #include "app/IntervalList.h"
@@ -13,6 +15,7 @@
 #include "app/WindowSurface.h"
 #include "script/CTimeLine.h"
 #include "settings/CMainCtl.h"
+#include "tests/app/ShowGenerator.h"
 #include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
@@ -126,6 +129,40 @@ TEST_F(SaverFixture, AnIntervalPictureIsShownFirstWithTheLogoOn) {
   Run(pb, 2001 + 1000 + 95 * 33);
   EXPECT_EQ(pb.PlayState, kIntroPlaying);
   EXPECT_TRUE(FrameHasInk(*o->Window));
+}
+
+// Show after show, nothing a show took stays behind: when it has ended, every decoded picture is
+// given back and no image is left on the layer. A picture or lease kept across shows fails here
+// at once, where a soak of the real saver would need hours to tell it from fragmentation.
+TEST_F(SaverFixture, ShowAfterShowEveryPictureIsGivenBack) {
+  WritePictureKit(dir);
+  constexpr int kScripts = 3;
+  for (int i = 0; i < kScripts; ++i) {
+    std::ofstream(dir + "/script_g" + std::to_string(i) + ".txt")
+        << ShowGenerator(static_cast<std::uint32_t>(40 + i)).Script();
+  }
+  auto o = Make(kDisplayWindow);
+  ASSERT_TRUE(o->Layout(1024, 768));
+  o->PrepareShows(5);
+  ASSERT_EQ(o->TimeLine->PlayableCount, kScripts);
+  CPlayback& pb = o->Playback();
+  pb.Begin(/*noLogo=*/true, false);
+  const PictureBudget& pictures = o->Settings->Pictures();
+  int shows = 0;
+  bool inShow = false;
+  std::uint64_t mostHeld = 0;
+  while (shows < 3 * kScripts) {
+    now = pb.NextDeadline(now);
+    pb.Pass(now);
+    mostHeld = std::max(mostHeld, pictures.Held());
+    if (pb.PlayState == kScriptPlaying) inShow = true;
+    if (pb.PlayState != kWaiting || !inShow) continue;
+    inShow = false;
+    ++shows;
+    EXPECT_EQ(pictures.Held(), 0u) << "bytes still held after show " << shows;
+    EXPECT_EQ(o->ImageLayer->count, 0) << "images still live after show " << shows;
+  }
+  EXPECT_GT(mostHeld, 0u);  // the shows did decode pictures
 }
 
 }  // namespace

@@ -198,8 +198,8 @@ TEST_F(OthBmpTest, ImagesAndBackgroundsShareOnePictureBudget) {
   EXPECT_EQ(background_.basePicture.width, 512);
   EXPECT_EQ(background_.placed[0].width, 512);
   EXPECT_EQ(budget.Held(), 2 * kOne);
-  background_.ClearBackground();  // placed pictures go; the base stays until replaced
-  EXPECT_EQ(budget.Held(), kOne);
+  background_.ClearBackground();  // the base picture and the placed ones are all given back
+  EXPECT_EQ(budget.Held(), 0u);
 }
 
 TEST_F(OthBmpTest, StringPictureSplitsIntoQuadrantsEightAndSevenHigh) {
