@@ -115,7 +115,30 @@ QList<int> ScreensToCover(const QList<QRect>& screens, int showScreen) {
   return cover;
 }
 
+namespace {
+
+// The saver plays for hours while shows come and go, each with pictures of a few hundred
+// kilobytes to megabytes, music buffers and media threads. Two settings of the C library's
+// allocator, made before any thread starts, keep its resident memory near what is in use:
+// - Blocks from 256 KiB up always get pages of their own, given back when freed. By default the
+//   threshold rises to the largest block freed so far, and from then on such blocks come from
+//   the heaps, where the small blocks allocated between them keep the freed space from going
+//   back (in a 2-hour soak, anonymous memory crept up by about 10 MB an hour that way).
+// - Two heaps instead of eight per core: each thread heap keeps its own free pages, and the
+//   media threads' allocations are few.
+void TuneAllocator() {
+#ifdef __GLIBC__
+  constexpr int kOwnPagesFromBytes = 256 * 1024;
+  constexpr int kHeaps = 2;
+  mallopt(M_MMAP_THRESHOLD, kOwnPagesFromBytes);
+  mallopt(M_ARENA_MAX, kHeaps);
+#endif
+}
+
+}  // namespace
+
 void PrepareSaverApplication() {
+  TuneAllocator();
   SelectMediaBackend();
   QuietSoundSystems();
 }
