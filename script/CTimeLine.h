@@ -99,6 +99,8 @@ class CTimeLine {
 
   // What the attribute readers of the tag handlers may use of the timeline while a tag is applied.
   struct TagParse;
+  // A tag's attribute table and handlers (TagTables.h).
+  struct TagRow;
 
   // Diagnostics for script authors (--check); null during normal play.
   void SetDiagnostics(ScriptDiagnostics* sink) { diag_ = sink; }
@@ -159,24 +161,36 @@ class CTimeLine {
   // Records `message` in LastError; the diagnostics also get `detail` after it.
   void Error(const std::string& message, const std::string& detail = {});
 
+  // The row of a tag in the tag table (a row without handlers for a tag that does nothing).
+  static const TagRow& Row(int tagId);
+  // The handlers of the tag table: each applies one tag; 0, or -1 for an error that ends the
+  // script.
   int ApplyData(TagRecord& r);
-  int ApplyDataEnd();
-  int ApplyEnd();
+  int ApplyDataEnd(TagRecord& r);
+  int ApplyEnd(TagRecord& r);
   int ApplyClock(TagRecord& r);
   int ApplyScreen(TagRecord& r);
   int ApplyBgMake(TagRecord& r);
   int ApplyObject(TagRecord& r);
-  int ApplyBgMakeEnd();
-  int ApplyBgScroll(TagRecord& r, int kind);
+  int ApplyBgMakeEnd(TagRecord& r);
+  int ApplyBgScroll(TagRecord& r);
   int ApplyBgm(TagRecord& r);
   int ApplyImage(TagRecord& r);
   int ApplyTitle(TagRecord& r);
+  int ApplyBlockEnd(TagRecord& r);
   int ApplyScrText(TagRecord& r);
   int ApplyCaption(TagRecord& r);
   int ApplySolid(TagRecord& r);
   int ApplyClear(TagRecord& r);
-  int ApplySchedule(TagRecord& r, int mode);
-  int ApplyBodySchedule(TagRecord& r, int mode);
+  int ApplySchedule(TagRecord& r);
+  int ApplyBodySchedule(TagRecord& r);
+  int ApplyReadFont(TagRecord& r);
+  int ApplyFormat(TagRecord& r);
+  int ApplyFormatEnd(TagRecord& r);
+  int ApplyNoDisp(TagRecord& r);
+  int ApplyBr(TagRecord& r);
+  int ApplySpc(TagRecord& r);
+  int EndBgMake();
   void CheckAttributes(const TagRecord& r, bool inBody);
   std::int32_t Colour(const TagRecord& r, const AttrSlot& a);
   void CheckPicture(const char* what, std::string_view name);

@@ -73,6 +73,33 @@ TEST(CheckTool, ReportsEveryProblemWithItsPlace) {
   EXPECT_EQ(r.out.rfind(file + ":2:1:", 0), 0u) << r.out;  // sorted by line
 }
 
+// Where a tag is applied decides what it knows and does: SET and MOVE take other attributes in a
+// SCRTEXT body, text tags do nothing outside one, and object tags nothing inside one.
+TEST(CheckTool, TagsKnowTheirAttributesInAShowAndInATextBody) {
+  TempFolder dir;
+  const std::string file = dir.Write("script_v.txt",
+                                     "<DATA TITLE=v VERSION=1>\n"
+                                     "<SET XPOS=1>\n"
+                                     "<IMAGE FILE=*A><SET XPOS=1 ACC=2 NO=1></IMAGE>\n"
+                                     "<SCRTEXT><SET XPOS=1 SPEED=2><BR ROW=1 NO=1><SOLID>\n"
+                                     "</FORMAT><NODISP>x</NODISP></SCRTEXT>\n"
+                                     "<BR><BGMOVE ACC=1 XPOS=2><BGSET ACC=1 XPOS=2>\n"
+                                     "</DATA>\n");
+  const Output r = RunTool({"--check", file});
+  EXPECT_EQ(r.code, 0);
+  const std::string want[] = {":2:1: warning: <SET> outside a TITLE or IMAGE block is ignored",
+                              ":3:16: warning: <SET> attribute NO is not known and is ignored",
+                              ":4:10: warning: <SET> attribute XPOS is not known and is ignored",
+                              ":4:30: warning: <BR> attribute NO is not known and is ignored",
+                              ":4:45: warning: <SOLID> does nothing in a SCRTEXT body",
+                              ":5:1: warning: </FORMAT> without an open FORMAT is ignored",
+                              ":6:1: warning: <BR> does nothing outside a SCRTEXT or CAPTION body",
+                              ":6:5: warning: <BGMOVE> attribute ACC is not known and is ignored",
+                              "0 error(s), 8 warning(s) in 1 script(s) of 1 file(s)"};
+  for (const std::string& w : want)
+    EXPECT_NE(r.out.find(w), std::string::npos) << w << "\n" << r.out;
+}
+
 TEST(CheckTool, CleanScriptAndUnreadableFile) {
   TempFolder dir;
   const std::string file = dir.Write("script_ok.txt", "<DATA TITLE=ok VERSION=1></DATA>");
