@@ -42,10 +42,10 @@ int TimeLineShowEngine::ReloadScript() {
   if (loadedIndex_ < 0) return -1;
   return timeline_->ReloadCatalogueEntry(loadedIndex_);
 }
-std::string TimeLineShowEngine::ScriptPath() const {
+std::string_view TimeLineShowEngine::ScriptPath() const {
   if (loadedIndex_ < 0 || loadedIndex_ >= timeline_->CatalogueCount) return {};
   const ScriptEntry* entry = timeline_->Catalogue[loadedIndex_].get();
-  return entry ? std::string(entry->Path) : std::string();
+  return entry ? std::string_view(entry->Path) : std::string_view();
 }
 void TimeLineShowEngine::StartBuiltIn(const std::string& item) {
   demo_->Start(item);
@@ -421,10 +421,16 @@ void CPlayback::ApplyScreenLevel(StageBitmap& stage, std::int32_t level) {
 // parts of their own instead of one rectangle around them all. A band joins the part above it
 // when that wastes little (a moving background gives one part for the whole frame).
 int ChangedParts(const Bitmap32& before, const Bitmap32& now, RectXYWH* parts) {
+  if (before.width != now.width || before.height != now.height) return 0;
+  return ChangedParts(before, 0, 0, now, parts);
+}
+
+int ChangedParts(const Bitmap32& before, int x, int y, const Bitmap32& now, RectXYWH* parts) {
   int n = 0;
   for (int top = 0; top < now.height; top += kChangeBandRows) {
     RectXYWH r;
-    if (!ChangedRect(before, now, top, top + kChangeBandRows, &r.x, &r.y, &r.width, &r.height))
+    if (!ChangedRectAt(before, x, y, now, top, top + kChangeBandRows, &r.x, &r.y, &r.width,
+                       &r.height))
       continue;
     if (n > 0) {
       RectXYWH& last = parts[n - 1];
@@ -454,13 +460,23 @@ void CPlayback::Present(bool whateverLevel) {
       stretched ? g.FrameRect : RectXYWH{g.FrameRect.x, g.FrameRect.y, stage.width, stage.height};
   // While the window still shows the last frame, only the part of the stage that changed since
   // is drawn again (and repainted by the shell): a still picture costs nothing, a small sprite
-  // little. The window's pixels are the same as after drawing the whole frame.
-  if (!Reference && p_.window->FrameKept(area) && shown_.width == stage.width &&
-      shown_.height == stage.height) {
+  // little. The window's pixels are the same as after drawing the whole frame. An unstretched
+  // window holds that frame in its picture, which is compared with the stage directly.
+  const Bitmap32& picture = p_.window->Picture();
+  const bool inPicture = !stretched && area.x >= 0 && area.y >= 0 &&
+                         area.x + area.width <= picture.width &&
+                         area.y + area.height <= picture.height;
+  if (!Reference && p_.window->FrameKept(area) &&
+      (inPicture || (shown_.width == stage.width && shown_.height == stage.height))) {
     RectXYWH parts[kMaxChangedParts];
-    const int n = ChangedParts(shown_, stage, parts);
+    const int n = inPicture ? ChangedParts(picture, area.x, area.y, stage, parts)
+                            : ChangedParts(shown_, stage, parts);
     for (int i = 0; i < n; ++i) {
       const RectXYWH& part = parts[i];
+      if (inPicture) {
+        p_.window->CopyFrame(stage, area.x, area.y, part);
+        continue;
+      }
       CopyRect(shown_, part.x, part.y, stage, part.x, part.y, part.width, part.height);
       if (stretched) {
         p_.window->StretchFrame(stage, g.FrameRect, source, kStretchDrop, part);
@@ -470,7 +486,7 @@ void CPlayback::Present(bool whateverLevel) {
     }
     return;
   }
-  shown_ = stage;
+  if (!inPicture) shown_ = stage;
   if (stretched) {
     p_.window->StretchFrame(stage, g.FrameRect, source, kStretchDrop);
   } else {
@@ -525,8 +541,8 @@ bool CPlayback::ShowOn() const {
   return PlayState == kScriptPlaying || (PlayState == kWaiting && NextState == kScriptPlaying);
 }
 
-std::string CPlayback::ShowPath() const {
-  return ShowOn() ? p_.engine->ScriptPath() : std::string();
+std::string_view CPlayback::ShowPath() const {
+  return ShowOn() ? p_.engine->ScriptPath() : std::string_view();
 }
 
 int CPlayback::RestartShow() {

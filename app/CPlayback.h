@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "app/DisplayGeometry.h"
 #include "render/Bitmap.h"
@@ -29,6 +30,8 @@ inline constexpr int kChangeBandRows = 16;
 inline constexpr int kMaxChangedParts = 8;
 // The changed parts of `now` against `before` (bitmaps of one size) into `parts`; their count.
 int ChangedParts(const Bitmap32& before, const Bitmap32& now, RectXYWH* parts);
+// The same against the part of `before` of now's size at (x, y), which `before` must hold.
+int ChangedParts(const Bitmap32& before, int x, int y, const Bitmap32& now, RectXYWH* parts);
 
 // The script engine as playback sees it: the timeline of the item being played, loading the
 // next script and starting a built-in item.
@@ -47,7 +50,7 @@ class ShowEngine {
   // it loaded, anything else when it could not (or this engine cannot reload).
   virtual int ReloadScript() { return -1; }
   // The file of the script that was loaded last, empty when none was.
-  virtual std::string ScriptPath() const { return {}; }
+  virtual std::string_view ScriptPath() const { return {}; }
 };
 
 // The saver's own engine and built-in script maker.
@@ -60,7 +63,7 @@ class TimeLineShowEngine : public ShowEngine {
   int LoadNextScript() override;
   void StartBuiltIn(const std::string& item) override;
   int ReloadScript() override;
-  std::string ScriptPath() const override;
+  std::string_view ScriptPath() const override;
 
  private:
   CTimeLine* timeline_;
@@ -137,8 +140,9 @@ class CPlayback {
   // the end of a show does; the show's first tick comes on the next pass. -1, and nothing
   // changed, when no show is playing or about to play.
   int RestartShow();
-  // The file of the show that is playing or about to play, else empty.
-  std::string ShowPath() const;
+  // The file of the show that is playing or about to play, else empty; valid until the next
+  // pass.
+  std::string_view ShowPath() const;
 
   // Called with every event the script frame step dispatches (the renderer's event dump).
   std::function<void(int tick, const CTimeDat& event)> OnDispatch;
@@ -226,7 +230,9 @@ class CPlayback {
   PlaybackParts p_;
   bool movieOpen_ = false;
   bool restarting_ = false;    // the wait ending next is a restart's: the first tick comes at once
-  StageBitmap shown_;          // the frame as the window shows it (partial redraws)
+  // The frame as a stretched window shows it (partial redraws); an unstretched window holds it
+  // in its own picture.
+  StageBitmap shown_;
   bool framePending_ = false;  // a change not yet composed (DeferFramesToTicks)
   std::int32_t pendingSince_ = 0;  // the clock when that change was made
 };

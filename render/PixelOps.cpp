@@ -434,11 +434,19 @@ bool ChangedRect(const Bitmap32& a, const Bitmap32& b, int* x, int* y, int* w, i
 bool ChangedRect(const Bitmap32& a, const Bitmap32& b, int firstRow, int endRow, int* x, int* y,
                  int* w, int* h) {
   *x = *y = *w = *h = 0;
-  if (a.width != b.width || a.height != b.height || a.Empty()) return false;
-  const int width = a.width;
+  if (a.width != b.width || a.height != b.height) return false;
+  return ChangedRectAt(a, 0, 0, b, firstRow, endRow, x, y, w, h);
+}
+
+bool ChangedRectAt(const Bitmap32& a, int ax, int ay, const Bitmap32& b, int firstRow, int endRow,
+                   int* x, int* y, int* w, int* h) {
+  *x = *y = *w = *h = 0;
+  if (b.Empty() || ax < 0 || ay < 0 || ax > a.width - b.width || ay > a.height - b.height)
+    return false;
+  const int width = b.width;
   int left = width, right = 0, top = -1, bottom = 0;
-  for (int r = std::max(firstRow, 0); r < std::min(endRow, a.height); ++r) {
-    const std::uint32_t* p = a.Row(r);
+  for (int r = std::max(firstRow, 0); r < std::min(endRow, b.height); ++r) {
+    const std::uint32_t* p = a.Row(ay + r) + ax;
     const std::uint32_t* q = b.Row(r);
     if (std::equal(p, p + width, q)) continue;
     if (top < 0) top = r;

@@ -429,8 +429,14 @@ void TSaverWin::RecordPass(std::int32_t now) {
 }
 
 // A control changed what the next pass does: look again at the deadline.
+// Every pass looks, so the path is compared as it lies in the catalogue and made a QString only
+// when another show plays.
 void TSaverWin::WatchShowFile() {
-  if (showWatcher_) showWatcher_->Watch(QString::fromStdString(Playback().ShowPath()));
+  if (!showWatcher_) return;
+  const std::string_view path = Playback().ShowPath();
+  if (path == watchedPath_) return;
+  watchedPath_.assign(path);
+  showWatcher_->Watch(QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size())));
 }
 
 void TSaverWin::ShowFileChanged() {

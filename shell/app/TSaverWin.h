@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 class CMainCtl;
@@ -141,6 +142,7 @@ class TSaverWin : public QWidget {
   std::unique_ptr<QtFrameScaler> scaler_;
   std::unique_ptr<SaverObjects> objects_;
   std::unique_ptr<QtShowWatcher> showWatcher_;
+  std::string watchedPath_;  // the show file given to showWatcher_ last
   // Top-level windows of their own, so the program's last clean-up may delete them before the
   // saver: they are watched, not owned.
   std::vector<QPointer<QWidget>> covers_;

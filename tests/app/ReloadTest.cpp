@@ -60,7 +60,7 @@ TEST_F(ReloadFixture, AnEditedShowPlaysAgainFromItsStartInThePlayOrderPosition) 
   Run(pb, 500 + 1000 + 200 * 33);
   ASSERT_EQ(pb.PlayState, kScriptPlaying);
   ASSERT_GT(pb.TickNo, 150);
-  const std::string path = pb.ShowPath();
+  const std::string path(pb.ShowPath());
   ASSERT_FALSE(path.empty());
   EXPECT_EQ(path.rfind(dir + "/script_", 0), 0u);
   EXPECT_EQ(Pixel(), 0xFFFFFFu);

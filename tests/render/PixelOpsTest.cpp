@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -572,7 +573,19 @@ TEST(ChangedRect, MatchesTheBoundingBoxOfRandomDifferences) {
     int x, y, w, h;
     const bool changed = ChangedRect(a, b, &x, &y, &w, &h);
     ASSERT_EQ(changed, right >= 0) << round;
+    // The same with `a` inside a larger picture (the window that shows the frame), which must
+    // hold the whole of b's size at the offset.
+    Bitmap32 big = Noise(r, a.width + 1 + r.Below(9), a.height + 1 + r.Below(5));
+    const int ox = r.Below(big.width - a.width + 1), oy = r.Below(big.height - a.height + 1);
+    CopyRect(big, ox, oy, a, 0, 0, a.width, a.height);
+    int bx, by, bw, bh;
+    ASSERT_EQ(ChangedRectAt(big, ox, oy, b, 0, b.height, &bx, &by, &bw, &bh), changed) << round;
+    EXPECT_FALSE(ChangedRectAt(big, big.width - a.width + 1, oy, b, 0, b.height, &bx, &by, &bw,
+                               &bh))
+        << round;
     if (!changed) continue;
+    ASSERT_TRUE(ChangedRectAt(big, ox, oy, b, 0, b.height, &bx, &by, &bw, &bh)) << round;
+    EXPECT_EQ(std::make_tuple(bx, by, bw, bh), std::make_tuple(x, y, w, h)) << round;
     EXPECT_EQ(x, left) << round;
     EXPECT_EQ(y, top) << round;
     EXPECT_EQ(w, right - left + 1) << round;
