@@ -109,30 +109,39 @@ void TModuleWin::RunPass() {
   }
   fence_.Wait();  // the pass draws into the picture the server may still be reading
   driver_.Pass(now);
-  RectXYWH damage = objects_->Window->TakeDamage();
+  // The changed parts each on their own, as the saver's window puts them: two sprites far apart
+  // do not send the picture between them.
+  const DamageParts d = objects_->Window->TakeDamageParts();
   if (now - lastFull_ >= kFullRepaintMs) {
     lastFull_ = now;
-    damage = RectXYWH{0, 0, objects_->Window->Width(), objects_->Window->Height()};
+    const RectXYWH whole{0, 0, objects_->Window->Width(), objects_->Window->Height()};
+    Put(&whole, 1);
+  } else {
+    Put(d.part, d.count);
   }
-  if (damage.width > 0 && damage.height > 0) Put(damage);
   passTimer_.start(driver_.Delay(driver_.Now()));
 }
 
 // From shared memory where the picture lies in a segment, else through the connection.
-void TModuleWin::Put(const RectXYWH& area) {
+void TModuleWin::Put(const RectXYWH* parts, int count) {
   const Bitmap32& pic = objects_->Window->Picture();
   const std::uint32_t seg = shm_ ? shm_->SegmentAt(pic.pixels.data()) : 0;
-  if (seg == 0) {
-    PutBands(area);
-    return;
+  bool put = false;
+  for (int i = 0; i < count; ++i) {
+    const RectXYWH& area = parts[i];
+    if (seg == 0) {
+      PutBands(area);
+      continue;
+    }
+    const int left = std::max(0, area.x), top = std::max(0, area.y);
+    const int right = std::min(pic.width, area.x + area.width);
+    const int bottom = std::min(pic.height, area.y + area.height);
+    if (right <= left || bottom <= top) continue;
+    XcbShmPut(static_cast<std::uint32_t>(windowId_), gc_, static_cast<std::uint8_t>(depth_), seg,
+              pic.width, pic.height, left, top, right - left, bottom - top);
+    put = true;
   }
-  const int left = std::max(0, area.x), top = std::max(0, area.y);
-  const int right = std::min(pic.width, area.x + area.width);
-  const int bottom = std::min(pic.height, area.y + area.height);
-  if (right <= left || bottom <= top) return;
-  XcbShmPut(static_cast<std::uint32_t>(windowId_), gc_, static_cast<std::uint8_t>(depth_), seg,
-            pic.width, pic.height, left, top, right - left, bottom - top);
-  fence_.Mark();
+  if (put) fence_.Mark();  // one round trip for all the parts
 }
 
 // One PutImage per band of rows, each within the server's request limit.

@@ -51,7 +51,7 @@ class TModuleWin : public QObject {
  private:
   bool Build();
   void RunPass();
-  void Put(const RectXYWH& area);
+  void Put(const RectXYWH* parts, int count);
   void PutBands(const RectXYWH& area);
   void CheckWindow();
 
