@@ -117,7 +117,14 @@ TEST_F(DialogTest, EveryPageShowsItsControlsWholeAndTabWalksThemInReadingOrder) 
   EXPECT_EQ(f->SetteiTimer.interval(), 33);
   EXPECT_TRUE(f->SetteiTimer.isActive());
 
-  EXPECT_EQ(f->BtnHelp->y(), 180);
+  // The places the dialog is designed with.
+  EXPECT_EQ(f->BtnOk->geometry(), QRect(8, 224, 57, 25));
+  EXPECT_EQ(f->BtnCansel->text(), QStringLiteral("ｷｬﾝｾﾙ"));
+  EXPECT_TRUE(f->BtnBaron->text().isEmpty());
+  EXPECT_EQ(f->PageCtl->geometry(), QRect(8, 8, 265, 209));
+  ASSERT_EQ(f->PageCtl->count(), 4);
+  EXPECT_EQ(f->PageCtl->tabText(3), QStringLiteral("About"));
+  EXPECT_EQ(f->BtnHelp->geometry(), QRect(136, 180, 65, 25));
   EXPECT_TRUE(f->PageCtl->geometry().contains(f->BtnHelp->geometry()));
   EXPECT_LT(f->children().indexOf(f->BtnHelp), f->children().indexOf(f->PageCtl));  // beneath
 
@@ -469,7 +476,8 @@ TEST_F(ConfirmTest, PathsShortenedToTheMessageWidth) {
   TKakuninDlg d;
   EXPECT_EQ(d.size(), QSize(363, 116));
   EXPECT_EQ(d.windowTitle(), QStringLiteral("Ondrelix - Notice"));
-  EXPECT_EQ(d.Message->width(), 265);
+  EXPECT_EQ(d.Message->geometry(), QRect(88, 8, 265, 65));
+  EXPECT_TRUE(d.OKBtn->isDefault());
   EXPECT_EQ(d.ShortenPath(QStringLiteral("/usr/share/Velnori")),
             QStringLiteral("/usr/share/Velnori"));
   const QString deep =

@@ -184,6 +184,18 @@ TEST_F(SaverWin, ControlPanelInWindowModeOnlyEveryControlWholeAndReachable) {
   EXPECT_EQ(w->SpeedBar->value(), 33);
   EXPECT_EQ(w->SpeedEdit->text(), QStringLiteral("33"));
   EXPECT_EQ(w->SpeedEdit->maxLength(), 4);
+  // The places the panel is designed with (the speed label and box may grow to fit their text).
+  EXPECT_EQ(w->NoLogo->text(), QStringLiteral("No Logo"));
+  EXPECT_EQ(w->NoLogo->geometry(), QRect(8, 4, 81, 17));
+  EXPECT_EQ(w->Counter->text(), QStringLiteral("Timer"));
+  EXPECT_EQ(w->Counter->geometry(), QRect(8, 20, 65, 17));
+  EXPECT_EQ(w->LogWrite->geometry(), QRect(80, 8, 49, 25));
+  EXPECT_EQ(w->ReturnTop->text(), QStringLiteral("Return to Top"));
+  EXPECT_EQ(w->ReturnTop->geometry(), QRect(168, 8, 89, 25));
+  EXPECT_EQ(w->SpeedBar->geometry(), QRect(320, 8, 150, 25));
+  EXPECT_EQ(w->StartStop->text(), QStringLiteral("Stop"));
+  EXPECT_EQ(w->StartStop->geometry(), QRect(536, 8, 49, 25));
+  EXPECT_EQ(w->Exit->geometry(), QRect(592, 488, 43, 25));
 
   w->SpeedEdit->setText(QStringLiteral("1000"));  // the widest speed the box holds
   w->StartStop->click();                          // "Start": the longer caption
