@@ -31,6 +31,10 @@ inline constexpr std::uint8_t kTitleInk = 31;          // full ink level
 void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy0, int sh, int dx,
                  int dw, int dy, int dh, Bitmap8& buf);
 
+// The shrinking path's row of sums onto its stage row: each of the n sums whose top five bits
+// are not all 0 sets its pixel to that level (1..31); the others leave the pixel as it is.
+void StoreShrunkLevels(const std::uint32_t* acc, int n, std::uint8_t* d);
+
 struct TitleRect {
   int left = 0;
   int top = 0;

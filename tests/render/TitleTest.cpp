@@ -8,6 +8,7 @@
 #include <numeric>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "render/CTitle.h"
 #include "render/PixelOps.h"
@@ -438,5 +439,30 @@ TEST(TitleNearestCopy, MatchesTheBitByBitCopy) {
         want.Row(dy + j)[dx + i] = v;
       }
     ASSERT_EQ(got.pixels, want.pixels) << "seed 515 round " << round;
+  }
+}
+
+// The row store of the shrinking path against the plain thresholded loop, over rows of every
+// length up to the accumulator's, at every byte offset, with sums on both sides of the threshold
+// and at its edges.
+TEST(TitleShrunkLevels, MatchesThePlainThresholdedStore) {
+  std::mt19937 rng(2104);
+  constexpr std::uint32_t kEdges[] = {0,           1,           0x07FFFFFFu, 0x08000000u,
+                                      0x7FFFFFFFu, 0x80000000u, 0xF8000000u, 0xFFFFFFFFu};
+  std::vector<std::uint32_t> acc(kTitleAccumulatorColumns + 16);
+  std::vector<std::uint8_t> got(acc.size()), want(acc.size());
+  for (int round = 0; round < 400; ++round) {
+    const int at = static_cast<int>(rng() % 16);
+    const int n = static_cast<int>(rng() % (round % 8 == 0 ? kTitleAccumulatorColumns : 80));
+    for (std::uint32_t& a : acc) {
+      const std::uint32_t r = rng();
+      a = r % 4 == 0 ? kEdges[r / 4 % 8] : (r % 4 == 1 ? r >> 5 : rng());
+    }
+    for (std::uint8_t& b : got) b = static_cast<std::uint8_t>(rng());
+    want = got;
+    StoreShrunkLevels(acc.data() + at, n, got.data() + at);
+    for (int i = at; i < at + n; ++i)
+      if (acc[i] > 0x07FFFFFFu) want[i] = static_cast<std::uint8_t>(acc[i] >> 27);
+    ASSERT_EQ(got, want) << "seed 2104 round " << round;
   }
 }
