@@ -5,7 +5,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCursor>
-#include <QFile>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,6 +15,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QSaveFile>
 #include <QScreen>
 #include <QSlider>
 #include <QStyle>
@@ -406,8 +406,9 @@ void TSaverWin::RecordPass(std::int32_t now) {
   stats_.wasPlayingShow = playingShow;
   if (now < stats_.nextWrite) return;
   stats_.nextWrite = now + 1000;
-  QFile f(stats_.path);
-  if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+  // Written beside and renamed over the old summary, so a reader never sees half of one.
+  QSaveFile f(stats_.path);
+  if (!f.open(QIODevice::WriteOnly)) return;
   f.write(QStringLiteral(
               "passes %1\nlate_over_one_tick %2\nworst_late_ms %3\nlongest_pass_ms %4\nshows %5\n")
               .arg(stats_.passes)
@@ -426,6 +427,7 @@ void TSaverWin::RecordPass(std::int32_t now) {
               .arg((m.arena + m.hblkhd) / 1024)
               .toUtf8());
 #endif
+  f.commit();
 }
 
 // A control changed what the next pass does: look again at the deadline.
