@@ -56,7 +56,7 @@ int CountColour(QRgb rgb) {
 template <typename Done>
 int PollScreen(int ms, Done done) {
   const Clock::time_point t = Clock::now();
-  while (MsSince(t) < ms) {
+  while (MsSince(t) < shelltest::Patient(ms)) {
     if (done()) return MsSince(t);
     shelltest::Spin(20);
   }

@@ -24,6 +24,7 @@
 
 namespace {
 
+using shelltest::Spin;
 using shelltest::SpinUntil;
 
 // How long the format tests wait for a file to open, start or end. These waits end as soon as
@@ -131,7 +132,7 @@ TEST_F(Media, BrokenOrMissingMusicSwitchesMusicOffWithoutAFreeze) {
   EXPECT_LT(t.elapsed(), 6000);
   // Later music is ignored for the rest of the run, even a valid file.
   EXPECT_EQ(player.HandleBgm(Bgm("a.wav", kBgmStart)), 0);
-  SpinUntil([] { return false; }, 300);
+  Spin(300);
   EXPECT_FALSE(device.Playing());
 
   CMPlayer fresh(&settings, &device);

@@ -204,7 +204,9 @@ TEST_F(ModuleOnX11, SmallWindowShowsThePreviewAnimation) {
   host.setGeometry(50, 50, 140, 100);
   host.show();
   shelltest::SpinUntil([&] { return host.isExposed(); }, 2000);
-  const ModuleRun run = PlayInWindow(host.winId(), "/nonexistent", 2000);
+  const ModuleRun run = PlayInWindow(host.winId(), "/nonexistent", 20000, [](const QImage& shot) {
+    return Lit(shot, QRect(50, 50, 140, 100)) > 0.02;
+  });
   ASSERT_FALSE(run.shot.isNull());
   EXPECT_GT(Lit(run.shot, QRect(50, 50, 140, 100)), 0.02) << "no figures in the small window";
   EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;

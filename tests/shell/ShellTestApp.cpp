@@ -10,6 +10,7 @@
 #include "app/EntryPoint.h"
 #include "settings/CMainCtl.h"
 #include "shell/app/TSaverWin.h"
+#include "tests/shell/TestProgram.h"
 
 namespace shelltest {
 
@@ -34,7 +35,8 @@ void Spin(int ms) {
 bool SpinUntil(const std::function<bool()>& done, int ms) {
   QElapsedTimer t;
   t.start();
-  while (!done() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  while (!done() && t.elapsed() < Patient(ms))
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   return done();
 }
 

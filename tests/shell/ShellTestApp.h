@@ -15,7 +15,8 @@ namespace shelltest {
 QApplication& App();
 // Runs the event loop for `ms` milliseconds.
 void Spin(int ms);
-// Runs the event loop until `done` holds or `ms` milliseconds have passed; returns `done()`.
+// Runs the event loop until `done` holds or `ms` milliseconds (stretched in a sanitizer build)
+// have passed; returns `done()`.
 bool SpinUntil(const std::function<bool()>& done, int ms);
 
 // Loads a settings record from a store in `dir` (defaults when missing), then sets the display
