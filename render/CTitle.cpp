@@ -415,31 +415,147 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
 
 namespace {
 
-// One level onto its stage pixel: level 0 is empty; an opaque title sets the ramp's colour.
-template <bool kOpaque>
-inline void ShadeLevel(std::uint8_t level, std::uint32_t* d, const ShadeSlot* ramp,
-                       std::int32_t contrast) {
-  if (level == 0) return;
-  if constexpr (kOpaque) {
-    *d = (*d & 0xFF000000u) | (ramp[level].packed & 0x00FFFFFFu);
-  } else {
-    ShadePixel(d, ramp[level], contrast);
+constexpr std::uint32_t kAlphaBits = 0xFF000000u;
+
+// An opaque title's levels as table rows: a stage pixel keeps the bits of keep[level] and takes
+// those of colour[level], so level 0 keeps the pixel and every other level sets its ramp colour.
+struct OpaqueLevels {
+  std::uint32_t keep[256];
+  std::uint32_t colour[256];
+  explicit OpaqueLevels(const ShadeSlot* ramp) {
+    keep[0] = ~0u;
+    colour[0] = 0;
+    for (int l = 1; l < 256; ++l) {
+      keep[l] = kAlphaBits;
+      colour[l] = ramp[l].packed & ~kAlphaBits;
+    }
   }
+  std::uint32_t Onto(std::uint8_t level, std::uint32_t d) const {
+    return (d & keep[level]) | colour[level];
+  }
+};
+
+// Four pixels of one level.
+inline void ShadeOpaqueFourOf(std::uint8_t level, std::uint32_t* d, const OpaqueLevels& t) {
+#if defined(__SSE2__)
+  const __m128i keep = _mm_set1_epi32(static_cast<int>(t.keep[level]));
+  const __m128i colour = _mm_set1_epi32(static_cast<int>(t.colour[level]));
+  auto* p = reinterpret_cast<__m128i*>(d);
+  _mm_storeu_si128(p, _mm_or_si128(_mm_and_si128(_mm_loadu_si128(p), keep), colour));
+#else
+  for (int k = 0; k < 4; ++k) d[k] = (d[k] & t.keep[level]) | t.colour[level];
+#endif
 }
 
-// The levels of one row from `left` to `right` onto the stage row `d`. Most of a title's
-// rectangle is empty: eight levels are looked at together and passed over when all are empty.
-template <bool kOpaque>
-void ShadeRow(const std::uint8_t* b, std::uint32_t* d, int left, int right, const ShadeSlot* ramp,
-              std::int32_t contrast) {
+// Four pixels: one level for all four (the inside of a stroke, or the empty space between
+// strokes) takes one look-up, mixed levels one each.
+inline void ShadeOpaqueFour(const std::uint8_t* b, std::uint32_t* d, const OpaqueLevels& t) {
+  std::uint32_t four;
+  std::memcpy(&four, b, sizeof four);
+  if (four == (four & 0xFF) * 0x01010101u) {
+    if (four != 0) ShadeOpaqueFourOf(b[0], d, t);
+    return;
+  }
+  for (int k = 0; k < 4; ++k) d[k] = t.Onto(b[k], d[k]);
+}
+
+void ShadeOpaqueRow(const std::uint8_t* b, std::uint32_t* d, int left, int right,
+                    const OpaqueLevels& t) {
   int x = left;
+#if defined(__SSE2__)
+  // Sixteen levels at a time: a block of one level (most of a title: empty, silhouette or full
+  // ink) is one colour for all sixteen pixels, four to a vector.
+  for (; x + 16 <= right; x += 16) {
+    const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x));
+    const int same = _mm_movemask_epi8(_mm_cmpeq_epi8(l, _mm_slli_si128(l, 1))) | 1;
+    if (same != 0xFFFF) {
+      for (int k = x; k < x + 16; k += 4) ShadeOpaqueFour(b + k, d + k, t);
+      continue;
+    }
+    const std::uint8_t level = b[x];
+    if (level == 0) continue;
+    for (int k = x; k < x + 16; k += 4) ShadeOpaqueFourOf(level, d + k, t);
+  }
+#else
+  // Eight levels at a time, passed over when all are empty.
   for (; x + 8 <= right; x += 8) {
     std::uint64_t eight;
     std::memcpy(&eight, b + x, sizeof eight);
     if (eight == 0) continue;
-    for (int k = 0; k < 8; ++k) ShadeLevel<kOpaque>(b[x + k], d + x + k, ramp, contrast);
+    ShadeOpaqueFour(b + x, d + x, t);
+    ShadeOpaqueFour(b + x + 4, d + x + 4, t);
   }
-  for (; x < right; ++x) ShadeLevel<kOpaque>(b[x], d + x, ramp, contrast);
+#endif
+  for (; x < right; ++x) d[x] = t.Onto(b[x], d[x]);
+}
+
+// One level onto its stage pixel with the title's contrast; level 0 is empty.
+inline void BlendLevel(std::uint8_t level, std::uint32_t* d, const ShadeSlot* ramp,
+                       std::int32_t contrast) {
+  if (level != 0) ShadePixel(d, ramp[level], contrast);
+}
+
+#if defined(__SSE2__)
+// The ramp's colours for a faded title, or false when a slot or the contrast lies outside what
+// the vector blend computes exactly (components 0..255, contrast 0..255 in its third byte).
+bool BlendColours(const ShadeSlot* ramp, std::int32_t contrast, std::uint32_t* colour) {
+  if (contrast < 0 || contrast > 0xFFFFFF) return false;
+  colour[0] = 0;
+  for (int l = 1; l < 256; ++l) {
+    const ShadeSlot& s = ramp[l];
+    if ((s.r | s.g | s.b) & ~0xFF) return false;
+    colour[l] = static_cast<std::uint32_t>(s.r << 16 | s.g << 8 | s.b);
+  }
+  return true;
+}
+
+// d + a x (s - d) / 256 per byte, the quotient cut toward 0, for a = 0..255: the magnitude of
+// a x (s - d) fits sixteen unsigned bits, so it is shifted and then given the sign of s - d.
+__m128i BlendBytes(__m128i d, __m128i s, __m128i a) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i up = _mm_subs_epu8(s, d), down = _mm_subs_epu8(d, s);
+  auto half = [&](__m128i d16, __m128i up16, __m128i down16) {
+    const __m128i u = _mm_srli_epi16(_mm_mullo_epi16(up16, a), 8);
+    const __m128i v = _mm_srli_epi16(_mm_mullo_epi16(down16, a), 8);
+    return _mm_sub_epi16(_mm_add_epi16(d16, u), v);
+  };
+  const __m128i lo =
+      half(_mm_unpacklo_epi8(d, zero), _mm_unpacklo_epi8(up, zero), _mm_unpacklo_epi8(down, zero));
+  const __m128i hi =
+      half(_mm_unpackhi_epi8(d, zero), _mm_unpackhi_epi8(up, zero), _mm_unpackhi_epi8(down, zero));
+  return _mm_packus_epi16(lo, hi);
+}
+
+// Four pixels at a time with the colours looked up per level; a pixel whose level is 0 is
+// blended with itself (and so kept), as is the alpha byte of every pixel.
+void BlendRowVector(const std::uint8_t* b, std::uint32_t* d, int left, int right,
+                    const std::uint32_t* colour, std::int32_t contrast, const ShadeSlot* ramp) {
+  const __m128i a = _mm_set1_epi16(static_cast<std::int16_t>(contrast >> 16));
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i alpha = _mm_set1_epi32(static_cast<int>(kAlphaBits));
+  int x = left;
+  for (; x + 4 <= right; x += 4) {
+    std::int32_t four;
+    std::memcpy(&four, b + x, sizeof four);
+    if (four == 0) continue;
+    const __m128i l = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(four), zero), zero);
+    const __m128i keep = _mm_or_si128(_mm_cmpeq_epi32(l, zero), alpha);
+    const __m128i c =
+        _mm_set_epi32(static_cast<int>(colour[b[x + 3]]), static_cast<int>(colour[b[x + 2]]),
+                      static_cast<int>(colour[b[x + 1]]), static_cast<int>(colour[b[x]]));
+    auto* p = reinterpret_cast<__m128i*>(d + x);
+    const __m128i px = _mm_loadu_si128(p);
+    const __m128i s = _mm_or_si128(_mm_and_si128(keep, px), _mm_andnot_si128(keep, c));
+    _mm_storeu_si128(p, BlendBytes(px, s, a));
+  }
+  for (; x < right; ++x) BlendLevel(b[x], d + x, ramp, contrast);
+}
+#endif
+
+// The levels of one row of a faded title, one pixel at a time.
+void BlendRow(const std::uint8_t* b, std::uint32_t* d, int left, int right, const ShadeSlot* ramp,
+              std::int32_t contrast) {
+  for (int x = left; x < right; ++x) BlendLevel(b[x], d + x, ramp, contrast);
 }
 
 }  // namespace
@@ -451,14 +567,25 @@ void CTitle::DrawTitles(StageBitmap& stage) {
     if (st == nullptr || st->contrast == 0 || st->rect.Empty()) continue;
     const ShadeSlot* ramp = entries[i]->ShadeRamp;
     const std::int32_t contrast = st->contrast;
-    const bool opaque = contrast == 0xFF0000;
     const TitleRect& r = st->rect;
-    for (int y = r.top; y < r.bottom; ++y) {
-      if (opaque) {
-        ShadeRow<true>(st->buffer.Row(y), stage.Row(y), r.left, r.right, ramp, contrast);
-      } else {
-        ShadeRow<false>(st->buffer.Row(y), stage.Row(y), r.left, r.right, ramp, contrast);
+    if (contrast == 0xFF0000) {
+      const OpaqueLevels table(ramp);
+      for (int y = r.top; y < r.bottom; ++y) {
+        ShadeOpaqueRow(st->buffer.Row(y), stage.Row(y), r.left, r.right, table);
       }
+      continue;
+    }
+#if defined(__SSE2__)
+    std::uint32_t colour[256];
+    if (BlendColours(ramp, contrast, colour)) {
+      for (int y = r.top; y < r.bottom; ++y) {
+        BlendRowVector(st->buffer.Row(y), stage.Row(y), r.left, r.right, colour, contrast, ramp);
+      }
+      continue;
+    }
+#endif
+    for (int y = r.top; y < r.bottom; ++y) {
+      BlendRow(st->buffer.Row(y), stage.Row(y), r.left, r.right, ramp, contrast);
     }
   }
 }

@@ -148,34 +148,58 @@ TEST_F(TitleTest, RestsAtNaturalSizeAndDrawsInkAndSilhouette) {
   for (std::uint32_t v : stage.pixels) ASSERT_EQ(v, 0u);
 }
 
-// Drawing passes over empty levels eight at a time and draws opaque titles apart from faded ones;
-// every level must still be drawn as the plain per-pixel loop draws it, at any offset and at the
-// rectangle's ragged ends, sparse or dense, opaque or faded.
+// Drawing works on blocks of levels and on whole vectors of pixels; every level must still be
+// drawn as the plain per-pixel loop draws it: rectangles at the stage's edges and with ragged
+// ends, runs of one level and lone levels, opaque and faded titles (contrasts outside the usual
+// range too), any ink and back colour, and the alpha bytes of the stage kept.
 TEST_F(TitleTest, DrawingLevelsMatchesThePlainLoop) {
   const Bitmap32 white = Picture32(64, 64, [](int, int) { return kWhite; });
   const int n = Start(white, 0, 0);
   ASSERT_EQ(layer->AnimateTitles(), 1);
   CPtDataT& st = *layer->state[n];
-  st.rect = {3, 5, 3 + 613, 5 + 200};  // neither end on a multiple of eight
-  std::mt19937 rng(11);
-  for (const std::int32_t contrast : {0xFF0000, 0x7F0000})
-    for (const unsigned oneIn : {23u, 2u}) {
-      st.contrast = contrast;
-      for (int y = 0; y < kStageHeight; ++y)
-        for (int x = 0; x < kStageWidth; ++x)
-          st.buffer.Row(y)[x] =
-              rng() % oneIn == 0 ? static_cast<std::uint8_t>(1 + rng() % 255) : 0;
-      StageBitmap want;
-      want.Create(kStageWidth, kStageHeight, 0x00406080);
-      stage = want;
-      const ShadeSlot* ramp = layer->entries[n]->ShadeRamp;
-      for (int y = st.rect.top; y < st.rect.bottom; ++y)
-        for (int x = st.rect.left; x < st.rect.right; ++x)
-          if (st.buffer.Row(y)[x] != 0)
-            ShadePixel(want.Row(y) + x, ramp[st.buffer.Row(y)[x]], st.contrast);
-      layer->DrawTitles(stage);
-      ASSERT_EQ(stage.pixels, want.pixels) << std::hex << contrast << " one level in " << oneIn;
-    }
+  std::mt19937 rng(2105);
+  auto below = [&](int m) { return static_cast<int>(rng() % static_cast<unsigned>(m)); };
+  constexpr std::int32_t kContrasts[] = {0xFF0000, 0x7F0000,  0x010000, 0xFFFFFF,
+                                         0x00FFFF, 0x1000000, -0x10000};
+  for (int round = 0; round < 48; ++round) {
+    const int left = round % 4 == 0 ? 0 : below(kStageWidth);
+    const int right = round % 4 == 1 ? kStageWidth : left + 1 + below(kStageWidth - left);
+    const int top = round / 4 % 3 == 0 ? 0 : below(kStageHeight);
+    const int bottom = round / 4 % 3 == 1 ? kStageHeight : top + 1 + below(kStageHeight - top);
+    st.rect = {left, top, right, bottom};
+    st.contrast = round % 3 == 0   ? kContrasts[0]
+                  : round % 3 == 1 ? kContrasts[1 + below(6)]
+                                   : below(0x1000000);
+    settings.SetBackColour(rng() & 0xFFFFFF);
+    layer->entries[n]->colour = static_cast<std::int32_t>(rng() & 0xFFFFFF);
+    layer->BuildShadeRamp(n);
+    if (round == 5) layer->entries[n]->ShadeRamp[31].r = 300;  // a slot out of range
+    // Runs of one level (empty, silhouette, full ink, an edge level, anything) of random length.
+    for (int y = 0; y < kStageHeight; ++y)
+      for (int x = 0; x < kStageWidth;) {
+        const int kind = below(6);
+        const int level = kind == 0   ? 0
+                          : kind == 1 ? 255
+                          : kind == 2 ? 31
+                          : kind == 3 ? 1 + below(31)
+                                      : below(256);
+        const int len = kind == 4 ? 1 : 1 + below(40);
+        for (int k = 0; k < len && x < kStageWidth; ++k, ++x)
+          st.buffer.Row(y)[x] = static_cast<std::uint8_t>(level);
+      }
+    StageBitmap want;
+    want.Create(kStageWidth, kStageHeight);
+    for (std::uint32_t& v : want.pixels) v = rng();
+    stage = want;
+    const ShadeSlot* ramp = layer->entries[n]->ShadeRamp;
+    for (int y = st.rect.top; y < st.rect.bottom; ++y)
+      for (int x = st.rect.left; x < st.rect.right; ++x)
+        if (st.buffer.Row(y)[x] != 0)
+          ShadePixel(want.Row(y) + x, ramp[st.buffer.Row(y)[x]], st.contrast);
+    layer->DrawTitles(stage);
+    ASSERT_EQ(stage.pixels, want.pixels)
+        << "seed 2105 round " << round << " contrast " << std::hex << st.contrast;
+  }
 }
 
 TEST_F(TitleTest, FliesAwayToHalfSizeAfter270Frames) {
