@@ -50,16 +50,55 @@ struct ByteSpread {
 constexpr ByteSpread kSpread;
 constexpr std::uint64_t kEveryByte = 0x0101010101010101ull;
 
+// The eight levels of one byte of the silhouette and of the ink picture, leftmost lowest.
+inline std::uint64_t LevelWord(std::uint8_t sil, std::uint8_t ink) {
+  const std::uint64_t s = kSpread.of[sil], p = kSpread.of[ink];
+  return (s & ~p & (kEveryByte * kTitleSilhouette)) | (p & (kEveryByte * kTitleInk));
+}
+
 // The levels of source columns [x0, x0 + n) of one row, eight columns per byte of the bitmaps:
 // written from out[-(x0 & 7)] on, so `out` needs 7 bytes before it and 8 to spare after.
 void RowLevels(const std::uint8_t* ink, const std::uint8_t* sil, int x0, int n, std::uint8_t* out) {
   std::uint8_t* d = out - (x0 & 7);
   for (int byte = x0 >> 3, end = (x0 + n + 7) >> 3; byte < end; ++byte, d += 8) {
-    const std::uint64_t s = kSpread.of[sil[byte]];
-    const std::uint64_t p = ink != nullptr ? kSpread.of[ink[byte]] : 0;
-    const std::uint64_t v =
-        (s & ~p & (kEveryByte * kTitleSilhouette)) | (p & (kEveryByte * kTitleInk));
+    const std::uint64_t v = LevelWord(sil[byte], ink != nullptr ? ink[byte] : 0);
     std::memcpy(d, &v, sizeof v);
+  }
+}
+
+// Where the stage columns of a scaled row come from, grouped by the source byte they read: the
+// columns [i, end[i]) all read byte byteOf[i] of the row, at bit shift[i].
+struct ScaledColumns {
+  std::uint16_t byteOf[kStageWidth];
+  std::uint16_t end[kStageWidth];
+  std::uint8_t shift[kStageWidth];
+  ScaledColumns(const int* cols, int dw) {
+    for (int i = 0; i < dw; ++i) {
+      byteOf[i] = static_cast<std::uint16_t>(cols[i] >> 3);
+      shift[i] = static_cast<std::uint8_t>(8 * (cols[i] & 7));
+    }
+    for (int i = dw - 1, next = dw; i >= 0; --i) {
+      if (i + 1 < dw && byteOf[i + 1] != byteOf[i]) next = i + 1;
+      end[i] = static_cast<std::uint16_t>(next);
+    }
+  }
+};
+
+// One scaled row into out[0, dw), which has 8 bytes to spare. A source byte whose eight levels
+// are one (empty, silhouette or ink all through, the most of a title) fills its stage columns a
+// word at a time; any other picks each column's level out of the byte's eight.
+void ScaledRow(const std::uint8_t* ink, const std::uint8_t* sil, const ScaledColumns& c, int dw,
+               std::uint8_t* out) {
+  for (int i = 0; i < dw;) {
+    const int byte = c.byteOf[i], end = c.end[i];
+    const std::uint8_t p = ink != nullptr ? ink[byte] : 0, s = sil[byte];
+    const std::uint64_t word = LevelWord(s, p);
+    if (p == 0xFF || (p == 0 && (s == 0 || s == 0xFF))) {
+      for (; i < end; i += 8) std::memcpy(out + i, &word, sizeof word);
+      i = end;
+      continue;
+    }
+    for (; i < end; ++i) out[i] = static_cast<std::uint8_t>(word >> c.shift[i]);
   }
 }
 
@@ -70,9 +109,8 @@ void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy
   int cols[kStageWidth], rowsOf[kStageHeight];
   NearestMap(sx0, sw, dw, cols);
   NearestMap(sy0, sh, dh, rowsOf);
-  std::uint16_t at[kStageWidth];
-  for (int i = 0; i < dw; ++i) at[i] = static_cast<std::uint16_t>(cols[i] - sx0);
   const bool same = dw == sw;  // one source column per stage column: the row as it is
+  const ScaledColumns columns(cols, same ? 0 : dw);
   alignas(8) std::uint8_t levels[kMaxTitleWidth + 24];
   std::uint8_t* lev = levels + 8;
   for (int j = 0; j < dh; ++j) {
@@ -81,12 +119,13 @@ void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy
       std::memcpy(d, buf.Row(dy + j - 1) + dx, static_cast<std::size_t>(dw));
       continue;
     }
-    RowLevels(ink != nullptr ? ink->Row(rowsOf[j]) : nullptr, sil.Row(rowsOf[j]), sx0, sw, lev);
+    const std::uint8_t* inkRow = ink != nullptr ? ink->Row(rowsOf[j]) : nullptr;
     if (same) {
-      std::memcpy(d, lev, static_cast<std::size_t>(dw));
-      continue;
+      RowLevels(inkRow, sil.Row(rowsOf[j]), sx0, sw, lev);
+    } else {
+      ScaledRow(inkRow, sil.Row(rowsOf[j]), columns, dw, lev);
     }
-    for (int i = 0; i < dw; ++i) d[i] = lev[at[i]];
+    std::memcpy(d, lev, static_cast<std::size_t>(dw));
   }
 }
 

@@ -429,23 +429,31 @@ TEST_F(TitleTest, RestartReplacesTheStateAndClearEndsAll) {
 
 // The nearest-pixel copy against one bit at a time, over pictures of random widths, source
 // windows at every bit offset, enlargements, reductions and the copy at natural size, with and
-// without the ink picture.
+// without the ink picture. Half the pictures are mostly whole bytes of one bit (empty, solid
+// ink, silhouette only), as title pictures are; the stage rectangles touch the stage's edges.
 TEST(TitleNearestCopy, MatchesTheBitByBitCopy) {
   std::mt19937 rng(515);
   auto below = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-  for (int round = 0; round < 300; ++round) {
+  for (int round = 0; round < 400; ++round) {
     const int w = 1 + below(round % 10 == 0 ? kMaxTitleWidth : 150), h = 1 + below(40);
     Bitmap1 ink, sil;
     ink.Create(w, h);
     sil.Create(w, h);
-    for (std::uint8_t& b : ink.bits) b = static_cast<std::uint8_t>(rng() & rng());
-    for (std::uint8_t& b : sil.bits) b = static_cast<std::uint8_t>(rng());
+    const bool blocky = round % 2 == 1;
+    auto bits = [&](std::uint8_t scattered) -> std::uint8_t {
+      if (!blocky || below(8) == 0) return scattered;
+      return below(2) == 0 ? 0x00 : 0xFF;
+    };
+    for (std::uint8_t& b : ink.bits) b = bits(static_cast<std::uint8_t>(rng() & rng()));
+    for (std::uint8_t& b : sil.bits) b = bits(static_cast<std::uint8_t>(rng()));
     const int sw = 1 + below(std::min(w, kStageWidth)), sx0 = below(w - sw + 1);
     const int sh = 1 + below(h), sy0 = below(h - sh + 1);
     const int kind = below(3);  // the same size, larger, smaller
     const int dw = kind == 0 ? sw : (kind == 1 ? sw + below(kStageWidth - sw + 1) : 1 + below(sw));
     const int dh = 1 + below(kStageHeight);
-    const int dx = below(kStageWidth - dw + 1), dy = below(kStageHeight - dh + 1);
+    const int edge = below(3);  // 0: anywhere, 1: at the left and top, 2: at the right and bottom
+    const int dx = edge == 1 ? 0 : (edge == 2 ? kStageWidth - dw : below(kStageWidth - dw + 1));
+    const int dy = edge == 1 ? 0 : (edge == 2 ? kStageHeight - dh : below(kStageHeight - dh + 1));
     const bool withInk = round % 3 != 0;
     Bitmap8 got, want;
     got.Create(kStageWidth, kStageHeight, 7);
