@@ -156,13 +156,66 @@ void StoreShrunkLevels(const std::uint32_t* acc, int n, std::uint8_t* d) {
 
 namespace {
 
-// cur[0..n) += a and next[0..n) += b, in blocks of four that become vector adds.
+// cur[0..n) += a and, when a source row is split between two stage rows, next[0..n) += b; in
+// blocks of four that become vector adds.
+template <bool kSplit>
 void AddToAll(std::uint32_t* cur, std::uint32_t* next, int n, std::uint32_t a, std::uint32_t b) {
   for (; n >= 4; n -= 4, cur += 4, next += 4) {
     for (int i = 0; i < 4; ++i) cur[i] += a;
-    for (int i = 0; i < 4; ++i) next[i] += b;
+    if constexpr (kSplit) {
+      for (int i = 0; i < 4; ++i) next[i] += b;
+    }
   }
-  for (int i = 0; i < n; ++i) cur[i] += a, next[i] += b;
+  for (int i = 0; i < n; ++i) {
+    cur[i] += a;
+    if constexpr (kSplit) next[i] += b;
+  }
+}
+
+// Per picture column of one frame of the shrinking path: the stage columns of its first and last
+// unit, and the ink weights c x units of a run that starts there (head: the units up to the end
+// of its first stage column) or ends there (tail[e] for a run ending before column e: the units
+// from the start of its last stage column). All weights wrap in 32 bits, as the sums do.
+struct ShrinkColumns {
+  const std::int32_t* first;
+  const std::int32_t* last;
+  const std::uint32_t* head;
+  const std::uint32_t* tail;
+  std::uint32_t perColumn;  // c x the units of one picture column
+  int width;
+};
+
+// Adds the ink runs of one picture row (its row code) to the stage rows: wa units of each to this
+// row and wb to the next (kSplit: wb is not 0); fullA and fullB are a whole stage column's.
+template <bool kSplit>
+void AddRowRuns(const std::uint8_t* code, const ShrinkColumns& k, std::uint32_t wa,
+                std::uint32_t wb, std::uint32_t fullA, std::uint32_t fullB, std::uint32_t* cur,
+                std::uint32_t* next) {
+  int px = 0;
+  while (*code != 255 && px < k.width) {
+    px += code[0];
+    int runEnd = px + code[1];
+    code += 2;
+    while (code[0] == 0) {
+      runEnd += code[1];
+      code += 2;
+    }
+    if (runEnd > k.width) runEnd = k.width;
+    if (runEnd <= px) continue;
+    const int j0 = k.first[px], j1 = k.last[runEnd - 1];
+    if (j0 == j1) {
+      const std::uint32_t hw = k.perColumn * static_cast<std::uint32_t>(runEnd - px);
+      cur[j0] += wa * hw;
+      if constexpr (kSplit) next[j0] += wb * hw;
+    } else {
+      const std::uint32_t h0 = k.head[px], h1 = k.tail[runEnd];
+      cur[j0] += wa * h0;
+      cur[j1] += wa * h1;
+      if constexpr (kSplit) next[j0] += wb * h0, next[j1] += wb * h1;
+      AddToAll<kSplit>(cur + j0 + 1, next + j0 + 1, j1 - j0 - 1, fullA, fullB);
+    }
+    px = runEnd;
+  }
 }
 
 void ClearRect(Bitmap8& buf, const TitleRect& r) {
@@ -365,15 +418,23 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
   const std::uint64_t area = static_cast<std::uint64_t>(bx) * static_cast<std::uint64_t>(by);
   const std::uint32_t c = area > kFullLevel ? 0 : static_cast<std::uint32_t>(kFullLevel / area);
 
-  // Stage column of the first and of the last unit of each picture column.
-  std::vector<std::int32_t>& first = columnOf;
-  first.resize(static_cast<std::size_t>(srcW) * 2);
-  std::int32_t* last = first.data() + srcW;
+  // Stage column of the first and of the last unit of each picture column, and the weights of a
+  // run's partly covered first and last stage columns.
+  columnOf.resize(static_cast<std::size_t>(srcW) * 2);
+  edgeWeight.resize(static_cast<std::size_t>(srcW) * 2 + 1);
+  std::int32_t* first = columnOf.data();
+  std::int32_t* last = first + srcW;
+  std::uint32_t* head = edgeWeight.data();
+  std::uint32_t* tail = head + srcW;
+  tail[0] = 0;
   for (int px = 0; px < srcW; ++px) {
     const std::int64_t u = (px + ox) * ax;
     first[px] = static_cast<std::int32_t>(u / bx);
     last[px] = static_cast<std::int32_t>((u + ax - 1) / bx);
+    head[px] = c * static_cast<std::uint32_t>((first[px] + 1) * bx - u);
+    tail[px + 1] = c * static_cast<std::uint32_t>(u + ax - last[px] * bx);
   }
+  const ShrinkColumns columns{first, last, head, tail, c * static_cast<std::uint32_t>(ax), srcW};
 
   // Written columns of the accumulator rows: all s of them, or the middle 640.
   const int col0 = s > kStageWidth ? (s - kStageWidth) / 2 : 0;
@@ -408,33 +469,10 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
     const std::uint32_t wb = static_cast<std::uint32_t>(ay) - wa;
     const std::uint32_t fullA = wa * c * static_cast<std::uint32_t>(bx);
     const std::uint32_t fullB = wb * c * static_cast<std::uint32_t>(bx);
-    int px = 0;
-    while (*code != 255 && px < srcW) {
-      px += code[0];
-      int runEnd = px + code[1];
-      code += 2;
-      while (code[0] == 0) {
-        runEnd += code[1];
-        code += 2;
-      }
-      if (runEnd > srcW) runEnd = srcW;
-      if (runEnd <= px) continue;
-      const std::int64_t u0 = (px + ox) * ax, u1 = (runEnd + ox) * ax;
-      const int j0 = first[px], j1 = last[runEnd - 1];
-      if (j0 == j1) {
-        const std::uint32_t hw = c * static_cast<std::uint32_t>(u1 - u0);
-        cur[j0] += wa * hw;
-        next[j0] += wb * hw;
-      } else {
-        const std::uint32_t h0 = c * static_cast<std::uint32_t>((j0 + 1) * bx - u0);
-        const std::uint32_t h1 = c * static_cast<std::uint32_t>(u1 - j1 * bx);
-        cur[j0] += wa * h0;
-        next[j0] += wb * h0;
-        AddToAll(cur + j0 + 1, next + j0 + 1, j1 - j0 - 1, fullA, fullB);
-        cur[j1] += wa * h1;
-        next[j1] += wb * h1;
-      }
-      px = runEnd;
+    if (wb == 0) {
+      AddRowRuns<false>(code, columns, wa, wb, fullA, fullB, cur, next);
+    } else {
+      AddRowRuns<true>(code, columns, wa, wb, fullA, fullB, cur, next);
     }
   }
   // The row in progress and the lower part of the picture's last row.

@@ -9,8 +9,8 @@
 
 #include "render/Bitmap.h"
 #include "render/CMonoBmp.h"
-#include "render/MonoAnimation.h"
 #include "render/LayerEvents.h"
+#include "render/MonoAnimation.h"
 
 // The shrinking path accumulates at most this many destination columns, so wider title pictures
 // are refused by StartTitle.
@@ -94,5 +94,6 @@ class CTitle : public CMonoBmp {
 
   // The two accumulator rows of the shrinking path and its per-frame column table.
   std::uint32_t accumulator[2][kTitleAccumulatorColumns] = {};
-  std::vector<std::int32_t> columnOf;  // per virtual source column: its stage column
+  std::vector<std::int32_t> columnOf;     // per picture column: its first and last stage column
+  std::vector<std::uint32_t> edgeWeight;  // per picture column: a run's head and tail weights
 };
