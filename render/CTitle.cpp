@@ -390,23 +390,31 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
   const int x = kStageCentreX - s / 2, y = kStageCentreY - t / 2;
   const std::int64_t ox = (sw - srcW) / 2, oy = (sh - srcH) / 2;
 
-  ClearRect(st.buffer, st.rect);
+  TitleRect r;
+  r.left = std::max(x, 0);
+  r.top = std::max(y, 0);
+  r.right = std::min(x + s, kStageWidth);
+  r.bottom = std::min(y + t, kStageHeight);
 
-  // Silhouette: the whole picture onto the s x t rectangle, cut to the stage.
-  {
-    int sx0 = 0, sws = srcW, dx = x, dw = s;
-    if (x < 0) {
-      const int cut = static_cast<int>(static_cast<std::int64_t>(-x) * srcW / s);
-      sx0 = cut, sws = srcW - 2 * cut, dx = 0, dw = kStageWidth;
-    }
-    int sy0 = 0, shs = srcH, dy = y, dh = t;
-    if (y < 0) {
-      const int cut = static_cast<int>(static_cast<std::int64_t>(-y) * srcH / t);
-      sy0 = cut, shs = srcH - 2 * cut, dy = 0, dh = kStageHeight;
-    }
-    if (sws > 0 && shs > 0) {
-      NearestCopy(nullptr, st.silhouette, sx0, sws, sy0, shs, dx, dw, dy, dh, st.buffer);
-    }
+  // Silhouette: the whole picture onto the s x t rectangle, cut to the stage, which sets every
+  // level of r; last frame's levels need clearing only where they reach outside it.
+  int sx0 = 0, sws = srcW, dx = x, dw = s;
+  if (x < 0) {
+    const int cut = static_cast<int>(static_cast<std::int64_t>(-x) * srcW / s);
+    sx0 = cut, sws = srcW - 2 * cut, dx = 0, dw = kStageWidth;
+  }
+  int sy0 = 0, shs = srcH, dy = y, dh = t;
+  if (y < 0) {
+    const int cut = static_cast<int>(static_cast<std::int64_t>(-y) * srcH / t);
+    sy0 = cut, shs = srcH - 2 * cut, dy = 0, dh = kStageHeight;
+  }
+  const bool silhouette = sws > 0 && shs > 0;
+  const TitleRect& was = st.rect;
+  const bool inside =
+      was.left >= r.left && was.top >= r.top && was.right <= r.right && was.bottom <= r.bottom;
+  if (!silhouette || !inside) ClearRect(st.buffer, was);
+  if (silhouette) {
+    NearestCopy(nullptr, st.silhouette, sx0, sws, sy0, shs, dx, dw, dy, dh, st.buffer);
   }
 
   // Ink: exact area averaging. Horizontal units: each virtual source column covers ax units,
@@ -479,11 +487,6 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
   flush(curRow, cur);
   flush(curRow + 1, next);
 
-  TitleRect r;
-  r.left = std::max(x, 0);
-  r.top = std::max(y, 0);
-  r.right = std::min(x + s, kStageWidth);
-  r.bottom = std::min(y + t, kStageHeight);
   if (r.Empty()) return TitleRect();
   return r;
 }
