@@ -8,8 +8,13 @@
 # holds that script alone), which makes the figures comparable from run to run. The saver's
 # environment is passed on: ONDRELIX_NO_SHM=1 measures the picture sent without shared memory,
 # ONDRELIX_RENDER=1 and ONDRELIX_NO_RENDER=1 choose who stretches the full-screen frame.
+# Each line also gives the CPU time of one pass (saver plus Xvfb), steadier from run to run than
+# the percentage when the number of passes differs.
 #
-# usage: tools/measure-cpu.sh [--build DIR] [--data DIR] [--seconds N] [--screen WxH] [--per-show]
+# --show NAME measures that show alone (script_NAME.txt), --mode N one mode instead of both.
+#
+# usage: tools/measure-cpu.sh [--build DIR] [--data DIR] [--seconds N] [--screen WxH]
+#                             [--per-show | --show NAME] [--mode N]
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,6 +24,8 @@ seconds=20
 screen=1280x1024
 warmup=4
 per_show=0
+only_show=""
+modes="4 2"
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
@@ -26,7 +33,9 @@ while [ $# -gt 0 ]; do
     --seconds) seconds=$2; shift 2 ;;
     --screen) screen=$2; shift 2 ;;
     --per-show) per_show=1; shift ;;
-    *) echo "usage: $0 [--build DIR] [--data DIR] [--seconds N] [--screen WxH] [--per-show]" >&2; exit 2 ;;
+    --show) per_show=1; only_show=$2; shift 2 ;;
+    --mode) modes=$2; shift 2 ;;
+    *) echo "usage: $0 [--build DIR] [--data DIR] [--seconds N] [--screen WxH] [--per-show | --show NAME] [--mode N]" >&2; exit 2 ;;
   esac
 done
 
@@ -68,9 +77,12 @@ fi
 printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Velnori\\Pralvex]\n"FlgLogo"=dword:00000000\n' \
   > "$XDG_CONFIG_HOME/Velnori/Pralvex.reg"
 
-ticks=$(getconf CLK_TCK)
-cpu_of() {  # user + system clock ticks of a process
-  awk '{ print $14 + $15 }' "/proc/$1/stat"
+# Processor time in nanoseconds, summed over the process's threads (the scheduler's own
+# account: /proc/PID/stat rounds to 10 ms ticks, too coarse for runs that use a tenth of a
+# second). A thread that ends during the stretch takes its time with it; the saver's threads
+# live as long as the show does.
+cpu_of() {
+  cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ ns += $1 } END { printf "%d\n", ns }'
 }
 
 measure() {  # mode label [data folder]
@@ -95,38 +107,44 @@ measure() {  # mode label [data folder]
   done
   local s0 x0 t0 s1 x1 t1
   s0=$(cpu_of "$saver"); x0=$(cpu_of "$xvfb"); t0=$(date +%s.%N)
-  local p0
-  p0=$(awk '/^passes/ {print $2}' "$stats" 2>/dev/null || echo 0)
+  # The pass record is written once a second with the saver's clock beside the count: the
+  # pass rate between two records gives the passes of the stretch measured.
+  local r0
+  r0=$(awk '/^passes/ {p = $2} /^time_ms/ {t = $2} END {print p + 0, t + 0}' "$stats" 2>/dev/null || echo "0 0")
   sleep "$seconds"
   s1=$(cpu_of "$saver"); x1=$(cpu_of "$xvfb"); t1=$(date +%s.%N)
   sleep 1.1  # one more summary of the pass record
   kill "$saver" 2>/dev/null || true
   wait "$saver" 2>/dev/null || true
   stop_xvfb
-  awk -v s0="$s0" -v s1="$s1" -v x0="$x0" -v x1="$x1" -v t0="$t0" -v t1="$t1" -v hz="$ticks" \
-      -v label="$label" -v p0="${p0:-0}" -v statsfile="$stats" '
+  awk -v s0="$s0" -v s1="$s1" -v x0="$x0" -v x1="$x1" -v t0="$t0" -v t1="$t1" \
+      -v label="$label" -v r0="$r0" -v statsfile="$stats" '
     BEGIN {
+      split(r0, r, " ")
       wall = t1 - t0
-      saver = (s1 - s0) / hz; xs = (x1 - x0) / hz
+      saver = (s1 - s0) / 1e9; xs = (x1 - x0) / 1e9
       while ((getline line < statsfile) > 0) { split(line, f, " "); st[f[1]] = f[2] }
-      printf "%-24s wall %5.1f s  saver %5.2f s  Xvfb %5.2f s  total %5.2f %% of one core", label, wall, saver, xs, 100 * (saver + xs) / wall
-      printf "  (passes %d, frames late by more than a tick %d, worst %d ms; longest pass %d ms)\n", st["passes"] - p0, st["late_over_one_tick"], st["worst_late_ms"], st["longest_pass_ms"]
+      rate = st["time_ms"] > r[2] ? (st["passes"] - r[1]) / (st["time_ms"] - r[2]) * 1000 : 0
+      passes = rate * wall
+      per_pass = passes > 0 ? 1e6 * (saver + xs) / passes : 0
+      printf "%-24s wall %5.1f s  saver %6.3f s  Xvfb %6.3f s  total %5.2f %% of one core", label, wall, saver, xs, 100 * (saver + xs) / wall
+      printf "  %4.0f us a pass", per_pass
+      printf "  (passes %d, frames late by more than a tick %d, worst %d ms; longest pass %d ms)\n", passes, st["late_over_one_tick"], st["worst_late_ms"], st["longest_pass_ms"]
     }'
 }
 
 echo "measure-cpu: $program, data $data, screen $screen, ${seconds} s each"
 if [ "$per_show" = 0 ]; then
-  measure 4 "window mode (4)"
-  measure 2 "stretched mode (2)"
+  for m in $modes; do measure "$m" "mode $m"; done
   exit 0
 fi
-(cd "$data" && find . -iname 'script_*.txt' | sort) > "$work/shows"
+(cd "$data" && find . -iname "script_${only_show:-*}.txt" | sort) > "$work/shows"
+[ -s "$work/shows" ] || { echo "measure-cpu: no script_${only_show:-*}.txt in $data" >&2; exit 1; }
 while read -r show; do
   copy="$work/one-show"
   rm -rf "$copy"
   cp -r "$data" "$copy"
   find "$copy" -iname 'script_*.txt' ! -path "$copy/${show#./}" -delete
   name=$(basename "$show" .txt)
-  measure 4 "${name#script_} (4)" "$copy"
-  measure 2 "${name#script_} (2)" "$copy"
+  for m in $modes; do measure "$m" "${name#script_} ($m)" "$copy"; done
 done < "$work/shows"

@@ -410,12 +410,14 @@ void TSaverWin::RecordPass(std::int32_t now) {
   QSaveFile f(stats_.path);
   if (!f.open(QIODevice::WriteOnly)) return;
   f.write(QStringLiteral(
-              "passes %1\nlate_over_one_tick %2\nworst_late_ms %3\nlongest_pass_ms %4\nshows %5\n")
+              "passes %1\nlate_over_one_tick %2\nworst_late_ms %3\nlongest_pass_ms %4\nshows %5\n"
+              "time_ms %6\n")
               .arg(stats_.passes)
               .arg(stats_.overOneTick)
               .arg(stats_.worstLateMs)
               .arg(stats_.longestPassMs)
               .arg(stats_.shows)
+              .arg(now)
               .toUtf8());
 #ifdef __GLIBC__
   // The allocator's own view, so that a soak can tell memory in use from free memory the heaps
