@@ -21,9 +21,42 @@ bool WindowSurface::Resize(int width, int height) {
   return true;
 }
 
+namespace {
+
+// The rectangle clipped to the picture; empty when nothing of it lies inside.
+RectXYWH ClipToPicture(const Bitmap32& p, int x, int y, int width, int height) {
+  const int l = std::max(x, 0), t = std::max(y, 0);
+  const int r = static_cast<int>(std::min<std::int64_t>(std::int64_t{x} + width, p.width));
+  const int b = static_cast<int>(std::min<std::int64_t>(std::int64_t{y} + height, p.height));
+  if (r <= l || b <= t) return {};
+  return {l, t, r - l, b - t};
+}
+
+}  // namespace
+
+// Drawing that leaves every pixel as it was changes nothing on the screen either, as long as the
+// picture shows its own pixels there: a warning square drawn the same every frame then costs no
+// trip to the X server.
+bool WindowSurface::ShowsOwnPixels(const RectXYWH& r) const {
+  if (!serverFrame_) return true;
+  const RectXYWH& a = frameArea_;
+  return r.x >= a.x + a.width || a.x >= r.x + r.width || r.y >= a.y + a.height ||
+         a.y >= r.y + r.height;
+}
+
 void WindowSurface::Fill(int x, int y, int width, int height, std::uint32_t colour) {
-  FillRect(picture_, x, y, width, height, colour);
-  AddDamage(x, y, width, height);
+  const RectXYWH r = ClipToPicture(picture_, x, y, width, height);
+  if (r.width == 0) return;
+  if (ShowsOwnPixels(r)) {
+    bool same = true;
+    for (int row = r.y; same && row < r.y + r.height; ++row) {
+      const std::uint32_t* p = picture_.Row(row) + r.x;
+      same = std::all_of(p, p + r.width, [colour](std::uint32_t v) { return v == colour; });
+    }
+    if (same) return;
+  }
+  FillRect(picture_, r.x, r.y, r.width, r.height, colour);
+  AddDamage(r.x, r.y, r.width, r.height);
 }
 
 void WindowSurface::FillAll(std::uint32_t colour) {
@@ -111,6 +144,16 @@ void WindowSurface::FrameDrawn(const RectXYWH& area) {
 }
 
 void WindowSurface::DrawBitmap(const Bitmap32& bmp, int x, int y) {
+  const RectXYWH r = ClipToPicture(picture_, x, y, bmp.width, bmp.height);
+  if (r.width == 0) return;
+  if (ShowsOwnPixels(r)) {
+    bool same = true;
+    for (int row = r.y; same && row < r.y + r.height; ++row) {
+      const std::uint32_t* p = picture_.Row(row) + r.x;
+      same = std::equal(p, p + r.width, bmp.Row(row - y) + (r.x - x));
+    }
+    if (same) return;
+  }
   CopyRect(picture_, x, y, bmp, 0, 0, bmp.width, bmp.height);
   AddDamage(x, y, bmp.width, bmp.height);
 }

@@ -109,6 +109,7 @@ class WindowSurface {
 
  private:
   void MarkDamage(int x, int y, int width, int height);
+  bool ShowsOwnPixels(const RectXYWH& r) const;
   void AddPart(const RectXYWH& area);
   void FrameDrawn(const RectXYWH& area);
   void TakeFrameBack(const RectXYWH& drawn);

@@ -15,7 +15,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QResizeEvent>
-#include <QSaveFile>
+#include <QFile>
 #include <QScreen>
 #include <QSlider>
 #include <QStyle>
@@ -25,6 +25,7 @@
 #endif
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "app/CPlayback.h"
 #include "app/DisplayGeometry.h"
@@ -406,10 +407,11 @@ void TSaverWin::RecordPass(std::int32_t now) {
   stats_.wasPlayingShow = playingShow;
   if (now < stats_.nextWrite) return;
   stats_.nextWrite = now + 1000;
-  // Written beside and renamed over the old summary, so a reader never sees half of one.
-  QSaveFile f(stats_.path);
-  if (!f.open(QIODevice::WriteOnly)) return;
-  f.write(QStringLiteral(
+  // Written beside and renamed over the old summary, so a reader never sees half of one. Not
+  // synced to the disk: a summary lost in a crash costs nothing, and a sync every second would
+  // cost the saver more processor time than a still frame does, which the record is there to
+  // measure.
+  QByteArray text = QStringLiteral(
               "passes %1\nlate_over_one_tick %2\nworst_late_ms %3\nlongest_pass_ms %4\nshows %5\n"
               "time_ms %6\n")
               .arg(stats_.passes)
@@ -418,18 +420,25 @@ void TSaverWin::RecordPass(std::int32_t now) {
               .arg(stats_.longestPassMs)
               .arg(stats_.shows)
               .arg(now)
-              .toUtf8());
+              .toUtf8();
 #ifdef __GLIBC__
   // The allocator's own view, so that a soak can tell memory in use from free memory the heaps
   // keep (fragmentation): bytes handed out, bytes held free, bytes taken from the system.
   const struct mallinfo2 m = mallinfo2();
-  f.write(QStringLiteral("heap_in_use_kb %1\nheap_free_kb %2\nheap_system_kb %3\n")
+  text += QStringLiteral("heap_in_use_kb %1\nheap_free_kb %2\nheap_system_kb %3\n")
               .arg((m.uordblks + m.hblkhd) / 1024)
               .arg(m.fordblks / 1024)
               .arg((m.arena + m.hblkhd) / 1024)
-              .toUtf8());
+              .toUtf8();
 #endif
-  f.commit();
+  const QString fresh = stats_.path + QStringLiteral(".new");
+  QFile f(fresh);
+  if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+  const bool whole = f.write(text) == text.size();
+  f.close();
+  if (!whole || std::rename(QFile::encodeName(fresh).constData(),
+                            QFile::encodeName(stats_.path).constData()) != 0)
+    QFile::remove(fresh);
 }
 
 // A control changed what the next pass does: look again at the deadline.

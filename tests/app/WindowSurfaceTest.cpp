@@ -31,6 +31,14 @@ TEST(WindowSurface, DamageIsTheBoundOfWhatChangedClippedToThePicture) {
   w.Fill(886, 740, 69, 14, 0xFF);
   EXPECT_FALSE(w.HasDamage());
   EXPECT_EQ(w.calls, before);
+  // Drawing what is there already changes nothing (a warning square drawn every frame).
+  w.Fill(10, 20, 5, 5, 0xFF);
+  Bitmap32 square;
+  square.Create(3, 3, 0xFF);
+  w.DrawBitmap(square, 11, 21);
+  EXPECT_FALSE(w.HasDamage());
+  w.DrawBitmap(square, 9, 21);  // its first column lands on black
+  EXPECT_EQ(w.TakeDamage(), (RectXYWH{9, 21, 3, 3}));
 }
 
 // Changes far apart stay parts of their own (two sprites are not repainted with everything
@@ -39,23 +47,23 @@ TEST(WindowSurface, DamagePartsJoinOnlyWhatTouches) {
   WindowSurface w;
   ASSERT_TRUE(w.Resize(640, 480));
   w.TakeDamage();
-  w.Fill(10, 10, 20, 20);
-  w.Fill(500, 400, 20, 20);
-  w.Fill(30, 15, 10, 10);  // touches the first at x = 30
+  w.Fill(10, 10, 20, 20, 0xFF);
+  w.Fill(500, 400, 20, 20, 0xFF);
+  w.Fill(30, 15, 10, 10, 0xFF);  // touches the first at x = 30
   DamageParts d = w.TakeDamageParts();
   ASSERT_EQ(d.count, 2);
   EXPECT_EQ(d.part[0], (RectXYWH{10, 10, 30, 20}));
   EXPECT_EQ(d.part[1], (RectXYWH{500, 400, 20, 20}));
   EXPECT_FALSE(w.HasDamage());
 
-  for (int i = 0; i < kMaxDamageParts; ++i) w.Fill(i * 60, 0, 10, 10);
-  w.Fill(421, 100, 10, 10);  // one too many: joins the part at x = 420, which grows least
+  for (int i = 0; i < kMaxDamageParts; ++i) w.Fill(i * 60, 0, 10, 10, 0xFF);
+  w.Fill(421, 100, 10, 10, 0xFF);  // one too many: joins the part at x = 420, which grows least
   d = w.TakeDamageParts();
   ASSERT_EQ(d.count, kMaxDamageParts);
   EXPECT_EQ(d.part[7], (RectXYWH{420, 0, 11, 110}));
   // The bounding rectangle of the parts, for callers that repaint one area.
-  w.Fill(10, 10, 20, 20);
-  w.Fill(500, 400, 20, 20);
+  w.Fill(10, 10, 20, 20, 0x77);
+  w.Fill(500, 400, 20, 20, 0x77);
   EXPECT_EQ(w.TakeDamage(), (RectXYWH{10, 10, 510, 410}));
 }
 
@@ -132,9 +140,10 @@ Bitmap32 Shown(const WindowSurface& w, const KeepingScaler* s) {
 
 }  // namespace
 
-// The same random run of frames, changed parts, fills and direct drawing over the frame's area,
-// with the server scaling frames (sometimes refusing) and without: the screen shows the same
-// pixels after every step.
+// The same random run of frames, changed parts, fills (some repeated, which leave the pixels as
+// they were) and direct drawing over the frame's area, with the server scaling frames (sometimes
+// refusing) and without: the picture shows the same pixels after every step, and so does a
+// screen that takes only the damaged parts of it (plus the server's frame where it shows one).
 TEST(WindowSurface, ServerScaledFramesShowWhatTheStretchShows) {
   std::uint32_t seed = 4242;
   auto below = [&](int n) {
@@ -145,11 +154,28 @@ TEST(WindowSurface, ServerScaledFramesShowWhatTheStretchShows) {
   ASSERT_TRUE(scaled.Resize(700, 500));
   ASSERT_TRUE(plain.Resize(700, 500));
   scaled.SetFrameScaler(&scaler);
+  Bitmap32 screenScaled, screenPlain;
+  screenScaled.Create(700, 500, 0xABCDEF);
+  screenPlain.Create(700, 500, 0xABCDEF);
+  auto refresh = [](WindowSurface& w, const KeepingScaler* s, Bitmap32& screen) {
+    const DamageParts d = w.TakeDamageParts();
+    const Bitmap32 shown = Shown(w, s);
+    for (int i = 0; i < d.count; ++i) {
+      const RectXYWH& r = d.part[i];
+      CopyRect(screen, r.x, r.y, shown, r.x, r.y, r.width, r.height);
+    }
+    Bitmap32 out = screen;
+    if (s != nullptr && w.ServerShowsFrame())
+      StretchBlt(out, s->dst.x, s->dst.y, s->dst.width, s->dst.height, s->frame, s->src.x,
+                 s->src.y, s->src.width, s->src.height, kStretchDrop);
+    return out;
+  };
   const RectXYWH dst{0, 40, 700, 310}, src{0, 0, kStageWidth, kStageHeight};
   StageBitmap stage;
   stage.Create(kStageWidth, kStageHeight);
-  for (int step = 0; step < 200; ++step) {
-    const int op = below(6);
+  int fill[5] = {0, 0, 1, 1, 0};
+  for (int step = 0; step < 300; ++step) {
+    const int op = below(7);
     scaler.refuse = below(8) == 0;
     if (op <= 2) {
       // A new frame, changed in one rectangle; drawn in part while the window keeps the last.
@@ -165,11 +191,12 @@ TEST(WindowSurface, ServerScaledFramesShowWhatTheStretchShows) {
           w->StretchFrame(stage, dst, src, kStretchDrop, part);
         }
       }
-    } else if (op == 3) {
-      const int x = below(700), y = below(500), c = below(1 << 24);
-      const int w = 1 + below(300), h = 1 + below(200);
-      for (WindowSurface* s : {&scaled, &plain}) s->Fill(x, y, w, h, c);
-    } else if (op == 4) {
+    } else if (op <= 4) {
+      if (op == 3) fill[0] = below(700), fill[1] = below(500), fill[2] = 1 + below(300),
+                   fill[3] = 1 + below(200), fill[4] = below(1 << 24);
+      for (WindowSurface* s : {&scaled, &plain})
+        s->Fill(fill[0], fill[1], fill[2], fill[3], static_cast<std::uint32_t>(fill[4]));
+    } else if (op == 5) {
       // Drawn into the picture directly (as captions are), then reported.
       const int x = below(650), y = below(450);
       for (WindowSurface* w : {&scaled, &plain}) {
@@ -177,7 +204,9 @@ TEST(WindowSurface, ServerScaledFramesShowWhatTheStretchShows) {
         w->AddDamage(x, y, 50, 50);
       }
     } else {
-      for (WindowSurface* w : {&scaled, &plain}) w->TakeDamageParts();
+      ASSERT_EQ(refresh(scaled, &scaler, screenScaled).pixels,
+                refresh(plain, nullptr, screenPlain).pixels)
+          << "screen: seed 4242 step " << step;
     }
     ASSERT_EQ(Shown(scaled, &scaler).pixels, Shown(plain, nullptr).pixels)
         << "seed 4242 step " << step << " op " << op;
