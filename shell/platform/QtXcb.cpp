@@ -22,9 +22,16 @@ int DisplayScreen() {
 
 }  // namespace
 
+// Looked up once per application: Qt resolves the native interface by name, which cost more
+// than the puts it served when it was done for every part of every frame.
 xcb_connection_t* XcbConnection() {
-  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-  return x11 != nullptr ? x11->connection() : nullptr;
+  static xcb_connection_t* cached = nullptr;
+  if (cached != nullptr || qGuiApp == nullptr) return cached;
+  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (x11 == nullptr || x11->connection() == nullptr) return nullptr;
+  cached = x11->connection();
+  QObject::connect(qGuiApp, &QObject::destroyed, [] { cached = nullptr; });
+  return cached;
 }
 
 bool XcbHasShm() {
