@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QFile>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,7 +16,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QResizeEvent>
-#include <QFile>
 #include <QScreen>
 #include <QSlider>
 #include <QStyle>
@@ -411,16 +411,17 @@ void TSaverWin::RecordPass(std::int32_t now) {
   // synced to the disk: a summary lost in a crash costs nothing, and a sync every second would
   // cost the saver more processor time than a still frame does, which the record is there to
   // measure.
-  QByteArray text = QStringLiteral(
-              "passes %1\nlate_over_one_tick %2\nworst_late_ms %3\nlongest_pass_ms %4\nshows %5\n"
-              "time_ms %6\n")
-              .arg(stats_.passes)
-              .arg(stats_.overOneTick)
-              .arg(stats_.worstLateMs)
-              .arg(stats_.longestPassMs)
-              .arg(stats_.shows)
-              .arg(now)
-              .toUtf8();
+  QByteArray text =
+      QStringLiteral(
+          "passes %1\nlate_over_one_tick %2\nworst_late_ms %3\nlongest_pass_ms %4\nshows %5\n"
+          "time_ms %6\n")
+          .arg(stats_.passes)
+          .arg(stats_.overOneTick)
+          .arg(stats_.worstLateMs)
+          .arg(stats_.longestPassMs)
+          .arg(stats_.shows)
+          .arg(now)
+          .toUtf8();
 #ifdef __GLIBC__
   // The allocator's own view, so that a soak can tell memory in use from free memory the heaps
   // keep (fragmentation): bytes handed out, bytes held free, bytes taken from the system.

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QGuiApplication>
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -48,6 +49,24 @@ void XcbShmPut(xcb_drawable_t drawable, xcb_gcontext_t gc, std::uint8_t depth, x
                     static_cast<std::uint16_t>(y), static_cast<std::uint16_t>(w),
                     static_cast<std::uint16_t>(h), static_cast<std::int16_t>(dx),
                     static_cast<std::int16_t>(dy), depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, seg, 0);
+}
+
+bool XcbInlinePut(xcb_drawable_t drawable, xcb_gcontext_t gc, std::uint8_t depth,
+                  const std::uint32_t* pixels, int stride, int x, int y, int w, int h) {
+  if (w <= 0 || h <= 0 || w > kXcbInlinePutPixels / h) return false;
+  xcb_connection_t* c = XcbConnection();
+  if (c == nullptr) return false;
+  std::uint32_t rows[kXcbInlinePutPixels];
+  for (int r = 0; r < h; ++r)
+    std::memcpy(rows + static_cast<std::ptrdiff_t>(r) * w,
+                pixels + static_cast<std::ptrdiff_t>(y + r) * stride + x,
+                static_cast<std::size_t>(w) * sizeof(std::uint32_t));
+  xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, gc, static_cast<std::uint16_t>(w),
+                static_cast<std::uint16_t>(h), static_cast<std::int16_t>(x),
+                static_cast<std::int16_t>(y), 0, depth,
+                static_cast<std::uint32_t>(w) * static_cast<std::uint32_t>(h) * 4,
+                reinterpret_cast<const std::uint8_t*>(rows));
+  return true;
 }
 
 bool XcbReadPixels(xcb_drawable_t drawable, int x, int y, int w, int h, std::uint32_t* out) {

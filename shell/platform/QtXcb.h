@@ -32,6 +32,16 @@ inline void XcbShmPut(xcb_drawable_t drawable, xcb_gcontext_t gc, std::uint8_t d
   XcbShmPut(drawable, gc, depth, seg, totalW, totalH, x, y, w, h, x, y);
 }
 
+// A part of at most this many pixels travels inside the request (16 KiB, well under the
+// server's request limit): the server needs no shared memory for it and the caller no round
+// trip before drawing there again.
+inline constexpr int kXcbInlinePutPixels = 4096;
+// One PutImage carrying the pixels of the part (x, y, w, h) of a picture of 32-bit pixels,
+// `stride` pixels a row, to (x, y) of `drawable`; false (nothing sent) when the part is larger
+// than kXcbInlinePutPixels.
+bool XcbInlinePut(xcb_drawable_t drawable, xcb_gcontext_t gc, std::uint8_t depth,
+                  const std::uint32_t* pixels, int stride, int x, int y, int w, int h);
+
 // The 32-bit pixels of (x, y, w, h) of a drawable of depth 24 or 32 into out[w x h], read in
 // bands of rows well inside the server's reply limits; false when the server refuses.
 bool XcbReadPixels(xcb_drawable_t drawable, int x, int y, int w, int h, std::uint32_t* out);

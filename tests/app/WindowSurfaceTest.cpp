@@ -166,8 +166,8 @@ TEST(WindowSurface, ServerScaledFramesShowWhatTheStretchShows) {
     }
     Bitmap32 out = screen;
     if (s != nullptr && w.ServerShowsFrame())
-      StretchBlt(out, s->dst.x, s->dst.y, s->dst.width, s->dst.height, s->frame, s->src.x,
-                 s->src.y, s->src.width, s->src.height, kStretchDrop);
+      StretchBlt(out, s->dst.x, s->dst.y, s->dst.width, s->dst.height, s->frame, s->src.x, s->src.y,
+                 s->src.width, s->src.height, kStretchDrop);
     return out;
   };
   const RectXYWH dst{0, 40, 700, 310}, src{0, 0, kStageWidth, kStageHeight};
@@ -192,8 +192,9 @@ TEST(WindowSurface, ServerScaledFramesShowWhatTheStretchShows) {
         }
       }
     } else if (op <= 4) {
-      if (op == 3) fill[0] = below(700), fill[1] = below(500), fill[2] = 1 + below(300),
-                   fill[3] = 1 + below(200), fill[4] = below(1 << 24);
+      if (op == 3)
+        fill[0] = below(700), fill[1] = below(500), fill[2] = 1 + below(300),
+        fill[3] = 1 + below(200), fill[4] = below(1 << 24);
       for (WindowSurface* s : {&scaled, &plain})
         s->Fill(fill[0], fill[1], fill[2], fill[3], static_cast<std::uint32_t>(fill[4]));
     } else if (op == 5) {

@@ -144,6 +144,23 @@ TEST_F(XvfbChild, WindowModeShowsThePictureAboveThePanel) {
   EXPECT_EQ(Wrong(shot, at, pic, QRect(0, 0, 640, 480)), 0);
   // The panel is drawn below the picture in the style's colours, not left black.
   EXPECT_NE(shot.pixel(at.x() + 300, at.y() + 500) & 0xFFFFFF, 0u);
+  // Small parts travel inside their requests, large ones through shared memory; both land
+  // where they belong, also when one request carries the most a small part may hold.
+  WindowSurface& s = *w->Objects().Window;
+  const QRect parts[] = {
+      {3, 3, 1, 1}, {20, 7, 64, 64}, {100, 2, 4096, 1}, {200, 10, 65, 64}, {10, 400, 600, 70}};
+  QRegion region;
+  for (const QRect& r : parts) {
+    const QRect in = r & QRect(0, 0, 640, 480);
+    for (int y = in.top(); y <= in.bottom(); ++y)
+      for (int x = in.left(); x <= in.right(); ++x)
+        s.Picture().Row(y)[x] = static_cast<std::uint32_t>(x * 2654435761u + y * 40503u) & 0xFFFFFF;
+    region += in;
+  }
+  w->PictureWindow()->Present(region);
+  w->PictureWindow()->Settle();
+  shelltest::Spin(300);
+  EXPECT_EQ(Wrong(Screen("window-mode-parts"), at, pic, QRect(0, 0, 640, 480)), 0);
 }
 
 // Xvfb draws in software, where its stretch costs more than ours plus its copy of the stretched
