@@ -66,7 +66,7 @@ void RowLevels(const std::uint8_t* ink, const std::uint8_t* sil, int x0, int n, 
   }
 }
 
-// Where the stage columns of a scaled row come from, grouped by the source byte they read: the
+// Where the stage columns of an enlarged row come from, grouped by the source byte they read: the
 // columns [i, end[i]) all read byte byteOf[i] of the row, at bit shift[i].
 struct ScaledColumns {
   std::uint16_t byteOf[kStageWidth];
@@ -84,7 +84,7 @@ struct ScaledColumns {
   }
 };
 
-// One scaled row into out[0, dw), which has 8 bytes to spare. A source byte whose eight levels
+// One enlarged row into out[0, dw), which has 8 bytes to spare. A source byte whose eight levels
 // are one (empty, silhouette or ink all through, the most of a title) fills its stage columns a
 // word at a time; any other picks each column's level out of the byte's eight.
 void ScaledRow(const std::uint8_t* ink, const std::uint8_t* sil, const ScaledColumns& c, int dw,
@@ -102,6 +102,64 @@ void ScaledRow(const std::uint8_t* ink, const std::uint8_t* sil, const ScaledCol
   }
 }
 
+// kPicked.of[m][b]: the bits of b that are set in m, in their order and moved up to the top bit,
+// as a reduced row reads them.
+struct PickedBits {
+  std::uint8_t of[256][256];
+  PickedBits() {
+    for (int m = 0; m < 256; ++m)
+      for (int b = 0; b < 256; ++b) {
+        int out = 0, n = 0;
+        for (int k = 7; k >= 0; --k) {
+          if (!((m >> k) & 1)) continue;
+          out |= ((b >> k) & 1) << (7 - n);
+          ++n;
+        }
+        of[m][b] = static_cast<std::uint8_t>(out);
+      }
+  }
+};
+
+const PickedBits& Picked() {
+  static const PickedBits table;
+  return table;
+}
+
+// Where the stage columns of a reduced row come from (fewer stage columns than source columns, so
+// one source byte gives at most eight): per source byte that any column reads, the bits read and
+// the first stage column.
+struct ReducedColumns {
+  std::uint16_t byte[kStageWidth];
+  std::uint16_t start[kStageWidth];
+  std::uint8_t mask[kStageWidth];
+  int count = 0;
+  ReducedColumns(const int* cols, int dw) {
+    for (int i = 0; i < dw; ++i) {
+      const int b = cols[i] >> 3;
+      if (count == 0 || byte[count - 1] != b) {
+        byte[count] = static_cast<std::uint16_t>(b);
+        start[count] = static_cast<std::uint16_t>(i);
+        mask[count] = 0;
+        ++count;
+      }
+      mask[count - 1] |= static_cast<std::uint8_t>(0x80 >> (cols[i] & 7));
+    }
+  }
+};
+
+// One reduced row into out[0, dw), which has 8 bytes to spare: each source byte's read bits are
+// gathered by table and widened to levels a word at a time, without a branch on the picture.
+void ReducedRow(const std::uint8_t* ink, const std::uint8_t* sil, const ReducedColumns& c,
+                std::uint8_t* out) {
+  const PickedBits& picked = Picked();
+  for (int g = 0; g < c.count; ++g) {
+    const std::uint8_t* of = picked.of[c.mask[g]];
+    const std::uint8_t p = ink != nullptr ? of[ink[c.byte[g]]] : 0;
+    const std::uint64_t word = LevelWord(of[sil[c.byte[g]]], p);
+    std::memcpy(out + c.start[g], &word, sizeof word);
+  }
+}
+
 }  // namespace
 
 void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy0, int sh, int dx,
@@ -110,7 +168,9 @@ void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy
   NearestMap(sx0, sw, dw, cols);
   NearestMap(sy0, sh, dh, rowsOf);
   const bool same = dw == sw;  // one source column per stage column: the row as it is
-  const ScaledColumns columns(cols, same ? 0 : dw);
+  const bool reduced = dw < sw;
+  const ScaledColumns columns(cols, same || reduced ? 0 : dw);
+  const ReducedColumns reducedColumns(cols, reduced ? dw : 0);
   alignas(8) std::uint8_t levels[kMaxTitleWidth + 24];
   std::uint8_t* lev = levels + 8;
   for (int j = 0; j < dh; ++j) {
@@ -122,6 +182,8 @@ void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy
     const std::uint8_t* inkRow = ink != nullptr ? ink->Row(rowsOf[j]) : nullptr;
     if (same) {
       RowLevels(inkRow, sil.Row(rowsOf[j]), sx0, sw, lev);
+    } else if (reduced) {
+      ReducedRow(inkRow, sil.Row(rowsOf[j]), reducedColumns, lev);
     } else {
       ScaledRow(inkRow, sil.Row(rowsOf[j]), columns, dw, lev);
     }
