@@ -48,6 +48,9 @@ class FrameScaler {
   virtual void DropParts() = 0;
 };
 
+// The timer's text for `elapsedMs`: "Timer %04d.%03d ".
+std::string TimerText(std::int32_t elapsedMs);
+
 class WindowSurface {
  public:
   // `memory` holds the picture's pixels (a resource the shell shares with the display server).

@@ -211,6 +211,22 @@ struct FontRaster::Impl {
   std::unordered_map<std::uint64_t, Glyph> glyphs;
   size_t glyphBytes = 0;
   std::unordered_map<std::uint16_t, char32_t> doubleByte;
+  // Ink of the last colour drawn at each coverage over black, the common case (the cell is
+  // black before the ink goes on): c * a / 255 per channel, packed as a pixel.
+  std::uint32_t inkColour = 0xFFFFFFFFu;
+  std::uint32_t inkOverBlack[256] = {};
+
+  const std::uint32_t* InkOverBlack(std::uint32_t colour) {
+    colour &= 0xFFFFFF;
+    if (colour == inkColour) return inkOverBlack;
+    const int cr = (colour >> 16) & 0xFF, cg = (colour >> 8) & 0xFF, cb = colour & 0xFF;
+    for (int a = 0; a < 256; ++a)
+      inkOverBlack[a] = static_cast<std::uint32_t>(cr * a / 255) << 16 |
+                        static_cast<std::uint32_t>(cg * a / 255) << 8 |
+                        static_cast<std::uint32_t>(cb * a / 255);
+    inkColour = colour;
+    return inkOverBlack;
+  }
 
   Impl() {
     if (FT_Init_FreeType(&lib) != 0) lib = nullptr;
@@ -455,6 +471,7 @@ int FontRaster::Draw32(Bitmap32& dst, int x, int y, const FontSpec& f, std::stri
   }
   const int base = y + impl_->Baseline(*r, cell);
   const int cr = (colour >> 16) & 0xFF, cg = (colour >> 8) & 0xFF, cb = colour & 0xFF;
+  const std::uint32_t* overBlack = impl_->InkOverBlack(colour);
   for (const Impl::Placed& p : placed) {
     const Impl::Glyph& g = *p.glyph;
     const int gx = x + p.x + g.left, gy = base - g.top;
@@ -467,6 +484,10 @@ int FontRaster::Draw32(Bitmap32& dst, int x, int y, const FontSpec& f, std::stri
         const int a = cov[i];
         if (a == 0) continue;
         std::uint32_t& d = row[gx + i];
+        if ((d & 0xFFFFFF) == 0) {  // d + (c - d) * a / 255 with d = 0
+          d |= overBlack[a];
+          continue;
+        }
         const int dr = (d >> 16) & 0xFF, dg = (d >> 8) & 0xFF, db = d & 0xFF;
         d = (d & 0xFF000000u) | static_cast<std::uint32_t>(dr + (cr - dr) * a / 255) << 16 |
             static_cast<std::uint32_t>(dg + (cg - dg) * a / 255) << 8 |

@@ -1,6 +1,9 @@
 // The window picture: drawing clipped to the picture, and the damage record the shell repaints.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <vector>
+
 #include "app/WindowSurface.h"
 #include "render/PixelOps.h"
 
@@ -83,6 +86,25 @@ TEST(WindowSurface, FrameCopiesAndStretches) {
   EXPECT_EQ(w.Picture().Row(61)[1], 64u);
   EXPECT_EQ(w.Picture().Row(60)[2], 65u);
   EXPECT_EQ(w.Picture().Row(60)[1023], 575u);
+}
+
+// The digit-by-digit text against the formatted print it stands for, at the edges of its range
+// and over seeded random times.
+TEST(WindowSurface, TimerTextIsTheFormattedTime) {
+  auto printed = [](std::int32_t ms) {
+    char text[48];
+    std::snprintf(text, sizeof text, "Timer %04d.%03d ", static_cast<int>(ms / 1000),
+                  static_cast<int>(ms % 1000));
+    return std::string(text);
+  };
+  std::uint32_t seed = 907;
+  std::vector<std::int32_t> times = {0,       1,        9,  10,    999,       1000,
+                                     9999999, 10000000, -1, -1000, INT32_MAX, INT32_MIN};
+  for (int i = 0; i < 2000; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    times.push_back(static_cast<std::int32_t>(seed >> (i % 8 * 4)));
+  }
+  for (const std::int32_t ms : times) ASSERT_EQ(TimerText(ms), printed(ms)) << "seed 907, " << ms;
 }
 
 TEST(WindowSurface, TimerTextIsWhiteOnBlackAndErasedWhole) {

@@ -125,6 +125,33 @@ TEST(FontRaster, Draw32PaintsTheCellBlackAndTheInkInItsColour) {
   SUCCEED();
 }
 
+// Over the black cell each ink pixel is the colour scaled by the glyph's coverage, c * a / 255
+// per channel; white ink shows the coverage itself. Seeded colours, the same text (fixed pitch,
+// so no two glyphs share a pixel), the same place; ink that overhangs the cell is not checked.
+TEST(FontRaster, Draw32InkIsTheColourScaledByTheCoverage) {
+  FontRaster fr;
+  const FontSpec f{kGothic, 17};
+  const std::string text = "Timer 0123.456 g";
+  Bitmap32 white;
+  white.Create(200, 30, 0x445566);
+  const int w = fr.Draw32(white, 3, 4, f, text, 0xFFFFFF);
+  std::uint32_t seed = 31;
+  for (int round = 0; round < 40; ++round) {
+    seed = seed * 1103515245u + 12345u;
+    const std::uint32_t c = round == 0 ? 0xFFFFFF : (seed >> 4) & 0xFFFFFF;
+    Bitmap32 b;
+    b.Create(200, 30, 0x445566);
+    ASSERT_EQ(fr.Draw32(b, 3, 4, f, text, c), w);
+    for (int y = 4; y < 4 + 17; ++y)
+      for (int x = 3; x < 3 + w; ++x) {
+        const std::uint32_t a = white.Row(y)[x] & 0xFF;
+        const std::uint32_t want = ((c >> 16 & 0xFF) * a / 255) << 16 |
+                                   ((c >> 8 & 0xFF) * a / 255) << 8 | (c & 0xFF) * a / 255;
+        ASSERT_EQ(b.Row(y)[x], want) << "seed 31 round " << round << " at " << x << "," << y;
+      }
+  }
+}
+
 TEST(FontRaster, JapaneseFamiliesListsTheGothicFaces) {
   const std::vector<std::string> fams = FontRaster::JapaneseFamilies();
   EXPECT_NE(std::find(fams.begin(), fams.end(), "IPAGothic"), fams.end());
