@@ -2,6 +2,7 @@
 // vanishing point above the stage, anti-aliased in 32 levels and dimmed with distance.
 #pragma once
 
+#include <array>
 #include <climits>
 #include <cstdint>
 #include <memory>
@@ -9,15 +10,28 @@
 
 #include "render/Bitmap.h"
 #include "render/CMonoBmp.h"
+#include "render/LayerEvents.h"
 #include "render/MonoAnimation.h"
 #include "render/PixelOps.h"
-#include "render/LayerEvents.h"
 
 inline constexpr int kScrollRows = kStageHeight;            // one CLineDataS per stage row
 inline constexpr int kScrollColumns = kStageWidth;          // text blocks are 640 pixels wide
 inline constexpr std::int32_t kScrollTotalPixels = 100368;  // sum of all row widths
 inline constexpr int kScrollFullCoverage = 63488;           // 31 x 2048: full coverage of a pixel
 inline constexpr int kScrollLevelUnit = 2048;               // coverage per anti-aliasing level
+
+// The colours of two neighbouring pixels at levels l0 and l1, at l0 + kScrollLevels x l1: the
+// ramp's packed colours side by side (the first pixel in the low half), so that opaque coverage
+// is drawn two pixels a look-up.
+inline constexpr int kScrollLevels = 32;
+using ShadePairs = std::array<std::uint64_t, kScrollLevels * kScrollLevels>;
+void BuildShadePairs(const ShadeSlot* ramp, ShadePairs* pairs);
+
+// One stage row of coverage onto its stage pixels: each of the n values at or above one level
+// unit sets its pixel from `ramp` (opaque: the slot's packed colour, also found in `pairs`;
+// otherwise shaded with `contrast`); the others leave the pixel as it is.
+void DrawCoverageRow(const std::uint16_t* cov, int n, const ShadeSlot* ramp,
+                     const ShadePairs& pairs, std::int32_t contrast, std::uint32_t* d);
 
 // One stage row of the perspective, counted from the bottom (row k is drawn on stage row 271 - k).
 struct CLineDataS {
@@ -111,4 +125,5 @@ class CScroll : public CMonoBmp {
                     std::uint16_t scale, int sign, std::uint16_t* slice) const;
 
   bool rowsReady = false;
+  ShadePairs pairs_ = {};  // of the entry being drawn
 };

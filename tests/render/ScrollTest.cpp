@@ -302,6 +302,48 @@ TEST_F(ScrollTest, DrawingHonoursContrastAndSkipsInvisibleTexts) {
   for (std::uint32_t v : stage.pixels) ASSERT_EQ(v, 0x00404040u);
 }
 
+// The row drawer against the plain per-pixel loop, over rows of every length up to a stage row
+// at every offset, blank blocks, full blocks and mixed ones, opaque and blended, with coverage on
+// both sides of one level unit and the fourth byte of pixels set.
+TEST(ScrollCoverageRow, MatchesThePlainPerPixelLoop) {
+  std::mt19937 rng(2105);
+  ShadeSlot ramp[256];
+  ShadePairs pairs;
+  std::vector<std::uint16_t> cov(kScrollColumns + 16);
+  std::vector<std::uint32_t> got(cov.size()), want(cov.size());
+  constexpr std::int32_t kContrasts[] = {kFullContrast, 0x800000, 0x10000, 0xFE0000, 0x7FFFFF};
+  for (int round = 0; round < 400; ++round) {
+    for (ShadeSlot& s : ramp) {
+      s.packed = rng() & 0x00FFFFFFu;
+      s.r = static_cast<int>(s.packed >> 16), s.g = static_cast<int>(s.packed >> 8 & 0xFF);
+      s.b = static_cast<int>(s.packed & 0xFF);
+    }
+    BuildShadePairs(ramp, &pairs);
+    const std::int32_t contrast = kContrasts[round % 5];
+    const int at = static_cast<int>(rng() % 16);
+    const int n = static_cast<int>(rng() % (round % 4 == 0 ? kScrollColumns + 1 : 40));
+    const std::uint32_t inked = rng() % 4;  // blank blocks to nearly full ones
+    for (std::uint16_t& v : cov) {
+      const std::uint32_t r = rng();
+      v = static_cast<std::uint16_t>(r % 4 >= inked ? r % kScrollLevelUnit : r >> 16);
+      if (r % 31 == 0) v = static_cast<std::uint16_t>(kScrollLevelUnit - (r >> 8) % 2);
+    }
+    for (std::uint32_t& p : got) p = rng();
+    want = got;
+    DrawCoverageRow(cov.data() + at, n, ramp, pairs, contrast, got.data() + at);
+    for (int i = at; i < at + n; ++i) {
+      if (cov[i] < kScrollLevelUnit) continue;
+      const ShadeSlot& s = ramp[cov[i] / kScrollLevelUnit];
+      if (contrast == kFullContrast) {
+        want[i] = s.packed;
+      } else {
+        ShadePixel(&want[i], s, contrast);
+      }
+    }
+    ASSERT_EQ(got, want) << "seed 2105 round " << round;
+  }
+}
+
 TEST_F(ScrollTest, ClearEndsEverythingAndDestroysEntries) {
   const int n = StartAndStep(Block(20, [](int x, int) { return x % 2; }), 5);
   layer->SetScroll(Schedule(n, kModeSet, 1000));
