@@ -425,13 +425,15 @@ int ChangedParts(const Bitmap32& before, const Bitmap32& now, RectXYWH* parts) {
   return ChangedParts(before, 0, 0, now, parts);
 }
 
-int ChangedParts(const Bitmap32& before, int x, int y, const Bitmap32& now, RectXYWH* parts) {
+namespace {
+
+// The changed rectangle of each band of rows, `band(top, &rect)`, joined into parts.
+template <typename Band>
+int JoinedParts(int height, Band band, RectXYWH* parts) {
   int n = 0;
-  for (int top = 0; top < now.height; top += kChangeBandRows) {
+  for (int top = 0; top < height; top += kChangeBandRows) {
     RectXYWH r;
-    if (!ChangedRectAt(before, x, y, now, top, top + kChangeBandRows, &r.x, &r.y, &r.width,
-                       &r.height))
-      continue;
+    if (!band(top, &r)) continue;
     if (n > 0) {
       RectXYWH& last = parts[n - 1];
       const RectXYWH joined = UnionOf(last, r);
@@ -446,6 +448,28 @@ int ChangedParts(const Bitmap32& before, int x, int y, const Bitmap32& now, Rect
     parts[n++] = r;
   }
   return n;
+}
+
+}  // namespace
+
+int ChangedParts(const Bitmap32& before, int x, int y, const Bitmap32& now, RectXYWH* parts) {
+  return JoinedParts(
+      now.height,
+      [&](int top, RectXYWH* r) {
+        return ChangedRectAt(before, x, y, now, top, top + kChangeBandRows, &r->x, &r->y, &r->width,
+                             &r->height);
+      },
+      parts);
+}
+
+int CopyChangedParts(Bitmap32& before, int x, int y, const Bitmap32& now, RectXYWH* parts) {
+  return JoinedParts(
+      now.height,
+      [&](int top, RectXYWH* r) {
+        return CopyChangedRectAt(before, x, y, now, top, top + kChangeBandRows, &r->x, &r->y,
+                                 &r->width, &r->height);
+      },
+      parts);
 }
 
 void CPlayback::Present(bool whateverLevel) {
@@ -468,16 +492,16 @@ void CPlayback::Present(bool whateverLevel) {
                          area.y + area.height <= picture.height;
   if (!Reference && p_.window->FrameKept(area) &&
       (inPicture || (shown_.width == stage.width && shown_.height == stage.height))) {
+    // The compare copies each changed row as it goes (into the picture, or into shown_).
     RectXYWH parts[kMaxChangedParts];
-    const int n = inPicture ? ChangedParts(picture, area.x, area.y, stage, parts)
-                            : ChangedParts(shown_, stage, parts);
+    const int n = inPicture ? CopyChangedParts(p_.window->Picture(), area.x, area.y, stage, parts)
+                            : CopyChangedParts(shown_, 0, 0, stage, parts);
     for (int i = 0; i < n; ++i) {
       const RectXYWH& part = parts[i];
       if (inPicture) {
-        p_.window->CopyFrame(stage, area.x, area.y, part);
+        p_.window->FramePartCopied(area.x, area.y, part);
         continue;
       }
-      CopyRect(shown_, part.x, part.y, stage, part.x, part.y, part.width, part.height);
       if (stretched) {
         p_.window->StretchFrame(stage, g.FrameRect, source, kStretchDrop, part);
       } else {

@@ -33,6 +33,10 @@ int ChangedParts(const Bitmap32& before, const Bitmap32& now, RectXYWH* parts);
 // The same against the part of `before` of now's size at (x, y), which `before` must hold.
 int ChangedParts(const Bitmap32& before, int x, int y, const Bitmap32& now, RectXYWH* parts);
 
+// The same, copying each changed row of `now` into `before` as it is compared: `before` then
+// holds now's pixels there.
+int CopyChangedParts(Bitmap32& before, int x, int y, const Bitmap32& now, RectXYWH* parts);
+
 // The script engine as playback sees it: the timeline of the item being played, loading the
 // next script and starting a built-in item.
 class ShowEngine {

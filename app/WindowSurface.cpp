@@ -70,6 +70,10 @@ void WindowSurface::CopyFrame(const StageBitmap& frame, int x, int y) {
 
 void WindowSurface::CopyFrame(const StageBitmap& frame, int x, int y, const RectXYWH& part) {
   CopyRect(picture_, x + part.x, y + part.y, frame, part.x, part.y, part.width, part.height);
+  FramePartCopied(x, y, part);
+}
+
+void WindowSurface::FramePartCopied(int x, int y, const RectXYWH& part) {
   MarkDamage(x + part.x, y + part.y, part.width, part.height);
 }
 

@@ -77,6 +77,9 @@ class WindowSurface {
   void CopyFrame(const StageBitmap& frame, int x, int y, const RectXYWH& part);
   void StretchFrame(const StageBitmap& frame, const RectXYWH& dst, const RectXYWH& src, int mode,
                     const RectXYWH& part);
+  // Records that `part` of a frame at (x, y) was copied into Picture() directly (as the part
+  // form of CopyFrame copies it).
+  void FramePartCopied(int x, int y, const RectXYWH& part);
   // True when the last whole frame was drawn onto `area` and nothing but parts of frames has
   // been drawn there since (a fill, a bitmap, text or outside damage clears it), so the window
   // still shows that frame and a changed part is enough.

@@ -438,22 +438,36 @@ bool ChangedRect(const Bitmap32& a, const Bitmap32& b, int firstRow, int endRow,
   return ChangedRectAt(a, 0, 0, b, firstRow, endRow, x, y, w, h);
 }
 
-bool ChangedRectAt(const Bitmap32& a, int ax, int ay, const Bitmap32& b, int firstRow, int endRow,
-                   int* x, int* y, int* w, int* h) {
+namespace {
+
+// ChangedRectAt, and with kCopy also the copy of each row's changed pixels from b into a.
+template <bool kCopy, typename Frame>
+bool ChangedRows(Frame& a, int ax, int ay, const Bitmap32& b, int firstRow, int endRow, int* x,
+                 int* y, int* w, int* h) {
   *x = *y = *w = *h = 0;
   if (b.Empty() || ax < 0 || ay < 0 || ax > a.width - b.width || ay > a.height - b.height)
     return false;
   const int width = b.width;
   int left = width, right = 0, top = -1, bottom = 0;
   for (int r = std::max(firstRow, 0); r < std::min(endRow, b.height); ++r) {
-    const std::uint32_t* p = a.Row(ay + r) + ax;
+    auto* p = a.Row(ay + r) + ax;
     const std::uint32_t* q = b.Row(r);
-    if (std::equal(p, p + width, q)) continue;
+    if constexpr (kCopy) {
+      // The copy needs each row's own span.
+      const int first = FirstDifference(p, q, 0, width);
+      if (first == width) continue;
+      const int end = LastDifferenceEnd(p, q, first, width);
+      std::copy(q + first, q + end, p + first);
+      left = std::min(left, first);
+      right = std::max(right, end);
+    } else {
+      if (std::equal(p, p + width, q)) continue;
+      // Only the columns outside the span found so far need looking at.
+      left = std::min(left, FirstDifference(p, q, 0, left));
+      right = std::max(right, LastDifferenceEnd(p, q, right, width));
+    }
     if (top < 0) top = r;
     bottom = r + 1;
-    // Only the columns outside the span found so far need looking at.
-    left = std::min(left, FirstDifference(p, q, 0, left));
-    right = std::max(right, LastDifferenceEnd(p, q, right, width));
   }
   if (top < 0) return false;
   *x = left;
@@ -461,6 +475,18 @@ bool ChangedRectAt(const Bitmap32& a, int ax, int ay, const Bitmap32& b, int fir
   *w = right - left;
   *h = bottom - top;
   return true;
+}
+
+}  // namespace
+
+bool ChangedRectAt(const Bitmap32& a, int ax, int ay, const Bitmap32& b, int firstRow, int endRow,
+                   int* x, int* y, int* w, int* h) {
+  return ChangedRows<false>(a, ax, ay, b, firstRow, endRow, x, y, w, h);
+}
+
+bool CopyChangedRectAt(Bitmap32& a, int ax, int ay, const Bitmap32& b, int firstRow, int endRow,
+                       int* x, int* y, int* w, int* h) {
+  return ChangedRows<true>(a, ax, ay, b, firstRow, endRow, x, y, w, h);
 }
 
 void CopyRect(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy, int w, int h) {

@@ -75,6 +75,10 @@ bool ChangedRect(const Bitmap32& a, const Bitmap32& b, int top, int bottom, int*
 // rectangle is in b's pixels. False when `a` does not hold that part.
 bool ChangedRectAt(const Bitmap32& a, int ax, int ay, const Bitmap32& b, int top, int bottom,
                    int* x, int* y, int* w, int* h);
+// ChangedRectAt that also brings `a` up to date: each row's pixels from its first to its last
+// difference are copied from `b`, in the same pass that compares them.
+bool CopyChangedRectAt(Bitmap32& a, int ax, int ay, const Bitmap32& b, int top, int bottom, int* x,
+                       int* y, int* w, int* h);
 // Plain copy of src (sx, sy, w, h) to dst at (dx, dy), clipped on both sides.
 void CopyRect(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy, int w, int h);
 void FillRect(Bitmap32& dst, int x, int y, int w, int h, std::uint32_t colour);

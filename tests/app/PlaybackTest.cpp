@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -202,6 +203,40 @@ TEST(ChangedParts, HoldEveryChangeAndLeaveDistantSpritesApart) {
       }
       ASSERT_TRUE(inside) << round << ": " << x << "," << y;
     }
+  }
+}
+
+// The compare that copies as it goes against the plain compare followed by a copy of each part:
+// the same parts and the same pixels, for frames inside a larger picture at any offset, with
+// sprites, scattered dots, whole changed rows and changes at the rows' ends.
+TEST(ChangedParts, CopyingWhileComparingMatchesComparingThenCopying) {
+  std::mt19937 rng(2106);
+  auto below = [&rng](int n) { return static_cast<int>(rng() % static_cast<std::uint32_t>(n)); };
+  for (int round = 0; round < 120; ++round) {
+    StageBitmap now;
+    now.Create(1 + below(kStageWidth), 1 + below(kStageHeight));
+    for (std::uint32_t& p : now.pixels) p = rng() % 4;  // runs of equal pixels
+    Bitmap32 before;
+    before.Create(now.width + below(40), now.height + below(30));
+    for (std::uint32_t& p : before.pixels) p = rng() % 4;
+    const int x = below(before.width - now.width + 1), y = below(before.height - now.height + 1);
+    CopyRect(before, x, y, now, 0, 0, now.width, now.height);
+    for (int k = below(12); k > 0; --k) {
+      const int w = 1 + below(now.width), h = 1 + below(std::min(now.height, 40));
+      const int kind = below(3);
+      if (kind == 0) FillRect(now, below(now.width), below(now.height), w, h, rng());
+      if (kind == 1) now.Row(below(now.height))[below(now.width)] ^= 1u << below(32);
+      if (kind == 2) now.Row(below(now.height))[below(2) ? 0 : now.width - 1] += 1;
+    }
+    RectXYWH want[kMaxChangedParts], got[kMaxChangedParts];
+    Bitmap32 plain = before;
+    const int n = ChangedParts(before, x, y, now, want);
+    for (int i = 0; i < n; ++i)
+      CopyRect(plain, x + want[i].x, y + want[i].y, now, want[i].x, want[i].y, want[i].width,
+               want[i].height);
+    ASSERT_EQ(CopyChangedParts(before, x, y, now, got), n) << "seed 2106 round " << round;
+    for (int i = 0; i < n; ++i) ASSERT_EQ(got[i], want[i]) << "seed 2106 round " << round;
+    ASSERT_EQ(before.pixels, plain.pixels) << "seed 2106 round " << round;
   }
 }
 
