@@ -452,16 +452,15 @@ bool ChangedRows(Frame& a, int ax, int ay, const Bitmap32& b, int firstRow, int 
   for (int r = std::max(firstRow, 0); r < std::min(endRow, b.height); ++r) {
     auto* p = a.Row(ay + r) + ax;
     const std::uint32_t* q = b.Row(r);
+    if (std::equal(p, p + width, q)) continue;
     if constexpr (kCopy) {
       // The copy needs each row's own span.
       const int first = FirstDifference(p, q, 0, width);
-      if (first == width) continue;
       const int end = LastDifferenceEnd(p, q, first, width);
       std::copy(q + first, q + end, p + first);
       left = std::min(left, first);
       right = std::max(right, end);
     } else {
-      if (std::equal(p, p + width, q)) continue;
       // Only the columns outside the span found so far need looking at.
       left = std::min(left, FirstDifference(p, q, 0, left));
       right = std::max(right, LastDifferenceEnd(p, q, right, width));
