@@ -32,6 +32,14 @@ RectXYWH ClipToPicture(const Bitmap32& p, int x, int y, int width, int height) {
   return {l, t, r - l, b - t};
 }
 
+// True when `holds(pixels, count, row)` is true of the part of every row of `r` in `p`.
+template <typename RowHolds>
+bool EveryRow(const Bitmap32& p, const RectXYWH& r, RowHolds holds) {
+  for (int row = r.y; row < r.y + r.height; ++row)
+    if (!holds(p.Row(row) + r.x, r.width, row)) return false;
+  return true;
+}
+
 }  // namespace
 
 // Drawing that leaves every pixel as it was changes nothing on the screen either, as long as the
@@ -47,14 +55,10 @@ bool WindowSurface::ShowsOwnPixels(const RectXYWH& r) const {
 void WindowSurface::Fill(int x, int y, int width, int height, std::uint32_t colour) {
   const RectXYWH r = ClipToPicture(picture_, x, y, width, height);
   if (r.width == 0) return;
-  if (ShowsOwnPixels(r)) {
-    bool same = true;
-    for (int row = r.y; same && row < r.y + r.height; ++row) {
-      const std::uint32_t* p = picture_.Row(row) + r.x;
-      same = std::all_of(p, p + r.width, [colour](std::uint32_t v) { return v == colour; });
-    }
-    if (same) return;
-  }
+  const auto holdsColour = [colour](const std::uint32_t* p, int n, int) {
+    return std::all_of(p, p + n, [colour](std::uint32_t v) { return v == colour; });
+  };
+  if (ShowsOwnPixels(r) && EveryRow(picture_, r, holdsColour)) return;
   FillRect(picture_, r.x, r.y, r.width, r.height, colour);
   AddDamage(r.x, r.y, r.width, r.height);
 }
@@ -150,14 +154,10 @@ void WindowSurface::FrameDrawn(const RectXYWH& area) {
 void WindowSurface::DrawBitmap(const Bitmap32& bmp, int x, int y) {
   const RectXYWH r = ClipToPicture(picture_, x, y, bmp.width, bmp.height);
   if (r.width == 0) return;
-  if (ShowsOwnPixels(r)) {
-    bool same = true;
-    for (int row = r.y; same && row < r.y + r.height; ++row) {
-      const std::uint32_t* p = picture_.Row(row) + r.x;
-      same = std::equal(p, p + r.width, bmp.Row(row - y) + (r.x - x));
-    }
-    if (same) return;
-  }
+  const auto holdsBitmap = [&](const std::uint32_t* p, int n, int row) {
+    return std::equal(p, p + n, bmp.Row(row - y) + (r.x - x));
+  };
+  if (ShowsOwnPixels(r) && EveryRow(picture_, r, holdsBitmap)) return;
   CopyRect(picture_, x, y, bmp, 0, 0, bmp.width, bmp.height);
   AddDamage(x, y, bmp.width, bmp.height);
 }
