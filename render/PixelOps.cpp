@@ -137,15 +137,32 @@ void AverageTable(const Axis& a, std::uint32_t one, AreaTable& t) {
   t.hi = hi;
 }
 
+#if defined(__SSE2__)
+struct Vec128 {
+  __m128i v;
+};
+#endif
+
 // Tables and row buffers of the stretches, kept between calls so that drawing frame after
 // frame allocates nothing once the largest sizes have been seen; one set per thread, since
 // every thread may draw into bitmaps of its own.
 struct StretchScratch {
   std::vector<int> cols, rows;  // drop mode
   AreaTable colArea, rowArea;   // averaging mode
+  std::vector<int> ringRow;     // the source row each ring buffer holds
+#if defined(__SSE2__)
+  std::vector<std::uint16_t> ring16;           // resampled rows, four 16-bit channels a pixel
+  std::vector<const std::uint16_t*> pairRows;  // the rows of one destination row
+  std::vector<std::uint32_t> rowWeight;        // and their weights, two 16-bit ones a pair
+  std::vector<int> pairSrc;                    // first source of each pair of column taps
+  std::vector<Vec128> pairWeight;              // their two 16-bit weights, for four channels
+  std::vector<std::uint32_t> tapWeight;
+  std::vector<Vec128> pairRow;  // one source row as pairs of neighbours
+#else
   std::vector<std::uint64_t> lanes;
   std::vector<std::uint64_t> ring;
-  std::vector<int> ringRow;
+  std::vector<const std::uint64_t*> laneRows;
+#endif
 };
 
 StretchScratch& Scratch() {
@@ -233,12 +250,228 @@ void StretchDrop(Bitmap32& dst, const Bitmap32& src, const Axis& ax, const Axis&
   }
 }
 
-// The averaging stretch works on the three channels at once, each in a 21-bit lane of a 64-bit
-// value. Columns are weighted to 4096 (a lane then holds at most 255 x 4096 < 2^20) and rounded
-// to 2 fractional bits; rows are weighted to 1024, so a lane ends at most 1020 x 1024 < 2^20.
-// The result is within one level of the exact covered-area average.
+// Both averaging paths below give the same bytes. Per channel c of a destination pixel, with
+// column weights to 4096 and row weights to 1024 (each set summing exactly to its one):
+//   h(row) = (sum of wx x s_c + 512) >> 10       (the row resampled, 2 fractional bits)
+//   out    = (sum of wy x h(row) + 2048) >> 12   (the rows combined, back to 8 bits)
+// The result is within one level of the exact covered-area average; the fourth byte is 0.
 constexpr std::uint32_t kColumnOne = 4096;
 constexpr std::uint32_t kRowOne = 1024;
+
+// Each source row is resampled horizontally once, by resample(y, out), into a ring of rows.k
+// buffers of `size` values: the rows of one destination row are consecutive (or repeat at a
+// clamped edge), so the ring holds all of them, and the next destination row finds the rows it
+// shares. combine(j, h) then writes destination row j from its rows h (h has one spare slot).
+template <typename Value, typename Resample, typename Combine>
+void RingOfRows(const AreaTable& rows, int count, std::size_t size, std::vector<Value>& ring,
+                std::vector<int>& ringRow, std::vector<const Value*>& h, Resample resample,
+                Combine combine) {
+  const std::size_t rk = static_cast<std::size_t>(rows.k);
+  ring.resize(rk * size);
+  ringRow.assign(rk, -1);
+  h.resize(rk + 1);
+  for (int j = 0; j < count; ++j) {
+    const std::size_t base = static_cast<std::size_t>(j) * rk;
+    for (std::size_t k = 0; k < rk; ++k) {
+      const int y = rows.src[base + k] + rows.lo;
+      const std::size_t slot = static_cast<std::size_t>(y) % rk;
+      Value* out = ring.data() + slot * size;
+      if (ringRow[slot] != y) {
+        ringRow[slot] = y;
+        resample(y, out);
+      }
+      h[k] = out;
+    }
+    combine(j, h.data());
+  }
+}
+
+#if defined(__SSE2__)
+
+// The column taps of each destination pixel as pairs of neighbouring sources (x, x + 1) with
+// their two 16-bit weights repeated for the four channels, so that one multiply (pmaddwd) of a
+// pair row (below) takes two taps. Taps on one source add up; pairs a pixel does not need have
+// weight 0. Returns the pair count per pixel.
+std::size_t PairColumns(const AreaTable& cols, std::size_t w, StretchScratch& sc) {
+  const std::size_t k = static_cast<std::size_t>(cols.k);
+  std::size_t kp = 1;
+  for (std::size_t i = 0; i < w; ++i) {
+    int lo = std::numeric_limits<int>::max(), hi = 0;
+    for (std::size_t c = i * k; c < i * k + k; ++c) {
+      if (cols.weight[c] == 0) continue;
+      lo = std::min(lo, cols.src[c]);
+      hi = std::max(hi, cols.src[c]);
+    }
+    if (hi >= lo) kp = std::max(kp, static_cast<std::size_t>(hi - lo) / 2 + 1);
+  }
+  sc.pairSrc.resize(w * kp);
+  sc.pairWeight.resize(w * kp);
+  sc.tapWeight.resize(2 * kp);
+  for (std::size_t i = 0; i < w; ++i) {
+    int lo = std::numeric_limits<int>::max();
+    for (std::size_t c = i * k; c < i * k + k; ++c) {
+      if (cols.weight[c] != 0) lo = std::min(lo, cols.src[c]);
+    }
+    if (lo == std::numeric_limits<int>::max()) lo = cols.src[i * k];
+    std::fill(sc.tapWeight.begin(), sc.tapWeight.end(), 0u);
+    for (std::size_t c = i * k; c < i * k + k; ++c) {
+      if (cols.weight[c] != 0)
+        sc.tapWeight[static_cast<std::size_t>(cols.src[c] - lo)] += cols.weight[c];
+    }
+    for (std::size_t p = 0; p < kp; ++p) {
+      const std::uint32_t w0 = sc.tapWeight[2 * p], w1 = sc.tapWeight[2 * p + 1];
+      sc.pairSrc[i * kp + p] = w0 | w1 ? lo + static_cast<int>(2 * p) : lo;
+      sc.pairWeight[i * kp + p].v = _mm_set1_epi32(static_cast<int>(w0 | w1 << 16));
+    }
+  }
+  return kp;
+}
+
+// Pair x of a source row: pixels x and x + 1 (x again at the row's end) with their channels
+// side by side in 16 bits, b0 b1 g0 g1 r0 r1 and the fourth bytes.
+void PairRow(const std::uint32_t* s, std::size_t span, Vec128* out) {
+  const __m128i zero = _mm_setzero_si128();
+  std::size_t x = 0;
+  for (; x + 5 <= span; x += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x));
+    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x + 1));
+    const __m128i lo = _mm_unpacklo_epi8(v, next), hi = _mm_unpackhi_epi8(v, next);
+    out[x].v = _mm_unpacklo_epi8(lo, zero);
+    out[x + 1].v = _mm_unpackhi_epi8(lo, zero);
+    out[x + 2].v = _mm_unpacklo_epi8(hi, zero);
+    out[x + 3].v = _mm_unpackhi_epi8(hi, zero);
+  }
+  for (; x < span; ++x) {
+    const __m128i a = _mm_cvtsi32_si128(static_cast<int>(s[x]));
+    const __m128i b = _mm_cvtsi32_si128(static_cast<int>(s[std::min(x + 1, span - 1)]));
+    out[x].v = _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, b), zero);
+  }
+}
+
+// h of one destination pixel: the four channels as 32-bit values.
+template <int KP>
+inline __m128i ResamplePixel(const Vec128* pairs, const int* src, const Vec128* weight,
+                             std::size_t kp) {
+  __m128i acc = _mm_set1_epi32(512);
+  const std::size_t n = KP > 0 ? static_cast<std::size_t>(KP) : kp;
+  for (std::size_t p = 0; p < n; ++p) {
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(pairs[src[p]].v, weight[p].v));
+  }
+  return _mm_srli_epi32(acc, 10);
+}
+
+// One source row, made into pairs, onto the destination columns: two pixels a store of eight
+// 16-bit channels.
+template <int KP>
+void ResampleRow16K(const Vec128* pairs, const StretchScratch& sc, std::size_t w, std::size_t kp,
+                    std::uint16_t* out) {
+  const int* src = sc.pairSrc.data();
+  const Vec128* weight = sc.pairWeight.data();
+  std::size_t i = 0;
+  for (; i + 2 <= w; i += 2, src += 2 * kp, weight += 2 * kp) {
+    const __m128i h0 = ResamplePixel<KP>(pairs, src, weight, kp);
+    const __m128i h1 = ResamplePixel<KP>(pairs, src + kp, weight + kp, kp);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), _mm_packs_epi32(h0, h1));
+  }
+  if (i < w) {
+    const __m128i h0 = ResamplePixel<KP>(pairs, src, weight, kp);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * i),
+                     _mm_packs_epi32(h0, _mm_setzero_si128()));
+  }
+}
+
+void ResampleRow16(const Vec128* pairs, const StretchScratch& sc, std::size_t w, std::size_t kp,
+                   std::uint16_t* out) {
+  switch (kp) {
+    case 1:
+      return ResampleRow16K<1>(pairs, sc, w, kp, out);
+    case 2:
+      return ResampleRow16K<2>(pairs, sc, w, kp, out);
+    case 3:
+      return ResampleRow16K<3>(pairs, sc, w, kp, out);
+    default:
+      return ResampleRow16K<0>(pairs, sc, w, kp, out);
+  }
+}
+
+// One destination row from its resampled rows (each padded to a multiple of four pixels),
+// given as pairs with their 16-bit weight pairs: two rows per multiply, four pixels a store.
+template <int KP>
+void CombineRows16K(const std::uint16_t* const* rows, const std::uint32_t* pairWeight,
+                    std::size_t kp, std::size_t w, std::uint32_t* d) {
+  const std::size_t n = KP > 0 ? static_cast<std::size_t>(KP) : kp;
+  const __m128i round = _mm_set1_epi32(2048);
+  const __m128i colour = _mm_set1_epi32(static_cast<int>(kColourBits));
+  for (std::size_t i = 0; i < w; i += 4) {
+    __m128i a0 = round, a1 = round, a2 = round, a3 = round;
+    for (std::size_t p = 0; p < n; ++p) {
+      const __m128i wv = _mm_set1_epi32(static_cast<int>(pairWeight[p]));
+      const __m128i* u = reinterpret_cast<const __m128i*>(rows[2 * p] + 4 * i);
+      const __m128i* v = reinterpret_cast<const __m128i*>(rows[2 * p + 1] + 4 * i);
+      const __m128i u0 = _mm_loadu_si128(u), u1 = _mm_loadu_si128(u + 1);
+      const __m128i v0 = _mm_loadu_si128(v), v1 = _mm_loadu_si128(v + 1);
+      a0 = _mm_add_epi32(a0, _mm_madd_epi16(_mm_unpacklo_epi16(u0, v0), wv));
+      a1 = _mm_add_epi32(a1, _mm_madd_epi16(_mm_unpackhi_epi16(u0, v0), wv));
+      a2 = _mm_add_epi32(a2, _mm_madd_epi16(_mm_unpacklo_epi16(u1, v1), wv));
+      a3 = _mm_add_epi32(a3, _mm_madd_epi16(_mm_unpackhi_epi16(u1, v1), wv));
+    }
+    const __m128i lo = _mm_packs_epi32(_mm_srli_epi32(a0, 12), _mm_srli_epi32(a1, 12));
+    const __m128i hi = _mm_packs_epi32(_mm_srli_epi32(a2, 12), _mm_srli_epi32(a3, 12));
+    const __m128i px = _mm_and_si128(_mm_packus_epi16(lo, hi), colour);
+    if (i + 4 <= w) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), px);
+    } else {
+      alignas(16) std::uint32_t last[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(last), px);
+      std::copy_n(last, w - i, d + i);
+    }
+  }
+}
+
+void CombineRows16(const std::uint16_t* const* rows, const std::uint32_t* pairWeight,
+                   std::size_t kp, std::size_t w, std::uint32_t* d) {
+  switch (kp) {
+    case 1:
+      return CombineRows16K<1>(rows, pairWeight, kp, w, d);
+    case 2:
+      return CombineRows16K<2>(rows, pairWeight, kp, w, d);
+    default:
+      return CombineRows16K<0>(rows, pairWeight, kp, w, d);
+  }
+}
+
+void AverageRows(Bitmap32& dst, const Bitmap32& src, const Axis& ay, int dx, int dy,
+                 StretchScratch& sc, std::size_t w) {
+  const AreaTable& cols = sc.colArea;
+  const AreaTable& rows = sc.rowArea;
+  const std::size_t rk = static_cast<std::size_t>(rows.k), rp = (rk + 1) / 2;
+  const std::size_t span = static_cast<std::size_t>(cols.hi - cols.lo + 1);
+  const std::size_t stride = (w + 3) & ~std::size_t{3};  // whole blocks of four for the combine
+  const std::size_t kp = PairColumns(cols, w, sc);
+  sc.pairRow.resize(span);
+  sc.rowWeight.resize(rp);
+  auto resample = [&](int y, std::uint16_t* out) {
+    PairRow(src.Row(y) + cols.lo, span, sc.pairRow.data());
+    ResampleRow16(sc.pairRow.data(), sc, w, kp, out);
+  };
+  auto combine = [&](int j, const std::uint16_t** h) {
+    // An odd row count is padded with its first row at weight 0.
+    h[rk] = h[0];
+    const std::uint32_t* weight = rows.weight.data() + static_cast<std::size_t>(j) * rk;
+    for (std::size_t p = 0; p < rp; ++p) {
+      sc.rowWeight[p] = weight[2 * p] | (2 * p + 1 < rk ? weight[2 * p + 1] << 16 : 0);
+    }
+    CombineRows16(h, sc.rowWeight.data(), rp, w, dst.Row(dy + ay.first + j) + dx);
+  };
+  RingOfRows(rows, ay.last - ay.first, stride * 4, sc.ring16, sc.ringRow, sc.pairRows, resample,
+             combine);
+}
+
+#else
+
+// Without SSE2 the three channels are worked on at once, each in a 21-bit lane of a 64-bit
+// value: a column sum is at most 255 x 4096 + 512 < 2^20 and a row sum 1020 x 1024 + 2048
+// < 2^21, so no lane carries into the next.
 constexpr int kLaneG = 21, kLaneR = 42;
 constexpr std::uint64_t kLane10 = 0x3FFull | (0x3FFull << kLaneG) | (0x3FFull << kLaneR);
 constexpr std::uint64_t kColumnHalf = 512ull | (512ull << kLaneG) | (512ull << kLaneR);
@@ -260,10 +493,11 @@ inline std::uint32_t FromLanes(std::uint64_t v) {
 // fractional bits.
 template <int K>
 void ResampleRowK(const std::uint64_t* s, const int* src, const std::uint32_t* weight,
-                  std::size_t w, std::uint64_t* out) {
-  for (std::size_t i = 0; i < w; ++i, src += K, weight += K) {
+                  std::size_t w, std::size_t k, std::uint64_t* out) {
+  const std::size_t n = K > 0 ? static_cast<std::size_t>(K) : k;
+  for (std::size_t i = 0; i < w; ++i, src += n, weight += n) {
     std::uint64_t sum = 0;
-    for (int k = 0; k < K; ++k) sum += weight[k] * s[src[k]];
+    for (std::size_t c = 0; c < n; ++c) sum += weight[c] * s[src[c]];
     out[i] = ((sum + kColumnHalf) >> 10) & kLane10;
   }
 }
@@ -271,33 +505,27 @@ void ResampleRowK(const std::uint64_t* s, const int* src, const std::uint32_t* w
 void ResampleRow(const std::uint64_t* s, const AreaTable& cols, std::size_t w, std::uint64_t* out) {
   const int* src = cols.src.data();
   const std::uint32_t* weight = cols.weight.data();
-  switch (cols.k) {
-    case 1:
-      return ResampleRowK<1>(s, src, weight, w, out);
-    case 2:
-      return ResampleRowK<2>(s, src, weight, w, out);
-    case 3:
-      return ResampleRowK<3>(s, src, weight, w, out);
-    case 4:
-      return ResampleRowK<4>(s, src, weight, w, out);
-    default:
-      break;
-  }
   const std::size_t k = static_cast<std::size_t>(cols.k);
-  for (std::size_t i = 0; i < w; ++i, src += k, weight += k) {
-    std::uint64_t sum = 0;
-    for (std::size_t c = 0; c < k; ++c) sum += weight[c] * s[src[c]];
-    out[i] = ((sum + kColumnHalf) >> 10) & kLane10;
+  switch (k) {
+    case 1:
+      return ResampleRowK<1>(s, src, weight, w, k, out);
+    case 2:
+      return ResampleRowK<2>(s, src, weight, w, k, out);
+    case 3:
+      return ResampleRowK<3>(s, src, weight, w, k, out);
+    default:
+      return ResampleRowK<0>(s, src, weight, w, k, out);
   }
 }
 
 // One destination row: the weighted sum of its K resampled source rows, back to pixels.
 template <int K>
-void CombineRowsK(const std::uint64_t* const* h, const std::uint32_t* weight, std::size_t w,
-                  std::uint32_t* d) {
+void CombineRowsK(const std::uint64_t* const* h, const std::uint32_t* weight, std::size_t k,
+                  std::size_t w, std::uint32_t* d) {
+  const std::size_t n = K > 0 ? static_cast<std::size_t>(K) : k;
   for (std::size_t i = 0; i < w; ++i) {
     std::uint64_t sum = 0;
-    for (int k = 0; k < K; ++k) sum += weight[k] * h[k][i];
+    for (std::size_t c = 0; c < n; ++c) sum += weight[c] * h[c][i];
     d[i] = FromLanes(sum);
   }
 }
@@ -306,63 +534,43 @@ void CombineRows(const std::uint64_t* const* h, const std::uint32_t* weight, std
                  std::size_t w, std::uint32_t* d) {
   switch (k) {
     case 1:
-      return CombineRowsK<1>(h, weight, w, d);
+      return CombineRowsK<1>(h, weight, k, w, d);
     case 2:
-      return CombineRowsK<2>(h, weight, w, d);
+      return CombineRowsK<2>(h, weight, k, w, d);
     case 3:
-      return CombineRowsK<3>(h, weight, w, d);
-    case 4:
-      return CombineRowsK<4>(h, weight, w, d);
+      return CombineRowsK<3>(h, weight, k, w, d);
     default:
-      break;
-  }
-  for (std::size_t i = 0; i < w; ++i) {
-    std::uint64_t sum = 0;
-    for (std::size_t c = 0; c < k; ++c) sum += weight[c] * h[c][i];
-    d[i] = FromLanes(sum);
+      return CombineRowsK<0>(h, weight, k, w, d);
   }
 }
 
-// Each source row is resampled horizontally once into a ring of row buffers: the rows of one
-// destination row are consecutive (or repeat at a clamped edge), so a ring as long as the
-// table's pair count holds all of them, and the next destination row finds the rows it shares.
+void AverageRows(Bitmap32& dst, const Bitmap32& src, const Axis& ay, int dx, int dy,
+                 StretchScratch& sc, std::size_t w) {
+  const AreaTable& cols = sc.colArea;
+  const AreaTable& rows = sc.rowArea;
+  const std::size_t span = static_cast<std::size_t>(cols.hi - cols.lo + 1);
+  sc.lanes.resize(span);
+  auto resample = [&](int y, std::uint64_t* out) {
+    const std::uint32_t* s = src.Row(y) + cols.lo;
+    for (std::size_t x = 0; x < span; ++x) sc.lanes[x] = Lanes(s[x]);
+    ResampleRow(sc.lanes.data(), cols, w, out);
+  };
+  auto combine = [&](int j, const std::uint64_t** h) {
+    const std::size_t rk = static_cast<std::size_t>(rows.k);
+    CombineRows(h, rows.weight.data() + static_cast<std::size_t>(j) * rk, rk, w,
+                dst.Row(dy + ay.first + j) + dx);
+  };
+  RingOfRows(rows, ay.last - ay.first, w, sc.ring, sc.ringRow, sc.laneRows, resample, combine);
+}
+
+#endif
+
 void StretchAverage(Bitmap32& dst, const Bitmap32& src, const Axis& ax, const Axis& ay, int dx,
                     int dy) {
   StretchScratch& sc = Scratch();
-  AreaTable& cols = sc.colArea;
-  AreaTable& rows = sc.rowArea;
-  AverageTable(ax, kColumnOne, cols);
-  AverageTable(ay, kRowOne, rows);
-  const std::size_t w = static_cast<std::size_t>(ax.last - ax.first);
-  const std::size_t rk = static_cast<std::size_t>(rows.k);
-  const std::size_t span = static_cast<std::size_t>(cols.hi - cols.lo + 1);
-  sc.lanes.resize(span);
-  sc.ring.resize(rk * w);
-  sc.ringRow.assign(rk, -1);
-  const std::uint64_t* h[16];
-  std::vector<const std::uint64_t*> hv;
-  const std::uint64_t** hp = h;
-  if (rk > 16) {
-    hv.resize(rk);
-    hp = hv.data();
-  }
-  for (int j = 0; j < ay.last - ay.first; ++j) {
-    const std::size_t base = static_cast<std::size_t>(j) * rk;
-    for (std::size_t k = 0; k < rk; ++k) {
-      const int y = rows.src[base + k] + rows.lo;
-      const std::size_t slot = static_cast<std::size_t>(y) % rk;
-      std::uint64_t* out = sc.ring.data() + slot * w;
-      if (sc.ringRow[slot] != y) {
-        sc.ringRow[slot] = y;
-        const std::uint32_t* s = src.Row(y) + cols.lo;
-        for (std::size_t x = 0; x < span; ++x) sc.lanes[x] = Lanes(s[x]);
-        ResampleRow(sc.lanes.data(), cols, w, out);
-      }
-      hp[k] = out;
-    }
-    std::uint32_t* d = dst.Row(dy + ay.first + j) + dx + ax.first;
-    CombineRows(hp, rows.weight.data() + base, rk, w, d);
-  }
+  AverageTable(ax, kColumnOne, sc.colArea);
+  AverageTable(ay, kRowOne, sc.rowArea);
+  AverageRows(dst, src, ay, dx + ax.first, dy, sc, static_cast<std::size_t>(ax.last - ax.first));
 }
 
 }  // namespace

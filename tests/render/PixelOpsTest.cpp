@@ -403,6 +403,45 @@ TEST(StretchExact, RepeatedAndInterleavedSizesGiveTheSamePixels) {
   }
 }
 
+// A picture zooming in depth across a small stage, as the image layer draws it frame after
+// frame: scales from a twentieth to four times, clipped at the stage's edges, mirrored, reading
+// past the source's edges (where taps repeat a pixel), with the fourth byte set in the source
+// (the result's is 0); and the extreme reductions, where a row or a column of the destination
+// takes hundreds of taps and whole source pixels can get weight 0.
+TEST(StretchExact, ZoomingPicturesMatchTheReference) {
+  constexpr std::uint32_t kSeed = 2107;
+  Rng r{kSeed};
+  auto check = [&](int round, const Bitmap32& src, Bitmap32 stage, int dx, int dy, int dw, int dh,
+                   int sx, int sy, int sw, int sh) {
+    Bitmap32 want = stage;
+    StretchBlt(stage, dx, dy, dw, dh, src, sx, sy, sw, sh, kStretchAverage);
+    RefStretch(want, dx, dy, dw, dh, src, sx, sy, sw, sh, kStretchAverage);
+    ASSERT_EQ(stage.pixels, want.pixels)
+        << "seed " << kSeed << " round " << round << " src " << src.width << "x" << src.height
+        << " (" << sx << "," << sy << "," << sw << "," << sh << ") dst " << stage.width << "x"
+        << stage.height << " (" << dx << "," << dy << "," << dw << "," << dh << ")";
+  };
+  for (int round = 0; round < 70; ++round) {
+    Bitmap32 src = Noise(r, 8 + r.Below(150), 6 + r.Below(110));
+    for (std::uint32_t& p : src.pixels) p |= static_cast<std::uint32_t>(r.Below(256)) << 24;
+    const Bitmap32 stage = Noise(r, 40 + r.Below(60), 24 + r.Below(40));
+    const int scale = round % 3 == 0 ? 5 + r.Below(60) : 30 + r.Below(370);
+    const int dw = std::max(1, src.width * scale / 100), dh = std::max(1, src.height * scale / 100);
+    const int dx = stage.width / 2 - dw / 2 + r.Below(21) - 10;
+    const int dy = stage.height / 2 - dh / 2 + r.Below(21) - 10;
+    int sx = 0, sy = 0, sw = src.width, sh = src.height;
+    if (r.Below(4) == 0) sx = -r.Below(4), sy = r.Below(4);  // past the source's edges
+    if (r.Below(3) == 0) sx += sw, sw = -sw;
+    if (r.Below(4) == 0) sy += sh, sh = -sh;
+    check(round, src, stage, dx, dy, dw, dh, sx, sy, sw, sh);
+  }
+  const Bitmap32 tall = Noise(r, 6, 300), wide = Noise(r, 5000, 2);
+  check(100, tall, Noise(r, 8, 4), 0, 0, 6, 1, 0, 0, 6, 300);
+  check(101, tall, Noise(r, 8, 4), 1, -1, 5, 3, 6, 300, -6, -300);
+  check(102, wide, Noise(r, 4, 2), 0, 0, 1, 2, 0, 0, 5000, 2);
+  check(103, wide, Noise(r, 4, 2), 0, 0, 3, 1, 5000, 0, -5000, 2);
+}
+
 Bitmap32 RefRotate(const Bitmap32& p, double t) {
   const double c = std::cos(t), s = std::sin(t);
   const int w = p.width, h = p.height;
@@ -580,8 +619,8 @@ TEST(ChangedRect, MatchesTheBoundingBoxOfRandomDifferences) {
     CopyRect(big, ox, oy, a, 0, 0, a.width, a.height);
     int bx, by, bw, bh;
     ASSERT_EQ(ChangedRectAt(big, ox, oy, b, 0, b.height, &bx, &by, &bw, &bh), changed) << round;
-    EXPECT_FALSE(ChangedRectAt(big, big.width - a.width + 1, oy, b, 0, b.height, &bx, &by, &bw,
-                               &bh))
+    EXPECT_FALSE(
+        ChangedRectAt(big, big.width - a.width + 1, oy, b, 0, b.height, &bx, &by, &bw, &bh))
         << round;
     if (!changed) continue;
     ASSERT_TRUE(ChangedRectAt(big, ox, oy, b, 0, b.height, &bx, &by, &bw, &bh)) << round;
