@@ -225,6 +225,7 @@ void CPlayback::StepIntroEnded() {
 }
 
 void CPlayback::StepLoadScript() {
+  StageStale();
   Busy = false;
   framePending_ = false;
   ScreenLevel = kLevelUnchanged;
@@ -233,10 +234,11 @@ void CPlayback::StepLoadScript() {
   Wait(LogoOn() ? kWaitLogoMs : kWaitNoLogoMs, result == 0 ? kScriptPlaying : kScriptEnded);
 }
 
-// Every tick composes the frame, whatever the layers say changed, and so does every pass in
-// which a scrolling text stepped and every paused redraw; the comparison with the frame the window
-// shows then decides what is drawn again. Between ticks nothing but the scrolling texts moves, so
-// a pass in which none stepped has nothing new to show.
+// Every tick composes the frame, and so does every pass in which a scrolling text stepped and
+// every paused redraw, unless nothing the frame is drawn from changed since the last compose
+// (Compose); the comparison with the frame the window shows then decides what is drawn again.
+// Between ticks nothing but the scrolling texts moves, so a pass in which none stepped has nothing
+// new to show.
 void CPlayback::StepScriptPlaying() {
   PassCount += 1;
   if (Busy) return;
@@ -247,6 +249,7 @@ void CPlayback::StepScriptPlaying() {
     tick = NextTickTime <= Now;
     if (tick && framePending_) ComposeHeldFrame();
     if (p_.scrolls) stepped = p_.scrolls->StepScroll(Now) != 0;
+    if (stepped) StageStale();
     if (!tick) {
       SlackPasses += 1;
     } else {
@@ -295,6 +298,17 @@ void CPlayback::ComposeHeldFrame() {
   Present();
 }
 
+namespace {
+
+bool TitlePlays(const CTitle& titles) {
+  for (const auto& st : titles.state) {
+    if (st) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 void CPlayback::RunScriptTick() {
   for (;;) {
     const int kind = p_.engine->PeekEventKind(TickNo);
@@ -303,12 +317,22 @@ void CPlayback::RunScriptTick() {
     if (!ev) break;
     if (OnDispatch) OnDispatch(TickNo, *ev);
     Dispatch(*ev);
+    StageStale();  // whatever the event was
   }
-  // What the layers report as changed is not used: the frame is composed on every tick.
-  if (p_.scrolls) p_.scrolls->AnimateScrolls();
-  if (p_.background) p_.background->AnimateBackground();
-  if (p_.titles) p_.titles->AnimateTitles();
-  if (p_.images) p_.images->AnimateImages();
+  // A layer that reports a change (or may have one: a title or a text with an animation) makes
+  // the next compose draw; the images are told by what they would draw. The screen level is
+  // checked when composing.
+  if (p_.scrolls && p_.scrolls->AnimateScrolls() != 0) StageStale();
+  if (p_.background && p_.background->AnimateBackground() != 0) StageStale();
+  if (p_.titles) {
+    // A title that ends leaves AnimateTitles reporting none.
+    const bool before = TitlePlays(*p_.titles);
+    if (p_.titles->AnimateTitles() != 0 || before) StageStale();
+  }
+  if (p_.images) {
+    p_.images->AnimateImages();
+    if (drawnImages_.Changed(*p_.images)) StageStale();
+  }
   if (p_.captions && p_.captions->AnimateCaptions() == 1) DrawCaptions();
   NextTickTime = Now + FrameInterval;
   TickNo += 1;
@@ -396,9 +420,12 @@ void CPlayback::DrawCaptions() {
 
 void CPlayback::ClearStage() {
   p_.stage->Fill(0);
+  stageCurrent_ = false;
+  stageShown_ = false;
 }
 
 void CPlayback::Compose() {
+  if (!Reference && stageCurrent_ && composedLevel_ == ScreenLevel) return;
   StageBitmap& stage = *p_.stage;
   if (p_.background) {
     p_.background->DrawBackground(stage);
@@ -409,6 +436,9 @@ void CPlayback::Compose() {
   if (p_.titles) p_.titles->DrawTitles(stage);
   if (p_.scrolls) p_.scrolls->DrawScrolls(stage);
   if (ScreenLevel != kLevelNone) ApplyScreenLevel(stage, ScreenLevel);
+  stageCurrent_ = true;
+  composedLevel_ = ScreenLevel;
+  stageShown_ = false;
 }
 
 void CPlayback::ApplyScreenLevel(StageBitmap& stage, std::int32_t level) {
@@ -490,8 +520,10 @@ void CPlayback::Present(bool whateverLevel) {
   const bool inPicture = !stretched && area.x >= 0 && area.y >= 0 &&
                          area.x + area.width <= picture.width &&
                          area.y + area.height <= picture.height;
-  if (!Reference && p_.window->FrameKept(area) &&
-      (inPicture || (shown_.width == stage.width && shown_.height == stage.height))) {
+  const bool kept = !Reference && p_.window->FrameKept(area);
+  if (kept && stageShown_) return;  // the window shows this very stage: nothing would differ
+  stageShown_ = true;
+  if (kept && (inPicture || (shown_.width == stage.width && shown_.height == stage.height))) {
     // The compare copies each changed row as it goes (into the picture, or into shown_).
     RectXYWH parts[kMaxChangedParts];
     const int n = inPicture ? CopyChangedParts(p_.window->Picture(), area.x, area.y, stage, parts)
@@ -545,6 +577,7 @@ void CPlayback::StepScriptEnded() {
 }
 
 void CPlayback::ClearForNextItem() {
+  StageStale();
   if (p_.window) p_.window->FillAll(0);
   if (p_.background) p_.background->ClearBackground();
   if (p_.titles) p_.titles->ClearTitles();

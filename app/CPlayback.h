@@ -10,6 +10,7 @@
 
 #include "app/DisplayGeometry.h"
 #include "render/Bitmap.h"
+#include "render/ImageDrawRecord.h"
 #include "script/TimeEvents.h"
 
 class CMainCtl;
@@ -173,6 +174,10 @@ class CPlayback {
   // (SaverObjects::SwitchShortcutsOff). Tests compare the window of the real player with it.
   bool Reference = false;
 
+  // Composes the frame again on the next pass that composes, as if every layer had changed
+  // (benchmarks measure the compose of a moving show so).
+  void ComposeAgain() { stageCurrent_ = false; }
+
   // Pixels of the frame times `level` (16.16), each channel saturating at 255.
   static void ApplyScreenLevel(StageBitmap& stage, std::int32_t level);
 
@@ -222,7 +227,10 @@ class CPlayback {
   void FadeStep();
   void ComposeIntro();
   void DrawCaptions();
+  // Composes the layers into the stage, unless it already holds them as they stand now.
   void Compose();
+  // The stage no longer holds what the layers would draw (a layer changed, another item began).
+  void StageStale() { stageCurrent_ = false; }
   void ComposeHeldFrame();
   // When a change held back for its tick is composed without waiting any longer.
   std::int32_t HeldFrameDue() const;
@@ -233,10 +241,17 @@ class CPlayback {
 
   PlaybackParts p_;
   bool movieOpen_ = false;
-  bool restarting_ = false;    // the wait ending next is a restart's: the first tick comes at once
+  bool restarting_ = false;  // the wait ending next is a restart's: the first tick comes at once
   // The frame as a stretched window shows it (partial redraws); an unstretched window holds it
   // in its own picture.
   StageBitmap shown_;
-  bool framePending_ = false;  // a change not yet composed (DeferFramesToTicks)
+  bool framePending_ = false;      // a change not yet composed (DeferFramesToTicks)
   std::int32_t pendingSince_ = 0;  // the clock when that change was made
+  // The stage holds the layers' frame as they stand, at screen level composedLevel_; and the
+  // window was last given exactly this stage (while the window keeps its frame, presenting it
+  // again would draw nothing). Ticks in which nothing changed then neither compose nor compare.
+  bool stageCurrent_ = false;
+  std::int32_t composedLevel_ = 0;
+  bool stageShown_ = false;
+  ImageDrawRecord drawnImages_;
 };

@@ -538,6 +538,22 @@ TEST_F(PlaybackFixture, AtLevelZeroTheWindowKeepsItsLastPicture) {
   EXPECT_EQ(WindowPixel(0, 102), 0xFF0000u);
 }
 
+// Ticks in which nothing changed neither compose nor present; a drawing over the still frame is
+// still mended by the next tick, and by the next redraw while paused.
+TEST_F(PlaybackFixture, AStillFrameDrawnOverIsMendedOnTheNextTick) {
+  engine.script = {Data(), Solid(0, 0x0000FF), End(60)};
+  Make(true);
+  RunToState(kScriptPlaying);
+  RunUntil(now + 1000 + 5 * 33);
+  ASSERT_EQ(WindowPixel(10, 102), 0xFF0000u);
+  for (const bool paused : {false, true}) {
+    if (paused) pb->TogglePaused();
+    window.Fill(0, 100, 50, 10, 0x123456);
+    RunUntil(now + kPausedRedrawMs + 1);
+    EXPECT_EQ(WindowPixel(10, 102), 0xFF0000u) << (paused ? "paused" : "playing");
+  }
+}
+
 TEST(ScreenLevel, ScalesEachChannelSaturatesAboveOneAndKeepsTheFourthByte) {
   StageBitmap s;
   s.Create(3, 1, 0);
