@@ -35,6 +35,12 @@ void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy
 // are not all 0 sets its pixel to that level (1..31); the others leave the pixel as it is.
 void StoreShrunkLevels(const std::uint32_t* acc, int n, std::uint8_t* d);
 
+// The vector instruction sets the title's drawing can use, widest last. kBase is SSE2 where the
+// build has it (always on x86-64), else plain C++; the wider ones are chosen at run time.
+enum class TitleSimd { kBase, kAvx2, kAvx512 };
+// The widest set this processor and build can run.
+TitleSimd BestTitleSimd();
+
 struct TitleRect {
   int left = 0;
   int top = 0;
@@ -83,6 +89,8 @@ class CTitle : public CMonoBmp {
   // Clears each title's whole buffer before it is rendered, not only what the last frame used
   // (the reference player that tests compare with).
   bool FromScratch = false;
+  // The instruction set DrawTitles uses (tests force each one this processor can run).
+  TitleSimd simd = BestTitleSimd();
 
   std::unique_ptr<CPtDataT> state[kMaxMonoEntries];
   std::unique_ptr<CMvDataT> animation[kMaxMonoEntries];
