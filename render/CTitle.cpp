@@ -165,19 +165,85 @@ void ReducedRow(const std::uint8_t* ink, const std::uint8_t* sil, const ReducedC
   }
 }
 
+// Where the stage columns of a row come from, in blocks of sixteen that each read at most sixteen
+// source bytes (so the scale is above about 1/7): per block its first byte, counted from the
+// row's first read byte, and per column the byte within the block and the bit in that byte.
+struct PickedColumns {
+  static constexpr int kBlock = 16;
+  static constexpr int kMaxBytes = kMaxTitleWidth / 8;
+  std::uint8_t within[kStageWidth + kBlock];
+  std::uint8_t bit[kStageWidth + kBlock];
+  std::uint16_t from[kStageWidth / kBlock + 1];
+  int firstByte = 0;
+  int bytes = 0;  // read from the row, firstByte on
+  bool fits = true;
+  PickedColumns(const int* cols, int dw) {
+    if (dw <= 0) return;
+    firstByte = cols[0] >> 3;
+    bytes = (cols[dw - 1] >> 3) - firstByte + 1;
+    for (int b = 0, i = 0; i < dw; ++b, i += kBlock) {
+      const int base = cols[i] >> 3, last = cols[std::min(i + kBlock, dw) - 1] >> 3;
+      if (last - base >= kBlock) fits = false;
+      from[b] = static_cast<std::uint16_t>(base - firstByte);
+      for (int k = i; k < i + kBlock; ++k) {
+        within[k] = k < dw ? static_cast<std::uint8_t>((cols[k] >> 3) - base) : 0;
+        bit[k] = k < dw ? static_cast<std::uint8_t>(0x80 >> (cols[k] & 7)) : 0;
+      }
+    }
+  }
+};
+
+#if defined(OX_TITLE_WIDE_SIMD)
+// The set bits of sixteen stage columns as 0xFF bytes: each column's source byte picked by a
+// shuffle, then tested for its bit.
+__attribute__((target("ssse3"))) inline __m128i PickBits(const std::uint8_t* row, int from,
+                                                         __m128i within, __m128i bit) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + from));
+  return _mm_cmpeq_epi8(_mm_and_si128(_mm_shuffle_epi8(bytes, within), bit), bit);
+}
+
+// One row into out[0, dw), which has 16 bytes to spare, sixteen columns at a time. The rows are
+// copies of the read bytes with 16 bytes to spare.
+__attribute__((target("ssse3"))) void PickedRow(const std::uint8_t* ink, const std::uint8_t* sil,
+                                                const PickedColumns& c, int dw, std::uint8_t* out) {
+  const __m128i silhouette = _mm_set1_epi8(static_cast<char>(kTitleSilhouette));
+  const __m128i full = _mm_set1_epi8(kTitleInk);
+  for (int b = 0, i = 0; i < dw; ++b, i += PickedColumns::kBlock) {
+    const __m128i within = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c.within + i));
+    const __m128i bit = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c.bit + i));
+    __m128i level = _mm_and_si128(PickBits(sil, c.from[b], within, bit), silhouette);
+    if (ink != nullptr) {
+      const __m128i p = PickBits(ink, c.from[b], within, bit);
+      level = _mm_or_si128(_mm_andnot_si128(p, level), _mm_and_si128(p, full));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), level);
+  }
+}
+#endif
+
 }  // namespace
 
 void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy0, int sh, int dx,
-                 int dw, int dy, int dh, Bitmap8& buf) {
+                 int dw, int dy, int dh, Bitmap8& buf, TitleSimd simd) {
   int cols[kStageWidth], rowsOf[kStageHeight];
   NearestMap(sx0, sw, dw, cols);
   NearestMap(sy0, sh, dh, rowsOf);
+#if defined(OX_TITLE_WIDE_SIMD)
+  const bool shuffle = simd != TitleSimd::kBase;
+#else
+  const bool shuffle = (static_cast<void>(simd), false);
+#endif
+  const PickedColumns picked(cols, shuffle ? dw : 0);
+  const bool shuffled = shuffle && picked.fits;
   const bool same = dw == sw;  // one source column per stage column: the row as it is
   const bool reduced = dw < sw;
-  const ScaledColumns columns(cols, same || reduced ? 0 : dw);
-  const ReducedColumns reducedColumns(cols, reduced ? dw : 0);
-  alignas(8) std::uint8_t levels[kMaxTitleWidth + 24];
+  const ScaledColumns columns(cols, shuffled || same || reduced ? 0 : dw);
+  const ReducedColumns reducedColumns(cols, !shuffled && reduced ? dw : 0);
+  alignas(16) std::uint8_t levels[kMaxTitleWidth + 24];
   std::uint8_t* lev = levels + 8;
+  // The read bytes of the rows, with room for the last block's whole load.
+  alignas(16) std::uint8_t inkBytes[PickedColumns::kMaxBytes + 32] = {};
+  alignas(16) std::uint8_t silBytes[PickedColumns::kMaxBytes + 32] = {};
   for (int j = 0; j < dh; ++j) {
     std::uint8_t* d = buf.Row(dy + j) + dx;
     if (j > 0 && rowsOf[j] == rowsOf[j - 1]) {
@@ -185,6 +251,16 @@ void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy
       continue;
     }
     const std::uint8_t* inkRow = ink != nullptr ? ink->Row(rowsOf[j]) : nullptr;
+#if defined(OX_TITLE_WIDE_SIMD)
+    if (shuffled) {
+      const auto n = static_cast<std::size_t>(picked.bytes);
+      std::memcpy(silBytes, sil.Row(rowsOf[j]) + picked.firstByte, n);
+      if (inkRow != nullptr) std::memcpy(inkBytes, inkRow + picked.firstByte, n);
+      PickedRow(inkRow != nullptr ? inkBytes : nullptr, silBytes, picked, dw, lev);
+      std::memcpy(d, lev, static_cast<std::size_t>(dw));
+      continue;
+    }
+#endif
     if (same) {
       RowLevels(inkRow, sil.Row(rowsOf[j]), sx0, sw, lev);
     } else if (reduced) {
@@ -432,7 +508,7 @@ TitleRect CTitle::Enlarge(const CMonoGraph& g, CPtDataT& st, int w, int h) {
   // With one source column left (or none) the picture is magnified past the stage: draw nothing
   // rather than leave last frame's levels to be shown again.
   if (sw <= 1 || sh < 1 || dw <= 0 || dh <= 0) return TitleRect();
-  NearestCopy(&g.bitmap, st.silhouette, sx0, sw, sy0, sh, dx, dw, dy, dh, st.buffer);
+  NearestCopy(&g.bitmap, st.silhouette, sx0, sw, sy0, sh, dx, dw, dy, dh, st.buffer, simd);
   return TitleRect{dx, dy, dx + dw, dy + dh};
 }
 
@@ -481,7 +557,7 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
       was.left >= r.left && was.top >= r.top && was.right <= r.right && was.bottom <= r.bottom;
   if (!silhouette || !inside) ClearRect(st.buffer, was);
   if (silhouette) {
-    NearestCopy(nullptr, st.silhouette, sx0, sws, sy0, shs, dx, dw, dy, dh, st.buffer);
+    NearestCopy(nullptr, st.silhouette, sx0, sws, sy0, shs, dx, dw, dy, dh, st.buffer, simd);
   }
 
   // Ink: exact area averaging. Horizontal units: each virtual source column covers ax units,
@@ -831,6 +907,7 @@ TitleSimd BestTitleSimd() {
 #if defined(OX_TITLE_WIDE_SIMD)
   if (__builtin_cpu_supports("avx512f")) return TitleSimd::kAvx512;
   if (__builtin_cpu_supports("avx2")) return TitleSimd::kAvx2;
+  if (__builtin_cpu_supports("ssse3")) return TitleSimd::kSsse3;
 #endif
   return TitleSimd::kBase;
 }

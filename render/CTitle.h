@@ -23,23 +23,24 @@ inline constexpr int kTitleAccumulatorColumns = kMaxTitleWidth + 2 * kTitleEvenS
 inline constexpr std::uint8_t kTitleSilhouette = 255;  // buffer value painted in BackColour
 inline constexpr std::uint8_t kTitleInk = 31;          // full ink level
 
+// The vector instruction sets the title layer can use, widest last. kBase is SSE2 where the build
+// has it (always on x86-64), else plain C++; the others are chosen at run time.
+enum class TitleSimd { kBase, kSsse3, kAvx2, kAvx512 };
+// The widest set this processor and build can run.
+TitleSimd BestTitleSimd();
+
 // Nearest-pixel copy of source columns sx0..sx0+sw-1 and rows sy0..sy0+sh-1 of a title picture
 // (and its silhouette, of the same size) onto the stage rectangle (dx, dy, dw, dh) of `buf`:
 // kTitleInk where the picture has ink, else kTitleSilhouette where the silhouette is set, else 0.
 // With `ink` null only the silhouette is copied. The source columns lie inside the pictures,
-// which are at most kMaxTitleWidth wide, and the rectangle inside the stage.
+// which are at most kMaxTitleWidth wide, and the rectangle inside the stage. `simd` at most
+// BestTitleSimd().
 void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy0, int sh, int dx,
-                 int dw, int dy, int dh, Bitmap8& buf);
+                 int dw, int dy, int dh, Bitmap8& buf, TitleSimd simd = BestTitleSimd());
 
 // The shrinking path's row of sums onto its stage row: each of the n sums whose top five bits
 // are not all 0 sets its pixel to that level (1..31); the others leave the pixel as it is.
 void StoreShrunkLevels(const std::uint32_t* acc, int n, std::uint8_t* d);
-
-// The vector instruction sets the title's drawing can use, widest last. kBase is SSE2 where the
-// build has it (always on x86-64), else plain C++; the wider ones are chosen at run time.
-enum class TitleSimd { kBase, kAvx2, kAvx512 };
-// The widest set this processor and build can run.
-TitleSimd BestTitleSimd();
 
 struct TitleRect {
   int left = 0;
