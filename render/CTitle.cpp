@@ -299,6 +299,40 @@ void StoreShrunkLevels(const std::uint32_t* acc, int n, std::uint8_t* d) {
 
 namespace {
 
+// The ink runs of every row of a title picture from its row codes: runs that meet merged, cut to
+// the picture's width.
+void DecodeInkRuns(const CMonoGraph& g, std::vector<std::uint32_t>& runs,
+                   std::vector<std::uint32_t>& rowStart) {
+  const int w = g.bitmap.width, h = g.bitmap.height;
+  runs.clear();
+  rowStart.assign(static_cast<std::size_t>(h) + 1, 0);
+  for (int py = 0; py < h; ++py) {
+    rowStart[static_cast<std::size_t>(py)] = static_cast<std::uint32_t>(runs.size());
+    const std::uint8_t* code = g.RowCode(py);
+    int px = 0;
+    while (*code != 255 && px < w) {
+      px += code[0];
+      int runEnd = px + code[1];
+      code += 2;
+      while (code[0] == 0) {
+        runEnd += code[1];
+        code += 2;
+      }
+      runEnd = std::min(runEnd, w);
+      if (runEnd <= px) continue;
+      runs.push_back(static_cast<std::uint32_t>(px) | static_cast<std::uint32_t>(runEnd) << 16);
+      px = runEnd;
+    }
+  }
+  rowStart[static_cast<std::size_t>(h)] = static_cast<std::uint32_t>(runs.size());
+}
+
+// One stage row's sums and the steps of its middle columns.
+struct ShrinkRow {
+  std::uint32_t* acc;
+  std::uint32_t* steps;
+};
+
 // cur[0..n) += a and, when a source row is split between two stage rows, next[0..n) += b; in
 // blocks of four that become vector adds.
 template <bool kSplit>
@@ -315,49 +349,74 @@ void AddToAll(std::uint32_t* cur, std::uint32_t* next, int n, std::uint32_t a, s
   }
 }
 
-// Per picture column of one frame of the shrinking path: the stage columns of its first and last
-// unit, and the ink weights c x units of a run that starts there (head: the units up to the end
-// of its first stage column) or ends there (tail[e] for a run ending before column e: the units
-// from the start of its last stage column). All weights wrap in 32 bits, as the sums do.
-struct ShrinkColumns {
-  const std::int32_t* first;
-  const std::int32_t* last;
-  const std::uint32_t* head;
-  const std::uint32_t* tail;
-  std::uint32_t perColumn;  // c x the units of one picture column
-  int width;
-};
-
-// Adds the ink runs of one picture row (its row code) to the stage rows: wa units of each to this
-// row and wb to the next (kSplit: wb is not 0); fullA and fullB are a whole stage column's.
-template <bool kSplit>
-void AddRowRuns(const std::uint8_t* code, const ShrinkColumns& k, std::uint32_t wa,
-                std::uint32_t wb, std::uint32_t fullA, std::uint32_t fullB, std::uint32_t* cur,
-                std::uint32_t* next) {
-  int px = 0;
-  while (*code != 255 && px < k.width) {
-    px += code[0];
-    int runEnd = px + code[1];
-    code += 2;
-    while (code[0] == 0) {
-      runEnd += code[1];
-      code += 2;
+// Adds ink runs of one picture row to the stage rows: wa units of each to this row and wb to the
+// next (kSplit: wb is not 0); fullA and fullB are a whole stage column's. The partly covered end
+// columns take their weights. The whole columns between them take a whole column's each, or
+// (kStepped, where many picture rows make one stage row) a step up of it after the first column
+// and down at the last, summed when the row is stored. A run inside one column gets both ends'
+// weights less a whole column's, which sum to its own units. The sums wrap in 32 bits, so the
+// order they are added in does not change them.
+template <bool kSplit, bool kStepped>
+void AddRuns(const std::uint32_t* run, const std::uint32_t* end, const TitleRunEdge* starting,
+             const TitleRunEdge* ending, std::uint32_t wa, std::uint32_t wb, std::uint32_t fullA,
+             std::uint32_t fullB, ShrinkRow cur, ShrinkRow next) {
+  for (; run < end; ++run) {
+    const TitleRunEdge a = starting[*run & 0xFFFF], b = ending[*run >> 16];
+    cur.acc[a.column] += wa * a.weight;
+    cur.acc[b.column] += wa * b.weight;
+    if constexpr (kSplit) {
+      next.acc[a.column] += wb * a.weight;
+      next.acc[b.column] += wb * b.weight;
     }
-    if (runEnd > k.width) runEnd = k.width;
-    if (runEnd <= px) continue;
-    const int j0 = k.first[px], j1 = k.last[runEnd - 1];
-    if (j0 == j1) {
-      const std::uint32_t hw = k.perColumn * static_cast<std::uint32_t>(runEnd - px);
-      cur[j0] += wa * hw;
-      if constexpr (kSplit) next[j0] += wb * hw;
+    if constexpr (kStepped) {
+      cur.steps[a.column + 1] += fullA;
+      cur.steps[b.column] -= fullA;
+      if constexpr (kSplit) {
+        next.steps[a.column + 1] += fullB;
+        next.steps[b.column] -= fullB;
+      }
+    } else if (b.column == a.column) {
+      cur.acc[a.column] -= fullA;
+      if constexpr (kSplit) next.acc[a.column] -= fullB;
     } else {
-      const std::uint32_t h0 = k.head[px], h1 = k.tail[runEnd];
-      cur[j0] += wa * h0;
-      cur[j1] += wa * h1;
-      if constexpr (kSplit) next[j0] += wb * h0, next[j1] += wb * h1;
-      AddToAll<kSplit>(cur + j0 + 1, next + j0 + 1, j1 - j0 - 1, fullA, fullB);
+      AddToAll<kSplit>(cur.acc + a.column + 1, next.acc + a.column + 1, b.column - a.column - 1,
+                       fullA, fullB);
     }
-    px = runEnd;
+  }
+}
+
+// One picture row's runs with the path chosen for the frame.
+template <bool kStepped>
+void AddRowRuns(const std::uint32_t* run, const std::uint32_t* end, const TitleRunEdge* starting,
+                const TitleRunEdge* ending, std::uint32_t wa, std::uint32_t wb, std::uint32_t fullA,
+                std::uint32_t fullB, ShrinkRow cur, ShrinkRow next) {
+  if (wb == 0) {
+    AddRuns<false, kStepped>(run, end, starting, ending, wa, wb, fullA, fullB, cur, next);
+  } else {
+    AddRuns<true, kStepped>(run, end, starting, ending, wa, wb, fullA, fullB, cur, next);
+  }
+}
+
+// acc[i] += steps[0] + ... + steps[i] for i in [0, n).
+void AddSteps(std::uint32_t* acc, const std::uint32_t* steps, int n) {
+  int i = 0;
+  std::uint32_t sum = 0;
+#if defined(__SSE2__)
+  __m128i carry = _mm_setzero_si128();
+  for (; i + 4 <= n; i += 4) {
+    __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(steps + i));
+    x = _mm_add_epi32(x, _mm_slli_si128(x, 4));
+    x = _mm_add_epi32(x, _mm_slli_si128(x, 8));
+    x = _mm_add_epi32(x, carry);
+    carry = _mm_shuffle_epi32(x, 0xFF);
+    auto* a = reinterpret_cast<__m128i*>(acc + i);
+    _mm_storeu_si128(a, _mm_add_epi32(_mm_loadu_si128(a), x));
+  }
+  sum = static_cast<std::uint32_t>(_mm_cvtsi128_si32(carry));
+#endif
+  for (; i < n; ++i) {
+    sum += steps[i];
+    acc[i] += sum;
   }
 }
 
@@ -569,39 +628,45 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
   const std::uint64_t area = static_cast<std::uint64_t>(bx) * static_cast<std::uint64_t>(by);
   const std::uint32_t c = area > kFullLevel ? 0 : static_cast<std::uint32_t>(kFullLevel / area);
 
-  // Stage column of the first and of the last unit of each picture column, and the weights of a
-  // run's partly covered first and last stage columns.
-  columnOf.resize(static_cast<std::size_t>(srcW) * 2);
-  edgeWeight.resize(static_cast<std::size_t>(srcW) * 2 + 1);
-  std::int32_t* first = columnOf.data();
-  std::int32_t* last = first + srcW;
-  std::uint32_t* head = edgeWeight.data();
-  std::uint32_t* tail = head + srcW;
-  tail[0] = 0;
+  // Per picture column: the stage column of its first unit and the weight of a run starting there
+  // (the units up to the end of that stage column); the stage column of its last unit and the
+  // weight of a run ending there (the units from the start of that stage column).
+  if (st.inkRowStart.size() != static_cast<std::size_t>(srcH) + 1) {
+    DecodeInkRuns(g, st.inkRuns, st.inkRowStart);
+  }
+  runEdges.resize(static_cast<std::size_t>(srcW) * 2 + 1);
+  TitleRunEdge* starting = runEdges.data();
+  TitleRunEdge* ending = starting + srcW;
+  ending[0] = TitleRunEdge{0, 0};
   for (int px = 0; px < srcW; ++px) {
     const std::int64_t u = (px + ox) * ax;
-    first[px] = static_cast<std::int32_t>(u / bx);
-    last[px] = static_cast<std::int32_t>((u + ax - 1) / bx);
-    head[px] = c * static_cast<std::uint32_t>((first[px] + 1) * bx - u);
-    tail[px + 1] = c * static_cast<std::uint32_t>(u + ax - last[px] * bx);
+    const auto first = static_cast<std::int32_t>(u / bx);
+    const auto last = static_cast<std::int32_t>((u + ax - 1) / bx);
+    starting[px] = TitleRunEdge{first, c * static_cast<std::uint32_t>((first + 1) * bx - u)};
+    ending[px + 1] = TitleRunEdge{last, c * static_cast<std::uint32_t>(u + ax - last * bx)};
   }
-  const ShrinkColumns columns{first, last, head, tail, c * static_cast<std::uint32_t>(ax), srcW};
 
   // Written columns of the accumulator rows: all s of them, or the middle 640.
   const int col0 = s > kStageWidth ? (s - kStageWidth) / 2 : 0;
   const int colCount = s > kStageWidth ? kStageWidth : s;
   const int stageX0 = s > kStageWidth ? 0 : x;
-  std::uint32_t* cur = accumulator[0];
-  std::uint32_t* next = accumulator[1];
-  const std::size_t used = static_cast<std::size_t>(s + 1) * sizeof(std::uint32_t);
-  auto flush = [&](int row, std::uint32_t* acc) {
+  ShrinkRow cur{accumulator[0], steps[0]};
+  ShrinkRow next{accumulator[1], steps[1]};
+  // Steps pay when at least this many picture rows make one stage row: their sum costs about a
+  // whole-column add per stage column, once per stage row.
+  constexpr int kRowsForSteps = 4;
+  const bool stepped = by >= kRowsForSteps * ay;
+  auto flush = [&](int row, ShrinkRow acc) {
     const int sy = y + row;
     if (sy >= 0 && sy < kStageHeight) {
-      StoreShrunkLevels(acc + col0, colCount, st.buffer.Row(sy) + stageX0);
+      if (stepped) AddSteps(acc.acc, acc.steps, s + 1);
+      StoreShrunkLevels(acc.acc + col0, colCount, st.buffer.Row(sy) + stageX0);
     }
-    std::memset(acc, 0, used);
+    std::memset(acc.acc, 0, static_cast<std::size_t>(s + 1) * sizeof(std::uint32_t));
+    if (stepped) std::memset(acc.steps, 0, static_cast<std::size_t>(s + 2) * sizeof(std::uint32_t));
   };
 
+  const std::uint32_t* runs = st.inkRuns.data();
   int curRow = static_cast<int>((oy * ay) / by);
   for (int py = 0; py < srcH; ++py) {
     const std::int64_t v0 = (py + oy) * ay;
@@ -612,18 +677,19 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
       curRow = row;
     }
     if (y + row >= kStageHeight) break;
-    const std::uint8_t* code = g.RowCode(py);
-    if (*code == 255 || y + row + 1 < 0 || c == 0) continue;
+    const std::uint32_t* run = runs + st.inkRowStart[static_cast<std::size_t>(py)];
+    const std::uint32_t* runEnd = runs + st.inkRowStart[static_cast<std::size_t>(py) + 1];
+    if (run == runEnd || y + row + 1 < 0 || c == 0) continue;
     // Vertical weights: A units to this stage row, B to the next.
     const std::int64_t rowEnd = (row + 1) * by;
     const std::uint32_t wa = static_cast<std::uint32_t>(std::min(ay, rowEnd - v0));
     const std::uint32_t wb = static_cast<std::uint32_t>(ay) - wa;
     const std::uint32_t fullA = wa * c * static_cast<std::uint32_t>(bx);
     const std::uint32_t fullB = wb * c * static_cast<std::uint32_t>(bx);
-    if (wb == 0) {
-      AddRowRuns<false>(code, columns, wa, wb, fullA, fullB, cur, next);
+    if (stepped) {
+      AddRowRuns<true>(run, runEnd, starting, ending, wa, wb, fullA, fullB, cur, next);
     } else {
-      AddRowRuns<true>(code, columns, wa, wb, fullA, fullB, cur, next);
+      AddRowRuns<false>(run, runEnd, starting, ending, wa, wb, fullA, fullB, cur, next);
     }
   }
   // The row in progress and the lower part of the picture's last row.

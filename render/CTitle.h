@@ -42,6 +42,13 @@ void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy
 // are not all 0 sets its pixel to that level (1..31); the others leave the pixel as it is.
 void StoreShrunkLevels(const std::uint32_t* acc, int n, std::uint8_t* d);
 
+// Where a run of the shrinking path that starts at, or ends before, a picture column falls: its
+// first or last stage column and the weight of the units it covers there.
+struct TitleRunEdge {
+  std::int32_t column;
+  std::uint32_t weight;
+};
+
 struct TitleRect {
   int left = 0;
   int top = 0;
@@ -61,6 +68,10 @@ struct CPtDataT {
   Bitmap8 buffer;                    // 640 x 272: 0 nothing, 1..31 ink level, 255 silhouette
   Bitmap1 silhouette;                // the entry's size: 1 where the title picture is not black
   TitleRect rect;                    // what was last rendered into `buffer`
+  // The picture's ink runs, row after row, as start | end << 16 (end exclusive), and where each
+  // row's runs begin (one more entry than rows); read from the row codes on the first shrink.
+  std::vector<std::uint32_t> inkRuns;
+  std::vector<std::uint32_t> inkRowStart;
 };
 
 // SET / MOVE progress of one title.
@@ -101,8 +112,9 @@ class CTitle : public CMonoBmp {
   TitleRect Enlarge(const CMonoGraph& g, CPtDataT& st, int w, int h);
   TitleRect Shrink(const CMonoGraph& g, CPtDataT& st, double wScaled, double hScaled);
 
-  // The two accumulator rows of the shrinking path and its per-frame column table.
+  // The two accumulator rows of the shrinking path, the steps of their middle columns (each
+  // column gains the sum of the steps up to it) and the per-frame run edges.
   std::uint32_t accumulator[2][kTitleAccumulatorColumns] = {};
-  std::vector<std::int32_t> columnOf;     // per picture column: its first and last stage column
-  std::vector<std::uint32_t> edgeWeight;  // per picture column: a run's head and tail weights
+  std::uint32_t steps[2][kTitleAccumulatorColumns + 1] = {};
+  std::vector<TitleRunEdge> runEdges;  // per picture column: starting there, then ending before it
 };
