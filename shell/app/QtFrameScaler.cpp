@@ -246,7 +246,6 @@ void QtFrameScaler::DropParts() {
 
 void QtFrameScaler::Send() {
   if (uploads_.empty() && pending_.isEmpty()) return;
-  fence_.Wait();
   for (const RectXYWH& p : uploads_)
     XcbShmPut(pixmap_, gc_, 24, segment_, kStageWidth, kStageHeight, p.x, p.y, p.width, p.height);
   uploads_.clear();

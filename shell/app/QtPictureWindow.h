@@ -27,11 +27,10 @@ class QtPictureWindow : public QWidget {
   ~QtPictureWindow() override;
 
   // Puts the part of `region` (picture pixels, which are window pixels) that this window covers
-  // on the screen. The server reads the pixels after the call returns: see Settle.
+  // on the screen. The server reads the pixels after the call returns; drawing the next frame
+  // into the picture meanwhile is fine (see XcbFence).
   void Present(const QRegion& region);
-  // Returns once the server has read the pixels of the last Present, so they may be drawn again
-  // without the screen showing half of a change. Called before drawing into the picture; by
-  // then the server has normally long answered, and nothing waits.
+  // Returns once the server has read the pixels of every Present so far.
   void Settle();
   // Called after an exposed region was put again from the picture.
   std::function<void(const QRegion&)> OnExposed;

@@ -107,7 +107,6 @@ void TModuleWin::RunPass() {
     passTimer_.start(driver_.Delay(now));
     return;
   }
-  fence_.Wait();  // the pass draws into the picture the server may still be reading
   driver_.Pass(now);
   // The changed parts each on their own, as the saver's window puts them: two sprites far apart
   // do not send the picture between them.
@@ -141,7 +140,7 @@ void TModuleWin::Put(const RectXYWH* parts, int count) {
               pic.width, pic.height, left, top, right - left, bottom - top);
     put = true;
   }
-  if (put) fence_.Mark();  // one round trip for all the parts
+  if (put) fence_.Mark();
 }
 
 // One PutImage per band of rows, each within the server's request limit.

@@ -361,7 +361,6 @@ void TSaverWin::RunPass() {
   }
   if (!stats_.path.isEmpty()) RecordPass(now);
   inPass_ = true;
-  SettlePicture();
   driver_->Pass(now);
   inPass_ = false;
   TrimAfterShowChange();
@@ -468,12 +467,6 @@ void TSaverWin::AfterInput() {
   if (closing_ || !autoRun_ || !shown_ || inPass_) return;
   armedFor_ = INT32_MIN;  // an early pass is not a late one
   passTimer_.start(0);
-}
-
-// The picture is about to be drawn into: the server must have read what was put last.
-void TSaverWin::SettlePicture() {
-  if (pictureWin_) pictureWin_->Settle();
-  if (scaler_) scaler_->Settle();
 }
 
 void TSaverWin::ShowDamage() {
@@ -648,7 +641,6 @@ void TSaverWin::closeEvent(QCloseEvent* event) {
 // ---- Control panel ----
 
 void TSaverWin::StartStopClick() {
-  SettlePicture();
   CPlayback& p = Playback();
   StartStop->setText(p.Paused ? QStringLiteral("Stop") : QStringLiteral("Start"));
   p.TogglePaused();
@@ -660,7 +652,6 @@ void TSaverWin::ExitClick() {
 }
 
 void TSaverWin::ReturnTopClick() {
-  SettlePicture();
   Playback().ReturnTop();
   AfterInput();
 }
@@ -670,7 +661,6 @@ void TSaverWin::LogWriteClick() {
 }
 
 void TSaverWin::CounterClick() {
-  SettlePicture();
   objects_->Window->EraseTimer();
   Playback().SetCounter(Counter->isChecked());
   AfterInput();

@@ -122,7 +122,6 @@ class TSaverWin : public QWidget {
   void BuildControlPanel();
   bool StartExclusiveDisplay();
   void ShowDamage();
-  void SettlePicture();
   void UseFrameScaler();
   void ScheduleNextPass();
   void AfterInput();

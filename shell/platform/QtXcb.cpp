@@ -92,20 +92,29 @@ bool XcbReadPixels(xcb_drawable_t drawable, int x, int y, int w, int h, std::uin
 }
 
 // A request with a reply: when the reply is there, the server has handled everything before.
-void XcbFence::Mark() {
-  xcb_connection_t* c = XcbConnection();
-  Wait();
-  cookie_ = xcb_get_input_focus(c);
+void XcbFence::Ask() {
+  Collect();
+  cookie_ = xcb_get_input_focus(XcbConnection());
   pending_ = true;
-  xcb_flush(c);
+  unasked_ = 0;
 }
 
-void XcbFence::Wait() {
+void XcbFence::Collect() {
   if (!pending_) return;
   pending_ = false;
   xcb_generic_error_t* error = nullptr;
   std::free(xcb_get_input_focus_reply(XcbConnection(), cookie_, &error));
   std::free(error);
+}
+
+void XcbFence::Mark() {
+  if (++unasked_ >= kXcbFencePeriod) Ask();
+  xcb_flush(XcbConnection());
+}
+
+void XcbFence::Wait() {
+  if (unasked_ > 0) Ask();
+  Collect();
 }
 
 ForeignWindowInfo ReadForeignWindow(std::uint64_t id) {

@@ -46,15 +46,28 @@ bool XcbInlinePut(xcb_drawable_t drawable, xcb_gcontext_t gc, std::uint8_t depth
 // bands of rows well inside the server's reply limits; false when the server refuses.
 bool XcbReadPixels(xcb_drawable_t drawable, int x, int y, int w, int h, std::uint32_t* out);
 
-// Marks the requests sent so far (and sends them); Wait returns once the server has handled
-// them: for a put from shared memory, once it has read the pixels. Waiting after the server
-// has answered costs nothing.
+// How many marks may pass before the server must have answered for the oldest unanswered one.
+inline constexpr int kXcbFencePeriod = 4;
+
+// Follows how far the server has got with the requests sent. Mark sends the requests so far;
+// Wait returns once the server has handled everything marked (for a put from shared memory,
+// once it has read the pixels): before that memory is freed or reused for something else.
+// Drawing the next frame into the memory a put reads from needs no Wait: should the server read
+// a part after it changed again, it shows the newer pixels a little early, and the next put
+// sends that part anyway, so the screen ends up the same. An answer from the server wakes the
+// client (and costs the server a write) on every frame, so Mark asks for one only every
+// kXcbFencePeriod marks, and waits for the one before: a client drawing faster than the server
+// shows stays at most two periods ahead instead of filling the connection with frames.
 class XcbFence {
  public:
   void Mark();
   void Wait();
 
  private:
-  bool pending_ = false;
+  void Ask();
+  void Collect();
+
+  bool pending_ = false;  // a question sent whose answer is not read yet
+  int unasked_ = 0;       // marks since the last question
   xcb_get_input_focus_cookie_t cookie_{};
 };

@@ -27,6 +27,7 @@
 #include "shell/app/QtPictureWindow.h"
 #include "shell/app/TSaverWin.h"
 #include "shell/platform/QtShmResource.h"
+#include "shell/platform/QtXcb.h"
 #include "tests/shell/ShellTestApp.h"
 #include "tests/shell/TestProgram.h"
 
@@ -161,6 +162,20 @@ TEST_F(XvfbChild, WindowModeShowsThePictureAboveThePanel) {
   w->PictureWindow()->Settle();
   shelltest::Spin(300);
   EXPECT_EQ(Wrong(Screen("window-mode-parts"), at, pic, QRect(0, 0, 640, 480)), 0);
+  // Settle waits until the server has read the memory, however many puts came since the server
+  // last answered: what is drawn into the picture after it does not reach the screen.
+  const QRect part(40, 100, 300, 200);
+  Bitmap32 shown;
+  for (int puts = 1; puts <= kXcbFencePeriod + 1; ++puts) {
+    for (int k = 0; k < puts; ++k) {
+      FillRect(s.Picture(), part.x(), part.y(), part.width(), part.height(), 0x102030u * (k + 1));
+      shown = s.Picture();
+      w->PictureWindow()->Present(part);
+    }
+    w->PictureWindow()->Settle();
+    FillRect(s.Picture(), part.x(), part.y(), part.width(), part.height(), 0xFFFFFF);
+    EXPECT_EQ(Wrong(Screen("window-mode-settled"), at, shown, part), 0) << puts << " puts";
+  }
 }
 
 // Xvfb draws in software, where its stretch costs more than ours plus its copy of the stretched
