@@ -247,13 +247,19 @@ int CBgCtl::AnimateBackground() {
   // DrawBackground), not into `composed` and then copied. From scratch it is composed at once.
   if (hasBase && FromScratch) ComposeBackground();
   if (hasBase && !FromScratch) composedStale_ = true;
+  stillDraws_ = 0;
   return 1;
 }
 
 // ---- draw ----
 
+// A background whose camera has stood still for a few draws is composed into `composed` once and
+// copied from then on (the placed pictures are not drawn again on every frame); one that moves
+// now and then goes on being composed straight into the frame.
 void CBgCtl::DrawBackground(StageBitmap& stage) {
   if (fillMode == 1) {
+    if (stillDraws_ < kStillDrawsToKeep) stillDraws_ += 1;
+    if (composedStale_ && stillDraws_ == kStillDrawsToKeep) ComposeBackground();
     if (composedStale_ || (FromScratch && hasBase == 1)) {
       ComposeInto(stage);
     } else {

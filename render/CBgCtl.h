@@ -89,6 +89,9 @@ class CBgCtl {
   void ComposeInto(Bitmap32& out);
 
   bool composedStale_ = false;  // the camera moved since `composed` was made
+  // Draws since the camera last moved, counted up to kStillDrawsToKeep.
+  static constexpr int kStillDrawsToKeep = 3;
+  int stillDraws_ = 0;
 
   LayerSettings* settings_;
 };

@@ -232,6 +232,46 @@ TEST_F(BgCtlTest, AMovingBackgroundDrawsWhatAStillOneWouldShow) {
   EXPECT_EQ(stage.pixels, last.pixels);
 }
 
+// A camera that drifts, stops for a few frames and jumps, seeded: every frame is the one the
+// layer composed from scratch draws (a background standing still is kept and copied).
+TEST_F(BgCtlTest, DrawsWhatTheFromScratchLayerDrawsWhereverTheCameraStops) {
+  WriteBmp("tile.bmp", MarkedPicture(70, 50, 1));
+  WriteBmp("obj.bmp", MarkedPicture(30, 20, 9));
+  CTimeBgMake rec = Make("tile.bmp");
+  for (int n = 0; n < 6; ++n) AddObject(&rec, n, "obj.bmp", n * 110, n * 40, n % 2 ? -2 : -1);
+  CBgCtl bg(&settings_), ref(&settings_);
+  ref.FromScratch = true;
+  StageBitmap a, b;
+  a.Create(kStageWidth, kStageHeight);
+  b.Create(kStageWidth, kStageHeight);
+  const std::uint32_t seed = 2108;
+  std::uint32_t r = seed;
+  auto next = [&r](int n) {
+    r = r * 1103515245u + 12345u;
+    return static_cast<int>((r >> 16) % static_cast<std::uint32_t>(n));
+  };
+  for (CBgCtl* layer : {&bg, &ref}) {
+    layer->MakeBackground(rec);
+    layer->SetBackgroundFill(1, 0);
+  }
+  for (int f = 0; f < 200; ++f) {
+    if (next(6) == 0) {
+      const int what = next(3);
+      const CTimeBgScroll ev = what == 0   ? Move(next(90) - 45)
+                               : what == 1 ? Move(0)
+                                           : Set(next(900) - 300, next(600) - 300);
+      bg.ScrollBackground(ev);
+      ref.ScrollBackground(ev);
+    }
+    bg.AnimateBackground();
+    ref.AnimateBackground();
+    if (next(4) == 0) continue;  // a frame that is not drawn
+    bg.DrawBackground(a);
+    ref.DrawBackground(b);
+    ASSERT_EQ(a.pixels, b.pixels) << "seed " << seed << ", frame " << f;
+  }
+}
+
 TEST_F(BgCtlTest, MoveScrollsForEverAndAJumpDoesNotStopIt) {
   WriteBmp("tile.bmp", MarkedPicture(100, 100, 1));
   CBgCtl bg(&settings_);
