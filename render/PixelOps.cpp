@@ -786,11 +786,30 @@ void ScaleColours(Bitmap32& bmp, std::int32_t gain) {
 // Pixels of the transparent colour leave the stage as it is, all others replace it. (Taking the
 // source in with OR after masking would add the transparent colour itself to the stage, which
 // only vanishes when that colour is black.)
+// Four pixels a step with SSE2 (a compare and a select), the rest one by one.
 void MaskBlit(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy, int w, int h,
               std::uint32_t transparent) {
+  if (!ClipCopy(dst, dx, dy, src, sx, sy, w, h)) return;
   const std::uint32_t t = transparent & kColourBits;
-  Combine(dst, dx, dy, src, sx, sy, w, h,
-          [t](std::uint32_t d, std::uint32_t s) { return (s & kColourBits) == t ? d : s; });
+#if defined(__SSE2__)
+  const __m128i key = _mm_set1_epi32(static_cast<int>(t));
+  const __m128i colour = _mm_set1_epi32(static_cast<int>(kColourBits));
+#endif
+  for (int y = 0; y < h; ++y) {
+    std::uint32_t* d = dst.Row(dy + y) + dx;
+    const std::uint32_t* s = src.Row(sy + y) + sx;
+    int x = 0;
+#if defined(__SSE2__)
+    for (; x + 4 <= w; x += 4) {
+      const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x));
+      const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + x));
+      const __m128i keep = _mm_cmpeq_epi32(_mm_and_si128(sv, colour), key);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x),
+                       _mm_or_si128(_mm_and_si128(keep, dv), _mm_andnot_si128(keep, sv)));
+    }
+#endif
+    for (; x < w; ++x) d[x] = (s[x] & kColourBits) == t ? d[x] : s[x];
+  }
 }
 
 void AndRect(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy, int w, int h) {

@@ -539,9 +539,9 @@ TEST_F(OthBmpTest, BlendAndPaintMatchThePixelOperations) {
   WriteBmp("noise.bmp", p);
   Bitmap32 under;
   under.Create(kStageWidth, kStageHeight);
-  for (auto& v : under.pixels) v = rnd() & 0xFFFFFF;
+  for (auto& v : under.pixels) v = rnd() << 8 ^ rnd();  // the fourth byte too: it must stay
   for (int op : {1, 2}) {
-    for (int level : {1, 77, 128, 200, 254, 255}) {
+    for (int level : {1, 2, 77, 128, 129, 200, 253, 254, 255}) {
       if (op == 1 && level == 255) continue;  // full contrast copies, it does not blend
       layer_.ClearImages();
       CTimeImage rec = Image("noise.bmp", 0);

@@ -442,6 +442,34 @@ TEST(StretchExact, ZoomingPicturesMatchTheReference) {
   check(103, wide, Noise(r, 4, 2), 0, 0, 3, 1, 5000, 0, -5000, 2);
 }
 
+// The transparent copy against its per-pixel rule, over rows of every width at any offset and
+// clipping, with the key colour common in the source and fourth bytes that must not count.
+TEST(MaskBlitExact, MatchesThePerPixelRule) {
+  constexpr std::uint32_t kSeed = 2108;
+  Rng r{kSeed};
+  for (int round = 0; round < 200; ++round) {
+    const std::uint32_t key = static_cast<std::uint32_t>(r.Below(4) == 0 ? 0 : r.Below(1 << 24));
+    Bitmap32 src = Noise(r, 1 + r.Below(40), 1 + r.Below(6));
+    for (std::uint32_t& p : src.pixels) {
+      if (r.Below(3) == 0) p = key;
+      if (r.Below(2) == 0) p |= static_cast<std::uint32_t>(r.Below(256)) << 24;
+    }
+    Bitmap32 dst = Noise(r, 1 + r.Below(50), 1 + r.Below(8));
+    Bitmap32 want = dst;
+    const int dx = r.Below(dst.width + 6) - 4, dy = r.Below(dst.height + 2) - 1;
+    const int sx = r.Below(3) - 1, w = r.Below(src.width + 3), h = src.height;
+    const std::uint32_t transparent = key | static_cast<std::uint32_t>(r.Below(256)) << 24;
+    MaskBlit(dst, dx, dy, src, sx, 0, w, h, transparent);
+    for (int y = 0; y < h; ++y)
+      for (int x = std::max(0, -sx); x < std::min(w, src.width - sx); ++x) {
+        if (dx + x < 0 || dx + x >= want.width || dy + y < 0 || dy + y >= want.height) continue;
+        const std::uint32_t s = src.Row(y)[sx + x];
+        if ((s & 0xFFFFFF) != key) want.Row(dy + y)[dx + x] = s;
+      }
+    ASSERT_EQ(dst.pixels, want.pixels) << "seed " << kSeed << " round " << round;
+  }
+}
+
 Bitmap32 RefRotate(const Bitmap32& p, double t) {
   const double c = std::cos(t), s = std::sin(t);
   const int w = p.width, h = p.height;
