@@ -852,6 +852,39 @@ void InsideRange(std::int64_t v0, std::int64_t step, std::int64_t limit, int n, 
   *hi = static_cast<int>(std::clamp<std::int64_t>(b, 0, n));
 }
 
+// Columns a..b-1 of one turned row, whose samples (u >> 10, v >> 10) all lie inside the source.
+// With SSE2 four at a time: inside the source both are below 2^14, so the values fit 32 bits
+// and the row times the width is one pmaddwd.
+void TurnRow(const std::uint32_t* src, int w, std::int64_t u, std::int64_t v, std::int64_t C,
+             std::int64_t S, int a, int b, std::uint32_t* d) {
+  int j = a;
+#if defined(__SSE2__)
+  const int c = static_cast<int>(C), s = static_cast<int>(S);
+  __m128i uv =
+      _mm_add_epi32(_mm_set1_epi32(static_cast<int>(u)), _mm_setr_epi32(0, c, 2 * c, 3 * c));
+  __m128i vv =
+      _mm_add_epi32(_mm_set1_epi32(static_cast<int>(v)), _mm_setr_epi32(0, s, 2 * s, 3 * s));
+  const __m128i du = _mm_set1_epi32(4 * c), dv = _mm_set1_epi32(4 * s), width = _mm_set1_epi32(w);
+  alignas(16) std::int32_t at[4];
+  for (; j + 4 <= b; j += 4) {
+    const __m128i row = _mm_madd_epi16(_mm_srai_epi32(vv, 10), width);
+    _mm_store_si128(reinterpret_cast<__m128i*>(at), _mm_add_epi32(row, _mm_srai_epi32(uv, 10)));
+    d[j] = src[at[0]];
+    d[j + 1] = src[at[1]];
+    d[j + 2] = src[at[2]];
+    d[j + 3] = src[at[3]];
+    uv = _mm_add_epi32(uv, du);
+    vv = _mm_add_epi32(vv, dv);
+  }
+  u += (j - a) * C;
+  v += (j - a) * S;
+#endif
+  for (; j < b; ++j, u += C, v += S) {
+    d[j] = src[static_cast<std::size_t>(v >> 10) * static_cast<std::size_t>(w) +
+               static_cast<std::size_t>(u >> 10)];
+  }
+}
+
 }  // namespace
 
 // Each row of the result crosses the source along a straight line, so the columns that sample
@@ -898,12 +931,7 @@ int RotatePicture(const Bitmap32& p, double t, Bitmap32* out) {
     std::uint32_t* d = out->Row(i);
     std::fill(d, d + a, 0u);
     std::fill(d + b, d + w2, 0u);
-    const std::uint32_t* src = p.pixels.data();
-    std::int64_t u = sx + a * C, v = sy + a * S;
-    for (int j = a; j < b; ++j, u += C, v += S) {
-      d[j] = src[static_cast<std::size_t>(v >> 10) * static_cast<std::size_t>(w) +
-                 static_cast<std::size_t>(u >> 10)];
-    }
+    TurnRow(p.pixels.data(), w, sx + a * C, sy + a * S, C, S, a, b, d);
   }
   return 0;
 }

@@ -508,6 +508,11 @@ TEST(RotateExact, MatchesTheReferenceAtManySizesAndAngles) {
     ASSERT_EQ(reused.width, want.width);
     ASSERT_EQ(reused.pixels, want.pixels) << round;
   }
+  // Long sides: the fixed-point positions run far from zero.
+  for (auto [w, h, t] : {std::tuple{4000, 3, 0.01}, std::tuple{3, 4000, -3.13}, {2500, 40, 0.05}}) {
+    const Bitmap32 p = Noise(r, w, h);
+    ASSERT_EQ(RotatePicture(p, t).pixels, RefRotate(p, t).pixels) << w << "x" << h << " t " << t;
+  }
   Bitmap32 out;
   out.Create(4, 4, 1);
   EXPECT_EQ(RotatePicture(Bitmap32(), 1.0, &out), -1);
