@@ -48,4 +48,23 @@ BENCHMARK(BM_TitleFrame)
     ->ArgsProduct({{0, 1}, {5, 50, 100, 200, 1000}})
     ->ArgNames({"solid", "scale_pct"});
 
+// The ringed title with each instruction set this processor runs (0 SSE2, 1 SSSE3, 2 AVX2,
+// 3 AVX-512), as processors without the wider ones draw it.
+void BM_TitleFrameWith(benchmark::State& state) {
+  if (state.range(1) > static_cast<int>(BestTitleSimd())) {
+    state.SkipWithError("this processor lacks the instruction set");
+    return;
+  }
+  Show show(false, static_cast<double>(state.range(0)) / 100);
+  show.layer.simd = static_cast<TitleSimd>(state.range(1));
+  for (auto _ : state) {
+    show.layer.AnimateTitles();
+    show.layer.DrawTitles(show.stage);
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_TitleFrameWith)
+    ->ArgsProduct({{5, 50, 200, 1000}, {0, 1, 2, 3}})
+    ->ArgNames({"scale_pct", "simd"});
+
 }  // namespace

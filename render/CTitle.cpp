@@ -883,6 +883,15 @@ __attribute__((target("avx2"))) void ShadeOpaqueRowAvx2(const std::uint8_t* b, s
     std::int64_t eight;
     std::memcpy(&eight, b + x, sizeof eight);
     if (eight == 0) continue;
+    auto* p = reinterpret_cast<__m256i*>(d + x);
+    if (static_cast<std::uint64_t>(eight) == (eight & 0xFF) * kEveryByte) {
+      // Eight pixels of one level (the inside of a stroke): one colour, no look-ups.
+      const std::uint8_t level = b[x];
+      const __m256i keep = _mm256_set1_epi32(static_cast<int>(t.keep[level]));
+      const __m256i one = _mm256_set1_epi32(static_cast<int>(t.colour[level]));
+      _mm256_storeu_si256(p, _mm256_or_si256(_mm256_and_si256(_mm256_loadu_si256(p), keep), one));
+      continue;
+    }
     const __m256i l = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(eight));
     const __m256i isBack = _mm256_cmpeq_epi32(l, silhouette);
     const __m256i other = _mm256_andnot_si256(isBack, _mm256_cmpgt_epi32(l, lastInk));
@@ -898,7 +907,6 @@ __attribute__((target("avx2"))) void ShadeOpaqueRowAvx2(const std::uint8_t* b, s
     const __m256i highHalf =
         PickAvx2(_mm256_permutevar8x32_epi32(c2, l), _mm256_permutevar8x32_epi32(c3, l), bit3);
     const __m256i colour = _mm256_blendv_epi8(PickAvx2(lowHalf, highHalf, bit4), back, isBack);
-    auto* p = reinterpret_cast<__m256i*>(d + x);
     const __m256i px = _mm256_loadu_si256(p);
     const __m256i shaded = _mm256_or_si256(_mm256_and_si256(px, alpha), colour);
     _mm256_storeu_si256(p, _mm256_blendv_epi8(shaded, px, _mm256_cmpeq_epi32(l, zero)));
