@@ -463,6 +463,22 @@ __attribute__((target("avx512f"))) void FlushSteppedRowAvx512(std::uint32_t* acc
 }
 #endif
 
+}  // namespace
+
+void FlushShrunkRow(std::uint32_t* acc, std::uint32_t* steps, int s, int first, int count,
+                    std::uint8_t* d, TitleSimd simd) {
+#if defined(OX_TITLE_WIDE_SIMD)
+  if (simd == TitleSimd::kAvx512) return FlushSteppedRowAvx512(acc, steps, s, first, count, d);
+#endif
+  (void)simd;
+  AddSteps(acc, steps, s + 1);
+  StoreShrunkLevels(acc + first, count, d);
+  std::memset(acc, 0, static_cast<std::size_t>(s + 1) * sizeof(std::uint32_t));
+  std::memset(steps, 0, static_cast<std::size_t>(s + 2) * sizeof(std::uint32_t));
+}
+
+namespace {
+
 void ClearRect(Bitmap8& buf, const TitleRect& r) {
   for (int y = r.top; y < r.bottom; ++y) {
     std::memset(buf.Row(y) + r.left, 0, static_cast<std::size_t>(r.right - r.left));
@@ -702,14 +718,11 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
   const bool stepped = simd == TitleSimd::kAvx512 || by >= kRowsForSteps * ay;
   auto flush = [&](int row, ShrinkRow acc) {
     const int sy = y + row;
-#if defined(OX_TITLE_WIDE_SIMD)
-    if (simd == TitleSimd::kAvx512 && sy >= 0 && sy < kStageHeight) {
-      FlushSteppedRowAvx512(acc.acc, acc.steps, s, col0, colCount, st.buffer.Row(sy) + stageX0);
+    if (sy >= 0 && sy < kStageHeight && stepped) {
+      FlushShrunkRow(acc.acc, acc.steps, s, col0, colCount, st.buffer.Row(sy) + stageX0, simd);
       return;
     }
-#endif
     if (sy >= 0 && sy < kStageHeight) {
-      if (stepped) AddSteps(acc.acc, acc.steps, s + 1);
       StoreShrunkLevels(acc.acc + col0, colCount, st.buffer.Row(sy) + stageX0);
     }
     std::memset(acc.acc, 0, static_cast<std::size_t>(s + 1) * sizeof(std::uint32_t));

@@ -42,6 +42,13 @@ void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy
 // are not all 0 sets its pixel to that level (1..31); the others leave the pixel as it is.
 void StoreShrunkLevels(const std::uint32_t* acc, int n, std::uint8_t* d);
 
+// One stage row of the shrinking path: the sum of column i is acc[i] plus steps[0] + ... +
+// steps[i] (all wrapping in 32 bits); each sum of columns [first, first + count) whose top five
+// bits are not all 0 sets d[i - first] to that level, the others leave it as it is. acc[0, s] and
+// steps[0, s + 1] are left 0. `simd` at most BestTitleSimd().
+void FlushShrunkRow(std::uint32_t* acc, std::uint32_t* steps, int s, int first, int count,
+                    std::uint8_t* d, TitleSimd simd);
+
 // Where a run of the shrinking path that starts at, or ends before, a picture column falls: its
 // first or last stage column and the weight of the units it covers there.
 struct TitleRunEdge {

@@ -2,6 +2,7 @@
 // averaging when shrinking (against the per-pixel weight tables), clipping, animation, drawing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -554,5 +555,44 @@ TEST(TitleShrunkLevels, MatchesThePlainThresholdedStore) {
     for (int i = at; i < at + n; ++i)
       if (acc[i] > 0x07FFFFFFu) want[i] = static_cast<std::uint8_t>(acc[i] >> 27);
     ASSERT_EQ(got, want) << "seed 2104 round " << round;
+  }
+}
+
+// The row pass of the shrinking path against the plain prefix sum, on every instruction set this
+// processor runs. Each column's sum is put on a level's threshold or one unit below it, so a sum
+// off by a single unit either way changes a level.
+TEST(TitleShrunkLevels, RowPassSumsTheStepsExactly) {
+  std::mt19937 rng(2110);
+  constexpr int kColumns = kTitleAccumulatorColumns;
+  std::vector<std::uint32_t> acc(kColumns + 1), steps(kColumns + 1);
+  std::vector<std::uint8_t> before(kColumns), want(kColumns), got(kColumns);
+  for (int round = 0; round < 120; ++round) {
+    const int s = 1 + static_cast<int>(rng() % (round % 4 == 0 ? kColumns - 1 : 100));
+    const int first = static_cast<int>(rng() % static_cast<unsigned>(s + 1));
+    const int count = static_cast<int>(rng() % static_cast<unsigned>(s + 1 - first));
+    for (std::uint8_t& b : before) b = rng() % 2 == 0 ? 0 : kTitleSilhouette;
+    want = before;
+    std::vector<std::uint32_t> sums(static_cast<std::size_t>(s + 1)), up(steps.size(), 0);
+    std::uint32_t prefix = 0;
+    for (int i = 0; i <= s; ++i) {
+      up[i] = rng() % 3 == 0 ? 0 : rng();
+      prefix += up[i];
+      const std::uint32_t total = ((rng() % 32) << 27) - rng() % 2;
+      sums[i] = total - prefix;
+      if (i >= first && i < first + count && total >> 27 != 0) want[i - first] = total >> 27;
+    }
+    for (int simd = 0; simd <= static_cast<int>(BestTitleSimd()); ++simd) {
+      std::copy(sums.begin(), sums.end(), acc.begin());
+      steps = up;
+      got = before;
+      FlushShrunkRow(acc.data(), steps.data(), s, first, count, got.data(),
+                     static_cast<TitleSimd>(simd));
+      const std::string where =
+          "seed 2110 round " + std::to_string(round) + " simd " + std::to_string(simd);
+      ASSERT_EQ(got, want) << where;
+      const auto zero = [](std::uint32_t v) { return v == 0; };
+      ASSERT_TRUE(std::all_of(acc.begin(), acc.begin() + s + 1, zero)) << where;
+      ASSERT_TRUE(std::all_of(steps.begin(), steps.begin() + s + 2, zero)) << where;
+    }
   }
 }
