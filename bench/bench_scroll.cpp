@@ -67,4 +67,21 @@ void BM_DrawScrolls(benchmark::State& state) {
 }
 BENCHMARK(BM_DrawScrolls)->Arg(kHalf)->Arg(kFull)->ArgName("half1_full2");
 
+// The half-inked text drawn with each instruction set this processor runs (0 base, 1 AVX2,
+// 2 AVX-512).
+void BM_DrawScrollsWith(benchmark::State& state) {
+  const auto simd = static_cast<ScrollSimd>(state.range(0));
+  if (simd > BestScrollSimd()) {
+    state.SkipWithError("not on this processor");
+    return;
+  }
+  Show show(kHalf);
+  show.layer.simd = simd;
+  for (auto _ : state) {
+    show.layer.DrawScrolls(show.stage);
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_DrawScrollsWith)->DenseRange(0, 2)->ArgName("simd");
+
 }  // namespace
