@@ -182,6 +182,21 @@ void BM_ScreenLevel(benchmark::State& state) {
 }
 BENCHMARK(BM_ScreenLevel)->Unit(benchmark::kMicrosecond);
 
+// The same with each instruction set this processor runs (0 SSE2, 1 AVX2, 2 AVX-512).
+void BM_ScreenLevelWith(benchmark::State& state) {
+  const auto simd = static_cast<PixelSimd>(state.range(0));
+  if (simd > BestPixelSimd()) {
+    state.SkipWithError("not on this processor");
+    return;
+  }
+  Bitmap32 frame = Noise(kStageWidth, kStageHeight);
+  for (auto _ : state) {
+    ScaleColours(frame, 0xFFF0, simd);
+    benchmark::DoNotOptimize(frame.pixels.data());
+  }
+}
+BENCHMARK(BM_ScreenLevelWith)->DenseRange(0, 2)->ArgName("simd")->Unit(benchmark::kMicrosecond);
+
 // A title at its natural size over the whole stage: the nearest copy of picture and silhouette
 // into the title's level buffer (the shading onto the stage is in bench_title).
 void BM_TitleNearestCopy(benchmark::State& state) {

@@ -70,8 +70,8 @@ BENCHMARK(BM_DrawScrolls)->Arg(kHalf)->Arg(kFull)->ArgName("half1_full2");
 // The half-inked text drawn with each instruction set this processor runs (0 base, 1 AVX2,
 // 2 AVX-512).
 void BM_DrawScrollsWith(benchmark::State& state) {
-  const auto simd = static_cast<ScrollSimd>(state.range(0));
-  if (simd > BestScrollSimd()) {
+  const auto simd = static_cast<PixelSimd>(state.range(0));
+  if (simd > BestPixelSimd()) {
     state.SkipWithError("not on this processor");
     return;
   }

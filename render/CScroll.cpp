@@ -305,9 +305,9 @@ void BuildShadePairs(const ShadeSlot* ramp, ShadePairs* pairs) {
   }
 }
 
-void BuildScrollShades(const ShadeSlot* ramp, ScrollSimd simd, ScrollShades* shades) {
+void BuildScrollShades(const ShadeSlot* ramp, PixelSimd simd, ScrollShades* shades) {
   for (int l = 0; l < kScrollLevels; ++l) shades->colours[l] = ramp[l].packed;
-  if (simd == ScrollSimd::kBase) BuildShadePairs(ramp, &shades->pairs);
+  if (simd == PixelSimd::kBase) BuildShadePairs(ramp, &shades->pairs);
 }
 
 namespace {
@@ -413,25 +413,15 @@ __attribute__((target("avx2"))) int OpaqueCoverageRowAvx2(const std::uint16_t* c
 
 }  // namespace
 
-ScrollSimd BestScrollSimd() {
-#if defined(OX_SCROLL_WIDE_SIMD)
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-      __builtin_cpu_supports("avx512vl"))
-    return ScrollSimd::kAvx512;
-  if (__builtin_cpu_supports("avx2")) return ScrollSimd::kAvx2;
-#endif
-  return ScrollSimd::kBase;
-}
-
 void DrawCoverageRow(const std::uint16_t* cov, int n, const ShadeSlot* ramp,
                      const ScrollShades& shades, std::int32_t contrast, std::uint32_t* d,
-                     ScrollSimd simd) {
+                     PixelSimd simd) {
   const bool opaque = contrast == kFullContrast;
   int x = 0;
 #if defined(OX_SCROLL_WIDE_SIMD)
-  if (opaque && simd == ScrollSimd::kAvx512) {
+  if (opaque && simd == PixelSimd::kAvx512) {
     x = OpaqueCoverageRowAvx512(cov, n, shades.colours.data(), d);
-  } else if (opaque && simd == ScrollSimd::kAvx2) {
+  } else if (opaque && simd == PixelSimd::kAvx2) {
     x = OpaqueCoverageRowAvx2(cov, n, shades.colours.data(), d);
   } else {
     x = CoverageRowSse2(cov, n, ramp, shades.pairs, contrast, d);

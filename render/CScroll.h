@@ -27,27 +27,21 @@ inline constexpr int kScrollLevels = 32;
 using ShadePairs = std::array<std::uint64_t, kScrollLevels * kScrollLevels>;
 void BuildShadePairs(const ShadeSlot* ramp, ShadePairs* pairs);
 
-// The vector instruction sets the row drawer can use, widest last. kBase is SSE2 where the build
-// has it (always on x86-64), else plain C++; the others are chosen at run time.
-enum class ScrollSimd { kBase, kAvx2, kAvx512 };
-// The widest set this processor and build can run.
-ScrollSimd BestScrollSimd();
-
 // What the opaque paths look colours up in, made once per text and frame: the ramp's packed
 // colours (the wide paths permute them in registers) and, for kBase, their pairs.
 struct ScrollShades {
   std::array<std::uint32_t, kScrollLevels> colours = {};
   ShadePairs pairs = {};
 };
-void BuildScrollShades(const ShadeSlot* ramp, ScrollSimd simd, ScrollShades* shades);
+void BuildScrollShades(const ShadeSlot* ramp, PixelSimd simd, ScrollShades* shades);
 
 // One stage row of coverage onto its stage pixels: each of the n values at or above one level
 // unit sets its pixel from `ramp` (opaque: the slot's packed colour, also found in `shades`;
 // otherwise shaded with `contrast`); the others leave the pixel as it is. `simd` at most
-// BestScrollSimd(), and the one `shades` was built for.
+// BestPixelSimd(), and the one `shades` was built for.
 void DrawCoverageRow(const std::uint16_t* cov, int n, const ShadeSlot* ramp,
                      const ScrollShades& shades, std::int32_t contrast, std::uint32_t* d,
-                     ScrollSimd simd = ScrollSimd::kBase);
+                     PixelSimd simd = PixelSimd::kBase);
 
 // One stage row of the perspective, counted from the bottom (row k is drawn on stage row 271 - k).
 struct CLineDataS {
@@ -126,7 +120,7 @@ class CScroll : public CMonoBmp {
   // player that tests compare with).
   bool FromScratch = false;
   // The instruction set DrawScrolls draws with (tests and benchmarks pick the others).
-  ScrollSimd simd = BestScrollSimd();
+  PixelSimd simd = BestPixelSimd();
 
   CLineDataS rows[kScrollRows];
   std::int32_t totalPixels = 0;

@@ -14,6 +14,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#define OX_PIXEL_WIDE_SIMD 1
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -740,14 +744,85 @@ inline std::uint32_t LevelChannel(std::uint32_t v, std::uint32_t gain) {
   return std::min<std::uint32_t>(static_cast<std::uint32_t>((std::uint64_t{v} * gain) >> 16), 255);
 }
 
+// Four 16-bit multipliers of one pixel's widened channels: `colour` for blue, green and red,
+// `fourth` for the fourth byte.
+inline std::uint64_t LevelMultipliers(std::uint32_t colour, std::uint32_t fourth) {
+  return (std::uint64_t{fourth} << 48) | (std::uint64_t{colour} << 32) |
+         (std::uint64_t{colour} << 16) | colour;
+}
+
+#if defined(OX_PIXEL_WIDE_SIMD)
+// The level sixteen (AVX-512) or eight (AVX2) pixels a step, each channel widened to 16 bits:
+// v x (g >> 16) + ((v x (g & 0xFFFF)) >> 16), at most 255 (the fourth byte multiplied by exactly
+// 1). Longer steps than SSE2's keep the pass at memory speed wherever the loop lands in the code
+// (the SSE2 loop, 58 bytes, runs 1.5 times slower when it sits inside one 64-byte line).
+// Returns the pixels done.
+
+__attribute__((target("avx512f,avx512bw"))) std::size_t ScaleColoursAvx512(std::uint32_t* p,
+                                                                           std::size_t n,
+                                                                           std::uint32_t g) {
+  const __m512i mhi = _mm512_set1_epi64(static_cast<long long>(LevelMultipliers(g >> 16, 1)));
+  const __m512i mlo = _mm512_set1_epi64(static_cast<long long>(LevelMultipliers(g & 0xFFFF, 0)));
+  const __m512i zero = _mm512_setzero_si512(), k255 = _mm512_set1_epi16(255);
+  std::size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m512i v = _mm512_loadu_si512(p + i);
+    const __m512i a = _mm512_unpacklo_epi8(v, zero), b = _mm512_unpackhi_epi8(v, zero);
+    const __m512i ra = _mm512_add_epi16(_mm512_mullo_epi16(a, mhi), _mm512_mulhi_epu16(a, mlo));
+    const __m512i rb = _mm512_add_epi16(_mm512_mullo_epi16(b, mhi), _mm512_mulhi_epu16(b, mlo));
+    // min(r, 255) of each, unsigned
+    _mm512_storeu_si512(p + i,
+                        _mm512_packus_epi16(_mm512_sub_epi16(ra, _mm512_subs_epu16(ra, k255)),
+                                            _mm512_sub_epi16(rb, _mm512_subs_epu16(rb, k255))));
+  }
+  return i;
+}
+
+__attribute__((target("avx2"))) std::size_t ScaleColoursAvx2(std::uint32_t* p, std::size_t n,
+                                                             std::uint32_t g) {
+  const __m256i mhi = _mm256_set1_epi64x(static_cast<long long>(LevelMultipliers(g >> 16, 1)));
+  const __m256i mlo = _mm256_set1_epi64x(static_cast<long long>(LevelMultipliers(g & 0xFFFF, 0)));
+  const __m256i zero = _mm256_setzero_si256(), k255 = _mm256_set1_epi16(255);
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    auto* at = reinterpret_cast<__m256i*>(p + i);
+    const __m256i v = _mm256_loadu_si256(at);
+    const __m256i a = _mm256_unpacklo_epi8(v, zero), b = _mm256_unpackhi_epi8(v, zero);
+    const __m256i ra = _mm256_add_epi16(_mm256_mullo_epi16(a, mhi), _mm256_mulhi_epu16(a, mlo));
+    const __m256i rb = _mm256_add_epi16(_mm256_mullo_epi16(b, mhi), _mm256_mulhi_epu16(b, mlo));
+    _mm256_storeu_si256(at, _mm256_packus_epi16(_mm256_sub_epi16(ra, _mm256_subs_epu16(ra, k255)),
+                                                _mm256_sub_epi16(rb, _mm256_subs_epu16(rb, k255))));
+  }
+  return i;
+}
+#endif
+
 }  // namespace
 
-void ScaleColours(Bitmap32& bmp, std::int32_t gain) {
+PixelSimd BestPixelSimd() {
+#if defined(OX_PIXEL_WIDE_SIMD)
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+      __builtin_cpu_supports("avx512vl"))
+    return PixelSimd::kAvx512;
+  if (__builtin_cpu_supports("avx2")) return PixelSimd::kAvx2;
+#endif
+  return PixelSimd::kBase;
+}
+
+void ScaleColours(Bitmap32& bmp, std::int32_t gain, PixelSimd simd) {
   // From 0x1000000 up every channel above 0 passes 255, so larger gains act as that one; the
   // product then fits 16 bits: v x (g >> 16) + ((v x (g & 0xFFFF)) >> 16) <= 65534.
   const std::uint32_t g = gain < 0 ? 0 : std::min<std::uint32_t>(gain, 0x1000000);
   std::uint32_t* p = bmp.pixels.data();
   std::size_t n = bmp.pixels.size();
+#if defined(OX_PIXEL_WIDE_SIMD)
+  std::size_t done = 0;
+  if (simd == PixelSimd::kAvx512) done = ScaleColoursAvx512(p, n, g);
+  if (simd == PixelSimd::kAvx2) done = ScaleColoursAvx2(p, n, g);
+  p += done, n -= done;
+#else
+  (void)simd;
+#endif
 #if defined(__SSE2__)
   const auto hi = static_cast<short>(g >> 16), lo = static_cast<short>(g & 0xFFFF);
   // Blue, green and red are scaled; the fourth byte is multiplied by exactly 1.

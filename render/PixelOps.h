@@ -82,9 +82,16 @@ bool CopyChangedRectAt(Bitmap32& a, int ax, int ay, const Bitmap32& b, int top, 
 // Plain copy of src (sx, sy, w, h) to dst at (dx, dy), clipped on both sides.
 void CopyRect(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy, int w, int h);
 void FillRect(Bitmap32& dst, int x, int y, int w, int h, std::uint32_t colour);
+// The vector instruction sets a row or frame pass can use, widest last. kBase is SSE2 where the
+// build has it (always on x86-64), else plain C++; the others are chosen at run time (kAvx512
+// needs the byte and word instructions and the 256-bit forms too).
+enum class PixelSimd { kBase, kAvx2, kAvx512 };
+// The widest set this processor and build can run.
+PixelSimd BestPixelSimd();
+
 // Every colour channel v becomes min((v x gain) >> 16, 255) (16.16 fixed point, 0x10000 keeps
-// it; a negative gain is 0); the fourth byte stays.
-void ScaleColours(Bitmap32& bmp, std::int32_t gain);
+// it; a negative gain is 0); the fourth byte stays. `simd` at most BestPixelSimd().
+void ScaleColours(Bitmap32& bmp, std::int32_t gain, PixelSimd simd = BestPixelSimd());
 // Transparent copy: src pixels equal to `transparent` (0x00RRGGBB, fourth byte ignored) leave
 // dst as it is; all others replace it.
 void MaskBlit(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy, int w, int h,

@@ -717,9 +717,10 @@ TEST(FillExact, MatchesThePlainLoopOverRandomRectangles) {
   }
 }
 
-// The screen level against its formula, min((v x gain) >> 16, 255) on blue, green and red with
-// the fourth byte kept: gains below zero, around 1, at the 16-bit boundaries and far above
-// saturation, over pixel counts that leave every tail length after the four-pixel steps.
+// The screen level with every instruction set this processor runs against its formula,
+// min((v x gain) >> 16, 255) on blue, green and red with the fourth byte kept: gains below zero,
+// around 1, at the 16-bit boundaries and far above saturation, over pixel counts that leave every
+// tail length after the four-, eight- and sixteen-pixel steps.
 TEST(ScaleExact, MatchesTheFormulaForEveryKindOfGain) {
   Rng r{99};
   const std::int32_t fixed[] = {-5,      0,        1,         0xFFFF,    0x10000,   0x10001,
@@ -727,11 +728,10 @@ TEST(ScaleExact, MatchesTheFormulaForEveryKindOfGain) {
   for (int round = 0; round < 200; ++round) {
     const std::int32_t gain =
         round < 11 ? fixed[round] : static_cast<std::int32_t>(r.Below(1 << 30) >> r.Below(14));
-    Bitmap32 got = Noise(r, 1 + r.Below(23), 1 + r.Below(3));
-    for (std::uint32_t& p : got.pixels) p |= static_cast<std::uint32_t>(r.Below(256)) << 24;
-    got.pixels[0] |= 0x00FFFFFF;
-    Bitmap32 want = got;
-    ScaleColours(got, gain);
+    Bitmap32 before = Noise(r, 1 + r.Below(23), 1 + r.Below(3));
+    for (std::uint32_t& p : before.pixels) p |= static_cast<std::uint32_t>(r.Below(256)) << 24;
+    before.pixels[0] |= 0x00FFFFFF;
+    Bitmap32 want = before;
     const std::uint64_t g = gain < 0 ? 0 : static_cast<std::uint64_t>(gain);
     for (std::uint32_t& p : want.pixels) {
       std::uint32_t out = p & 0xFF000000u;
@@ -741,6 +741,14 @@ TEST(ScaleExact, MatchesTheFormulaForEveryKindOfGain) {
                << shift;
       p = out;
     }
-    ASSERT_EQ(got.pixels, want.pixels) << "seed 99 round " << round << " gain " << gain;
+    for (int simd = 0; simd <= static_cast<int>(BestPixelSimd()); ++simd) {
+      Bitmap32 got = before;
+      ScaleColours(got, gain, static_cast<PixelSimd>(simd));
+      ASSERT_EQ(got.pixels, want.pixels)
+          << "seed 99 round " << round << " gain " << gain << " simd " << simd;
+    }
+  }
+  if (BestPixelSimd() != PixelSimd::kAvx512) {
+    GTEST_SKIP() << "the wider vector paths this processor lacks were not run";
   }
 }

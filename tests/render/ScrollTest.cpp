@@ -339,15 +339,15 @@ TEST(ScrollCoverageRow, MatchesThePlainPerPixelLoop) {
         ShadePixel(&want[i], s, contrast);
       }
     }
-    for (int simd = 0; simd <= static_cast<int>(BestScrollSimd()); ++simd) {
-      BuildScrollShades(ramp, static_cast<ScrollSimd>(simd), &shades);
+    for (int simd = 0; simd <= static_cast<int>(BestPixelSimd()); ++simd) {
+      BuildScrollShades(ramp, static_cast<PixelSimd>(simd), &shades);
       got = before;
       DrawCoverageRow(cov.data() + at, n, ramp, shades, contrast, got.data() + at,
-                      static_cast<ScrollSimd>(simd));
+                      static_cast<PixelSimd>(simd));
       ASSERT_EQ(got, want) << "seed 2105 round " << round << " simd " << simd;
     }
   }
-  if (BestScrollSimd() != ScrollSimd::kAvx512) {
+  if (BestPixelSimd() != PixelSimd::kAvx512) {
     GTEST_SKIP() << "the wider vector paths this processor lacks were not run";
   }
 }
