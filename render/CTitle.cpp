@@ -202,8 +202,8 @@ __attribute__((target("ssse3"))) inline __m128i PickBits(const std::uint8_t* row
   return _mm_cmpeq_epi8(_mm_and_si128(_mm_shuffle_epi8(bytes, within), bit), bit);
 }
 
-// One row into out[0, dw), which has 16 bytes to spare, sixteen columns at a time. The rows are
-// copies of the read bytes with 16 bytes to spare.
+// One row into out[0, dw), sixteen columns at a time (the last block through a copy when shorter).
+// The rows are copies of the read bytes with 16 bytes to spare.
 __attribute__((target("ssse3"))) void PickedRow(const std::uint8_t* ink, const std::uint8_t* sil,
                                                 const PickedColumns& c, int dw, std::uint8_t* out) {
   const __m128i silhouette = _mm_set1_epi8(static_cast<char>(kTitleSilhouette));
@@ -216,7 +216,13 @@ __attribute__((target("ssse3"))) void PickedRow(const std::uint8_t* ink, const s
       const __m128i p = PickBits(ink, c.from[b], within, bit);
       level = _mm_or_si128(_mm_andnot_si128(p, level), _mm_and_si128(p, full));
     }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), level);
+    if (dw - i >= PickedColumns::kBlock) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), level);
+      continue;
+    }
+    alignas(16) std::uint8_t last[PickedColumns::kBlock];
+    _mm_store_si128(reinterpret_cast<__m128i*>(last), level);
+    std::memcpy(out + i, last, static_cast<std::size_t>(dw - i));
   }
 }
 #endif
@@ -256,8 +262,7 @@ void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy
       const auto n = static_cast<std::size_t>(picked.bytes);
       std::memcpy(silBytes, sil.Row(rowsOf[j]) + picked.firstByte, n);
       if (inkRow != nullptr) std::memcpy(inkBytes, inkRow + picked.firstByte, n);
-      PickedRow(inkRow != nullptr ? inkBytes : nullptr, silBytes, picked, dw, lev);
-      std::memcpy(d, lev, static_cast<std::size_t>(dw));
+      PickedRow(inkRow != nullptr ? inkBytes : nullptr, silBytes, picked, dw, d);
       continue;
     }
 #endif
@@ -453,7 +458,17 @@ __attribute__((target("avx512f"))) void FlushSteppedRowAvx512(std::uint32_t* acc
         0xFFFF, _mm512_add_epi32(_mm512_maskz_loadu_epi32(in, a), x), kLevelShift);
     _mm512_mask_storeu_epi32(a, in, zero);
     _mm512_mask_storeu_epi32(up, in, zero);
-    _mm512_mask_cvtepi32_storeu_epi8(d + i, in & _mm512_test_epi32_mask(level, level), level);
+    if (in != 0xFFFF) {
+      _mm512_mask_cvtepi32_storeu_epi8(d + i, in & _mm512_test_epi32_mask(level, level), level);
+      continue;
+    }
+    // A whole block: the levels packed in a register and put over the old bytes where not 0 (a
+    // masked narrowing store is several times dearer than this on some processors).
+    auto* out = reinterpret_cast<__m128i*>(d + i);
+    const __m128i levels =
+        _mm512_maskz_cvtepi32_epi8(0xFFFF, level);  // not the plain form (GCC 12)
+    const __m128i keep = _mm_cmpeq_epi8(levels, _mm_setzero_si128());
+    _mm_storeu_si128(out, _mm_blendv_epi8(levels, _mm_loadu_si128(out), keep));
   }
   const auto words = [](int n) { return static_cast<std::size_t>(n) * sizeof(std::uint32_t); };
   std::memset(acc, 0, words(first));
