@@ -426,6 +426,23 @@ void AddSteps(std::uint32_t* acc, const std::uint32_t* steps, int n) {
 }
 
 #if defined(OX_TITLE_WIDE_SIMD)
+// Sixteen levels (0..31) into d[0, 16), or d[0, left) when fewer are left: each that is not 0
+// replaces the byte there.
+__attribute__((target("avx512f"))) inline void StoreLevelsAvx512(__m512i level, int left,
+                                                                 std::uint8_t* d) {
+  if (left < 16) {
+    const auto in = static_cast<__mmask16>((1u << left) - 1);
+    _mm512_mask_cvtepi32_storeu_epi8(d, in & _mm512_test_epi32_mask(level, level), level);
+    return;
+  }
+  // The levels packed in a register and put over the old bytes where not 0 (a masked narrowing
+  // store is several times dearer than this on some processors).
+  auto* out = reinterpret_cast<__m128i*>(d);
+  const __m128i levels = _mm512_maskz_cvtepi32_epi8(0xFFFF, level);  // not the plain form (GCC 12)
+  const __m128i keep = _mm_cmpeq_epi8(levels, _mm_setzero_si128());
+  _mm_storeu_si128(out, _mm_blendv_epi8(levels, _mm_loadu_si128(out), keep));
+}
+
 // A stage row of the stepped shrinking path stored and cleared in one pass, sixteen columns at a
 // time: the steps summed into the sums (a scan within the block plus the sum so far), and each
 // sum of columns [first, first + count) whose top five bits are not all 0 set as that level in
@@ -458,17 +475,7 @@ __attribute__((target("avx512f"))) void FlushSteppedRowAvx512(std::uint32_t* acc
         0xFFFF, _mm512_add_epi32(_mm512_maskz_loadu_epi32(in, a), x), kLevelShift);
     _mm512_mask_storeu_epi32(a, in, zero);
     _mm512_mask_storeu_epi32(up, in, zero);
-    if (in != 0xFFFF) {
-      _mm512_mask_cvtepi32_storeu_epi8(d + i, in & _mm512_test_epi32_mask(level, level), level);
-      continue;
-    }
-    // A whole block: the levels packed in a register and put over the old bytes where not 0 (a
-    // masked narrowing store is several times dearer than this on some processors).
-    auto* out = reinterpret_cast<__m128i*>(d + i);
-    const __m128i levels =
-        _mm512_maskz_cvtepi32_epi8(0xFFFF, level);  // not the plain form (GCC 12)
-    const __m128i keep = _mm_cmpeq_epi8(levels, _mm_setzero_si128());
-    _mm_storeu_si128(out, _mm_blendv_epi8(levels, _mm_loadu_si128(out), keep));
+    StoreLevelsAvx512(level, count - i, d + i);
   }
   const auto words = [](int n) { return static_cast<std::size_t>(n) * sizeof(std::uint32_t); };
   std::memset(acc, 0, words(first));
@@ -492,7 +499,116 @@ void FlushShrunkRow(std::uint32_t* acc, std::uint32_t* steps, int s, int first, 
   std::memset(steps, 0, static_cast<std::size_t>(s + 2) * sizeof(std::uint32_t));
 }
 
+// Stage columns [first, first + count) of the shrinking path when a stage column spans at most two
+// picture columns, so touches at most three. Per block of sixteen columns: the first virtual
+// picture column its first column touches. Per column, in two 16-bit lanes each: the offsets from
+// that of the picture columns it reads (its own first one at most 30 on, as sixteen columns span
+// at most 32 picture columns) and the units of each it covers, its first two in `pair` and its
+// third (weight 0 in the second lane) in `third`.
+struct TitleTaps {
+  static constexpr int kBlock = 16;
+  std::int32_t base[kStageWidth / kBlock + 1];
+  std::uint16_t pairIndex[2 * (kStageWidth + kBlock)];
+  std::uint16_t thirdIndex[2 * (kStageWidth + kBlock)];
+  std::uint16_t pairWeight[2 * (kStageWidth + kBlock)];
+  std::uint16_t thirdWeight[2 * (kStageWidth + kBlock)];
+  // Virtual picture columns ax units wide, stage columns bx units wide (bx <= 2 ax, ax < 2^15).
+  void Make(std::int64_t ax, std::int64_t bx, int first, int count) {
+    for (int i = 0; i < (count + kBlock - 1) / kBlock * kBlock; ++i) {
+      const std::int64_t j = first + i, q = j * bx / ax;
+      if (i % kBlock == 0) base[i / kBlock] = static_cast<std::int32_t>(q);
+      const auto at = static_cast<std::uint16_t>(i < count ? q - base[i / kBlock] : 0);
+      const auto units = [&](int k) -> std::uint16_t {
+        const std::int64_t from = std::max((q + k) * ax, j * bx);
+        const std::int64_t to = std::min((q + k + 1) * ax, (j + 1) * bx);
+        return static_cast<std::uint16_t>(i < count && to > from ? to - from : 0);
+      };
+      pairIndex[2 * i] = at;
+      pairIndex[2 * i + 1] = static_cast<std::uint16_t>(at + 1);
+      thirdIndex[2 * i] = thirdIndex[2 * i + 1] = static_cast<std::uint16_t>(at + 2);
+      pairWeight[2 * i] = units(0);
+      pairWeight[2 * i + 1] = units(1);
+      thirdWeight[2 * i] = units(2);
+      thirdWeight[2 * i + 1] = 0;
+    }
+  }
+};
+
 namespace {
+
+// Ink mask words per picture row on the whole-rows path: an even number, read in pairs.
+inline int LaneWords(int width) {
+  return (width + 31) / 32 * 2;
+}
+
+// The ink runs of a title picture as sixteen-column masks (see CPtDataT::inkLanes), `words` to a
+// row.
+void MakeInkLanes(const std::vector<std::uint32_t>& runs,
+                  const std::vector<std::uint32_t>& rowStart, int words,
+                  std::vector<std::uint16_t>& lanes) {
+  const auto n = static_cast<std::size_t>(words);
+  lanes.assign((rowStart.size() - 1) * n, 0);
+  for (std::size_t py = 0; py + 1 < rowStart.size(); ++py) {
+    std::uint16_t* row = lanes.data() + py * n;
+    for (std::uint32_t k = rowStart[py]; k < rowStart[py + 1]; ++k) {
+      for (int p = static_cast<int>(runs[k] & 0xFFFF), end = static_cast<int>(runs[k] >> 16);
+           p < end;) {
+        const int lo = p & 15, bits = std::min(16 - lo, end - p);
+        row[p >> 4] |= static_cast<std::uint16_t>(((1u << bits) - 1) << lo);
+        p += bits;
+      }
+    }
+  }
+}
+
+#if defined(OX_TITLE_WIDE_SIMD)
+// A picture row of a stage row: its ink masks and the units of it the stage row covers.
+struct RowShare {
+  const std::uint16_t* lanes;
+  std::uint32_t units;
+};
+// At most this many picture rows make one stage row on the whole-rows path.
+constexpr int kMaxRowShares = 8;
+
+// The units of ink per picture column of one stage row, summed down its n picture rows, into
+// units[0, 16 x words) (words even; every sum below 2^15).
+__attribute__((target("avx512f,avx512bw"))) void SumRowLanesAvx512(const RowShare* rows, int n,
+                                                                   int words,
+                                                                   std::uint16_t* units) {
+  for (int k = 0; k < words; k += 2) {
+    __m512i sum = _mm512_setzero_si512();
+    for (int r = 0; r < n; ++r) {
+      std::uint32_t lanes;
+      std::memcpy(&lanes, rows[r].lanes + k, sizeof lanes);
+      sum = _mm512_mask_add_epi16(sum, lanes, sum,
+                                  _mm512_set1_epi16(static_cast<std::int16_t>(rows[r].units)));
+    }
+    _mm512_storeu_si512(units + 16 * k, sum);
+  }
+}
+
+// A stage row summed across from its picture columns' units by the taps (products below 2^30),
+// times c, stored as the levels of its count visible columns in d (each that is not 0).
+__attribute__((target("avx512f,avx512bw"))) void FlushTapsAvx512(const std::uint16_t* units,
+                                                                 const TitleTaps& t, int count,
+                                                                 std::uint32_t c, std::uint8_t* d) {
+  const __m512i scale = _mm512_set1_epi32(static_cast<int>(c));
+  for (int i = 0, b = 0; i < count; i += TitleTaps::kBlock, ++b) {
+    const std::uint16_t* from = units + t.base[b];
+    const __m512i lo = _mm512_loadu_si512(from), hi = _mm512_loadu_si512(from + 32);
+    const __m512i any = _mm512_or_si512(lo, hi);
+    if (_mm512_test_epi32_mask(any, any) == 0) continue;  // no ink: all levels 0
+    const __m512i pair = _mm512_permutex2var_epi16(lo, _mm512_loadu_si512(t.pairIndex + 2 * i), hi);
+    const __m512i third =
+        _mm512_permutex2var_epi16(lo, _mm512_loadu_si512(t.thirdIndex + 2 * i), hi);
+    const __m512i sum =
+        _mm512_add_epi32(_mm512_madd_epi16(pair, _mm512_loadu_si512(t.pairWeight + 2 * i)),
+                         _mm512_madd_epi16(third, _mm512_loadu_si512(t.thirdWeight + 2 * i)));
+    StoreLevelsAvx512(_mm512_maskz_srli_epi32(0xFFFF, _mm512_mullo_epi32(sum, scale), kLevelShift),
+                      count - i, d + i);
+  }
+}
+#endif
 
 void ClearRect(Bitmap8& buf, const TitleRect& r) {
   for (int y = r.top; y < r.bottom; ++y) {
@@ -503,6 +619,8 @@ void ClearRect(Bitmap8& buf, const TitleRect& r) {
 }  // namespace
 
 CTitle::CTitle(LayerSettings* settings) : CMonoBmp(settings) {}
+
+CTitle::~CTitle() = default;
 
 // --- start ---------------------------------------------------------------------------------------
 
@@ -645,6 +763,44 @@ TitleRect CTitle::Enlarge(const CMonoGraph& g, CPtDataT& st, int w, int h) {
   return TitleRect{dx, dy, dx + dw, dy + dh};
 }
 
+bool CTitle::RowsPay(const CPtDataT& st, int laneWords, std::int64_t ax, std::int64_t bx,
+                     std::int64_t ay, std::int64_t by, std::uint32_t c) const {
+#if defined(OX_TITLE_WIDE_SIMD)
+  // A run costs about as much as this many masked adds of sixteen columns.
+  constexpr std::size_t kRunCost = 4;
+  const std::size_t rows = st.inkRowStart.size() - 1;
+  // Sums of units and tap weights below 2^15, as the 16-bit multiply-adds take them.
+  constexpr std::int64_t kMaxUnits = 0x7FFF;
+  static const bool wordOps = __builtin_cpu_supports("avx512bw");
+  return simd == TitleSimd::kAvx512 && wordOps && bx <= 2 * ax && ax <= kMaxUnits &&
+         by <= kMaxUnits && by <= (kMaxRowShares - 2) * ay && c != 0 &&
+         st.inkRuns.size() * kRunCost > rows * static_cast<std::size_t>(laneWords);
+#else
+  (void)st, (void)laneWords, (void)ax, (void)bx, (void)ay, (void)by, (void)c;
+  return false;
+#endif
+}
+
+bool CTitle::PrepareRows(CPtDataT& st, int srcW, std::int64_t sw, std::int64_t ax, std::int64_t bx,
+                         int col0, int colCount) {
+  const int laneWords = LaneWords(srcW);
+  try {
+    if (!taps) taps = std::make_unique<TitleTaps>();
+    // The taps read 64 columns from a block's first, at most the last virtual column.
+    const auto size = static_cast<std::size_t>(sw) + 64;
+    for (auto& units : columnUnits) {
+      if (units.size() < size) units.resize(size, 0);
+    }
+    if (st.inkLanes.size() != (st.inkRowStart.size() - 1) * static_cast<std::size_t>(laneWords)) {
+      MakeInkLanes(st.inkRuns, st.inkRowStart, laneWords, st.inkLanes);
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  taps->Make(ax, bx, col0, colCount);
+  return true;
+}
+
 TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs) {
   if (!(ws >= 1) || !(hs >= 1)) return TitleRect();
   const int srcW = g.bitmap.width, srcH = g.bitmap.height;
@@ -708,6 +864,44 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
   if (st.inkRowStart.size() != static_cast<std::size_t>(srcH) + 1) {
     DecodeInkRuns(g, st.inkRuns, st.inkRowStart);
   }
+  // Written columns of the accumulator rows: all s of them, or the middle 640.
+  const int col0 = s > kStageWidth ? (s - kStageWidth) / 2 : 0;
+  const int colCount = s > kStageWidth ? kStageWidth : s;
+  const int stageX0 = s > kStageWidth ? 0 : x;
+  const int laneWords = LaneWords(srcW);
+  const bool byRows = RowsPay(st, laneWords, ax, bx, ay, by, c) &&
+                      PrepareRows(st, srcW, sw, ax, bx, col0, colCount);
+#if defined(OX_TITLE_WIDE_SIMD)
+  if (byRows) {
+    // Each visible stage row the picture touches: its units per picture column summed down, then
+    // across by the taps a stage row later, so the sums are stored long before they are read.
+    const int firstRow = static_cast<int>(std::max<std::int64_t>(oy * ay / by, -y));
+    const int endRow =
+        static_cast<int>(std::min<std::int64_t>(((srcH + oy) * ay - 1) / by + 1, kStageHeight - y));
+    const std::size_t written = static_cast<std::size_t>(laneWords) * 16;
+    RowShare share[kMaxRowShares];
+    for (int row = firstRow; row <= endRow; ++row) {
+      if (row < endRow) {
+        const std::int64_t top = row * by, bottom = top + by;
+        int n = 0;
+        for (std::int64_t py = std::max<std::int64_t>(top / ay - oy, 0);
+             py < srcH && (py + oy) * ay < bottom && n < kMaxRowShares; ++py) {
+          const std::int64_t from = std::max((py + oy) * ay, top);
+          const std::int64_t to = std::min((py + oy + 1) * ay, bottom);
+          share[n++] =
+              RowShare{st.inkLanes.data() + py * laneWords, static_cast<std::uint32_t>(to - from)};
+        }
+        SumRowLanesAvx512(share, n, laneWords, columnUnits[row & 1].data() + ox);
+      }
+      if (row > firstRow) {
+        FlushTapsAvx512(columnUnits[(row - 1) & 1].data(), *taps, colCount, c,
+                        st.buffer.Row(y + row - 1) + stageX0);
+      }
+    }
+    for (auto& units : columnUnits) std::fill_n(units.begin() + ox, written, 0);
+    return r.Empty() ? TitleRect() : r;
+  }
+#endif
   runEdges.resize(static_cast<std::size_t>(srcW) * 2 + 1);
   TitleRunEdge* starting = runEdges.data();
   TitleRunEdge* ending = starting + srcW;
@@ -720,10 +914,6 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
     ending[px + 1] = TitleRunEdge{last, c * static_cast<std::uint32_t>(u + ax - last * bx)};
   }
 
-  // Written columns of the accumulator rows: all s of them, or the middle 640.
-  const int col0 = s > kStageWidth ? (s - kStageWidth) / 2 : 0;
-  const int colCount = s > kStageWidth ? kStageWidth : s;
-  const int stageX0 = s > kStageWidth ? 0 : x;
   ShrinkRow cur{accumulator[0], steps[0]};
   ShrinkRow next{accumulator[1], steps[1]};
   // Steps pay when at least this many picture rows make one stage row: their sum costs about a

@@ -79,7 +79,14 @@ struct CPtDataT {
   // row's runs begin (one more entry than rows); read from the row codes on the first shrink.
   std::vector<std::uint32_t> inkRuns;
   std::vector<std::uint32_t> inkRowStart;
+  // The same ink as sixteen-column masks, column 16k + i in bit i of word k, row after row (an
+  // even number of words to a row); made from the runs when a frame first adds whole rows.
+  std::vector<std::uint16_t> inkLanes;
 };
+
+// Per frame, where each visible stage column of the shrinking path takes its units from when it
+// spans at most two picture columns (defined in CTitle.cpp).
+struct TitleTaps;
 
 // SET / MOVE progress of one title.
 struct CMvDataT {
@@ -93,6 +100,7 @@ struct CMvDataT {
 class CTitle : public CMonoBmp {
  public:
   explicit CTitle(LayerSettings* settings);
+  ~CTitle();
 
   // Makes entry rec.BmpNo play (a second start replaces its state). A picture wider than
   // kMaxTitleWidth is refused: the title does not play.
@@ -118,10 +126,22 @@ class CTitle : public CMonoBmp {
   void EndEntry(int index);
   TitleRect Enlarge(const CMonoGraph& g, CPtDataT& st, int w, int h);
   TitleRect Shrink(const CMonoGraph& g, CPtDataT& st, double wScaled, double hScaled);
+  // Whether the shrinking path adds whole picture rows this frame (virtual picture columns ax
+  // units wide and ay high, stage columns bx wide and rows by high), and the tables for it; false
+  // when they cannot be had.
+  bool RowsPay(const CPtDataT& st, int laneWords, std::int64_t ax, std::int64_t bx, std::int64_t ay,
+               std::int64_t by, std::uint32_t c) const;
+  bool PrepareRows(CPtDataT& st, int srcW, std::int64_t sw, std::int64_t ax, std::int64_t bx,
+                   int col0, int colCount);
 
   // The two accumulator rows of the shrinking path, the steps of their middle columns (each
   // column gains the sum of the steps up to it) and the per-frame run edges.
   std::uint32_t accumulator[2][kTitleAccumulatorColumns] = {};
   std::uint32_t steps[2][kTitleAccumulatorColumns + 1] = {};
   std::vector<TitleRunEdge> runEdges;  // per picture column: starting there, then ending before it
+  // Whole rows at a time (AVX-512, a stage column at most two picture columns wide): the units of
+  // ink per picture column of the two stage rows, summed down the picture rows, and the taps that
+  // sum them across into stage columns.
+  std::vector<std::uint16_t> columnUnits[2];
+  std::unique_ptr<TitleTaps> taps;
 };

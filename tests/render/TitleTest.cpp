@@ -316,7 +316,8 @@ TEST_F(TitleTest, ShrinkingMatchesThePerPixelWeightTables) {
     const TitleRect r = layer->state[rec.BmpNo]->rect;
     const std::string where = "seed 2106 round " + std::to_string(round);
     for (int simd = 0; simd + 1 < simdCount; ++simd) {
-      ASSERT_EQ(buffers[simd].pixels, buffers.back().pixels) << where << " simd " << simd;
+      ASSERT_EQ(buffers[simd].pixels, buffers.back().pixels)
+          << where << " simd " << simd << " against simd " << simdCount - 1;
     }
 
     // The stage extent s x t and the virtual source extent sw x sh the layer must have chosen.
