@@ -13,8 +13,13 @@
 #
 # --show NAME measures that show alone (script_NAME.txt), --mode N one mode instead of both.
 #
+# --floor measures, instead of the saver, what showing a frame costs at all here: x_frame_floor
+# (built beside the saver) shows a frame of the mode's size whose every pixel changes, 30 times
+# a second, through shared memory as the saver does. A show whose frame changes whole cannot
+# cost less than that; read the shows' figures against it.
+#
 # usage: tools/measure-cpu.sh [--build DIR] [--data DIR] [--seconds N] [--screen WxH]
-#                             [--per-show | --show NAME] [--mode N]
+#                             [--per-show | --show NAME | --floor] [--mode N]
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,6 +31,7 @@ warmup=4
 per_show=0
 only_show=""
 modes="4 2"
+floor=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
@@ -35,7 +41,8 @@ while [ $# -gt 0 ]; do
     --per-show) per_show=1; shift ;;
     --show) per_show=1; only_show=$2; shift 2 ;;
     --mode) modes=$2; shift 2 ;;
-    *) echo "usage: $0 [--build DIR] [--data DIR] [--seconds N] [--screen WxH] [--per-show | --show NAME] [--mode N]" >&2; exit 2 ;;
+    --floor) floor=1; shift ;;
+    *) echo "usage: $0 [--build DIR] [--data DIR] [--seconds N] [--screen WxH] [--per-show | --show NAME | --floor] [--mode N]" >&2; exit 2 ;;
   esac
 done
 
@@ -46,6 +53,10 @@ if [ -z "$build" ]; then
 fi
 program="$build/ondrelix"
 [ -x "$program" ] || { echo "measure-cpu: no ondrelix program (build it, or give --build DIR)" >&2; exit 1; }
+if [ "$floor" = 1 ] && [ ! -x "$build/x_frame_floor" ]; then
+  echo "measure-cpu: no x_frame_floor program in $build (built with the benchmarks)" >&2
+  exit 1
+fi
 
 tool=measure-cpu
 . "$here/tools/lib/xvfb.sh"
@@ -105,8 +116,12 @@ measure() {  # mode label [data folder]
   # A display that another server is just leaving can refuse us: then start over.
   for try in 1 2 3; do
     start_xvfb "$screen"
-    DISPLAY=$display ONDRELIX_PASS_STATS=$stats "$program" /s --mode "$mode" --data "$folder" \
-      >"$work/out-$mode" 2>&1 &
+    if [ "$floor" = 1 ]; then
+      DISPLAY=$display "$build/x_frame_floor" --mode "$mode" --record "$stats" >"$work/out-$mode" 2>&1 &
+    else
+      DISPLAY=$display ONDRELIX_PASS_STATS=$stats "$program" /s --mode "$mode" --data "$folder" \
+        >"$work/out-$mode" 2>&1 &
+    fi
     saver=$!
     pids+=("$saver")
     sleep "$warmup"
@@ -132,7 +147,8 @@ measure() {  # mode label [data folder]
   wait "$saver" 2>/dev/null || true
   stop_xvfb
   awk -v s0="$s0" -v s1="$s1" -v x0="$x0" -v x1="$x1" -v t0="$t0" -v t1="$t1" \
-      -v label="$label" -v r0="$r0" -v statsfile="$stats" '
+      -v label="$label" -v r0="$r0" -v statsfile="$stats" \
+      -v who="$([ "$floor" = 1 ] && echo client || echo saver)" '
     BEGIN {
       split(r0, r, " ")
       wall = t1 - t0
@@ -141,12 +157,17 @@ measure() {  # mode label [data folder]
       rate = st["time_ms"] > r[2] ? (st["passes"] - r[1]) / (st["time_ms"] - r[2]) * 1000 : 0
       passes = rate * wall
       per_pass = passes > 0 ? 1e6 * (saver + xs) / passes : 0
-      printf "%-24s wall %5.1f s  saver %6.3f s  Xvfb %6.3f s  total %5.2f %% of one core", label, wall, saver, xs, 100 * (saver + xs) / wall
+      printf "%-24s wall %5.1f s  %s %6.3f s  Xvfb %6.3f s  total %5.2f %% of one core", label, wall, who, saver, xs, 100 * (saver + xs) / wall
       printf "  %4.0f us a pass", per_pass
       printf "  (passes %d, frames late by more than a tick %d, worst %d ms; longest pass %d ms)\n", passes, st["late_over_one_tick"], st["worst_late_ms"], st["longest_pass_ms"]
     }'
 }
 
+if [ "$floor" = 1 ]; then
+  echo "measure-cpu: $build/x_frame_floor, a frame changing whole 30 times a second, screen $screen, ${seconds} s each"
+  for m in $modes; do measure "$m" "floor ($m)"; done
+  exit 0
+fi
 echo "measure-cpu: $program, data $data, screen $screen, ${seconds} s each"
 if [ "$per_show" = 0 ]; then
   for m in $modes; do measure "$m" "mode $m"; done
