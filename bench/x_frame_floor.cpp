@@ -80,15 +80,15 @@ std::int64_t NowMs() {
 }
 
 // The pass record, written beside and renamed over the old one as the saver does.
-void WriteRecord(const std::string& path, long frames, std::int64_t ms) {
+void WriteRecord(const std::string& path, long frames, std::int64_t ms, std::int64_t pixels) {
   if (path.empty()) return;
   const std::string fresh = path + ".new";
   FILE* f = std::fopen(fresh.c_str(), "w");
   if (f == nullptr) return;
   std::fprintf(f,
                "passes %ld\nlate_over_one_tick 0\nworst_late_ms 0\nlongest_pass_ms 0\nshows 1\n"
-               "time_ms %lld\n",
-               frames, static_cast<long long>(ms));
+               "time_ms %lld\npixels_shown %lld\n",
+               frames, static_cast<long long>(ms), static_cast<long long>(pixels));
   if (std::fclose(f) == 0) std::rename(fresh.c_str(), path.c_str());
 }
 
@@ -166,7 +166,8 @@ int main(int argc, char** argv) {
     xcb_flush(c);
     const std::int64_t now = NowMs();
     if (now >= nextRecord) {
-      WriteRecord(o.record, frames, now - start);
+      WriteRecord(o.record, frames, now - start,
+                  static_cast<std::int64_t>(frames) * f.width * f.height);
       nextRecord = now + 1000;
     }
   }

@@ -9,7 +9,8 @@
 # environment is passed on: ONDRELIX_NO_SHM=1 measures the picture sent without shared memory,
 # ONDRELIX_RENDER=1 and ONDRELIX_NO_RENDER=1 choose who stretches the full-screen frame.
 # Each line also gives the CPU time of one pass (saver plus Xvfb), steadier from run to run than
-# the percentage when the number of passes differs.
+# the percentage when the number of passes differs, and how many window pixels a pass sent to
+# the server on average (what changed on the screen).
 #
 # --show NAME measures that show alone (script_NAME.txt), --mode N one mode instead of both.
 #
@@ -139,7 +140,8 @@ measure() {  # mode label [data folder]
   # The pass record is written once a second with the saver's clock beside the count: the
   # pass rate between two records gives the passes of the stretch measured.
   local r0
-  r0=$(awk '/^passes/ {p = $2} /^time_ms/ {t = $2} END {print p + 0, t + 0}' "$stats" 2>/dev/null || echo "0 0")
+  r0=$(awk '/^passes/ {p = $2} /^time_ms/ {t = $2} /^pixels_shown/ {n = $2}
+            END {print p + 0, t + 0, n + 0}' "$stats" 2>/dev/null || echo "0 0 0")
   sleep "$seconds"
   s1=$(cpu_of "$saver"); x1=$(cpu_of "$xvfb"); t1=$(date +%s.%N)
   sleep 1.1  # one more summary of the pass record
@@ -157,8 +159,9 @@ measure() {  # mode label [data folder]
       rate = st["time_ms"] > r[2] ? (st["passes"] - r[1]) / (st["time_ms"] - r[2]) * 1000 : 0
       passes = rate * wall
       per_pass = passes > 0 ? 1e6 * (saver + xs) / passes : 0
+      shown = st["passes"] > r[1] ? (st["pixels_shown"] - r[3]) / (st["passes"] - r[1]) : 0
       printf "%-24s wall %5.1f s  %s %6.3f s  Xvfb %6.3f s  total %5.2f %% of one core", label, wall, who, saver, xs, 100 * (saver + xs) / wall
-      printf "  %4.0f us a pass", per_pass
+      printf "  %4.0f us a pass  %5.0f k pixels shown a pass", per_pass, shown / 1000
       printf "  (passes %d, frames late by more than a tick %d, worst %d ms; longest pass %d ms)\n", passes, st["late_over_one_tick"], st["worst_late_ms"], st["longest_pass_ms"]
     }'
 }

@@ -45,6 +45,13 @@
 
 namespace {
 
+// Pixels a region covers (its rectangles do not overlap).
+std::int64_t AreaOf(const QRegion& region) {
+  std::int64_t area = 0;
+  for (const QRect& r : region) area += static_cast<std::int64_t>(r.width()) * r.height();
+  return area;
+}
+
 constexpr int kMouseSlack = 30;  // a movement of more than this many pixels ends the saver
 constexpr int kPanelHeight = 39;
 constexpr int kSpeedMax = 1000;
@@ -413,13 +420,14 @@ void TSaverWin::RecordPass(std::int32_t now) {
   QByteArray text =
       QStringLiteral(
           "passes %1\nlate_over_one_tick %2\nworst_late_ms %3\nlongest_pass_ms %4\nshows %5\n"
-          "time_ms %6\n")
+          "time_ms %6\npixels_shown %7\n")
           .arg(stats_.passes)
           .arg(stats_.overOneTick)
           .arg(stats_.worstLateMs)
           .arg(stats_.longestPassMs)
           .arg(stats_.shows)
           .arg(now)
+          .arg(stats_.pixelsShown)
           .toUtf8();
 #ifdef __GLIBC__
   // The allocator's own view, so that a soak can tell memory in use from free memory the heaps
@@ -479,6 +487,8 @@ void TSaverWin::ShowDamage() {
     const RectXYWH& p = d.part[i];
     region += QRect(p.x, p.y, p.width, p.height);
   }
+  if (!stats_.path.isEmpty())
+    stats_.pixelsShown += AreaOf(framed ? region + scaler_->Pending() : region);
   if (pictureWin_) {
     // What the server stretches from the frame is not put from the picture first.
     if (framed) region -= scaler_->Pending();
