@@ -499,21 +499,23 @@ void FlushShrunkRow(std::uint32_t* acc, std::uint32_t* steps, int s, int first, 
   std::memset(steps, 0, static_cast<std::size_t>(s + 2) * sizeof(std::uint32_t));
 }
 
-// Stage columns [first, first + count) of the shrinking path when a stage column spans at most two
-// picture columns, so touches at most three. Per block of sixteen columns: the first virtual
-// picture column its first column touches. Per column, in two 16-bit lanes each: the offsets from
-// that of the picture columns it reads (its own first one at most 30 on, as sixteen columns span
-// at most 32 picture columns) and the units of each it covers, its first two in `pair` and its
-// third (weight 0 in the second lane) in `third`.
+// Stage columns [first, first + count) of the shrinking path when a stage column spans at most
+// four picture columns, so touches at most five. Per block of sixteen columns: the first virtual
+// picture column its first column touches. Per column, in two 16-bit lanes: the offset from that
+// of its own first picture column and of the one after it (at most 60 and 61 on, as sixteen
+// columns span at most 64 picture columns), and per pair of taps k the units the column covers of
+// the picture columns 2k and 2k + 1 after its first.
 struct TitleTaps {
   static constexpr int kBlock = 16;
+  static constexpr int kMaxPairs = 3;
+  static constexpr int kLanes = 2 * (kStageWidth + kBlock);
+  int pairs = 0;
   std::int32_t base[kStageWidth / kBlock + 1];
-  std::uint16_t pairIndex[2 * (kStageWidth + kBlock)];
-  std::uint16_t thirdIndex[2 * (kStageWidth + kBlock)];
-  std::uint16_t pairWeight[2 * (kStageWidth + kBlock)];
-  std::uint16_t thirdWeight[2 * (kStageWidth + kBlock)];
-  // Virtual picture columns ax units wide, stage columns bx units wide (bx <= 2 ax, ax < 2^15).
+  std::uint16_t index[kLanes];
+  std::uint16_t weight[kMaxPairs][kLanes];
+  // Virtual picture columns ax units wide, stage columns bx units wide (bx <= 4 ax, ax < 2^15).
   void Make(std::int64_t ax, std::int64_t bx, int first, int count) {
+    pairs = static_cast<int>(((bx + ax - 1) / ax + 2) / 2);  // the taps, rounded up to pairs
     for (int i = 0; i < (count + kBlock - 1) / kBlock * kBlock; ++i) {
       const std::int64_t j = first + i, q = j * bx / ax;
       if (i % kBlock == 0) base[i / kBlock] = static_cast<std::int32_t>(q);
@@ -523,13 +525,12 @@ struct TitleTaps {
         const std::int64_t to = std::min((q + k + 1) * ax, (j + 1) * bx);
         return static_cast<std::uint16_t>(i < count && to > from ? to - from : 0);
       };
-      pairIndex[2 * i] = at;
-      pairIndex[2 * i + 1] = static_cast<std::uint16_t>(at + 1);
-      thirdIndex[2 * i] = thirdIndex[2 * i + 1] = static_cast<std::uint16_t>(at + 2);
-      pairWeight[2 * i] = units(0);
-      pairWeight[2 * i + 1] = units(1);
-      thirdWeight[2 * i] = units(2);
-      thirdWeight[2 * i + 1] = 0;
+      index[2 * i] = at;
+      index[2 * i + 1] = static_cast<std::uint16_t>(at + 1);
+      for (int k = 0; k < pairs; ++k) {
+        weight[k][2 * i] = units(2 * k);
+        weight[k][2 * i + 1] = units(2 * k + 1);
+      }
     }
   }
 };
@@ -587,8 +588,18 @@ __attribute__((target("avx512f,avx512bw"))) void SumRowLanesAvx512(const RowShar
   }
 }
 
-// A stage row summed across from its picture columns' units by the taps (products below 2^30),
-// times c, stored as the levels of its count visible columns in d (each that is not 0).
+// A stage row summed across from its picture columns' units by kPairs pairs of taps (products
+// below 2^30), times c, stored as the levels of its count visible columns in d (each that is not
+// 0). With two pairs at most (offsets up to 33) one window of 64 columns from the block's first
+// serves all; with three, pair k reads the 64 from the block's first plus 2k.
+// The units of sixteen stage columns from a pair of taps: two picture columns' units each, times
+// their weights.
+__attribute__((target("avx512f,avx512bw"))) inline __m512i PairAvx512(__m512i units,
+                                                                      const std::uint16_t* weight) {
+  return _mm512_madd_epi16(units, _mm512_loadu_si512(weight));
+}
+
+template <int kPairs>
 __attribute__((target("avx512f,avx512bw"))) void FlushTapsAvx512(const std::uint16_t* units,
                                                                  const TitleTaps& t, int count,
                                                                  std::uint32_t c, std::uint8_t* d) {
@@ -596,17 +607,35 @@ __attribute__((target("avx512f,avx512bw"))) void FlushTapsAvx512(const std::uint
   for (int i = 0, b = 0; i < count; i += TitleTaps::kBlock, ++b) {
     const std::uint16_t* from = units + t.base[b];
     const __m512i lo = _mm512_loadu_si512(from), hi = _mm512_loadu_si512(from + 32);
-    const __m512i any = _mm512_or_si512(lo, hi);
-    if (_mm512_test_epi32_mask(any, any) == 0) continue;  // no ink: all levels 0
-    const __m512i pair = _mm512_permutex2var_epi16(lo, _mm512_loadu_si512(t.pairIndex + 2 * i), hi);
-    const __m512i third =
-        _mm512_permutex2var_epi16(lo, _mm512_loadu_si512(t.thirdIndex + 2 * i), hi);
-    const __m512i sum =
-        _mm512_add_epi32(_mm512_madd_epi16(pair, _mm512_loadu_si512(t.pairWeight + 2 * i)),
-                         _mm512_madd_epi16(third, _mm512_loadu_si512(t.thirdWeight + 2 * i)));
+    // Every column the block reads: none with ink leaves all its levels 0.
+    __m512i any = _mm512_or_si512(lo, hi);
+    if constexpr (kPairs == 3) any = _mm512_or_si512(any, _mm512_loadu_si512(from + 36));
+    if (_mm512_test_epi32_mask(any, any) == 0) continue;
+    const __m512i index = _mm512_loadu_si512(t.index + 2 * i);
+    __m512i sum = PairAvx512(_mm512_permutex2var_epi16(lo, index, hi), t.weight[0] + 2 * i);
+    if constexpr (kPairs == 2) {
+      const __m512i next = _mm512_add_epi16(index, _mm512_set1_epi16(2));
+      sum = _mm512_add_epi32(
+          sum, PairAvx512(_mm512_permutex2var_epi16(lo, next, hi), t.weight[1] + 2 * i));
+    }
+    if constexpr (kPairs == 3) {
+      for (int k = 1; k < kPairs; ++k) {
+        const __m512i v = _mm512_permutex2var_epi16(_mm512_loadu_si512(from + 2 * k), index,
+                                                    _mm512_loadu_si512(from + 2 * k + 32));
+        sum = _mm512_add_epi32(sum, PairAvx512(v, t.weight[k] + 2 * i));
+      }
+    }
     StoreLevelsAvx512(_mm512_maskz_srli_epi32(0xFFFF, _mm512_mullo_epi32(sum, scale), kLevelShift),
                       count - i, d + i);
   }
+}
+
+// The same with the pairs the taps have.
+void FlushTaps(const std::uint16_t* units, const TitleTaps& t, int count, std::uint32_t c,
+               std::uint8_t* d) {
+  if (t.pairs <= 1) return FlushTapsAvx512<1>(units, t, count, c, d);
+  if (t.pairs == 2) return FlushTapsAvx512<2>(units, t, count, c, d);
+  FlushTapsAvx512<3>(units, t, count, c, d);
 }
 #endif
 
@@ -772,7 +801,7 @@ bool CTitle::RowsPay(const CPtDataT& st, int laneWords, std::int64_t ax, std::in
   // Sums of units and tap weights below 2^15, as the 16-bit multiply-adds take them.
   constexpr std::int64_t kMaxUnits = 0x7FFF;
   static const bool wordOps = __builtin_cpu_supports("avx512bw");
-  return simd == TitleSimd::kAvx512 && wordOps && bx <= 2 * ax && ax <= kMaxUnits &&
+  return simd == TitleSimd::kAvx512 && wordOps && bx <= 4 * ax && ax <= kMaxUnits &&
          by <= kMaxUnits && by <= (kMaxRowShares - 2) * ay && c != 0 &&
          st.inkRuns.size() * kRunCost > rows * static_cast<std::size_t>(laneWords);
 #else
@@ -786,8 +815,8 @@ bool CTitle::PrepareRows(CPtDataT& st, int srcW, std::int64_t sw, std::int64_t a
   const int laneWords = LaneWords(srcW);
   try {
     if (!taps) taps = std::make_unique<TitleTaps>();
-    // The taps read 64 columns from a block's first, at most the last virtual column.
-    const auto size = static_cast<std::size_t>(sw) + 64;
+    // The taps read 64 + 4 columns from a block's first, at most the last virtual column.
+    const auto size = static_cast<std::size_t>(sw) + 72;
     for (auto& units : columnUnits) {
       if (units.size() < size) units.resize(size, 0);
     }
@@ -894,8 +923,8 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
         SumRowLanesAvx512(share, n, laneWords, columnUnits[row & 1].data() + ox);
       }
       if (row > firstRow) {
-        FlushTapsAvx512(columnUnits[(row - 1) & 1].data(), *taps, colCount, c,
-                        st.buffer.Row(y + row - 1) + stageX0);
+        FlushTaps(columnUnits[(row - 1) & 1].data(), *taps, colCount, c,
+                  st.buffer.Row(y + row - 1) + stageX0);
       }
     }
     for (auto& units : columnUnits) std::fill_n(units.begin() + ox, written, 0);

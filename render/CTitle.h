@@ -85,7 +85,7 @@ struct CPtDataT {
 };
 
 // Per frame, where each visible stage column of the shrinking path takes its units from when it
-// spans at most two picture columns (defined in CTitle.cpp).
+// spans at most four picture columns (defined in CTitle.cpp).
 struct TitleTaps;
 
 // SET / MOVE progress of one title.
@@ -139,7 +139,7 @@ class CTitle : public CMonoBmp {
   std::uint32_t accumulator[2][kTitleAccumulatorColumns] = {};
   std::uint32_t steps[2][kTitleAccumulatorColumns + 1] = {};
   std::vector<TitleRunEdge> runEdges;  // per picture column: starting there, then ending before it
-  // Whole rows at a time (AVX-512, a stage column at most two picture columns wide): the units of
+  // Whole rows at a time (AVX-512, a stage column at most four picture columns wide): the units of
   // ink per picture column of the two stage rows, summed down the picture rows, and the taps that
   // sum them across into stage columns.
   std::vector<std::uint16_t> columnUnits[2];
