@@ -202,8 +202,8 @@ __attribute__((target("ssse3"))) inline __m128i PickBits(const std::uint8_t* row
   return _mm_cmpeq_epi8(_mm_and_si128(_mm_shuffle_epi8(bytes, within), bit), bit);
 }
 
-// One row into out[0, dw), sixteen columns at a time (the last block through a copy when shorter).
-// The rows are copies of the read bytes with 16 bytes to spare.
+// One row into out[0, dw), which has 16 bytes to spare, sixteen columns at a time. The rows are
+// copies of the read bytes with 16 bytes to spare.
 __attribute__((target("ssse3"))) void PickedRow(const std::uint8_t* ink, const std::uint8_t* sil,
                                                 const PickedColumns& c, int dw, std::uint8_t* out) {
   const __m128i silhouette = _mm_set1_epi8(static_cast<char>(kTitleSilhouette));
@@ -216,13 +216,7 @@ __attribute__((target("ssse3"))) void PickedRow(const std::uint8_t* ink, const s
       const __m128i p = PickBits(ink, c.from[b], within, bit);
       level = _mm_or_si128(_mm_andnot_si128(p, level), _mm_and_si128(p, full));
     }
-    if (dw - i >= PickedColumns::kBlock) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), level);
-      continue;
-    }
-    alignas(16) std::uint8_t last[PickedColumns::kBlock];
-    _mm_store_si128(reinterpret_cast<__m128i*>(last), level);
-    std::memcpy(out + i, last, static_cast<std::size_t>(dw - i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), level);
   }
 }
 #endif
@@ -262,7 +256,8 @@ void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy
       const auto n = static_cast<std::size_t>(picked.bytes);
       std::memcpy(silBytes, sil.Row(rowsOf[j]) + picked.firstByte, n);
       if (inkRow != nullptr) std::memcpy(inkBytes, inkRow + picked.firstByte, n);
-      PickedRow(inkRow != nullptr ? inkBytes : nullptr, silBytes, picked, dw, d);
+      PickedRow(inkRow != nullptr ? inkBytes : nullptr, silBytes, picked, dw, lev);
+      std::memcpy(d, lev, static_cast<std::size_t>(dw));
       continue;
     }
 #endif
