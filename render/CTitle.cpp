@@ -331,6 +331,7 @@ void DecodeInkRuns(const CMonoGraph& g, std::vector<std::uint32_t>& runs,
 struct ShrinkRow {
   std::uint32_t* acc;
   std::uint32_t* steps;
+  bool inked = false;  // any run added since the row was last stored (else its sums are all 0)
 };
 
 // cur[0..n) += a and, when a source row is split between two stage rows, next[0..n) += b; in
@@ -947,6 +948,7 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
   const bool stepped = simd == TitleSimd::kAvx512 || by >= kRowsForSteps * ay;
   auto flush = [&](int row, ShrinkRow acc) {
     const int sy = y + row;
+    if (!acc.inked) return;  // no levels to store, nothing to clear
     if (sy >= 0 && sy < kStageHeight && stepped) {
       FlushShrunkRow(acc.acc, acc.steps, s, col0, colCount, st.buffer.Row(sy) + stageX0, simd);
       return;
@@ -966,6 +968,7 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
     if (row != curRow) {
       flush(curRow, cur);
       std::swap(cur, next);
+      next.inked = false;
       curRow = row;
     }
     if (y + row >= kStageHeight) break;
@@ -978,6 +981,8 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
     const std::uint32_t wb = static_cast<std::uint32_t>(ay) - wa;
     const std::uint32_t fullA = wa * c * static_cast<std::uint32_t>(bx);
     const std::uint32_t fullB = wb * c * static_cast<std::uint32_t>(bx);
+    cur.inked = true;
+    next.inked = next.inked || wb != 0;
     if (stepped) {
       AddRowRuns<true>(run, runEnd, starting, ending, wa, wb, fullA, fullB, cur, next);
     } else {
