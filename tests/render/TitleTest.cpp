@@ -1,6 +1,7 @@
 // Title layer: natural size, flight and scale, the visible part of enlarged titles, exact area
 // averaging when shrinking (against the per-pixel weight tables), clipping, animation, drawing.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -70,7 +71,8 @@ CTimeSchedule Schedule(int bmpNo, int mode, int timeMs) {
 class TitleTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder = ::testing::TempDir() + "/ondrelix_title_" +
+    // The process id too: the portable build runs the same tests at the same time.
+    folder = ::testing::TempDir() + "/ondrelix_title_" + std::to_string(getpid()) + "_" +
              ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::filesystem::create_directories(folder);
     settings.SetCurPath(folder);
