@@ -14,13 +14,18 @@
 #
 # --show NAME measures that show alone (script_NAME.txt), --mode N one mode instead of both.
 #
+# --pin runs the X server and the saver on one processor. On a virtual machine a frame that wakes
+# the other processor costs much more than one that does not, and where the scheduler puts the
+# two decides it: unpinned, the same build reads up to half again as much from run to run; pinned,
+# within a few percent. Use it to compare builds.
+#
 # --floor measures, instead of the saver, what showing a frame costs at all here: x_frame_floor
 # (built beside the saver) shows a frame of the mode's size whose every pixel changes, 30 times
 # a second, through shared memory as the saver does. A show whose frame changes whole cannot
 # cost less than that; read the shows' figures against it.
 #
 # usage: tools/measure-cpu.sh [--build DIR] [--data DIR] [--seconds N] [--screen WxH]
-#                             [--per-show | --show NAME | --floor] [--mode N]
+#                             [--per-show | --show NAME | --floor] [--mode N] [--pin]
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -33,6 +38,8 @@ per_show=0
 only_show=""
 modes="4 2"
 floor=0
+pin=0
+args=("$@")
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
@@ -43,9 +50,15 @@ while [ $# -gt 0 ]; do
     --show) per_show=1; only_show=$2; shift 2 ;;
     --mode) modes=$2; shift 2 ;;
     --floor) floor=1; shift ;;
-    *) echo "usage: $0 [--build DIR] [--data DIR] [--seconds N] [--screen WxH] [--per-show | --show NAME | --floor] [--mode N]" >&2; exit 2 ;;
+    --pin) pin=1; shift ;;
+    *) echo "usage: $0 [--build DIR] [--data DIR] [--seconds N] [--screen WxH] [--per-show | --show NAME | --floor] [--mode N] [--pin]" >&2; exit 2 ;;
   esac
 done
+# Pinned: the script runs again on the first processor it may use, and all it starts stays there.
+if [ "$pin" = 1 ] && [ -z "${MEASURE_CPU_PINNED:-}" ]; then
+  first=$(taskset -cp $$ | sed 's/.*: //; s/[-,].*//')
+  MEASURE_CPU_PINNED=$first exec taskset -c "$first" "$0" "${args[@]}"
+fi
 
 if [ -z "$build" ]; then
   for d in "$here/build" "$here"/build-*; do
@@ -167,11 +180,11 @@ measure() {  # mode label [data folder]
 }
 
 if [ "$floor" = 1 ]; then
-  echo "measure-cpu: $build/x_frame_floor, a frame changing whole 30 times a second, screen $screen, ${seconds} s each"
+  echo "measure-cpu: $build/x_frame_floor, a frame changing whole 30 times a second, screen $screen, ${seconds} s each${MEASURE_CPU_PINNED:+, all on processor $MEASURE_CPU_PINNED}"
   for m in $modes; do measure "$m" "floor ($m)"; done
   exit 0
 fi
-echo "measure-cpu: $program, data $data, screen $screen, ${seconds} s each"
+echo "measure-cpu: $program, data $data, screen $screen, ${seconds} s each${MEASURE_CPU_PINNED:+, all on processor $MEASURE_CPU_PINNED}"
 if [ "$per_show" = 0 ]; then
   for m in $modes; do measure "$m" "mode $m"; done
   exit 0
