@@ -47,7 +47,7 @@ void BM_TitleFrame(benchmark::State& state) {
   state.SetLabel(state.range(0) ? "solid" : "rings");
 }
 BENCHMARK(BM_TitleFrame)
-    ->ArgsProduct({{0, 1}, {5, 25, 50, 80, 100, 200, 1000}})
+    ->ArgsProduct({{0, 1}, {5, 25, 50, 60, 70, 80, 90, 99, 100, 200, 1000}})
     ->ArgNames({"solid", "scale_pct"});
 
 // The ringed title with each instruction set this processor runs (0 SSE2, 1 SSSE3, 2 AVX2,
@@ -66,7 +66,7 @@ void BM_TitleFrameWith(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_TitleFrameWith)
-    ->ArgsProduct({{5, 50, 200, 1000}, {0, 1, 2, 3}})
+    ->ArgsProduct({{5, 50, 80, 200, 1000}, {0, 1, 2, 3}})
     ->ArgNames({"scale_pct", "simd"});
 
 }  // namespace
