@@ -331,7 +331,43 @@ void DecodeInkRuns(const CMonoGraph& g, std::vector<std::uint32_t>& runs,
 struct ShrinkRow {
   std::uint32_t* acc;
   std::uint32_t* steps;
+  std::uint64_t* touched;  // the blocks of columns a stepped run added to
+  // How the runs mark the blocks: not at all (the row is narrow, so every block is passed as
+  // touched), in touched[0] alone, or in every word.
+  enum class Marking { kNone, kOneWord, kAll } marking = Marking::kNone;
   bool inked = false;  // any run added since the row was last stored (else its sums are all 0)
+};
+
+// Marks the blocks of columns a picture row's runs add steps to: a run's first column, the one
+// after it and its last. A write to the same word for every run would wait on the one before, so
+// a row of at most 63 blocks gathers its marks in a register; a wider one writes a block's mark
+// only when it is not the one marked last (the runs come in order).
+class TouchMarks {
+ public:
+  explicit TouchMarks(const ShrinkRow& row) : touched_(row.touched), marking_(row.marking) {}
+  void Add(int first, int last) {
+    if (marking_ == ShrinkRow::Marking::kNone) return;
+    const int a = first / kTitleShrinkBlock, b = last / kTitleShrinkBlock;
+    if (marking_ == ShrinkRow::Marking::kOneWord) {
+      bits_ |= std::uint64_t{3} << a | std::uint64_t{1} << b;
+      return;
+    }
+    Mark(a);
+    Mark((first + 1) / kTitleShrinkBlock);
+    Mark(b);
+  }
+  void Done() { touched_[0] |= bits_; }
+
+ private:
+  void Mark(int block) {
+    if (block == last_) return;
+    last_ = block;
+    touched_[block / 64] |= std::uint64_t{1} << (block % 64);
+  }
+  std::uint64_t* touched_;
+  ShrinkRow::Marking marking_;
+  std::uint64_t bits_ = 0;
+  int last_ = -1;
 };
 
 // cur[0..n) += a and, when a source row is split between two stage rows, next[0..n) += b; in
@@ -361,6 +397,7 @@ template <bool kSplit, bool kStepped>
 void AddRuns(const std::uint32_t* run, const std::uint32_t* end, const TitleRunEdge* starting,
              const TitleRunEdge* ending, std::uint32_t wa, std::uint32_t wb, std::uint32_t fullA,
              std::uint32_t fullB, ShrinkRow cur, ShrinkRow next) {
+  TouchMarks curMarks(cur), nextMarks(next);
   for (; run < end; ++run) {
     const TitleRunEdge a = starting[*run & 0xFFFF], b = ending[*run >> 16];
     cur.acc[a.column] += wa * a.weight;
@@ -372,9 +409,11 @@ void AddRuns(const std::uint32_t* run, const std::uint32_t* end, const TitleRunE
     if constexpr (kStepped) {
       cur.steps[a.column + 1] += fullA;
       cur.steps[b.column] -= fullA;
+      curMarks.Add(a.column, b.column);
       if constexpr (kSplit) {
         next.steps[a.column + 1] += fullB;
         next.steps[b.column] -= fullB;
+        nextMarks.Add(a.column, b.column);
       }
     } else if (b.column == a.column) {
       cur.acc[a.column] -= fullA;
@@ -383,6 +422,10 @@ void AddRuns(const std::uint32_t* run, const std::uint32_t* end, const TitleRunE
       AddToAll<kSplit>(cur.acc + a.column + 1, next.acc + a.column + 1, b.column - a.column - 1,
                        fullA, fullB);
     }
+  }
+  if constexpr (kStepped) {
+    curMarks.Done();
+    if constexpr (kSplit) nextMarks.Done();
   }
 }
 
@@ -398,12 +441,11 @@ void AddRowRuns(const std::uint32_t* run, const std::uint32_t* end, const TitleR
   }
 }
 
-// acc[i] += steps[0] + ... + steps[i] for i in [0, n).
-void AddSteps(std::uint32_t* acc, const std::uint32_t* steps, int n) {
+// acc[i] += sum + steps[0] + ... + steps[i] for i in [0, n); returns the sum through steps[n - 1].
+std::uint32_t AddSteps(std::uint32_t* acc, const std::uint32_t* steps, int n, std::uint32_t sum) {
   int i = 0;
-  std::uint32_t sum = 0;
 #if defined(__SSE2__)
-  __m128i carry = _mm_setzero_si128();
+  __m128i carry = _mm_set1_epi32(static_cast<int>(sum));
   for (; i + 4 <= n; i += 4) {
     __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(steps + i));
     x = _mm_add_epi32(x, _mm_slli_si128(x, 4));
@@ -419,6 +461,50 @@ void AddSteps(std::uint32_t* acc, const std::uint32_t* steps, int n) {
     sum += steps[i];
     acc[i] += sum;
   }
+  return sum;
+}
+
+// Whether block b of columns is marked in `touched`.
+inline bool Touched(const std::uint64_t* touched, int block) {
+  return (touched[block / 64] >> (block % 64) & 1) != 0;
+}
+
+// The stored columns of block b, [from, to) (empty when none), as a block of the row pass meets
+// the stored window [first, end).
+struct BlockWindow {
+  int from, to;
+  BlockWindow(int block, int first, int end)
+      : from(std::max(block * kTitleShrinkBlock, first)),
+        to(std::min((block + 1) * kTitleShrinkBlock, end)) {}
+  bool Empty() const { return to <= from; }
+};
+
+// The window's columns of a block no run reached, all of one sum: its level where not 0.
+inline void FillQuietBlock(std::uint32_t sum, const BlockWindow& w, int first, std::uint8_t* d) {
+  const auto level = static_cast<std::uint8_t>(sum >> kLevelShift);
+  if (level != 0 && !w.Empty()) {
+    std::memset(d + (w.from - first), level, static_cast<std::size_t>(w.to - w.from));
+  }
+}
+
+// The row pass a block at a time, with the plain or SSE2 prefix sum and store.
+void FlushTouchedRow(std::uint32_t* acc, std::uint32_t* steps, int s, int first, int count,
+                     std::uint8_t* d, std::uint64_t* touched) {
+  std::uint32_t sum = 0;
+  for (int b = 0, blocks = (s + 1) / kTitleShrinkBlock + 1; b < blocks; ++b) {
+    const BlockWindow w(b, first, first + count);
+    if (!Touched(touched, b)) {
+      FillQuietBlock(sum, w, first, d);
+      continue;
+    }
+    std::uint32_t* a = acc + b * kTitleShrinkBlock;
+    std::uint32_t* up = steps + b * kTitleShrinkBlock;
+    sum = AddSteps(a, up, kTitleShrinkBlock, sum);
+    if (!w.Empty()) StoreShrunkLevels(acc + w.from, w.to - w.from, d + (w.from - first));
+    std::memset(a, 0, kTitleShrinkBlock * sizeof(std::uint32_t));
+    std::memset(up, 0, kTitleShrinkBlock * sizeof(std::uint32_t));
+  }
+  std::fill_n(touched, kTitleTouchedWords, 0);
 }
 
 #if defined(OX_TITLE_WIDE_SIMD)
@@ -439,24 +525,32 @@ __attribute__((target("avx512f"))) inline void StoreLevelsAvx512(__m512i level, 
   _mm_storeu_si128(out, _mm_blendv_epi8(levels, _mm_loadu_si128(out), keep));
 }
 
-// A stage row of the stepped shrinking path stored and cleared in one pass, sixteen columns at a
-// time: the steps summed into the sums (a scan within the block plus the sum so far), and each
-// sum of columns [first, first + count) whose top five bits are not all 0 set as that level in
-// d[0, count). Sums 0..s and steps 0..s+1 are left 0.
+// The row pass with AVX-512, a block of sixteen columns at a time: the steps summed into the sums
+// (a scan within the block plus the sum so far) and each level that is not 0 stored. A block no run
+// reached is neither read nor cleared: its levels are all the sum so far's.
 __attribute__((target("avx512f"))) void FlushSteppedRowAvx512(std::uint32_t* acc,
                                                               std::uint32_t* steps, int s,
-                                                              int first, int count,
-                                                              std::uint8_t* d) {
-  std::uint32_t before = 0;
-  for (int i = 0; i < first; ++i) before += steps[i];
+                                                              int first, int count, std::uint8_t* d,
+                                                              std::uint64_t* touched) {
   const __m512i zero = _mm512_setzero_si512();
   const __m512i lastLane = _mm512_set1_epi32(15);
-  __m512i carry = _mm512_set1_epi32(static_cast<int>(before));
-  for (int i = 0; i < count; i += 16) {
-    const __mmask16 in = count - i >= 16 ? 0xFFFF : static_cast<__mmask16>((1u << (count - i)) - 1);
-    std::uint32_t* a = acc + first + i;
-    std::uint32_t* up = steps + first + i;
-    __m512i x = _mm512_maskz_loadu_epi32(in, up);
+  const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  __m512i carry = zero;
+  for (int b = 0, blocks = (s + 1) / kTitleShrinkBlock + 1; b < blocks; ++b) {
+    const BlockWindow w(b, first, first + count);
+    if (!Touched(touched, b)) {
+      const auto sum = static_cast<std::uint32_t>(_mm512_cvtsi512_si32(carry));
+      if (w.to - w.from == kTitleShrinkBlock && (sum >> kLevelShift) != 0) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + (w.from - first)),
+                         _mm_set1_epi8(static_cast<char>(sum >> kLevelShift)));
+      } else {
+        FillQuietBlock(sum, w, first, d);
+      }
+      continue;
+    }
+    std::uint32_t* a = acc + b * kTitleShrinkBlock;
+    std::uint32_t* up = steps + b * kTitleShrinkBlock;
+    __m512i x = _mm512_loadu_si512(up);
     x = _mm512_add_epi32(
         x, _mm512_maskz_alignr_epi32(0xFFFF, x, zero, 15));  // each lane plus the one before
     x = _mm512_add_epi32(x, _mm512_maskz_alignr_epi32(0xFFFF, x, zero, 14));
@@ -467,32 +561,35 @@ __attribute__((target("avx512f"))) void FlushSteppedRowAvx512(std::uint32_t* acc
     const __m512i total = _mm512_maskz_permutexvar_epi32(0xFFFF, lastLane, x);
     x = _mm512_add_epi32(x, carry);
     carry = _mm512_add_epi32(carry, total);
-    const __m512i level = _mm512_maskz_srli_epi32(
-        0xFFFF, _mm512_add_epi32(_mm512_maskz_loadu_epi32(in, a), x), kLevelShift);
-    _mm512_mask_storeu_epi32(a, in, zero);
-    _mm512_mask_storeu_epi32(up, in, zero);
-    StoreLevelsAvx512(level, count - i, d + i);
+    const __m512i level =
+        _mm512_maskz_srli_epi32(0xFFFF, _mm512_add_epi32(_mm512_loadu_si512(a), x), kLevelShift);
+    _mm512_storeu_si512(a, zero);
+    _mm512_storeu_si512(up, zero);
+    if (w.Empty()) continue;
+    const int skip = w.from - b * kTitleShrinkBlock, n = w.to - w.from;
+    if (skip == 0 && n == kTitleShrinkBlock) {
+      StoreLevelsAvx512(level, n, d + (w.from - first));
+      continue;
+    }
+    // A block the window cuts: its stored lanes moved down to lane 0.
+    const __m512i at = _mm512_add_epi32(lanes, _mm512_set1_epi32(skip));
+    StoreLevelsAvx512(_mm512_maskz_permutexvar_epi32(0xFFFF, at, level), n, d + (w.from - first));
   }
-  const auto words = [](int n) { return static_cast<std::size_t>(n) * sizeof(std::uint32_t); };
-  std::memset(acc, 0, words(first));
-  std::memset(steps, 0, words(first));
-  std::memset(acc + first + count, 0, words(s + 1 - first - count));
-  std::memset(steps + first + count, 0, words(s + 2 - first - count));
+  std::fill_n(touched, kTitleTouchedWords, 0);
 }
 #endif
 
 }  // namespace
 
 void FlushShrunkRow(std::uint32_t* acc, std::uint32_t* steps, int s, int first, int count,
-                    std::uint8_t* d, TitleSimd simd) {
+                    std::uint8_t* d, TitleSimd simd, std::uint64_t* touched) {
 #if defined(OX_TITLE_WIDE_SIMD)
-  if (simd == TitleSimd::kAvx512) return FlushSteppedRowAvx512(acc, steps, s, first, count, d);
+  if (simd == TitleSimd::kAvx512) {
+    return FlushSteppedRowAvx512(acc, steps, s, first, count, d, touched);
+  }
 #endif
   (void)simd;
-  AddSteps(acc, steps, s + 1);
-  StoreShrunkLevels(acc + first, count, d);
-  std::memset(acc, 0, static_cast<std::size_t>(s + 1) * sizeof(std::uint32_t));
-  std::memset(steps, 0, static_cast<std::size_t>(s + 2) * sizeof(std::uint32_t));
+  FlushTouchedRow(acc, steps, s, first, count, d, touched);
 }
 
 // Stage columns [first, first + count) of the shrinking path when a stage column spans at most
@@ -939,8 +1036,13 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
     ending[px + 1] = TitleRunEdge{last, c * static_cast<std::uint32_t>(u + ax - last * bx)};
   }
 
-  ShrinkRow cur{accumulator[0], steps[0]};
-  ShrinkRow next{accumulator[1], steps[1]};
+  // Marking the blocks pays on wide rows, where many blocks between a run's ends are passed over.
+  constexpr int kMarkedFrom = 8 * kTitleShrinkBlock;
+  const ShrinkRow::Marking marking = s < kMarkedFrom                  ? ShrinkRow::Marking::kNone
+                                     : s + 1 < 63 * kTitleShrinkBlock ? ShrinkRow::Marking::kOneWord
+                                                                      : ShrinkRow::Marking::kAll;
+  ShrinkRow cur{accumulator[0], steps[0], touched[0], marking};
+  ShrinkRow next{accumulator[1], steps[1], touched[1], marking};
   // Steps pay when at least this many picture rows make one stage row: their sum costs about a
   // whole-column add per stage column, once per stage row (sixteen columns a few adds with
   // AVX-512, where they always pay).
@@ -949,15 +1051,15 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
   auto flush = [&](int row, ShrinkRow acc) {
     const int sy = y + row;
     if (!acc.inked) return;  // no levels to store, nothing to clear
-    if (sy >= 0 && sy < kStageHeight && stepped) {
-      FlushShrunkRow(acc.acc, acc.steps, s, col0, colCount, st.buffer.Row(sy) + stageX0, simd);
+    const bool onStage = sy >= 0 && sy < kStageHeight;
+    std::uint8_t* d = onStage ? st.buffer.Row(sy) + stageX0 : nullptr;
+    if (stepped) {
+      if (marking == ShrinkRow::Marking::kNone) std::fill_n(acc.touched, kTitleTouchedWords, ~0ull);
+      FlushShrunkRow(acc.acc, acc.steps, s, col0, onStage ? colCount : 0, d, simd, acc.touched);
       return;
     }
-    if (sy >= 0 && sy < kStageHeight) {
-      StoreShrunkLevels(acc.acc + col0, colCount, st.buffer.Row(sy) + stageX0);
-    }
+    if (onStage) StoreShrunkLevels(acc.acc + col0, colCount, d);
     std::memset(acc.acc, 0, static_cast<std::size_t>(s + 1) * sizeof(std::uint32_t));
-    if (stepped) std::memset(acc.steps, 0, static_cast<std::size_t>(s + 2) * sizeof(std::uint32_t));
   };
 
   const std::uint32_t* runs = st.inkRuns.data();

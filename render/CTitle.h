@@ -20,6 +20,12 @@ inline constexpr int kTitleEvenSearchTries = 21;
 // Accumulator columns: the widest picture, the growth of the even-size search and the spill
 // of the last column's second weight.
 inline constexpr int kTitleAccumulatorColumns = kMaxTitleWidth + 2 * kTitleEvenSearchTries + 4;
+// The shrinking path's row pass goes by blocks of this many accumulator columns, each marked when
+// a run may have left a sum or step in it; the rows are whole blocks long, past the last step.
+inline constexpr int kTitleShrinkBlock = 16;
+inline constexpr int kTitleShrinkBlocks = kTitleAccumulatorColumns / kTitleShrinkBlock + 1;
+inline constexpr int kTitleShrinkRow = kTitleShrinkBlocks * kTitleShrinkBlock;
+inline constexpr int kTitleTouchedWords = (kTitleShrinkBlocks + 63) / 64;
 inline constexpr std::uint8_t kTitleSilhouette = 255;  // buffer value painted in BackColour
 inline constexpr std::uint8_t kTitleInk = 31;          // full ink level
 
@@ -44,10 +50,13 @@ void StoreShrunkLevels(const std::uint32_t* acc, int n, std::uint8_t* d);
 
 // One stage row of the shrinking path: the sum of column i is acc[i] plus steps[0] + ... +
 // steps[i] (all wrapping in 32 bits); each sum of columns [first, first + count) whose top five
-// bits are not all 0 sets d[i - first] to that level, the others leave it as it is. acc[0, s] and
-// steps[0, s + 1] are left 0. `simd` at most BestTitleSimd().
+// bits are not all 0 sets d[i - first] to that level, the others leave it as it is. acc and steps
+// are kTitleShrinkRow long and 0 past s + 1. Bit b of `touched` is set where block b of columns
+// [16b, 16b + 16) may hold a sum or step that is not 0; a block without its bit holds none, so its
+// sums all equal the sum so far and are stored without being read. acc, steps and touched are
+// left 0. `simd` at most BestTitleSimd(); d may be null when count is 0.
 void FlushShrunkRow(std::uint32_t* acc, std::uint32_t* steps, int s, int first, int count,
-                    std::uint8_t* d, TitleSimd simd);
+                    std::uint8_t* d, TitleSimd simd, std::uint64_t* touched);
 
 // Where a run of the shrinking path that starts at, or ends before, a picture column falls: its
 // first or last stage column and the weight of the units it covers there.
@@ -136,8 +145,9 @@ class CTitle : public CMonoBmp {
 
   // The two accumulator rows of the shrinking path, the steps of their middle columns (each
   // column gains the sum of the steps up to it) and the per-frame run edges.
-  std::uint32_t accumulator[2][kTitleAccumulatorColumns] = {};
-  std::uint32_t steps[2][kTitleAccumulatorColumns + 1] = {};
+  std::uint32_t accumulator[2][kTitleShrinkRow] = {};
+  std::uint32_t steps[2][kTitleShrinkRow] = {};
+  std::uint64_t touched[2][kTitleTouchedWords] = {};  // the blocks of steps a row's runs reached
   std::vector<TitleRunEdge> runEdges;  // per picture column: starting there, then ending before it
   // Whole rows at a time (AVX-512, a stage column at most four picture columns wide): the units of
   // ink per picture column of the two stage rows, summed down the picture rows, and the taps that

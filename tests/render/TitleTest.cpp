@@ -288,15 +288,18 @@ TEST_F(TitleTest, ShrinkingMatchesThePerPixelWeightTables) {
   std::mt19937 rng(2106);
   auto below = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
   for (int round = 0; round < 40; ++round) {
-    const bool large = round % 8 == 0;
-    const int w = large ? 700 + below(900) : 1 + below(200);
+    // Large pictures are dense, or (one round in eight) long runs far apart, so that a run's
+    // first step falls in a block of sixteen stage columns no other run of its row reaches.
+    const bool sparse = round % 8 == 5;
+    const bool large = round % 8 == 0 || sparse;
+    const int w = sparse ? 1400 + below(600) : large ? 700 + below(900) : 1 + below(200);
     const int h = large ? 300 + below(900) : 1 + below(200);
     Bitmap1 pic;
     pic.Create(w, h);
     const int longest = round % 2 == 0 ? 3 : 60;
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w;) {
-        const bool on = below(2) == 0;
+        const bool on = below(sparse ? 8 : 2) == 0;
         for (int n = 1 + below(longest); n > 0 && x < w; --n, ++x) pic.Set(x, y, on);
       }
     layer->ClearTitles();
@@ -305,7 +308,11 @@ TEST_F(TitleTest, ShrinkingMatchesThePerPixelWeightTables) {
     // One round in four between a quarter and a third, where a stage column reads five picture
     // columns.
     const double unit = (rng() % 1000) / 1000.0;
-    rec.ZPos = 270 / (round % 4 == 2 ? 0.25 + 0.08 * unit : 0.02 + 0.97 * unit) - 270;
+    // The sparse rounds are wider than 63 blocks of the row pass.
+    const double scale = round % 4 == 2 ? 0.25 + 0.08 * unit
+                         : sparse       ? 0.75 + 0.24 * unit
+                                        : 0.02 + 0.97 * unit;
+    rec.ZPos = 270 / scale - 270;
     // Each instruction set this processor runs renders the frame; all must give the same levels.
     const int simdCount = static_cast<int>(BestTitleSimd()) + 1;
     std::vector<Bitmap8> buffers;
@@ -566,39 +573,51 @@ TEST(TitleShrunkLevels, MatchesThePlainThresholdedStore) {
 
 // The row pass of the shrinking path against the plain prefix sum, on every instruction set this
 // processor runs. Each column's sum is put on a level's threshold or one unit below it, so a sum
-// off by a single unit either way changes a level.
+// off by a single unit either way changes a level. In half the rounds some blocks of sixteen
+// columns hold no sum or step and are not marked touched, so the pass fills them with the sum so
+// far's level without reading them.
 TEST(TitleShrunkLevels, RowPassSumsTheStepsExactly) {
   std::mt19937 rng(2110);
   constexpr int kColumns = kTitleAccumulatorColumns;
-  std::vector<std::uint32_t> acc(kColumns + 1), steps(kColumns + 1);
+  std::vector<std::uint32_t> acc(kTitleShrinkRow), steps(kTitleShrinkRow);
   std::vector<std::uint8_t> before(kColumns), want(kColumns), got(kColumns);
-  for (int round = 0; round < 120; ++round) {
+  for (int round = 0; round < 160; ++round) {
     const int s = 1 + static_cast<int>(rng() % (round % 4 == 0 ? kColumns - 1 : 100));
     const int first = static_cast<int>(rng() % static_cast<unsigned>(s + 1));
     const int count = static_cast<int>(rng() % static_cast<unsigned>(s + 1 - first));
     for (std::uint8_t& b : before) b = rng() % 2 == 0 ? 0 : kTitleSilhouette;
     want = before;
-    std::vector<std::uint32_t> sums(static_cast<std::size_t>(s + 1)), up(steps.size(), 0);
+    std::uint64_t touched[kTitleTouchedWords] = {};
+    std::vector<bool> quiet(kTitleShrinkBlocks, false);
+    for (int b = 0; b < kTitleShrinkBlocks; ++b) {
+      quiet[b] = round % 2 == 1 && rng() % 3 != 0;
+      if (!quiet[b] || rng() % 8 == 0) touched[b / 64] |= std::uint64_t{1} << (b % 64);
+    }
+    std::vector<std::uint32_t> sums(kTitleShrinkRow, 0), up(kTitleShrinkRow, 0);
     std::uint32_t prefix = 0;
-    for (int i = 0; i <= s; ++i) {
-      up[i] = rng() % 3 == 0 ? 0 : rng();
+    for (int i = 0; i <= s + 1; ++i) {
+      if (!quiet[i / kTitleShrinkBlock]) up[i] = rng() % 3 == 0 ? 0 : rng();
       prefix += up[i];
-      const std::uint32_t total = ((rng() % 32) << 27) - rng() % 2;
-      sums[i] = total - prefix;
+      const std::uint32_t total =
+          quiet[i / kTitleShrinkBlock] ? prefix : ((rng() % 32) << 27) - rng() % 2;
+      if (i <= s) sums[i] = total - prefix;
       if (i >= first && i < first + count && total >> 27 != 0) want[i - first] = total >> 27;
     }
     for (int simd = 0; simd <= static_cast<int>(BestTitleSimd()); ++simd) {
-      std::copy(sums.begin(), sums.end(), acc.begin());
+      acc = sums;
       steps = up;
       got = before;
+      std::uint64_t marks[kTitleTouchedWords];
+      std::copy(std::begin(touched), std::end(touched), marks);
       FlushShrunkRow(acc.data(), steps.data(), s, first, count, got.data(),
-                     static_cast<TitleSimd>(simd));
+                     static_cast<TitleSimd>(simd), marks);
       const std::string where =
           "seed 2110 round " + std::to_string(round) + " simd " + std::to_string(simd);
       ASSERT_EQ(got, want) << where;
-      const auto zero = [](std::uint32_t v) { return v == 0; };
-      ASSERT_TRUE(std::all_of(acc.begin(), acc.begin() + s + 1, zero)) << where;
-      ASSERT_TRUE(std::all_of(steps.begin(), steps.begin() + s + 2, zero)) << where;
+      const auto zero = [](auto v) { return v == 0; };
+      ASSERT_TRUE(std::all_of(acc.begin(), acc.end(), zero)) << where;
+      ASSERT_TRUE(std::all_of(steps.begin(), steps.end(), zero)) << where;
+      ASSERT_TRUE(std::all_of(std::begin(marks), std::end(marks), zero)) << where;
     }
   }
 }
