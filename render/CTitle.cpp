@@ -342,13 +342,14 @@ struct ShrinkRow {
 // after it and its last. A write to the same word for every run would wait on the one before, so
 // a row of at most 63 blocks gathers its marks in a register; a wider one writes a block's mark
 // only when it is not the one marked last (the runs come in order).
+template <ShrinkRow::Marking kMarking>
 class TouchMarks {
  public:
-  explicit TouchMarks(const ShrinkRow& row) : touched_(row.touched), marking_(row.marking) {}
+  explicit TouchMarks(const ShrinkRow& row) : touched_(row.touched) {}
   void Add(int first, int last) {
-    if (marking_ == ShrinkRow::Marking::kNone) return;
+    if constexpr (kMarking == ShrinkRow::Marking::kNone) return;
     const int a = first / kTitleShrinkBlock, b = last / kTitleShrinkBlock;
-    if (marking_ == ShrinkRow::Marking::kOneWord) {
+    if constexpr (kMarking == ShrinkRow::Marking::kOneWord) {
       bits_ |= std::uint64_t{3} << a | std::uint64_t{1} << b;
       return;
     }
@@ -356,7 +357,9 @@ class TouchMarks {
     Mark((first + 1) / kTitleShrinkBlock);
     Mark(b);
   }
-  void Done() { touched_[0] |= bits_; }
+  void Done() {
+    if constexpr (kMarking == ShrinkRow::Marking::kOneWord) touched_[0] |= bits_;
+  }
 
  private:
   void Mark(int block) {
@@ -365,7 +368,6 @@ class TouchMarks {
     touched_[block / 64] |= std::uint64_t{1} << (block % 64);
   }
   std::uint64_t* touched_;
-  ShrinkRow::Marking marking_;
   std::uint64_t bits_ = 0;
   int last_ = -1;
 };
@@ -393,11 +395,11 @@ void AddToAll(std::uint32_t* cur, std::uint32_t* next, int n, std::uint32_t a, s
 // and down at the last, summed when the row is stored. A run inside one column gets both ends'
 // weights less a whole column's, which sum to its own units. The sums wrap in 32 bits, so the
 // order they are added in does not change them.
-template <bool kSplit, bool kStepped>
+template <bool kSplit, bool kStepped, ShrinkRow::Marking kMarking>
 void AddRuns(const std::uint32_t* run, const std::uint32_t* end, const TitleRunEdge* starting,
              const TitleRunEdge* ending, std::uint32_t wa, std::uint32_t wb, std::uint32_t fullA,
              std::uint32_t fullB, ShrinkRow cur, ShrinkRow next) {
-  TouchMarks curMarks(cur), nextMarks(next);
+  TouchMarks<kMarking> curMarks(cur), nextMarks(next);
   for (; run < end; ++run) {
     const TitleRunEdge a = starting[*run & 0xFFFF], b = ending[*run >> 16];
     cur.acc[a.column] += wa * a.weight;
@@ -429,15 +431,29 @@ void AddRuns(const std::uint32_t* run, const std::uint32_t* end, const TitleRunE
   }
 }
 
-// One picture row's runs with the path chosen for the frame.
-template <bool kStepped>
+// One picture row's runs with the path and marking chosen for the frame.
+template <bool kStepped, ShrinkRow::Marking kMarking>
 void AddRowRuns(const std::uint32_t* run, const std::uint32_t* end, const TitleRunEdge* starting,
                 const TitleRunEdge* ending, std::uint32_t wa, std::uint32_t wb, std::uint32_t fullA,
                 std::uint32_t fullB, ShrinkRow cur, ShrinkRow next) {
   if (wb == 0) {
-    AddRuns<false, kStepped>(run, end, starting, ending, wa, wb, fullA, fullB, cur, next);
+    AddRuns<false, kStepped, kMarking>(run, end, starting, ending, wa, wb, fullA, fullB, cur, next);
   } else {
-    AddRuns<true, kStepped>(run, end, starting, ending, wa, wb, fullA, fullB, cur, next);
+    AddRuns<true, kStepped, kMarking>(run, end, starting, ending, wa, wb, fullA, fullB, cur, next);
+  }
+}
+
+template <bool kStepped>
+void AddRowRuns(const std::uint32_t* run, const std::uint32_t* end, const TitleRunEdge* starting,
+                const TitleRunEdge* ending, std::uint32_t wa, std::uint32_t wb, std::uint32_t fullA,
+                std::uint32_t fullB, ShrinkRow cur, ShrinkRow next) {
+  using enum ShrinkRow::Marking;
+  if (!kStepped || cur.marking == kNone) {
+    AddRowRuns<kStepped, kNone>(run, end, starting, ending, wa, wb, fullA, fullB, cur, next);
+  } else if (cur.marking == kOneWord) {
+    AddRowRuns<kStepped, kOneWord>(run, end, starting, ending, wa, wb, fullA, fullB, cur, next);
+  } else {
+    AddRowRuns<kStepped, kAll>(run, end, starting, ending, wa, wb, fullA, fullB, cur, next);
   }
 }
 
@@ -464,39 +480,46 @@ std::uint32_t AddSteps(std::uint32_t* acc, const std::uint32_t* steps, int n, st
   return sum;
 }
 
-// Whether block b of columns is marked in `touched`.
-inline bool Touched(const std::uint64_t* touched, int block) {
-  return (touched[block / 64] >> (block % 64) & 1) != 0;
+// The first block from b on that is marked in `touched`, or `blocks` when none before it is.
+inline int NextTouched(const std::uint64_t* touched, int b, int blocks) {
+  for (int word = b / 64; word * 64 < blocks; ++word) {
+    const std::uint64_t bits =
+        word == b / 64 ? touched[word] >> (b % 64) << (b % 64) : touched[word];
+    if (bits != 0) return std::min(word * 64 + __builtin_ctzll(bits), blocks);
+  }
+  return blocks;
 }
 
-// The stored columns of block b, [from, to) (empty when none), as a block of the row pass meets
-// the stored window [first, end).
+// The stored columns of blocks [from, to), [first, end) of the row as a stored window.
 struct BlockWindow {
   int from, to;
-  BlockWindow(int block, int first, int end)
-      : from(std::max(block * kTitleShrinkBlock, first)),
-        to(std::min((block + 1) * kTitleShrinkBlock, end)) {}
+  BlockWindow(int fromBlock, int toBlock, int first, int end)
+      : from(std::max(fromBlock * kTitleShrinkBlock, first)),
+        to(std::min(toBlock * kTitleShrinkBlock, end)) {}
   bool Empty() const { return to <= from; }
 };
 
-// The window's columns of a block no run reached, all of one sum: its level where not 0.
-inline void FillQuietBlock(std::uint32_t sum, const BlockWindow& w, int first, std::uint8_t* d) {
+// The window's columns of blocks no run reached, all of one sum: its level where not 0.
+inline void FillQuietBlocks(std::uint32_t sum, const BlockWindow& w, int first, std::uint8_t* d) {
   const auto level = static_cast<std::uint8_t>(sum >> kLevelShift);
   if (level != 0 && !w.Empty()) {
     std::memset(d + (w.from - first), level, static_cast<std::size_t>(w.to - w.from));
   }
 }
 
-// The row pass a block at a time, with the plain or SSE2 prefix sum and store.
+// The row pass a block at a time, with the plain or SSE2 prefix sum and store; the blocks between
+// marked ones are filled at once.
 void FlushTouchedRow(std::uint32_t* acc, std::uint32_t* steps, int s, int first, int count,
                      std::uint8_t* d, std::uint64_t* touched) {
   std::uint32_t sum = 0;
   for (int b = 0, blocks = (s + 1) / kTitleShrinkBlock + 1; b < blocks; ++b) {
-    const BlockWindow w(b, first, first + count);
-    if (!Touched(touched, b)) {
-      FillQuietBlock(sum, w, first, d);
+    const int next = NextTouched(touched, b, blocks);
+    if (next > b) {
+      FillQuietBlocks(sum, BlockWindow(b, next, first, first + count), first, d);
+      b = next - 1;
       continue;
     }
+    const BlockWindow w(b, b + 1, first, first + count);
     std::uint32_t* a = acc + b * kTitleShrinkBlock;
     std::uint32_t* up = steps + b * kTitleShrinkBlock;
     sum = AddSteps(a, up, kTitleShrinkBlock, sum);
@@ -537,17 +560,14 @@ __attribute__((target("avx512f"))) void FlushSteppedRowAvx512(std::uint32_t* acc
   const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   __m512i carry = zero;
   for (int b = 0, blocks = (s + 1) / kTitleShrinkBlock + 1; b < blocks; ++b) {
-    const BlockWindow w(b, first, first + count);
-    if (!Touched(touched, b)) {
+    const int next = NextTouched(touched, b, blocks);
+    if (next > b) {
       const auto sum = static_cast<std::uint32_t>(_mm512_cvtsi512_si32(carry));
-      if (w.to - w.from == kTitleShrinkBlock && (sum >> kLevelShift) != 0) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + (w.from - first)),
-                         _mm_set1_epi8(static_cast<char>(sum >> kLevelShift)));
-      } else {
-        FillQuietBlock(sum, w, first, d);
-      }
+      FillQuietBlocks(sum, BlockWindow(b, next, first, first + count), first, d);
+      b = next - 1;
       continue;
     }
+    const BlockWindow w(b, b + 1, first, first + count);
     std::uint32_t* a = acc + b * kTitleShrinkBlock;
     std::uint32_t* up = steps + b * kTitleShrinkBlock;
     __m512i x = _mm512_loadu_si512(up);
