@@ -447,61 +447,6 @@ void CPlayback::ApplyScreenLevel(StageBitmap& stage, std::int32_t level) {
   ScaleColours(stage, level);
 }
 
-// The changed parts of `now` against `before`, band by band of rows: sprites far apart give
-// parts of their own instead of one rectangle around them all. A band joins the part above it
-// when that wastes little (a moving background gives one part for the whole frame).
-int ChangedParts(const Bitmap32& before, const Bitmap32& now, RectXYWH* parts) {
-  if (before.width != now.width || before.height != now.height) return 0;
-  return ChangedParts(before, 0, 0, now, parts);
-}
-
-namespace {
-
-// The changed rectangle of each band of rows, `band(top, &rect)`, joined into parts.
-template <typename Band>
-int JoinedParts(int height, Band band, RectXYWH* parts) {
-  int n = 0;
-  for (int top = 0; top < height; top += kChangeBandRows) {
-    RectXYWH r;
-    if (!band(top, &r)) continue;
-    if (n > 0) {
-      RectXYWH& last = parts[n - 1];
-      const RectXYWH joined = UnionOf(last, r);
-      const std::int64_t area = static_cast<std::int64_t>(joined.width) * joined.height;
-      const std::int64_t apart = static_cast<std::int64_t>(last.width) * last.height +
-                                 static_cast<std::int64_t>(r.width) * r.height;
-      if (n == kMaxChangedParts || area * 4 <= apart * 5) {
-        last = joined;
-        continue;
-      }
-    }
-    parts[n++] = r;
-  }
-  return n;
-}
-
-}  // namespace
-
-int ChangedParts(const Bitmap32& before, int x, int y, const Bitmap32& now, RectXYWH* parts) {
-  return JoinedParts(
-      now.height,
-      [&](int top, RectXYWH* r) {
-        return ChangedRectAt(before, x, y, now, top, top + kChangeBandRows, &r->x, &r->y, &r->width,
-                             &r->height);
-      },
-      parts);
-}
-
-int CopyChangedParts(Bitmap32& before, int x, int y, const Bitmap32& now, RectXYWH* parts) {
-  return JoinedParts(
-      now.height,
-      [&](int top, RectXYWH* r) {
-        return CopyChangedRectAt(before, x, y, now, top, top + kChangeBandRows, &r->x, &r->y,
-                                 &r->width, &r->height);
-      },
-      parts);
-}
-
 void CPlayback::Present(bool whateverLevel) {
   if (!p_.window) return;
   if (ScreenLevel == 0 && !whateverLevel) return;  // the window keeps its last picture
@@ -525,9 +470,16 @@ void CPlayback::Present(bool whateverLevel) {
   stageShown_ = true;
   if (kept && (inPicture || (shown_.width == stage.width && shown_.height == stage.height))) {
     // The compare copies each changed row as it goes (into the picture, or into shown_).
+    // A part costs a request whatever its size: worth it where it spares that many pixels of
+    // the window, which a stretch makes of fewer pixels of the frame.
+    const std::int64_t framePixels = std::int64_t{source.width} * source.height;
+    const std::int64_t windowPixels = std::int64_t{area.width} * area.height;
+    const std::int64_t joinPixels =
+        windowPixels > 0 ? kPartCostPixels * framePixels / windowPixels : kPartCostPixels;
     RectXYWH parts[kMaxChangedParts];
-    const int n = inPicture ? CopyChangedParts(p_.window->Picture(), area.x, area.y, stage, parts)
-                            : CopyChangedParts(shown_, 0, 0, stage, parts);
+    const int n = inPicture ? CopyChangedParts(p_.window->Picture(), area.x, area.y, stage, parts,
+                                               joinPixels)
+                            : CopyChangedParts(shown_, 0, 0, stage, parts, joinPixels);
     for (int i = 0; i < n; ++i) {
       const RectXYWH& part = parts[i];
       if (inPicture) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/ChangedParts.h"
 #include "app/DisplayGeometry.h"
 #include "render/Bitmap.h"
 #include "render/ImageDrawRecord.h"
@@ -24,19 +25,6 @@ class CCaption;
 class CMPlayer;
 class WindowSurface;
 class IntervalList;
-
-// A changed frame is compared with the one shown in bands of this many rows, and drawn again
-// as at most kMaxChangedParts rectangles.
-inline constexpr int kChangeBandRows = 16;
-inline constexpr int kMaxChangedParts = 8;
-// The changed parts of `now` against `before` (bitmaps of one size) into `parts`; their count.
-int ChangedParts(const Bitmap32& before, const Bitmap32& now, RectXYWH* parts);
-// The same against the part of `before` of now's size at (x, y), which `before` must hold.
-int ChangedParts(const Bitmap32& before, int x, int y, const Bitmap32& now, RectXYWH* parts);
-
-// The same, copying each changed row of `now` into `before` as it is compared: `before` then
-// holds now's pixels there.
-int CopyChangedParts(Bitmap32& before, int x, int y, const Bitmap32& now, RectXYWH* parts);
 
 // The script engine as playback sees it: the timeline of the item being played, loading the
 // next script and starting a built-in item.

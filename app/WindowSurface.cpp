@@ -16,7 +16,7 @@ bool WindowSurface::Resize(int width, int height) {
   if (serverFrame_) scaler_->DropParts();
   serverFrame_ = false;
   if (!picture_.Create(width, height, 0)) return false;
-  damage_ = {};
+  damage_.Clear();
   AddDamage(0, 0, width, height);
   return true;
 }
@@ -105,16 +105,19 @@ void WindowSurface::StretchFrame(const StageBitmap& frame, const RectXYWH& dst, 
 namespace {
 
 // The destination pixels [*c, *c + *cn) of a span src (s, sn) stretched onto (d, dn) that take
-// anything from the source pixels [p, p + pn), with a pixel to spare on each side (an averaged
-// pixel also reads its neighbours' sources). Sizes are positive.
+// their pixel from the source pixels [p, p + pn). Destination pixel j takes source pixel
+// s + floor((2j + 1) sn / (2 dn)), the one under its centre. Sizes are positive.
 void PartSpan(int s, int sn, int d, int dn, int p, int pn, int* c, int* cn) {
-  const std::int64_t from = static_cast<std::int64_t>(p - s) * dn;
-  const std::int64_t to = static_cast<std::int64_t>(p + pn - s) * dn;
-  const std::int64_t lo = d + (from >= 0 ? from / sn : -((-from + sn - 1) / sn)) - 1;
-  const std::int64_t hi = d + (to >= 0 ? (to + sn - 1) / sn : -(-to / sn)) + 1;
-  const std::int64_t l = std::max<std::int64_t>(lo, d), h = std::min<std::int64_t>(hi, d + dn);
-  *c = static_cast<int>(l);
-  *cn = static_cast<int>(std::max<std::int64_t>(h - l, 0));
+  // How many destination pixels take a source pixel before s + q / (2 dn).
+  const auto before = [&](std::int64_t q) -> std::int64_t {
+    const std::int64_t t = q - sn;
+    if (t <= 0) return 0;
+    return std::min<std::int64_t>((t + 2 * std::int64_t{sn} - 1) / (2 * std::int64_t{sn}), dn);
+  };
+  const std::int64_t from = before(2 * std::int64_t{dn} * (std::int64_t{p} - s));
+  const std::int64_t to = before(2 * std::int64_t{dn} * (std::int64_t{p} + pn - s));
+  *c = static_cast<int>(d + from);
+  *cn = static_cast<int>(std::max<std::int64_t>(to - from, 0));
 }
 
 }  // namespace
@@ -133,6 +136,8 @@ void WindowSurface::StretchFrame(const StageBitmap& frame, const RectXYWH& dst, 
   if (serverFrame_ && dst == frameArea_ && src == frameSource_ && mode == kStretchDrop &&
       scaler_->ScalePart(frame, dst, src, part))
     return;
+  // An averaged pixel reads every source pixel it covers and its neighbours: drawn whole.
+  if (mode != kStretchDrop) return StretchFrame(frame, dst, src, mode);
   if (serverFrame_) TakeFrameBack({});
   const RectXYWH clip = StretchedPart(dst, src, part);
   if (clip.width <= 0 || clip.height <= 0) return;
@@ -249,49 +254,14 @@ void WindowSurface::MarkDamage(int x, int y, int width, int height) {
   const int bottom = std::min(y + height, picture_.height);
   if (right <= left || bottom <= top) return;
   const RectXYWH area{left, top, right - left, bottom - top};
-  AddPart(area);
+  damage_.Add(area);
   Damaged(area);
 }
 
-namespace {
-
-bool Touch(const RectXYWH& a, const RectXYWH& b) {
-  return a.x <= b.x + b.width && b.x <= a.x + a.width && a.y <= b.y + b.height &&
-         b.y <= a.y + a.height;
-}
-
-std::int64_t Area(const RectXYWH& r) {
-  return static_cast<std::int64_t>(r.width) * r.height;
-}
-
-}  // namespace
-
-// Joins the area to a part it touches; else it is a part of its own while there is room, and
-// otherwise joins the part that grows least by it.
-void WindowSurface::AddPart(const RectXYWH& area) {
-  RectXYWH* parts = damage_.part;
-  for (int i = 0; i < damage_.count; ++i) {
-    if (Touch(parts[i], area)) {
-      parts[i] = UnionOf(parts[i], area);
-      return;
-    }
-  }
-  if (damage_.count < kMaxDamageParts) {
-    parts[damage_.count++] = area;
-    return;
-  }
-  int best = 0;
-  std::int64_t bestGrowth = INT64_MAX;
-  for (int i = 0; i < damage_.count; ++i) {
-    const std::int64_t growth = Area(UnionOf(parts[i], area)) - Area(parts[i]);
-    if (growth < bestGrowth) best = i, bestGrowth = growth;
-  }
-  parts[best] = UnionOf(parts[best], area);
-}
-
 DamageParts WindowSurface::TakeDamageParts() {
-  const DamageParts d = damage_;
-  damage_ = {};
+  DamageParts d;
+  for (d.count = 0; d.count < damage_.Count(); ++d.count) d.part[d.count] = damage_[d.count];
+  damage_.Clear();
   return d;
 }
 

@@ -8,13 +8,15 @@
 #include <string>
 
 #include "app/DisplayGeometry.h"
+#include "app/PartList.h"
 #include "render/Bitmap.h"
 
 class FontRaster;
 
 // The changed areas of the picture are recorded as at most this many rectangles, so that two
-// small changes far apart are not repainted as the whole area between them.
-inline constexpr int kMaxDamageParts = 8;
+// small changes far apart are not repainted as the whole area between them; rectangles are
+// joined where the join costs fewer pixels than a request (PartList).
+inline constexpr int kMaxDamageParts = 16;
 struct DamageParts {
   RectXYWH part[kMaxDamageParts];
   int count = 0;
@@ -25,8 +27,8 @@ inline constexpr int kTimerY = 5;
 inline constexpr int kTimerFontHeight = 12;
 inline constexpr const char* kTimerFontFace = "ＭＳ Ｐゴシック";
 
-// The pixels of `dst` that the stretch of `src` onto it takes from `part` of the source, with a
-// pixel to spare on each side; empty when none.
+// The pixels of `dst` that the pixel-dropping stretch of `src` onto it takes from `part` of the
+// source, exactly; empty when none.
 RectXYWH StretchedPart(const RectXYWH& dst, const RectXYWH& src, const RectXYWH& part);
 
 // Scaling of whole frames by the display server: the surface hands a stretched frame (or the
@@ -73,7 +75,8 @@ class WindowSurface {
   // `src` of the frame stretched onto `dst` with stretch mode 3 (dropping) or 4 (averaging).
   void StretchFrame(const StageBitmap& frame, const RectXYWH& dst, const RectXYWH& src, int mode);
   // The same for the pixels that the part `part` of the frame (in frame pixels) shows in: after
-  // a whole frame was drawn, a next frame that differs from it only there is drawn so.
+  // a whole frame was drawn, a next frame that differs from it only there is drawn so (the
+  // averaging stretch draws the whole frame).
   void CopyFrame(const StageBitmap& frame, int x, int y, const RectXYWH& part);
   void StretchFrame(const StageBitmap& frame, const RectXYWH& dst, const RectXYWH& src, int mode,
                     const RectXYWH& part);
@@ -95,9 +98,10 @@ class WindowSurface {
 
   // Marks an area that was drawn into Picture() directly (the caption layer draws so).
   void AddDamage(int x, int y, int width, int height);
-  bool HasDamage() const { return damage_.count > 0; }
+  bool HasDamage() const { return damage_.Count() > 0; }
   // The areas changed since the last call (none when nothing changed); clears the record. Areas
-  // that touch are joined; they may overlap.
+  // are joined where that costs fewer pixels than a part more; they may overlap where it costs
+  // fewer pixels than a join.
   DamageParts TakeDamageParts();
   // The rectangle around them (empty when nothing changed); clears the record.
   RectXYWH TakeDamage();
@@ -116,12 +120,11 @@ class WindowSurface {
  private:
   void MarkDamage(int x, int y, int width, int height);
   bool ShowsOwnPixels(const RectXYWH& r) const;
-  void AddPart(const RectXYWH& area);
   void FrameDrawn(const RectXYWH& area);
   void TakeFrameBack(const RectXYWH& drawn);
 
   Bitmap32 picture_;
-  DamageParts damage_;
+  PartList damage_{kMaxDamageParts, kPartCostPixels};
   RectXYWH frameArea_;         // where the last whole frame was drawn
   bool frameTouched_ = false;  // something else was drawn there since
   FrameScaler* scaler_ = nullptr;

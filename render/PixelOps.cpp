@@ -607,9 +607,7 @@ void StretchBlt(Bitmap32& dst, int dx, int dy, int dw, int dh, const Bitmap32& s
   }
 }
 
-namespace {
-
-// The first pixel of from..to-1 where two rows differ (`to` when none does), four at a time.
+// Four pixels at a time.
 int FirstDifference(const std::uint32_t* p, const std::uint32_t* q, int from, int to) {
   int i = from;
 #if defined(__SSE2__)
@@ -623,7 +621,7 @@ int FirstDifference(const std::uint32_t* p, const std::uint32_t* q, int from, in
   return i;
 }
 
-// One past the last pixel of from..to-1 where two rows differ (`from` when none does).
+// Four pixels at a time, from the end.
 int LastDifferenceEnd(const std::uint32_t* p, const std::uint32_t* q, int from, int to) {
   int j = to;
 #if defined(__SSE2__)
@@ -637,7 +635,23 @@ int LastDifferenceEnd(const std::uint32_t* p, const std::uint32_t* q, int from, 
   return j;
 }
 
-}  // namespace
+std::uint32_t DifferingPixels(const std::uint32_t* p, const std::uint32_t* q, int n) {
+#if defined(__SSE2__)
+  if (n == 16) {
+    const auto equal = [&](int i) {
+      return _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + i)));
+    };
+    // Each lane is all ones or all zeros, so packing keeps it whole: one byte a pixel.
+    const __m128i bytes = _mm_packs_epi16(_mm_packs_epi32(equal(0), equal(4)),
+                                          _mm_packs_epi32(equal(8), equal(12)));
+    return ~static_cast<std::uint32_t>(_mm_movemask_epi8(bytes)) & 0xFFFFu;
+  }
+#endif
+  std::uint32_t m = 0;
+  for (int i = 0; i < n && i < 32; ++i) m |= static_cast<std::uint32_t>(p[i] != q[i]) << i;
+  return m;
+}
 
 bool ChangedRect(const Bitmap32& a, const Bitmap32& b, int* x, int* y, int* w, int* h) {
   return ChangedRect(a, b, 0, a.height, x, y, w, h);
@@ -650,33 +664,20 @@ bool ChangedRect(const Bitmap32& a, const Bitmap32& b, int firstRow, int endRow,
   return ChangedRectAt(a, 0, 0, b, firstRow, endRow, x, y, w, h);
 }
 
-namespace {
-
-// ChangedRectAt, and with kCopy also the copy of each row's changed pixels from b into a.
-template <bool kCopy, typename Frame>
-bool ChangedRows(Frame& a, int ax, int ay, const Bitmap32& b, int firstRow, int endRow, int* x,
-                 int* y, int* w, int* h) {
+bool ChangedRectAt(const Bitmap32& a, int ax, int ay, const Bitmap32& b, int firstRow, int endRow,
+                   int* x, int* y, int* w, int* h) {
   *x = *y = *w = *h = 0;
   if (b.Empty() || ax < 0 || ay < 0 || ax > a.width - b.width || ay > a.height - b.height)
     return false;
   const int width = b.width;
   int left = width, right = 0, top = -1, bottom = 0;
   for (int r = std::max(firstRow, 0); r < std::min(endRow, b.height); ++r) {
-    auto* p = a.Row(ay + r) + ax;
+    const std::uint32_t* p = a.Row(ay + r) + ax;
     const std::uint32_t* q = b.Row(r);
     if (std::equal(p, p + width, q)) continue;
-    if constexpr (kCopy) {
-      // The copy needs each row's own span.
-      const int first = FirstDifference(p, q, 0, width);
-      const int end = LastDifferenceEnd(p, q, first, width);
-      std::copy(q + first, q + end, p + first);
-      left = std::min(left, first);
-      right = std::max(right, end);
-    } else {
-      // Only the columns outside the span found so far need looking at.
-      left = std::min(left, FirstDifference(p, q, 0, left));
-      right = std::max(right, LastDifferenceEnd(p, q, right, width));
-    }
+    // Only the columns outside the span found so far need looking at.
+    left = std::min(left, FirstDifference(p, q, 0, left));
+    right = std::max(right, LastDifferenceEnd(p, q, right, width));
     if (top < 0) top = r;
     bottom = r + 1;
   }
@@ -686,18 +687,6 @@ bool ChangedRows(Frame& a, int ax, int ay, const Bitmap32& b, int firstRow, int 
   *w = right - left;
   *h = bottom - top;
   return true;
-}
-
-}  // namespace
-
-bool ChangedRectAt(const Bitmap32& a, int ax, int ay, const Bitmap32& b, int firstRow, int endRow,
-                   int* x, int* y, int* w, int* h) {
-  return ChangedRows<false>(a, ax, ay, b, firstRow, endRow, x, y, w, h);
-}
-
-bool CopyChangedRectAt(Bitmap32& a, int ax, int ay, const Bitmap32& b, int firstRow, int endRow,
-                       int* x, int* y, int* w, int* h) {
-  return ChangedRows<true>(a, ax, ay, b, firstRow, endRow, x, y, w, h);
 }
 
 void CopyRect(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy, int w, int h) {

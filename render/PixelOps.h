@@ -75,10 +75,12 @@ bool ChangedRect(const Bitmap32& a, const Bitmap32& b, int top, int bottom, int*
 // rectangle is in b's pixels. False when `a` does not hold that part.
 bool ChangedRectAt(const Bitmap32& a, int ax, int ay, const Bitmap32& b, int top, int bottom,
                    int* x, int* y, int* w, int* h);
-// ChangedRectAt that also brings `a` up to date: each row's pixels from its first to its last
-// difference are copied from `b`, in the same pass that compares them.
-bool CopyChangedRectAt(Bitmap32& a, int ax, int ay, const Bitmap32& b, int top, int bottom, int* x,
-                       int* y, int* w, int* h);
+// The first pixel of from..to-1 where two rows differ (`to` when none does).
+int FirstDifference(const std::uint32_t* p, const std::uint32_t* q, int from, int to);
+// One past the last pixel of from..to-1 where two rows differ (`from` when none does).
+int LastDifferenceEnd(const std::uint32_t* p, const std::uint32_t* q, int from, int to);
+// Bit i set where p[i] and q[i] differ, for the first n pixels (n at most 32).
+std::uint32_t DifferingPixels(const std::uint32_t* p, const std::uint32_t* q, int n);
 // Plain copy of src (sx, sy, w, h) to dst at (dx, dy), clipped on both sides.
 void CopyRect(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy, int w, int h);
 void FillRect(Bitmap32& dst, int x, int y, int w, int h, std::uint32_t colour);

@@ -65,12 +65,18 @@ bool QtPictureWindow::Realise() {
 
 void QtPictureWindow::Present(const QRegion& region) {
   const QRegion inside = region & rect();
-  if (inside.isEmpty()) return;
+  Present(inside.begin(), static_cast<int>(inside.end() - inside.begin()));
+}
+
+void QtPictureWindow::Present(const QRect* rects, int count) {
   // Small parts (the timer's text, a caption's line) go inside their requests, so a pass that
   // changes nothing else needs no round trip; the rest is read from shared memory after the
   // call, and the fence says when.
-  bool shared = false;
-  for (const QRect& r : inside) {
+  bool shared = false, any = false;
+  for (int i = 0; i < count; ++i) {
+    const QRect r = rects[i] & rect();
+    if (r.isEmpty()) continue;
+    any = true;
     if (XcbInlinePut(window_, gc_, depth_, picture_.pixels.data(), picture_.width, r.x(), r.y(),
                      r.width(), r.height()))
       continue;
@@ -78,6 +84,7 @@ void QtPictureWindow::Present(const QRegion& region) {
     XcbShmPut(window_, gc_, depth_, segment_, picture_.width, picture_.height, r.x(), r.y(),
               r.width(), r.height());
   }
+  if (!any) return;
   if (shared) {
     fence_.Mark();
   } else {

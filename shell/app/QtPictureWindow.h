@@ -30,6 +30,9 @@ class QtPictureWindow : public QWidget {
   // on the screen. The server reads the pixels after the call returns; drawing the next frame
   // into the picture meanwhile is fine (see XcbFence).
   void Present(const QRegion& region);
+  // The same for rectangles that may overlap, each put as it is (a region would cut rectangles
+  // of different heights side by side into more of them, each a request).
+  void Present(const QRect* rects, int count);
   // Returns once the server has read the pixels of every Present so far.
   void Settle();
   // Called after an exposed region was put again from the picture.

@@ -482,17 +482,31 @@ void TSaverWin::ShowDamage() {
   const bool framed = scaler_ && !scaler_->Pending().isEmpty();
   if (d.count == 0 && !framed) return;
   lastShown_ = driver_->LastPass();
+  QRect parts[kMaxDamageParts];
   QRegion region;
   for (int i = 0; i < d.count; ++i) {
     const RectXYWH& p = d.part[i];
-    region += QRect(p.x, p.y, p.width, p.height);
+    parts[i] = QRect(p.x, p.y, p.width, p.height);
+    region += parts[i];
   }
-  if (!stats_.path.isEmpty())
-    stats_.pixelsShown += AreaOf(framed ? region + scaler_->Pending() : region);
+  if (!pictureWin_ || framed) {
+    if (!stats_.path.isEmpty())
+      stats_.pixelsShown += AreaOf(framed ? region + scaler_->Pending() : region);
+  } else if (!stats_.path.isEmpty()) {
+    // The parts go out as they are, each a request, pixels in an overlap twice.
+    for (int i = 0; i < d.count; ++i) {
+      const QRect in = parts[i] & pictureWin_->geometry();
+      stats_.pixelsShown += static_cast<std::int64_t>(in.width()) * in.height();
+    }
+    stats_.pixelsShown += AreaOf(region - pictureWin_->geometry());
+  }
   if (pictureWin_) {
-    // What the server stretches from the frame is not put from the picture first.
-    if (framed) region -= scaler_->Pending();
-    pictureWin_->Present(region);
+    if (framed) {
+      // What the server stretches from the frame is not put from the picture first.
+      pictureWin_->Present(region - scaler_->Pending());
+    } else {
+      pictureWin_->Present(parts, d.count);
+    }
     if (scaler_) scaler_->Send();
     region -= pictureWin_->geometry();
   }

@@ -176,9 +176,27 @@ TEST(ChangedParts, HoldEveryChangeAndLeaveDistantSpritesApart) {
   ASSERT_EQ(ChangedParts(a, b, parts), 2);
   EXPECT_EQ(parts[0], (RectXYWH{20, 10, 30, 20}));
   EXPECT_EQ(parts[1], (RectXYWH{500, 200, 40, 30}));
+  // Far apart in one band of rows, exactly to the pixel (a block of columns is split at its
+  // changed pixels, not at its edges); joined where the gap costs less than a part more.
+  b = a;
+  FillRect(b, 37, 3, 5, 4, 0xFF);
+  FillRect(b, 301, 9, 7, 3, 0xFF);
+  FillRect(b, 613, 1, 3, 2, 0xFF);
+  ASSERT_EQ(ChangedParts(a, b, parts, /*joinPixels=*/0), 3);
+  EXPECT_EQ(parts[0], (RectXYWH{37, 3, 5, 4}));
+  EXPECT_EQ(parts[1], (RectXYWH{301, 9, 7, 3}));
+  EXPECT_EQ(parts[2], (RectXYWH{613, 1, 3, 2}));
+  EXPECT_EQ(ChangedParts(a, b, parts, /*joinPixels=*/1 << 20), 1);
   FillRect(b, 0, 0, kStageWidth, kStageHeight, 0x202020);
   ASSERT_EQ(ChangedParts(a, b, parts), 1);
   EXPECT_EQ(parts[0], (RectXYWH{0, 0, kStageWidth, kStageHeight}));
+  // A frame too wide to split by columns: one part around the changes of a band.
+  Bitmap32 wide, wider;
+  wide.Create(kMaxChangeColumns + 8, 3, 0);
+  wider = wide;
+  wider.Row(1)[2] = wider.Row(2)[kMaxChangeColumns + 5] = 1;
+  ASSERT_EQ(ChangedParts(wide, wider, parts), 1);
+  EXPECT_EQ(parts[0], (RectXYWH{2, 1, kMaxChangeColumns + 4, 2}));
 
   // Scattered dots, more bands than parts: every dot lies in a part.
   std::uint32_t seed = 5;
@@ -208,7 +226,8 @@ TEST(ChangedParts, HoldEveryChangeAndLeaveDistantSpritesApart) {
 
 // The compare that copies as it goes against the plain compare followed by a copy of each part:
 // the same parts and the same pixels, for frames inside a larger picture at any offset, with
-// sprites, scattered dots, whole changed rows and changes at the rows' ends.
+// sprites, scattered dots, whole changed rows and changes at the rows' ends. A part that misses a
+// changed pixel leaves the compared frame different from the copied one.
 TEST(ChangedParts, CopyingWhileComparingMatchesComparingThenCopying) {
   std::mt19937 rng(2106);
   auto below = [&rng](int n) { return static_cast<int>(rng() % static_cast<std::uint32_t>(n)); };
@@ -223,8 +242,9 @@ TEST(ChangedParts, CopyingWhileComparingMatchesComparingThenCopying) {
     CopyRect(before, x, y, now, 0, 0, now.width, now.height);
     for (int k = below(12); k > 0; --k) {
       const int w = 1 + below(now.width), h = 1 + below(std::min(now.height, 40));
-      const int kind = below(3);
+      const int kind = below(4);
       if (kind == 0) FillRect(now, below(now.width), below(now.height), w, h, rng());
+      if (kind == 3) FillRect(now, below(now.width), below(now.height), 1 + w % 24, h, rng());
       if (kind == 1) now.Row(below(now.height))[below(now.width)] ^= 1u << below(32);
       if (kind == 2) now.Row(below(now.height))[below(2) ? 0 : now.width - 1] += 1;
     }

@@ -1,7 +1,10 @@
 // The window picture: drawing clipped to the picture, and the damage record the shell repaints.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
+#include <random>
 #include <vector>
 
 #include "app/WindowSurface.h"
@@ -45,29 +48,88 @@ TEST(WindowSurface, DamageIsTheBoundOfWhatChangedClippedToThePicture) {
 }
 
 // Changes far apart stay parts of their own (two sprites are not repainted with everything
-// between them); touching ones join; past the limit a change joins the part it grows least.
-TEST(WindowSurface, DamagePartsJoinOnlyWhatTouches) {
+// between them); parts are joined where the union adds fewer pixels than a part costs, not
+// merely because they touch; past the limit the two parts whose union adds least are joined.
+TEST(WindowSurface, DamagePartsJoinWhereAPartCostsMore) {
+  const auto has = [](const DamageParts& d, const RectXYWH& r) {
+    return std::count(d.part, d.part + d.count, r) == 1;
+  };
   WindowSurface w;
-  ASSERT_TRUE(w.Resize(640, 480));
+  ASSERT_TRUE(w.Resize(1800, 1024));
   w.TakeDamage();
   w.Fill(10, 10, 20, 20, 0xFF);
   w.Fill(500, 400, 20, 20, 0xFF);
-  w.Fill(30, 15, 10, 10, 0xFF);  // touches the first at x = 30
+  w.Fill(30, 15, 10, 10, 0xFF);     // beside the first: the union adds 100 pixels
+  w.Fill(400, 900, 400, 20, 0xFF);  // a wide strip and a narrow one touching it below: their
+  w.Fill(400, 920, 20, 20, 0xFF);   // union would add 7600 pixels
+  ASSERT_GT(PartList::JoinCost({400, 900, 400, 20}, {400, 920, 20, 20}), kPartCostPixels);
   DamageParts d = w.TakeDamageParts();
-  ASSERT_EQ(d.count, 2);
-  EXPECT_EQ(d.part[0], (RectXYWH{10, 10, 30, 20}));
-  EXPECT_EQ(d.part[1], (RectXYWH{500, 400, 20, 20}));
+  ASSERT_EQ(d.count, 4);
+  EXPECT_TRUE(has(d, {10, 10, 30, 20}));
+  EXPECT_TRUE(has(d, {500, 400, 20, 20}));
+  EXPECT_TRUE(has(d, {400, 900, 400, 20}));
+  EXPECT_TRUE(has(d, {400, 920, 20, 20}));
   EXPECT_FALSE(w.HasDamage());
+  // Overlapping parts join when the overlap sent twice costs more than the join.
+  w.Fill(100, 100, 100, 100, 0x77);
+  w.Fill(150, 150, 100, 100, 0x77);
+  d = w.TakeDamageParts();
+  ASSERT_EQ(d.count, 1);
+  EXPECT_EQ(d.part[0], (RectXYWH{100, 100, 150, 150}));
 
-  for (int i = 0; i < kMaxDamageParts; ++i) w.Fill(i * 60, 0, 10, 10, 0xFF);
-  w.Fill(421, 100, 10, 10, 0xFF);  // one too many: joins the part at x = 420, which grows least
+  // 64-pixel squares whose unions each cost more than a part, the first two closest; one more
+  // far away: the first two join, not the last one with its nearest.
+  ASSERT_EQ(kMaxDamageParts, 16);
+  for (int i = 0; i < kMaxDamageParts; ++i) {
+    const int x = i == 1 ? 154 : (i % 8) * 200;
+    w.Fill(x, (i / 8) * 200, 64, 64, 0xFF);
+  }
+  w.Fill(1700, 800, 64, 64, 0xFF);
   d = w.TakeDamageParts();
   ASSERT_EQ(d.count, kMaxDamageParts);
-  EXPECT_EQ(d.part[7], (RectXYWH{420, 0, 11, 110}));
+  EXPECT_TRUE(has(d, {0, 0, 218, 64}));
+  EXPECT_TRUE(has(d, {1700, 800, 64, 64}));
   // The bounding rectangle of the parts, for callers that repaint one area.
   w.Fill(10, 10, 20, 20, 0x77);
   w.Fill(500, 400, 20, 20, 0x77);
   EXPECT_EQ(w.TakeDamage(), (RectXYWH{10, 10, 510, 410}));
+}
+
+// The window pixels a changed part of the frame is stretched onto are exactly those the whole
+// stretch fills from it: one fewer leaves a stale pixel, one more sends pixels for nothing (and
+// parts of neighbouring bands would overlap). Checked against the stretch itself, over seeded
+// sizes, enlarging and shrinking.
+TEST(WindowSurface, StretchedPartsAreThePixelsTheStretchTakesFromThem) {
+  std::mt19937 rng(2111);
+  auto in = [&rng](int lo, int hi) { return lo + static_cast<int>(rng() % (hi - lo + 1)); };
+  for (int round = 0; round < 60; ++round) {
+    const RectXYWH src{in(0, 30), in(0, 30), in(1, 90), in(1, 60)};
+    const RectXYWH dst{in(0, 20), in(0, 20), in(1, 300), in(1, 200)};
+    Bitmap32 frame, picture;
+    frame.Create(src.x + src.width, src.y + src.height);
+    for (int y = 0; y < frame.height; ++y)
+      for (int x = 0; x < frame.width; ++x) frame.Row(y)[x] = static_cast<std::uint32_t>(y << 16 | x);
+    picture.Create(dst.x + dst.width, dst.y + dst.height);
+    StretchBlt(picture, dst.x, dst.y, dst.width, dst.height, frame, src.x, src.y, src.width,
+               src.height, kStretchDrop);
+    const RectXYWH part{in(src.x - 5, src.x + src.width), in(src.y - 5, src.y + src.height),
+                        in(1, 40), in(1, 40)};
+    int l = INT32_MAX, t = INT32_MAX, r = INT32_MIN, b = INT32_MIN;
+    for (int y = dst.y; y < dst.y + dst.height; ++y)
+      for (int x = dst.x; x < dst.x + dst.width; ++x) {
+        const int sx = static_cast<int>(picture.Row(y)[x] & 0xFFFF);
+        const int sy = static_cast<int>(picture.Row(y)[x] >> 16);
+        if (sx < part.x || sx >= part.x + part.width || sy < part.y || sy >= part.y + part.height)
+          continue;
+        l = std::min(l, x), t = std::min(t, y), r = std::max(r, x + 1), b = std::max(b, y + 1);
+      }
+    const RectXYWH got = StretchedPart(dst, src, part);
+    if (l == INT32_MAX) {
+      EXPECT_TRUE(got.width <= 0 || got.height <= 0) << "seed 2111 round " << round;
+      continue;
+    }
+    EXPECT_EQ(got, (RectXYWH{l, t, r - l, b - t})) << "seed 2111 round " << round;
+  }
 }
 
 TEST(WindowSurface, FrameCopiesAndStretches) {

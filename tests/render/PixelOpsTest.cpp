@@ -665,6 +665,21 @@ TEST(ChangedRect, MatchesTheBoundingBoxOfRandomDifferences) {
   }
 }
 
+// The changed pixels of a few columns as bits, against the plain comparison, at every count the
+// block scan of a frame uses (whole blocks and a row's last, shorter one).
+TEST(ChangedRect, DifferingPixelsAreThePixelsThatDiffer) {
+  Rng r{16};
+  for (int round = 0; round < 300; ++round) {
+    const Bitmap32 a = Noise(r, 32, 1);
+    Bitmap32 b = a;
+    for (int k = r.Below(6); k > 0; --k) b.Row(0)[r.Below(32)] ^= 1u << r.Below(32);
+    const int n = round % 3 == 0 ? 16 : r.Below(33);
+    std::uint32_t want = 0;
+    for (int i = 0; i < n; ++i) want |= static_cast<std::uint32_t>(a.Row(0)[i] != b.Row(0)[i]) << i;
+    ASSERT_EQ(DifferingPixels(a.Row(0), b.Row(0), n), want) << "seed 16 round " << round;
+  }
+}
+
 // The full-screen pictures: the frame twice and three times as wide (mode 2 on 1280 x 1024 and
 // 1920 x 1080) and an uneven width, whole and in parts at odd and even columns.
 TEST(StretchExact, FullScreenFramesMatchTheReference) {
