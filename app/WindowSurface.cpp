@@ -173,7 +173,8 @@ int WindowSurface::DrawText(int x, int y, const std::string& text) {
   spec.face = kTimerFontFace;
   spec.height = kTimerFontHeight;
   const int w = font_->Draw32(picture_, x, y, spec, text, 0xFFFFFF);
-  AddDamage(x, y, w, font_->TextHeight(spec));
+  const FontRaster::Box& b = font_->LastDrawn();
+  AddDamage(b.left, b.top, b.right - b.left, b.bottom - b.top);
   return w;
 }
 
@@ -196,20 +197,20 @@ std::string TimerText(std::int32_t elapsedMs) {
 }
 
 void WindowSurface::DrawTimer(std::int32_t elapsedMs) {
-  timerWidth_ = std::max(timerWidth_, DrawText(kTimerX, kTimerY, TimerText(elapsedMs)));
+  DrawText(kTimerX, kTimerY, TimerText(elapsedMs));
+  const FontRaster::Box& b = font_->LastDrawn();
+  const RectXYWH drawn{b.left, b.top, b.right - b.left, b.bottom - b.top};
+  if (drawn.width <= 0 || drawn.height <= 0) return;
+  timerBox_ = timerBox_.width > 0 ? UnionOf(timerBox_, drawn) : drawn;
 }
 
-// In the proportional face 19 spaces are narrower than the timer's text, so what they leave of
-// the widest text drawn is filled black as well.
+// In the proportional face 19 spaces are narrower than the timer's text, and a glyph's ink may
+// reach past its cell: what they leave of every timer drawn since the last erase is filled black
+// as well.
 void WindowSurface::EraseTimer() {
-  const int spaces = DrawText(kTimerX, kTimerY, std::string(19, ' '));
-  if (timerWidth_ > spaces && font_) {
-    FontSpec spec;
-    spec.face = kTimerFontFace;
-    spec.height = kTimerFontHeight;
-    Fill(kTimerX + spaces, kTimerY, timerWidth_ - spaces, font_->TextHeight(spec), 0);
-  }
-  timerWidth_ = 0;
+  DrawText(kTimerX, kTimerY, std::string(19, ' '));
+  if (timerBox_.width > 0) Fill(timerBox_.x, timerBox_.y, timerBox_.width, timerBox_.height, 0);
+  timerBox_ = {};
 }
 
 void WindowSurface::AddDamage(int x, int y, int width, int height) {

@@ -91,7 +91,8 @@ class WindowSurface {
   void DrawBitmap(const Bitmap32& bmp, int x, int y);
   // "Timer %04d.%03d " of the elapsed milliseconds at (5, 5), white on black.
   void DrawTimer(std::int32_t elapsedMs);
-  // Erases the timer by writing 19 spaces over it (and black over what they leave uncovered).
+  // Erases the timer by writing 19 spaces over it (and black over what they leave uncovered of
+  // every timer drawn since the last erase).
   void EraseTimer();
   // Text in the timer's font, white on black; returns its width. Used by the two above.
   int DrawText(int x, int y, const std::string& text);
@@ -131,5 +132,5 @@ class WindowSurface {
   bool serverFrame_ = false;          // the scaler shows the frame in frameArea_
   RectXYWH frameSource_;              // the part of the frame it shows there
   std::unique_ptr<FontRaster> font_;  // made on the first text
-  int timerWidth_ = 0;                // the widest timer drawn since the last erase
+  RectXYWH timerBox_;                 // what the timers drawn since the last erase covered
 };

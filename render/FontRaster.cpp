@@ -462,8 +462,18 @@ int FontRaster::Draw32(Bitmap32& dst, int x, int y, const FontSpec& f, std::stri
   std::vector<Impl::Placed> placed;
   const Impl::Resolved* r = nullptr;
   const int width = impl_->Layout(f, sjis, false, &r, &placed);
+  drawn_ = {};
   if (!r) return width;
   const int cell = TextHeight(f);
+  Box box;
+  const auto grow = [&box](int l, int t, int r, int b) {
+    if (l >= r || t >= b) return;
+    const bool empty = box.left >= box.right;
+    box.left = empty ? l : std::min(box.left, l), box.right = empty ? r : std::max(box.right, r);
+    box.top = empty ? t : std::min(box.top, t), box.bottom = empty ? b : std::max(box.bottom, b);
+  };
+  grow(std::max(0, x), std::max(0, y), std::min(dst.width, x + width),
+       std::min(dst.height, y + cell));
   // Opaque background: the cell rectangle is black before any ink goes on.
   for (int j = std::max(0, y); j < std::min(dst.height, y + cell); ++j) {
     std::uint32_t* row = dst.Row(j);
@@ -477,6 +487,7 @@ int FontRaster::Draw32(Bitmap32& dst, int x, int y, const FontSpec& f, std::stri
     const int gx = x + p.x + g.left, gy = base - g.top;
     const int x0 = std::max(0, -gx), x1 = std::min(g.width, dst.width - gx);
     const int y0 = std::max(0, -gy), y1 = std::min(g.height, dst.height - gy);
+    grow(gx + x0, gy + y0, gx + x1, gy + y1);
     for (int j = y0; j < y1; ++j) {
       const std::uint8_t* cov = g.coverage.data() + static_cast<size_t>(j) * g.width;
       std::uint32_t* row = dst.Row(gy + j);
@@ -495,6 +506,7 @@ int FontRaster::Draw32(Bitmap32& dst, int x, int y, const FontSpec& f, std::stri
       }
     }
   }
+  drawn_ = box;
   return width;
 }
 

@@ -38,6 +38,12 @@ class FontRaster {
   // rectangle, advance width x cell height, is filled black first). Clipped. Returns the width.
   int Draw32(Bitmap32& dst, int x, int y, const FontSpec& f, std::string_view sjis,
              std::uint32_t colour = 0xFFFFFF);
+  // The pixels the last Draw32 wrote: its cell and the ink that overhangs it (a glyph may reach
+  // past its advance or its cell), clipped to the bitmap; empty before the first.
+  struct Box {
+    int left = 0, top = 0, right = 0, bottom = 0;
+  };
+  const Box& LastDrawn() const { return drawn_; }
 
   // For the Japanese system face names ("ＭＳ ゴシック", "ＭＳ Ｐゴシック" and the Mincho ones),
   // the installed family they are drawn with; empty for any other name.
@@ -48,4 +54,5 @@ class FontRaster {
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
+  Box drawn_;
 };

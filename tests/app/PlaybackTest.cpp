@@ -628,7 +628,8 @@ TEST_F(PlaybackFixture, TimerShowsTheScriptsElapsedTime) {
   window.TakeDamage();
   PassAt(now + 20);  // between two ticks only the timer is drawn
   const RectXYWH d = window.TakeDamage();
-  EXPECT_EQ(d.x, kTimerX);
+  EXPECT_LE(d.x, kTimerX);  // the damage holds the ink that reaches past the text's cell
+  EXPECT_GE(d.x, kTimerX - 2);
   EXPECT_EQ(d.y, kTimerY);
   EXPECT_GT(d.width, 40);  // "Timer 0001.234 " in a 12-pixel face
   bool ink = false;

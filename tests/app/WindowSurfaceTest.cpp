@@ -174,9 +174,16 @@ TEST(WindowSurface, TimerTextIsWhiteOnBlackAndErasedWhole) {
   ASSERT_TRUE(w.Resize(640, 519));
   w.FillAll(0x336699);
   w.TakeDamage();
+  const Bitmap32 before = w.Picture();
   w.DrawTimer(61234);  // "Timer 0061.234 "
   const RectXYWH d = w.TakeDamage();
   ASSERT_GT(d.width, 0);
+  // Every pixel the text changed is in the damage, ink reaching past the text's cell too (the
+  // T's left edge): outside it the screen would keep a stale pixel.
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 200; ++x)
+      if (w.Picture().Row(y)[x] != before.Row(y)[x])
+        ASSERT_TRUE(x >= d.x && x < d.x + d.width && y >= d.y && y < d.y + d.height) << x << "," << y;
   bool white = false;
   for (int y = d.y; y < d.y + d.height; ++y)
     for (int x = d.x; x < d.x + d.width; ++x) white |= w.Picture().Row(y)[x] == 0xFFFFFFu;

@@ -14,9 +14,12 @@
 #include <QWidget>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <random>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/CPlayback.h"
 #include "app/MediaDevice.h"
@@ -263,6 +266,139 @@ TEST_F(XvfbChild, ExclusiveModeShowsThe640By480PictureScaledAndCentred) {
           (shot.pixel(r.x() + 2 * sx, r.y() + 2 * sy) & 0xFFFFFF) != (pic.Row(sy)[sx] & 0xFFFFFF);
   EXPECT_EQ(wrong, 0);
   EXPECT_EQ(shot.pixel(640, 10) & 0xFFFFFF, 0u);  // black above the picture
+}
+
+// A show of small text sprites scattered over a still background, each moving and turning,
+// from a seed.
+std::string ScatteredSprites(std::uint32_t seed, int sprites) {
+  std::mt19937 rng(seed);
+  auto in = [&rng](int lo, int hi) { return std::to_string(lo + static_cast<int>(rng() % (hi - lo + 1))); };
+  std::string s = "<DATA TITLE=\"Sprites\" VERSION=\"1.10\">\n<SOLID COLOR=MIDNIGHTBLUE>\n";
+  for (int i = 0; i < sprites; ++i) {
+    s += "<IMAGE STRING=\"" + std::string(1, static_cast<char>('A' + i)) + "\" XPOS=" +
+         in(-300, 300) + " YPOS=" + in(-120, 120) + " SIZE=" + in(60, 250) + " TIME=30>\n";
+    s += "<MOVE XMOVE=" + in(-30, 30) + " YMOVE=" + in(-20, 20) + " ROTATE=" + in(-90, 90) +
+         ">\n</IMAGE>\n";
+  }
+  return s + "</DATA>\n";
+}
+
+// Whatever parts of each frame were sent, the window on the server holds exactly what drawing
+// the whole frame would show: read back from the X server after every pass that showed its
+// changes, over generated shows of scattered sprites, in window and stretched mode.
+TEST_F(XvfbChild, ChangedPartsLeaveNoStalePixelOnTheScreen) {
+  for (const int mode : {kDisplayWindow, kDisplayStretched}) {
+    for (const std::uint32_t seed : {mode == kDisplayWindow ? 21u : 2111u}) {
+      data.Write("script_demo.txt", ScatteredSprites(seed, 12));
+      auto w = MakeStretched(mode, false);
+      ShowAndPlay(*w);
+      ASSERT_NE(w->PictureWindow(), nullptr);
+      const RectXYWH f = w->Objects().Geometry.FrameRect;
+      // Window mode: the whole picture window (the timer's text too); stretched: the frame.
+      const QRect area = mode == kDisplayWindow ? w->PictureWindow()->geometry()
+                                                : QRect(f.x, f.y, f.width, f.height);
+      std::vector<std::uint32_t> screen(static_cast<std::size_t>(area.width()) * area.height());
+      int checked = 0;
+      for (int pass = 0; pass < 40; ++pass) {
+        now = w->Playback().NextDeadline(now);
+        w->RunPass();
+        if (w->Objects().Window->HasDamage()) continue;  // shown with the next pass
+        Bitmap32 whole = w->Objects().Window->Picture();
+        const StageBitmap& stage = *w->Objects().Stage;
+        StretchBlt(whole, f.x, f.y, f.width, f.height, stage, 0, 0, stage.width, stage.height,
+                   kStretchDrop);
+        ASSERT_TRUE(XcbReadPixels(static_cast<xcb_drawable_t>(w->PictureWindow()->winId()),
+                                  area.x(), area.y(), area.width(), area.height(), screen.data()));
+        int wrong = 0;
+        for (int y = 0; y < area.height(); ++y)
+          for (int x = 0; x < area.width(); ++x)
+            wrong += ((screen[static_cast<std::size_t>(y) * area.width() + x] ^
+                       whole.Row(area.y() + y)[area.x() + x]) &
+                      0xFFFFFF) != 0;
+        ASSERT_EQ(wrong, 0) << "seed " << seed << " mode " << mode << " pass " << pass;
+        ++checked;
+      }
+      EXPECT_GT(checked, 20) << "seed " << seed << " mode " << mode;
+    }
+  }
+}
+
+// The pass record counts the window pixels sent to the X server: after its first frame a still
+// show sends none, and two small sprites far apart in the same rows send about their own areas,
+// not the frame between them.
+TEST_F(XvfbChild, PixelsSentAreWhatChanged) {
+  const std::string record = store.path() + "/passes.txt";
+  qputenv("ONDRELIX_PASS_STATS", QByteArray::fromStdString(record));
+  const auto shown = [&record](std::int64_t* time) {
+    std::ifstream in(record);
+    std::string key;
+    std::int64_t value = -1, pixels = -1;
+    while (in >> key >> value) {
+      if (key == "time_ms") *time = value;
+      if (key == "pixels_shown") pixels = value;
+    }
+    return pixels;
+  };
+  // Two records a second apart: the pixels sent between them and the passes they took. A pass
+  // writes the record at its start, as of the passes before it.
+  const auto sent = [&](TSaverWin& w, int* passes) -> std::int64_t {
+    std::int64_t time = -1, first = -1;
+    shown(&time);
+    for (int pass = 0; pass < 200; ++pass) {
+      now = w.Playback().NextDeadline(now);
+      const std::int64_t before = time;
+      w.RunPass();
+      const std::int64_t pixels = shown(&time);
+      if (time == before) {
+        *passes += first >= 0;
+        continue;
+      }
+      if (first >= 0) return pixels - first;
+      first = pixels;
+      *passes = 1;
+    }
+    return -1;
+  };
+  data.Write("script_demo.txt",
+             "<DATA TITLE=\"Still\" VERSION=\"1.10\">\n<SOLID COLOR=MIDNIGHTBLUE>\n"
+             "<IMAGE STRING=\"Still\" SIZE=200 TIME=30>\n</IMAGE>\n</DATA>\n");
+  {
+    auto w = MakeStretched(kDisplayStretched, false);
+    ShowAndPlay(*w);
+    int passes = 0;
+    EXPECT_EQ(sent(*w, &passes), 0);
+    EXPECT_GT(passes, 10);
+  }
+  data.Write("script_demo.txt",
+             "<DATA TITLE=\"Two\" VERSION=\"1.10\">\n<SOLID COLOR=MIDNIGHTBLUE>\n"
+             "<IMAGE STRING=\"A\" XPOS=-250 YPOS=10 SIZE=150 TIME=30>\n<MOVE ROTATE=40>\n"
+             "</IMAGE>\n<IMAGE STRING=\"B\" XPOS=250 YPOS=10 SIZE=150 TIME=30>\n"
+             "<MOVE ROTATE=-40>\n</IMAGE>\n</DATA>\n");
+  auto w = MakeStretched(kDisplayStretched, false);
+  ShowAndPlay(*w);
+  int passes = 0;
+  const std::int64_t pixels = sent(*w, &passes);
+  qunsetenv("ONDRELIX_PASS_STATS");
+  // Each sprite's box on the stage (what differs from the background), in window pixels.
+  const StageBitmap& stage = *w->Objects().Stage;
+  const RectXYWH f = w->Objects().Geometry.FrameRect;
+  const double scale = static_cast<double>(f.width) * f.height / (stage.width * stage.height);
+  RectXYWH box[2];
+  for (int y = 0; y < stage.height; ++y)
+    for (int x = 0; x < stage.width; ++x) {
+      if ((stage.Row(y)[x] & 0xFFFFFF) == 0x191970) continue;
+      RectXYWH& b = box[x >= stage.width / 2];
+      b = b.width == 0 ? RectXYWH{x, y, 1, 1} : UnionOf(b, {x, y, 1, 1});
+    }
+  ASSERT_GT(box[0].width, 0);
+  ASSERT_GT(box[1].width, 0);
+  const double own = (box[0].width * box[0].height + box[1].width * box[1].height) * scale;
+  const RectXYWH both = UnionOf(box[0], box[1]);
+  ASSERT_GT(passes, 10);
+  const double perPass = static_cast<double>(pixels) / passes;
+  EXPECT_GT(perPass, 0) << own;
+  EXPECT_LT(perPass, own * 2) << own;
+  EXPECT_LT(own * 2, both.width * both.height * scale / 4);  // far apart indeed
 }
 
 // The program's preview lives in a host window of another size, and ends with it.
