@@ -477,9 +477,9 @@ void CPlayback::Present(bool whateverLevel) {
     const std::int64_t joinPixels =
         windowPixels > 0 ? kPartCostPixels * framePixels / windowPixels : kPartCostPixels;
     RectXYWH parts[kMaxChangedParts];
-    const int n = inPicture ? CopyChangedParts(p_.window->Picture(), area.x, area.y, stage, parts,
-                                               joinPixels)
-                            : CopyChangedParts(shown_, 0, 0, stage, parts, joinPixels);
+    const int n =
+        inPicture ? CopyChangedParts(p_.window->Picture(), area.x, area.y, stage, parts, joinPixels)
+                  : CopyChangedParts(shown_, 0, 0, stage, parts, joinPixels);
     for (int i = 0; i < n; ++i) {
       const RectXYWH& part = parts[i];
       if (inPicture) {

@@ -643,8 +643,8 @@ std::uint32_t DifferingPixels(const std::uint32_t* p, const std::uint32_t* q, in
                              _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + i)));
     };
     // Each lane is all ones or all zeros, so packing keeps it whole: one byte a pixel.
-    const __m128i bytes = _mm_packs_epi16(_mm_packs_epi32(equal(0), equal(4)),
-                                          _mm_packs_epi32(equal(8), equal(12)));
+    const __m128i bytes =
+        _mm_packs_epi16(_mm_packs_epi32(equal(0), equal(4)), _mm_packs_epi32(equal(8), equal(12)));
     return ~static_cast<std::uint32_t>(_mm_movemask_epi8(bytes)) & 0xFFFFu;
   }
 #endif

@@ -108,7 +108,8 @@ TEST(WindowSurface, StretchedPartsAreThePixelsTheStretchTakesFromThem) {
     Bitmap32 frame, picture;
     frame.Create(src.x + src.width, src.y + src.height);
     for (int y = 0; y < frame.height; ++y)
-      for (int x = 0; x < frame.width; ++x) frame.Row(y)[x] = static_cast<std::uint32_t>(y << 16 | x);
+      for (int x = 0; x < frame.width; ++x)
+        frame.Row(y)[x] = static_cast<std::uint32_t>(y << 16 | x);
     picture.Create(dst.x + dst.width, dst.y + dst.height);
     StretchBlt(picture, dst.x, dst.y, dst.width, dst.height, frame, src.x, src.y, src.width,
                src.height, kStretchDrop);
@@ -181,9 +182,10 @@ TEST(WindowSurface, TimerTextIsWhiteOnBlackAndErasedWhole) {
   // Every pixel the text changed is in the damage, ink reaching past the text's cell too (the
   // T's left edge): outside it the screen would keep a stale pixel.
   for (int y = 0; y < 40; ++y)
-    for (int x = 0; x < 200; ++x)
-      if (w.Picture().Row(y)[x] != before.Row(y)[x])
-        ASSERT_TRUE(x >= d.x && x < d.x + d.width && y >= d.y && y < d.y + d.height) << x << "," << y;
+    for (int x = 0; x < 200; ++x) {
+      if (w.Picture().Row(y)[x] == before.Row(y)[x]) continue;
+      ASSERT_TRUE(x >= d.x && x < d.x + d.width && y >= d.y && y < d.y + d.height) << x << "," << y;
+    }
   bool white = false;
   for (int y = d.y; y < d.y + d.height; ++y)
     for (int x = d.x; x < d.x + d.width; ++x) white |= w.Picture().Row(y)[x] == 0xFFFFFFu;

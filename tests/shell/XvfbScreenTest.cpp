@@ -15,8 +15,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <random>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -272,11 +272,14 @@ TEST_F(XvfbChild, ExclusiveModeShowsThe640By480PictureScaledAndCentred) {
 // from a seed.
 std::string ScatteredSprites(std::uint32_t seed, int sprites) {
   std::mt19937 rng(seed);
-  auto in = [&rng](int lo, int hi) { return std::to_string(lo + static_cast<int>(rng() % (hi - lo + 1))); };
+  auto in = [&rng](int lo, int hi) {
+    return std::to_string(lo + static_cast<int>(rng() % (hi - lo + 1)));
+  };
   std::string s = "<DATA TITLE=\"Sprites\" VERSION=\"1.10\">\n<SOLID COLOR=MIDNIGHTBLUE>\n";
   for (int i = 0; i < sprites; ++i) {
-    s += "<IMAGE STRING=\"" + std::string(1, static_cast<char>('A' + i)) + "\" XPOS=" +
-         in(-300, 300) + " YPOS=" + in(-120, 120) + " SIZE=" + in(60, 250) + " TIME=30>\n";
+    s += "<IMAGE STRING=\"" + std::string(1, static_cast<char>('A' + i)) +
+         "\" XPOS=" + in(-300, 300) + " YPOS=" + in(-120, 120) + " SIZE=" + in(60, 250) +
+         " TIME=30>\n";
     s += "<MOVE XMOVE=" + in(-30, 30) + " YMOVE=" + in(-20, 20) + " ROTATE=" + in(-90, 90) +
          ">\n</IMAGE>\n";
   }
