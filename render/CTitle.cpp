@@ -202,8 +202,8 @@ __attribute__((target("ssse3"))) inline __m128i PickBits(const std::uint8_t* row
   return _mm_cmpeq_epi8(_mm_and_si128(_mm_shuffle_epi8(bytes, within), bit), bit);
 }
 
-// One row into out[0, dw), which has 16 bytes to spare, sixteen columns at a time. The rows are
-// copies of the read bytes with 16 bytes to spare.
+// One row into out[0, dw), sixteen columns at a time, the last block (when fewer are left) through
+// a buffer. The rows are copies of the read bytes with 16 bytes to spare.
 __attribute__((target("ssse3"))) void PickedRow(const std::uint8_t* ink, const std::uint8_t* sil,
                                                 const PickedColumns& c, int dw, std::uint8_t* out) {
   const __m128i silhouette = _mm_set1_epi8(static_cast<char>(kTitleSilhouette));
@@ -216,7 +216,13 @@ __attribute__((target("ssse3"))) void PickedRow(const std::uint8_t* ink, const s
       const __m128i p = PickBits(ink, c.from[b], within, bit);
       level = _mm_or_si128(_mm_andnot_si128(p, level), _mm_and_si128(p, full));
     }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), level);
+    if (dw - i >= PickedColumns::kBlock) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), level);
+      continue;
+    }
+    alignas(16) std::uint8_t last[PickedColumns::kBlock];
+    _mm_store_si128(reinterpret_cast<__m128i*>(last), level);
+    std::memcpy(out + i, last, static_cast<std::size_t>(dw - i));
   }
 }
 #endif
@@ -256,8 +262,7 @@ void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy
       const auto n = static_cast<std::size_t>(picked.bytes);
       std::memcpy(silBytes, sil.Row(rowsOf[j]) + picked.firstByte, n);
       if (inkRow != nullptr) std::memcpy(inkBytes, inkRow + picked.firstByte, n);
-      PickedRow(inkRow != nullptr ? inkBytes : nullptr, silBytes, picked, dw, lev);
-      std::memcpy(d, lev, static_cast<std::size_t>(dw));
+      PickedRow(inkRow != nullptr ? inkBytes : nullptr, silBytes, picked, dw, d);
       continue;
     }
 #endif
@@ -629,13 +634,16 @@ struct TitleTaps {
   // Virtual picture columns ax units wide, stage columns bx units wide (bx <= 4 ax, ax < 2^15).
   void Make(std::int64_t ax, std::int64_t bx, int first, int count) {
     pairs = static_cast<int>(((bx + ax - 1) / ax + 2) / 2);  // the taps, rounded up to pairs
-    for (int i = 0; i < (count + kBlock - 1) / kBlock * kBlock; ++i) {
-      const std::int64_t j = first + i, q = j * bx / ax;
+    // Column j starts at unit j x bx, in picture column q = j x bx / ax, which starts at unit
+    // q x ax: both kept as j goes on, without a division per column.
+    std::int64_t start = first * bx, q = start / ax, qStart = q * ax;
+    for (int i = 0; i < (count + kBlock - 1) / kBlock * kBlock; ++i, start += bx) {
+      for (; qStart + ax <= start; qStart += ax) ++q;
       if (i % kBlock == 0) base[i / kBlock] = static_cast<std::int32_t>(q);
       const auto at = static_cast<std::uint16_t>(i < count ? q - base[i / kBlock] : 0);
       const auto units = [&](int k) -> std::uint16_t {
-        const std::int64_t from = std::max((q + k) * ax, j * bx);
-        const std::int64_t to = std::min((q + k + 1) * ax, (j + 1) * bx);
+        const std::int64_t from = std::max(qStart + k * ax, start);
+        const std::int64_t to = std::min(qStart + (k + 1) * ax, start + bx);
         return static_cast<std::uint16_t>(i < count && to > from ? to - from : 0);
       };
       index[2 * i] = at;
