@@ -340,7 +340,6 @@ struct ShrinkRow {
   // How the runs mark the blocks: not at all (the row is narrow, so every block is passed as
   // touched), in touched[0] alone, or in every word.
   enum class Marking { kNone, kOneWord, kAll } marking = Marking::kNone;
-  bool inked = false;  // any run added since the row was last stored (else its sums are all 0)
 };
 
 // Marks the blocks of columns a picture row's runs add steps to: a run's first column, the one
@@ -1064,21 +1063,33 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
     ending[px + 1] = TitleRunEdge{last, c * static_cast<std::uint32_t>(u + ax - last * bx)};
   }
 
-  // Marking the blocks pays on wide rows, where many blocks between a run's ends are passed over.
+  // Marking the blocks pays on wide rows of few runs (a solid shape), where many blocks between a
+  // run's ends are passed over; a mark costs about as much as passing over a block when there are
+  // this many runs to a block of each stage row (text has many runs and few empty blocks).
   constexpr int kMarkedFrom = 8 * kTitleShrinkBlock;
-  const ShrinkRow::Marking marking = s < kMarkedFrom                  ? ShrinkRow::Marking::kNone
+  constexpr std::size_t kMarkCost = 4;
+  const auto blocksInRows = static_cast<std::size_t>(std::min(t, kStageHeight)) *
+                            static_cast<std::size_t>((s + 1) / kTitleShrinkBlock + 1);
+  const bool marked = s >= kMarkedFrom && st.inkRuns.size() * kMarkCost < blocksInRows;
+  const ShrinkRow::Marking marking = !marked                          ? ShrinkRow::Marking::kNone
                                      : s + 1 < 63 * kTitleShrinkBlock ? ShrinkRow::Marking::kOneWord
                                                                       : ShrinkRow::Marking::kAll;
-  ShrinkRow cur{accumulator[0], steps[0], touched[0], marking};
-  ShrinkRow next{accumulator[1], steps[1], touched[1], marking};
+  // The two stage rows in progress, rows[k] the upper; each inked when a run added to it since it
+  // was last stored (else its sums are all 0). The rows are not written in the loop, so passing
+  // them on never waits on a store to them.
+  const ShrinkRow rows[2] = {{accumulator[0], steps[0], touched[0], marking},
+                             {accumulator[1], steps[1], touched[1], marking}};
+  bool inked[2] = {false, false};
+  int k = 0;
   // Steps pay when at least this many picture rows make one stage row: their sum costs about a
   // whole-column add per stage column, once per stage row (sixteen columns a few adds with
   // AVX-512, where they always pay).
   constexpr int kRowsForSteps = 4;
   const bool stepped = simd == TitleSimd::kAvx512 || by >= kRowsForSteps * ay;
-  auto flush = [&](int row, ShrinkRow acc) {
+  auto flush = [&](int row, int i) {
     const int sy = y + row;
-    if (!acc.inked) return;  // no levels to store, nothing to clear
+    const ShrinkRow& acc = rows[i];
+    if (!inked[i]) return;  // no levels to store, nothing to clear
     const bool onStage = sy >= 0 && sy < kStageHeight;
     std::uint8_t* d = onStage ? st.buffer.Row(sy) + stageX0 : nullptr;
     if (stepped) {
@@ -1096,9 +1107,9 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
     const std::int64_t v0 = (py + oy) * ay;
     const int row = static_cast<int>(v0 / by);
     if (row != curRow) {
-      flush(curRow, cur);
-      std::swap(cur, next);
-      next.inked = false;
+      flush(curRow, k);
+      inked[k] = false;
+      k ^= 1;
       curRow = row;
     }
     if (y + row >= kStageHeight) break;
@@ -1111,17 +1122,17 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
     const std::uint32_t wb = static_cast<std::uint32_t>(ay) - wa;
     const std::uint32_t fullA = wa * c * static_cast<std::uint32_t>(bx);
     const std::uint32_t fullB = wb * c * static_cast<std::uint32_t>(bx);
-    cur.inked = true;
-    next.inked = next.inked || wb != 0;
+    inked[k] = true;
+    inked[k ^ 1] = inked[k ^ 1] || wb != 0;
     if (stepped) {
-      AddRowRuns<true>(run, runEnd, starting, ending, wa, wb, fullA, fullB, cur, next);
+      AddRowRuns<true>(run, runEnd, starting, ending, wa, wb, fullA, fullB, rows[k], rows[k ^ 1]);
     } else {
-      AddRowRuns<false>(run, runEnd, starting, ending, wa, wb, fullA, fullB, cur, next);
+      AddRowRuns<false>(run, runEnd, starting, ending, wa, wb, fullA, fullB, rows[k], rows[k ^ 1]);
     }
   }
   // The row in progress and the lower part of the picture's last row.
-  flush(curRow, cur);
-  flush(curRow + 1, next);
+  flush(curRow, k);
+  flush(curRow + 1, k ^ 1);
 
   if (r.Empty()) return TitleRect();
   return r;
