@@ -16,6 +16,7 @@ inline constexpr int kChangeBandRows = 16;
 inline constexpr int kChangeBlock = 16;
 inline constexpr int kChangeGapBlocks = 2;
 inline constexpr int kMaxChangedParts = 16;
+static_assert(kMaxChangedParts <= PartList::kCapacity);
 // Frames wider than this are not split across columns (each band's changes are one piece).
 inline constexpr int kMaxChangeColumns = 4096;
 

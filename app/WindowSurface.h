@@ -17,6 +17,7 @@ class FontRaster;
 // small changes far apart are not repainted as the whole area between them; rectangles are
 // joined where the join costs fewer pixels than a request (PartList).
 inline constexpr int kMaxDamageParts = 16;
+static_assert(kMaxDamageParts <= PartList::kCapacity);
 struct DamageParts {
   RectXYWH part[kMaxDamageParts];
   int count = 0;
