@@ -68,6 +68,9 @@ int main(int argc, char** argv) {
     f.PageCtl->setCurrentIndex(i);
     Shot(f, "page" + std::to_string(i + 1));
   }
+  f.activateWindow();
+  f.zqlink->setFocus(Qt::TabFocusReason);  // how a link looks when Tab reaches it
+  Shot(f, "page4-link-focused");
   f.PageCtl->setCurrentIndex(0);
 
   {

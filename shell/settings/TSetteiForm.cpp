@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -99,11 +100,20 @@ void MakeLink(QLabel* label) {
   QFont f = label->font();
   f.setUnderline(true);
   label->setFont(f);
-  QPalette p = label->palette();
-  p.setColor(QPalette::WindowText, Qt::blue);
-  label->setPalette(p);
   label->setCursor(Qt::PointingHandCursor);
   label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  // Reachable with Tab as well, shown in the selection colours while it has the focus, and
+  // opened with Return, Enter or Space (the dialog's event filter).
+  label->setFocusPolicy(Qt::TabFocus);
+  label->setStyleSheet(QStringLiteral(
+      "QLabel { color: blue; } "
+      "QLabel:focus { background: palette(highlight); color: palette(highlighted-text); }"));
+}
+
+bool IsActivationKey(const QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return false;
+  const int key = static_cast<const QKeyEvent*>(event)->key();
+  return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
 }
 
 }  // namespace
@@ -399,6 +409,10 @@ bool TSetteiForm::eventFilter(QObject* watched, QEvent* event) {
       BtnBaronMouseDown(me->position().toPoint());
     if (watched == zqlink) zqlinkClick();
     if (watched == velnorilink) velnorilinkClick();
+  } else if (IsActivationKey(event) && (watched == zqlink || watched == velnorilink)) {
+    if (watched == zqlink) zqlinkClick();
+    if (watched == velnorilink) velnorilinkClick();
+    return true;
   } else if (t == QEvent::MouseButtonRelease && watched == AboutWin) {
     AboutWinMouseUp();
   } else if ((t == QEvent::MouseMove || t == QEvent::Enter) && watched == BtnHelp) {

@@ -400,6 +400,29 @@ TEST_F(DialogTest, BaronButtonEitherSlidesTheHelpButtonOutOrOpensTheBonusWindow)
   EXPECT_EQ(opened[2], f->velnorilink->text());
 }
 
+// The two web addresses on the About page are tab stops, not only mouse targets, and open with
+// the keys a focused push button answers to.
+TEST_F(DialogTest, AboutPageLinksAreTabStopsThatOpenWithTheKeyboard) {
+  Store(0, "IPAGothic", dir.File("data"));
+  auto f = Open();
+  f->PageCtl->setCurrentIndex(3);
+  const std::vector<QWidget*> cycle = layoutcheck::TabCycle(f.get());
+  int n = 0;
+  for (QLabel* link : {f->zqlink, f->velnorilink}) {
+    EXPECT_NE(std::find(cycle.begin(), cycle.end(), link), cycle.end())
+        << link->text().toStdString();
+    for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+      QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+      QApplication::sendEvent(link, &press);
+      ASSERT_EQ(opened.size(), static_cast<std::size_t>(++n)) << key;
+      EXPECT_EQ(opened.back(), link->text());
+    }
+  }
+  QKeyEvent other(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier);
+  QApplication::sendEvent(f->velnorilink, &other);
+  EXPECT_EQ(opened.size(), 6u);
+}
+
 TEST_F(DialogTest, PreviewAndSampleAdvanceOnTheirPeriods) {
   Store(0, "IPAGothic", dir.File("data"));
   auto f = Open();
