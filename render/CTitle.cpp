@@ -165,11 +165,13 @@ void ReducedRow(const std::uint8_t* ink, const std::uint8_t* sil, const ReducedC
   }
 }
 
-// Where the stage columns of a row come from, in blocks of sixteen that each read at most sixteen
-// source bytes (so the scale is above about 1/7): per block its first byte, counted from the
-// row's first read byte, and per column the byte within the block and the bit in that byte.
-struct PickedColumns {
-  static constexpr int kBlock = 16;
+// Where the stage columns of a row come from, in blocks of kBlock (16, or 64 for a permute across
+// a whole AVX-512 register) that each read at most kBlock source bytes (so the scale is above
+// about 1/7): per block its first byte, counted from the row's first read byte, and per column
+// the byte within the block and the bit in that byte.
+template <int kBlockColumns>
+struct PickedColumnsOf {
+  static constexpr int kBlock = kBlockColumns;
   static constexpr int kMaxBytes = kMaxTitleWidth / 8;
   std::uint8_t within[kStageWidth + kBlock];
   std::uint8_t bit[kStageWidth + kBlock];
@@ -177,7 +179,7 @@ struct PickedColumns {
   int firstByte = 0;
   int bytes = 0;  // read from the row, firstByte on
   bool fits = true;
-  PickedColumns(const int* cols, int dw) {
+  PickedColumnsOf(const int* cols, int dw) {
     if (dw <= 0) return;
     firstByte = cols[0] >> 3;
     bytes = (cols[dw - 1] >> 3) - firstByte + 1;
@@ -192,6 +194,8 @@ struct PickedColumns {
     }
   }
 };
+using PickedColumns = PickedColumnsOf<16>;
+using WidePickedColumns = PickedColumnsOf<64>;
 
 #if defined(OX_TITLE_WIDE_SIMD)
 // The set bits of sixteen stage columns as 0xFF bytes: each column's source byte picked by a
@@ -225,6 +229,45 @@ __attribute__((target("ssse3"))) void PickedRow(const std::uint8_t* ink, const s
     std::memcpy(out + i, last, static_cast<std::size_t>(dw - i));
   }
 }
+
+// The set bits of 64 stage columns as a mask: each column's source byte picked by a permute, then
+// tested for its bit.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline __mmask64 PickBits64(
+    const std::uint8_t* row, int from, __m512i within, __m512i bit) {
+  const __m512i bytes = _mm512_loadu_si512(row + from);
+  // The zero-masked form: the plain one trips a false warning of GCC 12.
+  return _mm512_test_epi8_mask(_mm512_maskz_permutexvar_epi8(~std::uint64_t{0}, within, bytes),
+                               bit);
+}
+
+// One row into out[0, dw), 64 columns at a time, the last block through a masked store. The rows
+// are copies of the read bytes with 64 bytes to spare.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void WidePickedRow(
+    const std::uint8_t* ink, const std::uint8_t* sil, const WidePickedColumns& c, int dw,
+    std::uint8_t* out) {
+  const __m512i silhouette = _mm512_set1_epi8(static_cast<char>(kTitleSilhouette));
+  const __m512i full = _mm512_set1_epi8(kTitleInk);
+  for (int b = 0, i = 0; i < dw; ++b, i += WidePickedColumns::kBlock) {
+    const __m512i within = _mm512_loadu_si512(c.within + i);
+    const __m512i bit = _mm512_loadu_si512(c.bit + i);
+    __m512i level = _mm512_maskz_mov_epi8(PickBits64(sil, c.from[b], within, bit), silhouette);
+    if (ink != nullptr)
+      level = _mm512_mask_mov_epi8(level, PickBits64(ink, c.from[b], within, bit), full);
+    const int left = dw - i;
+    if (left >= WidePickedColumns::kBlock) {
+      _mm512_storeu_si512(out + i, level);
+    } else {
+      _mm512_mask_storeu_epi8(out + i, (std::uint64_t{1} << left) - 1, level);
+    }
+  }
+}
+
+// Whether this processor permutes bytes across a whole AVX-512 register.
+bool HasByteShuffle512() {
+  static const bool has =
+      __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
+  return has;
+}
 #endif
 
 }  // namespace
@@ -239,8 +282,15 @@ void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy
 #else
   const bool shuffle = (static_cast<void>(simd), false);
 #endif
-  const PickedColumns picked(cols, shuffle ? dw : 0);
-  const bool shuffled = shuffle && picked.fits;
+#if defined(OX_TITLE_WIDE_SIMD)
+  const bool wideShuffle = simd == TitleSimd::kAvx512 && HasByteShuffle512();
+#else
+  const bool wideShuffle = false;
+#endif
+  const WidePickedColumns wide(cols, wideShuffle ? dw : 0);
+  const bool wideShuffled = wideShuffle && wide.fits;
+  const PickedColumns picked(cols, shuffle && !wideShuffled ? dw : 0);
+  const bool shuffled = shuffle && (wideShuffled || picked.fits);
   const bool same = dw == sw;  // one source column per stage column: the row as it is
   const bool reduced = dw < sw;
   const ScaledColumns columns(cols, shuffled || same || reduced ? 0 : dw);
@@ -248,8 +298,8 @@ void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy
   alignas(16) std::uint8_t levels[kMaxTitleWidth + 24];
   std::uint8_t* lev = levels + 8;
   // The read bytes of the rows, with room for the last block's whole load.
-  alignas(16) std::uint8_t inkBytes[PickedColumns::kMaxBytes + 32] = {};
-  alignas(16) std::uint8_t silBytes[PickedColumns::kMaxBytes + 32] = {};
+  alignas(16) std::uint8_t inkBytes[PickedColumns::kMaxBytes + WidePickedColumns::kBlock] = {};
+  alignas(16) std::uint8_t silBytes[PickedColumns::kMaxBytes + WidePickedColumns::kBlock] = {};
   for (int j = 0; j < dh; ++j) {
     std::uint8_t* d = buf.Row(dy + j) + dx;
     if (j > 0 && rowsOf[j] == rowsOf[j - 1]) {
@@ -259,10 +309,16 @@ void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy
     const std::uint8_t* inkRow = ink != nullptr ? ink->Row(rowsOf[j]) : nullptr;
 #if defined(OX_TITLE_WIDE_SIMD)
     if (shuffled) {
-      const auto n = static_cast<std::size_t>(picked.bytes);
-      std::memcpy(silBytes, sil.Row(rowsOf[j]) + picked.firstByte, n);
-      if (inkRow != nullptr) std::memcpy(inkBytes, inkRow + picked.firstByte, n);
-      PickedRow(inkRow != nullptr ? inkBytes : nullptr, silBytes, picked, dw, d);
+      const int firstByte = wideShuffled ? wide.firstByte : picked.firstByte;
+      const auto n = static_cast<std::size_t>(wideShuffled ? wide.bytes : picked.bytes);
+      std::memcpy(silBytes, sil.Row(rowsOf[j]) + firstByte, n);
+      if (inkRow != nullptr) std::memcpy(inkBytes, inkRow + firstByte, n);
+      const std::uint8_t* inkCopy = inkRow != nullptr ? inkBytes : nullptr;
+      if (wideShuffled) {
+        WidePickedRow(inkCopy, silBytes, wide, dw, d);
+      } else {
+        PickedRow(inkCopy, silBytes, picked, dw, d);
+      }
       continue;
     }
 #endif
@@ -617,28 +673,32 @@ void FlushShrunkRow(std::uint32_t* acc, std::uint32_t* steps, int s, int first, 
 }
 
 // Stage columns [first, first + count) of the shrinking path when a stage column spans at most
-// four picture columns, so touches at most five. Per block of sixteen columns: the first virtual
-// picture column its first column touches. Per column, in two 16-bit lanes: the offset from that
-// of its own first picture column and of the one after it (at most 60 and 61 on, as sixteen
-// columns span at most 64 picture columns), and per pair of taps k the units the column covers of
-// the picture columns 2k and 2k + 1 after its first.
+// four picture columns, so touches at most five. Per block of sixteen columns: the virtual picture
+// column its taps are counted from, the first its first column touches or (with two pairs at most)
+// the one before it where the units are stored on a 64-byte boundary, when the block's taps still
+// lie within 64 columns of it. Per column, in two 16-bit lanes: the offset from that of its own
+// first picture column and of the one after it (at most 60 and 61 on, as sixteen columns span at
+// most 64 picture columns), and per pair of taps k the units the column covers of the picture
+// columns 2k and 2k + 1 after its first.
 struct TitleTaps {
   static constexpr int kBlock = 16;
   static constexpr int kMaxPairs = 3;
   static constexpr int kLanes = 2 * (kStageWidth + kBlock);
   int pairs = 0;
   std::int32_t base[kStageWidth / kBlock + 1];
-  std::uint16_t index[kLanes];
-  std::uint16_t weight[kMaxPairs][kLanes];
-  // Virtual picture columns ax units wide, stage columns bx units wide (bx <= 4 ax, ax < 2^15).
-  void Make(std::int64_t ax, std::int64_t bx, int first, int count) {
+  alignas(64) std::uint16_t index[kLanes];
+  alignas(64) std::uint16_t weight[kMaxPairs][kLanes];
+  // Virtual picture columns ax units wide, stage columns bx units wide (bx <= 4 ax, ax < 2^15);
+  // column v's units lie on a 64-byte boundary where v + phase is a multiple of 32.
+  void Make(std::int64_t ax, std::int64_t bx, int first, int count, int phase) {
     pairs = static_cast<int>(((bx + ax - 1) / ax + 2) / 2);  // the taps, rounded up to pairs
     // Column j starts at unit j x bx, in picture column q = j x bx / ax, which starts at unit
     // q x ax: both kept as j goes on, without a division per column.
     std::int64_t start = first * bx, q = start / ax, qStart = q * ax;
     for (int i = 0; i < (count + kBlock - 1) / kBlock * kBlock; ++i, start += bx) {
       for (; qStart + ax <= start; qStart += ax) ++q;
-      if (i % kBlock == 0) base[i / kBlock] = static_cast<std::int32_t>(q);
+      if (i % kBlock == 0)
+        base[i / kBlock] = static_cast<std::int32_t>(Base(ax, bx, first + i, q, count - i, phase));
       const auto at = static_cast<std::uint16_t>(i < count ? q - base[i / kBlock] : 0);
       const auto units = [&](int k) -> std::uint16_t {
         const std::int64_t from = std::max(qStart + k * ax, start);
@@ -653,9 +713,30 @@ struct TitleTaps {
       }
     }
   }
+
+ private:
+  // The base of the block whose first column j lies in picture column q, with `left` columns from
+  // j on to be stored.
+  std::int64_t Base(std::int64_t ax, std::int64_t bx, int j, std::int64_t q, int left,
+                    int phase) const {
+    if (pairs > 2) return q;
+    const std::int64_t aligned = q - (q + phase) % 32;
+    const std::int64_t last = (j + std::min(left, kBlock) - 1) * bx / ax;
+    return last - aligned <= 60 ? aligned : q;
+  }
 };
 
 namespace {
+
+// The units rows of the whole-rows path start this many elements past a 64-byte boundary of their
+// storage, at most.
+constexpr int kUnitsAlign = 32;
+
+// Where the units row in `v` starts: its first 64-byte boundary.
+std::uint16_t* AlignedUnits(std::vector<std::uint16_t>& v) {
+  const auto at = reinterpret_cast<std::uintptr_t>(v.data());
+  return v.data() + (64 - at % 64) % 64 / sizeof(std::uint16_t);
+}
 
 // Ink mask words per picture row on the whole-rows path: an even number, read in pairs.
 inline int LaneWords(int width) {
@@ -931,12 +1012,13 @@ bool CTitle::RowsPay(const CPtDataT& st, int laneWords, std::int64_t ax, std::in
 }
 
 bool CTitle::PrepareRows(CPtDataT& st, int srcW, std::int64_t sw, std::int64_t ax, std::int64_t bx,
-                         int col0, int colCount) {
+                         int col0, int colCount, int phase) {
   const int laneWords = LaneWords(srcW);
   try {
     if (!taps) taps = std::make_unique<TitleTaps>();
-    // The taps read 64 + 4 columns from a block's first, at most the last virtual column.
-    const auto size = static_cast<std::size_t>(sw) + 72;
+    // The taps read 64 + 4 columns from a block's first, at most the last virtual column; the
+    // rows are shifted by a phase below 32 and start on a 64-byte boundary.
+    const auto size = static_cast<std::size_t>(sw) + 72 + 32 + kUnitsAlign;
     for (auto& units : columnUnits) {
       if (units.size() < size) units.resize(size, 0);
     }
@@ -946,7 +1028,7 @@ bool CTitle::PrepareRows(CPtDataT& st, int srcW, std::int64_t sw, std::int64_t a
   } catch (const std::bad_alloc&) {
     return false;
   }
-  taps->Make(ax, bx, col0, colCount);
+  taps->Make(ax, bx, col0, colCount, phase);
   return true;
 }
 
@@ -1018,8 +1100,11 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
   const int colCount = s > kStageWidth ? kStageWidth : s;
   const int stageX0 = s > kStageWidth ? 0 : x;
   const int laneWords = LaneWords(srcW);
+  // The units rows keep virtual column v at [phase + v] from a 64-byte boundary, the phase putting
+  // the picture's first column on one, so that both the stores and most loads are whole lines.
+  const int phase = static_cast<int>((32 - ox % 32) % 32);
   const bool byRows = RowsPay(st, laneWords, ax, bx, ay, by, c) &&
-                      PrepareRows(st, srcW, sw, ax, bx, col0, colCount);
+                      PrepareRows(st, srcW, sw, ax, bx, col0, colCount, phase);
 #if defined(OX_TITLE_WIDE_SIMD)
   if (byRows) {
     // Each visible stage row the picture touches: its units per picture column summed down, then
@@ -1029,6 +1114,8 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
         static_cast<int>(std::min<std::int64_t>(((srcH + oy) * ay - 1) / by + 1, kStageHeight - y));
     const std::size_t written = static_cast<std::size_t>(laneWords) * 16;
     RowShare share[kMaxRowShares];
+    std::uint16_t* const units[2] = {AlignedUnits(columnUnits[0]) + phase,
+                                     AlignedUnits(columnUnits[1]) + phase};
     for (int row = firstRow; row <= endRow; ++row) {
       if (row < endRow) {
         const std::int64_t top = row * by, bottom = top + by;
@@ -1040,14 +1127,13 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
           share[n++] =
               RowShare{st.inkLanes.data() + py * laneWords, static_cast<std::uint32_t>(to - from)};
         }
-        SumRowLanesAvx512(share, n, laneWords, columnUnits[row & 1].data() + ox);
+        SumRowLanesAvx512(share, n, laneWords, units[row & 1] + ox);
       }
       if (row > firstRow) {
-        FlushTaps(columnUnits[(row - 1) & 1].data(), *taps, colCount, c,
-                  st.buffer.Row(y + row - 1) + stageX0);
+        FlushTaps(units[(row - 1) & 1], *taps, colCount, c, st.buffer.Row(y + row - 1) + stageX0);
       }
     }
-    for (auto& units : columnUnits) std::fill_n(units.begin() + ox, written, 0);
+    for (std::uint16_t* u : units) std::fill_n(u + ox, written, 0);
     return r.Empty() ? TitleRect() : r;
   }
 #endif

@@ -141,7 +141,7 @@ class CTitle : public CMonoBmp {
   bool RowsPay(const CPtDataT& st, int laneWords, std::int64_t ax, std::int64_t bx, std::int64_t ay,
                std::int64_t by, std::uint32_t c) const;
   bool PrepareRows(CPtDataT& st, int srcW, std::int64_t sw, std::int64_t ax, std::int64_t bx,
-                   int col0, int colCount);
+                   int col0, int colCount, int phase);
 
   // The two accumulator rows of the shrinking path, the steps of their middle columns (each
   // column gains the sum of the steps up to it) and the per-frame run edges.

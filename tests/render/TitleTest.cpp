@@ -541,10 +541,14 @@ TEST(TitleNearestCopy, MatchesTheBitByBitCopy) {
     };
     for (std::uint8_t& b : ink.bits) b = bits(static_cast<std::uint8_t>(rng() & rng()));
     for (std::uint8_t& b : sil.bits) b = bits(static_cast<std::uint8_t>(rng()));
-    const int sw = 1 + below(std::min(w, kStageWidth)), sx0 = below(w - sw + 1);
+    // The wide rounds may reduce up to the whole picture, as the shrinking path's silhouette does.
+    const int sw = 1 + below(round % 10 == 0 ? w : std::min(w, kStageWidth));
+    const int sx0 = below(w - sw + 1);
     const int sh = 1 + below(h), sy0 = below(h - sh + 1);
-    const int kind = below(3);  // the same size, larger, smaller
-    const int dw = kind == 0 ? sw : (kind == 1 ? sw + below(kStageWidth - sw + 1) : 1 + below(sw));
+    const int kind = sw > kStageWidth ? 2 : below(3);  // the same size, larger, smaller
+    const int dw = kind == 0   ? sw
+                   : kind == 1 ? sw + below(kStageWidth - sw + 1)
+                               : 1 + below(std::min(sw, kStageWidth));
     const int dh = 1 + below(kStageHeight);
     const int edge = below(3);  // 0: anywhere, 1: at the left and top, 2: at the right and bottom
     const int dx = edge == 1 ? 0 : (edge == 2 ? kStageWidth - dw : below(kStageWidth - dw + 1));
