@@ -173,8 +173,8 @@ template <int kBlockColumns>
 struct PickedColumnsOf {
   static constexpr int kBlock = kBlockColumns;
   static constexpr int kMaxBytes = kMaxTitleWidth / 8;
-  std::uint8_t within[kStageWidth + kBlock];
-  std::uint8_t bit[kStageWidth + kBlock];
+  alignas(64) std::uint8_t within[kStageWidth + kBlock];
+  alignas(64) std::uint8_t bit[kStageWidth + kBlock];
   std::uint16_t from[kStageWidth / kBlock + 1];
   int firstByte = 0;
   int bytes = 0;  // read from the row, firstByte on
@@ -686,6 +686,9 @@ struct TitleTaps {
   static constexpr int kLanes = 2 * (kStageWidth + kBlock);
   int pairs = 0;
   std::int32_t base[kStageWidth / kBlock + 1];
+  // Per block, whether a second pair of taps weighs anything (near natural size most blocks
+  // read at most two picture columns a stage column).
+  bool second[kStageWidth / kBlock + 1];
   alignas(64) std::uint16_t index[kLanes];
   alignas(64) std::uint16_t weight[kMaxPairs][kLanes];
   // Virtual picture columns ax units wide, stage columns bx units wide (bx <= 4 ax, ax < 2^15);
@@ -697,8 +700,10 @@ struct TitleTaps {
     std::int64_t start = first * bx, q = start / ax, qStart = q * ax;
     for (int i = 0; i < (count + kBlock - 1) / kBlock * kBlock; ++i, start += bx) {
       for (; qStart + ax <= start; qStart += ax) ++q;
-      if (i % kBlock == 0)
+      if (i % kBlock == 0) {
         base[i / kBlock] = static_cast<std::int32_t>(Base(ax, bx, first + i, q, count - i, phase));
+        second[i / kBlock] = false;
+      }
       const auto at = static_cast<std::uint16_t>(i < count ? q - base[i / kBlock] : 0);
       const auto units = [&](int k) -> std::uint16_t {
         const std::int64_t from = std::max(qStart + k * ax, start);
@@ -711,6 +716,7 @@ struct TitleTaps {
         weight[k][2 * i] = units(2 * k);
         weight[k][2 * i + 1] = units(2 * k + 1);
       }
+      if (pairs > 1) second[i / kBlock] |= (weight[1][2 * i] | weight[1][2 * i + 1]) != 0;
     }
   }
 
@@ -814,7 +820,7 @@ __attribute__((target("avx512f,avx512bw"))) void FlushTapsAvx512(const std::uint
     if (_mm512_test_epi32_mask(any, any) == 0) continue;
     const __m512i index = _mm512_loadu_si512(t.index + 2 * i);
     __m512i sum = PairAvx512(_mm512_permutex2var_epi16(lo, index, hi), t.weight[0] + 2 * i);
-    if constexpr (kPairs == 2) {
+    if (kPairs == 2 && t.second[b]) {
       const __m512i next = _mm512_add_epi16(index, _mm512_set1_epi16(2));
       sum = _mm512_add_epi32(
           sum, PairAvx512(_mm512_permutex2var_epi16(lo, next, hi), t.weight[1] + 2 * i));
