@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 
 #include "app/CCaption.h"
@@ -476,6 +477,8 @@ void CPlayback::Present(bool whateverLevel) {
     const std::int64_t windowPixels = std::int64_t{area.width} * area.height;
     const std::int64_t joinPixels =
         windowPixels > 0 ? kPartCostPixels * framePixels / windowPixels : kPartCostPixels;
+    if (!inPicture && stretched) MoveShown(area, source);
+    shownCamera_ = Camera();
     RectXYWH parts[kMaxChangedParts];
     const int n =
         inPicture ? CopyChangedParts(p_.window->Picture(), area.x, area.y, stage, parts, joinPixels)
@@ -487,7 +490,8 @@ void CPlayback::Present(bool whateverLevel) {
         continue;
       }
       if (stretched) {
-        p_.window->StretchFrame(stage, g.FrameRect, source, kStretchDrop, part);
+        // shown_ now holds the stage's pixels there (and is the frame a moved window shows).
+        p_.window->StretchFrame(shown_, g.FrameRect, source, kStretchDrop, part);
       } else {
         p_.window->CopyFrame(stage, g.FrameRect.x, g.FrameRect.y, part);
       }
@@ -495,11 +499,55 @@ void CPlayback::Present(bool whateverLevel) {
     return;
   }
   if (!inPicture) shown_ = stage;
+  shownCamera_ = Camera();
   if (stretched) {
     p_.window->StretchFrame(stage, g.FrameRect, source, kStretchDrop);
   } else {
     p_.window->CopyFrame(stage, g.FrameRect.x, g.FrameRect.y);
   }
+}
+
+Point3 CPlayback::Camera() const {
+  return p_.background ? p_.background->GetCamera() : Point3{};
+}
+
+namespace {
+
+// True when at least half of the pixels of a few rows spread over `now` are those of `before`
+// moved by (dx, dy).
+bool MostlyMoved(const StageBitmap& before, const StageBitmap& now, int dx, int dy) {
+  constexpr int kRows = 8;
+  const int from = std::max(0, dx), to = std::min(now.width, now.width + dx);
+  std::int64_t same = 0, all = 0;
+  for (int i = 0; i < kRows; ++i) {
+    const int y = (2 * i + 1) * now.height / (2 * kRows);
+    if (y - dy < 0 || y - dy >= before.height) continue;
+    const std::uint32_t* a = now.Row(y);
+    const std::uint32_t* b = before.Row(y - dy);
+    for (int x = from; x < to; ++x) same += a[x] == b[x - dx];
+    all += to - from;
+  }
+  return all > 0 && 2 * same >= all;
+}
+
+}  // namespace
+
+// When the background's camera moved since the frame shown and most of the new frame is that
+// frame moved the other way, the window's frame is moved by the display server (a copy within
+// the window, exact at a whole-number scale) and shown_ with it; the compare that follows then
+// finds only what differs from the moved frame (what came into view, what moves over the
+// background), which is all that is drawn and sent. A scrolling sky costs a strip, not a frame.
+void CPlayback::MoveShown(const RectXYWH& area, const RectXYWH& source) {
+  const StageBitmap& stage = *p_.stage;
+  if (!(source == RectXYWH{0, 0, stage.width, stage.height})) return;
+  const Point3 camera = Camera();
+  const double mx = std::trunc(shownCamera_.x) - std::trunc(camera.x);
+  const double my = std::trunc(shownCamera_.y) - std::trunc(camera.y);
+  if (std::fabs(mx) >= stage.width || std::fabs(my) >= stage.height) return;
+  const int dx = static_cast<int>(mx), dy = static_cast<int>(my);
+  if ((dx == 0 && dy == 0) || !MostlyMoved(shown_, stage, dx, dy)) return;
+  if (!p_.window->MoveFrame(shown_, area, dx, dy)) return;
+  MovePixels(shown_, dx, dy);
 }
 
 void CPlayback::SpeedWarning() {

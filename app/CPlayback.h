@@ -224,6 +224,8 @@ class CPlayback {
   std::int32_t HeldFrameDue() const;
   // Built-in items are presented whatever the screen level is.
   void Present(bool whateverLevel = false);
+  void MoveShown(const RectXYWH& area, const RectXYWH& source);
+  Point3 Camera() const;
   void SpeedWarning();
   void ClearStage();
 
@@ -233,6 +235,7 @@ class CPlayback {
   // The frame as a stretched window shows it (partial redraws); an unstretched window holds it
   // in its own picture.
   StageBitmap shown_;
+  Point3 shownCamera_;             // the background's camera when shown_ was made
   bool framePending_ = false;      // a change not yet composed (DeferFramesToTicks)
   std::int32_t pendingSince_ = 0;  // the clock when that change was made
   // The stage holds the layers' frame as they stand, at screen level composedLevel_; and the

@@ -13,6 +13,8 @@ WindowSurface::~WindowSurface() = default;
 
 bool WindowSurface::Resize(int width, int height) {
   frameArea_ = {};
+  movedFrame_ = nullptr;
+  movePending_ = false;
   if (serverFrame_) scaler_->DropParts();
   serverFrame_ = false;
   if (!picture_.Create(width, height, 0)) return false;
@@ -32,6 +34,23 @@ RectXYWH ClipToPicture(const Bitmap32& p, int x, int y, int width, int height) {
   return {l, t, r - l, b - t};
 }
 
+// The parts of `area` around `drawn` (empty ones included): above, below, left, right.
+void AroundOf(const RectXYWH& a, const RectXYWH& drawn, RectXYWH out[4]) {
+  const int l = std::clamp(drawn.x, a.x, a.x + a.width);
+  const int t = std::clamp(drawn.y, a.y, a.y + a.height);
+  const int r = std::clamp(drawn.x + drawn.width, l, a.x + a.width);
+  const int b = std::clamp(drawn.y + drawn.height, t, a.y + a.height);
+  out[0] = {a.x, a.y, a.width, t - a.y};
+  out[1] = {a.x, b, a.width, a.y + a.height - b};
+  out[2] = {a.x, t, l - a.x, b - t};
+  out[3] = {r, t, a.x + a.width - r, b - t};
+}
+
+bool Overlap(const RectXYWH& a, const RectXYWH& b) {
+  return a.width > 0 && a.height > 0 && b.width > 0 && b.height > 0 && a.x < b.x + b.width &&
+         b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+}
+
 // True when `holds(pixels, count, row)` is true of the part of every row of `r` in `p`.
 template <typename RowHolds>
 bool EveryRow(const Bitmap32& p, const RectXYWH& r, RowHolds holds) {
@@ -46,10 +65,7 @@ bool EveryRow(const Bitmap32& p, const RectXYWH& r, RowHolds holds) {
 // picture shows its own pixels there: a warning square drawn the same every frame then costs no
 // trip to the X server.
 bool WindowSurface::ShowsOwnPixels(const RectXYWH& r) const {
-  if (!serverFrame_) return true;
-  const RectXYWH& a = frameArea_;
-  return r.x >= a.x + a.width || a.x >= r.x + r.width || r.y >= a.y + a.height ||
-         a.y >= r.y + r.height;
+  return (!serverFrame_ && movedFrame_ == nullptr) || !Overlap(r, frameArea_);
 }
 
 void WindowSurface::Fill(int x, int y, int width, int height, std::uint32_t colour) {
@@ -68,6 +84,7 @@ void WindowSurface::FillAll(std::uint32_t colour) {
 }
 
 void WindowSurface::CopyFrame(const StageBitmap& frame, int x, int y) {
+  if (!(frameArea_ == RectXYWH{x, y, frame.width, frame.height})) RestorePicture();
   CopyRect(picture_, x, y, frame, 0, 0, frame.width, frame.height);
   FrameDrawn({x, y, frame.width, frame.height});
 }
@@ -97,6 +114,7 @@ void WindowSurface::StretchFrame(const StageBitmap& frame, const RectXYWH& dst, 
     return;
   }
   if (serverFrame_) TakeFrameBack({});
+  if (!(frameArea_ == dst)) RestorePicture();
   StretchBlt(picture_, dst.x, dst.y, dst.width, dst.height, frame, src.x, src.y, src.width,
              src.height, mode);
   FrameDrawn(dst);
@@ -141,6 +159,10 @@ void WindowSurface::StretchFrame(const StageBitmap& frame, const RectXYWH& dst, 
   if (serverFrame_) TakeFrameBack({});
   const RectXYWH clip = StretchedPart(dst, src, part);
   if (clip.width <= 0 || clip.height <= 0) return;
+  // Since a move the frame shown is drawn when the damage is taken (damage parts are joined,
+  // and a join must not carry pixels the move left out of date in the picture).
+  if (movedFrame_ == &frame && dst == frameArea_)
+    return MarkDamage(clip.x, clip.y, clip.width, clip.height);
   StretchBlt(picture_, dst.x, dst.y, dst.width, dst.height, frame, src.x, src.y, src.width,
              src.height, mode, clip.x, clip.y, clip.width, clip.height);
   MarkDamage(clip.x, clip.y, clip.width, clip.height);
@@ -152,6 +174,7 @@ bool WindowSurface::FrameKept(const RectXYWH& area) const {
 
 void WindowSurface::FrameDrawn(const RectXYWH& area) {
   frameArea_ = area;
+  movedFrame_ = nullptr;
   frameTouched_ = false;
   MarkDamage(area.x, area.y, area.width, area.height);
 }
@@ -220,6 +243,7 @@ void WindowSurface::AddDamage(int x, int y, int width, int height) {
       r > frameArea_.x && y < frameArea_.y + frameArea_.height && b > frameArea_.y) {
     frameTouched_ = true;
     if (serverFrame_) TakeFrameBack({x, y, width, height});
+    RestoreAround({x, y, width, height});
   }
   MarkDamage(x, y, width, height);
 }
@@ -231,20 +255,73 @@ void WindowSurface::TakeFrameBack(const RectXYWH& drawn) {
   scaler_->DropParts();
   const Bitmap32& f = scaler_->Frame();
   const RectXYWH& a = frameArea_;
-  const int l = std::clamp(drawn.x, a.x, a.x + a.width);
-  const int t = std::clamp(drawn.y, a.y, a.y + a.height);
-  const int r = std::clamp(drawn.x + drawn.width, l, a.x + a.width);
-  const int b = std::clamp(drawn.y + drawn.height, t, a.y + a.height);
-  const RectXYWH around[4] = {{a.x, a.y, a.width, t - a.y},
-                              {a.x, b, a.width, a.y + a.height - b},
-                              {a.x, t, l - a.x, b - t},
-                              {r, t, a.x + a.width - r, b - t}};
+  RectXYWH around[4];
+  AroundOf(a, drawn, around);
   for (const RectXYWH& c : around) {
     if (c.width <= 0 || c.height <= 0) continue;
     StretchBlt(picture_, a.x, a.y, a.width, a.height, f, frameSource_.x, frameSource_.y,
                frameSource_.width, frameSource_.height, kStretchDrop, c.x, c.y, c.width, c.height);
   }
   MarkDamage(a.x, a.y, a.width, a.height);
+}
+
+void WindowSurface::AllowFrameMoves(bool allowed) {
+  movesAllowed_ = allowed;
+  if (!allowed) RestorePicture();
+}
+
+bool WindowSurface::MoveFrame(const StageBitmap& shown, const RectXYWH& dst, int dx, int dy) {
+  if (!movesAllowed_ || movePending_ || serverFrame_ || !FrameKept(dst) || shown.Empty())
+    return false;
+  // Along an axis the frame moves on, only a whole-number scale moves the stretched frame by
+  // whole window pixels, exactly (1920 x 1080 is x3 across but x2.25 down: a sideways move).
+  const int kx = dst.width % shown.width == 0 ? dst.width / shown.width : 0;
+  const int ky = dst.height % shown.height == 0 ? dst.height / shown.height : 0;
+  if ((dx != 0 && kx == 0) || (dy != 0 && ky == 0)) return false;
+  if (dst.x < 0 || dst.y < 0 || dst.x + dst.width > picture_.width ||
+      dst.y + dst.height > picture_.height)
+    return false;
+  if (std::abs(dx) >= shown.width || std::abs(dy) >= shown.height || (dx == 0 && dy == 0))
+    return false;
+  // Parts drawn but not yet shown would be put after the move, over what it brought there.
+  if (DamageIn(dst)) return false;
+  move_ = {dst, dx * kx, dy * ky};
+  movePending_ = true;
+  movedFrame_ = &shown;
+  Damaged(dst);
+  return true;
+}
+
+bool WindowSurface::TakeFrameMove(FrameMove* move) {
+  if (!movePending_) return false;
+  movePending_ = false;
+  *move = move_;
+  return true;
+}
+
+void WindowSurface::RestorePicture() {
+  RestoreAround({});
+}
+
+// The frame shown goes back into the picture around `drawn`, which holds what was drawn there.
+void WindowSurface::RestoreAround(const RectXYWH& drawn) {
+  if (movedFrame_ == nullptr) return;
+  const StageBitmap& f = *movedFrame_;
+  movedFrame_ = nullptr;
+  const RectXYWH& a = frameArea_;
+  RectXYWH around[4];
+  AroundOf(a, drawn, around);
+  for (const RectXYWH& c : around) {
+    if (c.width <= 0 || c.height <= 0) continue;
+    StretchBlt(picture_, a.x, a.y, a.width, a.height, f, 0, 0, f.width, f.height, kStretchDrop, c.x,
+               c.y, c.width, c.height);
+  }
+}
+
+bool WindowSurface::DamageIn(const RectXYWH& area) const {
+  for (int i = 0; i < damage_.Count(); ++i)
+    if (Overlap(damage_[i], area)) return true;
+  return false;
 }
 
 void WindowSurface::MarkDamage(int x, int y, int width, int height) {
@@ -262,6 +339,19 @@ void WindowSurface::MarkDamage(int x, int y, int width, int height) {
 DamageParts WindowSurface::TakeDamageParts() {
   DamageParts d;
   for (d.count = 0; d.count < damage_.Count(); ++d.count) d.part[d.count] = damage_[d.count];
+  if (movedFrame_ != nullptr) {
+    const StageBitmap& f = *movedFrame_;
+    const RectXYWH& a = frameArea_;
+    for (int i = 0; i < d.count; ++i) {
+      const RectXYWH& p = d.part[i];
+      const int l = std::max(p.x, a.x), t = std::max(p.y, a.y);
+      const int r = std::min(p.x + p.width, a.x + a.width);
+      const int b = std::min(p.y + p.height, a.y + a.height);
+      if (r <= l || b <= t) continue;
+      StretchBlt(picture_, a.x, a.y, a.width, a.height, f, 0, 0, f.width, f.height, kStretchDrop, l,
+                 t, r - l, b - t);
+    }
+  }
   damage_.Clear();
   return d;
 }

@@ -51,6 +51,14 @@ class FrameScaler {
   virtual void DropParts() = 0;
 };
 
+// A move of the frame on the screen, in window pixels: the pixels of `area` go `dx` right and
+// `dy` down (what would leave `area` is dropped, what they leave uncovered stays as it was).
+struct FrameMove {
+  RectXYWH area;
+  int dx = 0;
+  int dy = 0;
+};
+
 // The timer's text for `elapsedMs`: "Timer %04d.%03d ".
 std::string TimerText(std::int32_t elapsedMs);
 
@@ -108,6 +116,26 @@ class WindowSurface {
   // The rectangle around them (empty when nothing changed); clears the record.
   RectXYWH TakeDamage();
 
+  // Moves of the frame shown are allowed (set by a shell that can have the display server move
+  // what its window shows, and only while nothing covers the window). Disallowing them puts
+  // the frame back into the picture.
+  void AllowFrameMoves(bool allowed);
+  // The window shows the whole-number stretch of `shown` onto `dst` (source: all of `shown`),
+  // kept as it is since; that frame moves by (dx, dy) frame pixels on the screen. The caller
+  // moves `shown` the same way (MovePixels) and then draws the parts of its next frame that
+  // differ from the moved one. The picture is not moved: until the next whole frame it holds
+  // the frame only where parts were drawn since, and gets the rest back (RestorePicture) before
+  // anything else reads or draws there. False, and nothing recorded, when a move is not allowed
+  // now or would not be exact (a scale that is not whole, changes in the area not yet shown, a
+  // move not yet taken). `shown` must outlive the move's effect (the next whole frame).
+  bool MoveFrame(const StageBitmap& shown, const RectXYWH& dst, int dx, int dy);
+  // The move recorded since the last call, if any (the shell makes it before it shows the
+  // damage taken with it); clears it.
+  bool TakeFrameMove(FrameMove* move);
+  // Stretches the frame back into the picture where a move left it out of date (before the
+  // picture is put on the screen for an uncovered area). The screen already shows it: no damage.
+  void RestorePicture();
+
   // Stretched whole frames go to `scaler` (not owned; null: none) from the next one on.
   void SetFrameScaler(FrameScaler* scaler);
   // True while the server shows the frame in FrameArea(): the picture does not hold it there,
@@ -124,14 +152,20 @@ class WindowSurface {
   bool ShowsOwnPixels(const RectXYWH& r) const;
   void FrameDrawn(const RectXYWH& area);
   void TakeFrameBack(const RectXYWH& drawn);
+  void RestoreAround(const RectXYWH& drawn);
+  bool DamageIn(const RectXYWH& area) const;
 
   Bitmap32 picture_;
   PartList damage_{kMaxDamageParts, kPartCostPixels};
   RectXYWH frameArea_;         // where the last whole frame was drawn
   bool frameTouched_ = false;  // something else was drawn there since
   FrameScaler* scaler_ = nullptr;
-  bool serverFrame_ = false;          // the scaler shows the frame in frameArea_
-  RectXYWH frameSource_;              // the part of the frame it shows there
-  std::unique_ptr<FontRaster> font_;  // made on the first text
-  RectXYWH timerBox_;                 // what the timers drawn since the last erase covered
+  bool serverFrame_ = false;  // the scaler shows the frame in frameArea_
+  RectXYWH frameSource_;      // the part of the frame it shows there
+  bool movesAllowed_ = false;
+  bool movePending_ = false;  // move_ is not taken yet
+  FrameMove move_;
+  const StageBitmap* movedFrame_ = nullptr;  // what frameArea_ shows since a move, else null
+  std::unique_ptr<FontRaster> font_;         // made on the first text
+  RectXYWH timerBox_;                        // what the timers drawn since the last erase covered
 };

@@ -726,6 +726,19 @@ void FillRect(Bitmap32& dst, int x, int y, int w, int h, std::uint32_t colour) {
   for (int r = 0; r < h; ++r) FillPixels(dst.Row(y + r) + x, static_cast<std::size_t>(w), colour);
 }
 
+void MovePixels(Bitmap32& bmp, int dx, int dy) {
+  if (bmp.Empty() || dx <= -bmp.width || dx >= bmp.width || dy <= -bmp.height || dy >= bmp.height)
+    return;
+  const std::size_t n = static_cast<std::size_t>(bmp.width - std::abs(dx));
+  const int from = std::max(0, -dx), to = std::max(0, dx);
+  // Rows are taken in the order that reads each source row before it is written over.
+  const int rows = bmp.height - std::abs(dy);
+  for (int i = 0; i < rows; ++i) {
+    const int y = dy > 0 ? bmp.height - 1 - i : i;
+    std::memmove(bmp.Row(y) + to, bmp.Row(y - dy) + from, n * sizeof(std::uint32_t));
+  }
+}
+
 namespace {
 
 // min((v x gain) >> 16, 255) of one channel, with gain at most 0x1000000.

@@ -84,6 +84,9 @@ std::uint32_t DifferingPixels(const std::uint32_t* p, const std::uint32_t* q, in
 // Plain copy of src (sx, sy, w, h) to dst at (dx, dy), clipped on both sides.
 void CopyRect(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy, int w, int h);
 void FillRect(Bitmap32& dst, int x, int y, int w, int h, std::uint32_t colour);
+// Moves the pixels of `bmp` by (dx, dy) within it: those that would leave it are dropped, those
+// they leave uncovered keep their values (what the display server's copy of an area does).
+void MovePixels(Bitmap32& bmp, int dx, int dy);
 // The vector instruction sets a row or frame pass can use, widest last. kBase is SSE2 where the
 // build has it (always on x86-64), else plain C++; the others are chosen at run time (kAvx512
 // needs the byte and word instructions and the 256-bit forms too).

@@ -1,9 +1,11 @@
 // Putting the picture on the screen from shared memory.
 #include "shell/app/QtPictureWindow.h"
 
+#include <QCoreApplication>
 #include <QPaintEvent>
 #include <QRegion>
 #include <QWindow>
+#include <cstdlib>
 
 #include "render/Bitmap.h"
 #include "shell/platform/QtShmResource.h"
@@ -37,6 +39,7 @@ QtPictureWindow::QtPictureWindow(QWidget* parent, const Bitmap32& picture, std::
 }
 
 QtPictureWindow::~QtPictureWindow() {
+  if (QCoreApplication* app = QCoreApplication::instance()) app->removeNativeEventFilter(this);
   xcb_connection_t* c = XcbConnection();
   if (gc_ != 0 && c != nullptr) {
     Settle();
@@ -59,13 +62,51 @@ bool QtPictureWindow::Realise() {
   depth_ = static_cast<std::uint8_t>(ReadForeignWindow(window_).depth);
   if (depth_ != 24) return false;
   gc_ = xcb_generate_id(c);
-  xcb_create_gc(c, gc_, window_, 0, nullptr);
+  // No event for each move: a move is made only while nothing covers the window, so the server
+  // always has the pixels it copies.
+  const std::uint32_t noExposures = 0;
+  xcb_create_gc(c, gc_, window_, XCB_GC_GRAPHICS_EXPOSURES, &noExposures);
+  // The server says when another window comes to cover this one, or leaves it.
+  xcb_get_window_attributes_reply_t* a =
+      xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window_), nullptr);
+  if (a != nullptr) {
+    const std::uint32_t mask = a->your_event_mask | XCB_EVENT_MASK_VISIBILITY_CHANGE;
+    xcb_change_window_attributes(c, window_, XCB_CW_EVENT_MASK, &mask);
+    std::free(a);
+    QCoreApplication::instance()->installNativeEventFilter(this);
+  }
   return true;
 }
 
 void QtPictureWindow::Present(const QRegion& region) {
   const QRegion inside = region & rect();
   Present(inside.begin(), static_cast<int>(inside.end() - inside.begin()));
+}
+
+void QtPictureWindow::Move(const QRect& area, int dx, int dy) {
+  const QRect from = area & area.translated(-dx, -dy) & rect();
+  const QRect to = from.translated(dx, dy) & rect();
+  if (to.isEmpty()) return;
+  xcb_copy_area(XcbConnection(), window_, window_, gc_, static_cast<std::int16_t>(to.x() - dx),
+                static_cast<std::int16_t>(to.y() - dy), static_cast<std::int16_t>(to.x()),
+                static_cast<std::int16_t>(to.y()), static_cast<std::uint16_t>(to.width()),
+                static_cast<std::uint16_t>(to.height()));
+  moved_ = true;
+  ++moves_;
+}
+
+bool QtPictureWindow::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+  if (eventType != "xcb_generic_event_t") return false;
+  const auto* e = static_cast<const xcb_generic_event_t*>(message);
+  if ((e->response_type & 0x7F) != XCB_VISIBILITY_NOTIFY) return false;
+  const auto* v = static_cast<const xcb_visibility_notify_event_t*>(message);
+  if (v->window != window_) return false;
+  const bool unobscured = v->state == XCB_VISIBILITY_UNOBSCURED;
+  if (unobscured != unobscured_) {
+    unobscured_ = unobscured;
+    if (OnUnobscured) OnUnobscured(unobscured);
+  }
+  return false;
 }
 
 void QtPictureWindow::Present(const QRect* rects, int count) {
@@ -84,7 +125,8 @@ void QtPictureWindow::Present(const QRect* rects, int count) {
     XcbShmPut(window_, gc_, depth_, segment_, picture_.width, picture_.height, r.x(), r.y(),
               r.width(), r.height());
   }
-  if (!any) return;
+  if (!any && !moved_) return;
+  moved_ = false;
   if (shared) {
     fence_.Mark();
   } else {
@@ -99,6 +141,7 @@ void QtPictureWindow::Settle() {
 
 // The server asks for what it lost (the window was mapped, uncovered or moved).
 void QtPictureWindow::paintEvent(QPaintEvent* event) {
+  if (OnExposing) OnExposing();
   Present(event->region());
   if (OnExposed) OnExposed(event->region());
 }

@@ -4,6 +4,7 @@
 // window pixel on an X11 server with MIT-SHM; elsewhere it paints the picture through Qt.
 #pragma once
 
+#include <QAbstractNativeEventFilter>
 #include <QRegion>
 #include <QWidget>
 #include <cstdint>
@@ -14,7 +15,7 @@
 struct Bitmap32;
 class QtShmResource;
 
-class QtPictureWindow : public QWidget {
+class QtPictureWindow : public QWidget, public QAbstractNativeEventFilter {
   Q_OBJECT
 
  public:
@@ -33,12 +34,25 @@ class QtPictureWindow : public QWidget {
   // The same for rectangles that may overlap, each put as it is (a region would cut rectangles
   // of different heights side by side into more of them, each a request).
   void Present(const QRect* rects, int count);
+  // Has the server move the pixels of `area` by (dx, dy) within the window (a copy in the window;
+  // what would leave `area` is dropped); sent with the next Present. Exact only while nothing
+  // covers the window (Unobscured()): the server cannot copy pixels it does not have.
+  void Move(const QRect& area, int dx, int dy);
   // Returns once the server has read the pixels of every Present so far.
   void Settle();
+  // True while no other window covers any of this one (as the server last said).
+  bool Unobscured() const { return unobscured_; }
+  // Called when that changes.
+  std::function<void(bool)> OnUnobscured;
+  // Called before an exposed region is put again from the picture.
+  std::function<void()> OnExposing;
   // Called after an exposed region was put again from the picture.
   std::function<void(const QRegion&)> OnExposed;
-  // How many times Present reached the server (for tests).
+  // How many times Present and Move reached the server (for tests).
   int PresentCount() const { return presents_; }
+  int MoveCount() const { return moves_; }
+
+  bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
   QPaintEngine* paintEngine() const override { return nullptr; }
 
@@ -55,5 +69,8 @@ class QtPictureWindow : public QWidget {
   std::uint32_t gc_ = 0;
   std::uint8_t depth_ = 0;
   int presents_ = 0;
+  int moves_ = 0;
+  bool moved_ = false;  // a move not yet flushed
+  bool unobscured_ = false;
   XcbFence fence_;  // after the last Present
 };

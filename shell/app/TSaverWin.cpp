@@ -157,6 +157,7 @@ TSaverWin::TSaverWin(const SaverWinOptions& options) {
 
 TSaverWin::~TSaverWin() {
   passTimer_.stop();
+  if (surface_) surface_->AllowFrameMoves(false);  // the frame it moved lives in the playback
   for (const QPointer<QWidget>& cover : covers_) delete cover.data();  // none is in an event now
   covers_.clear();
   showWatcher_.reset();
@@ -480,7 +481,9 @@ void TSaverWin::AfterInput() {
 void TSaverWin::ShowDamage() {
   const DamageParts d = objects_->Window->TakeDamageParts();
   const bool framed = scaler_ && !scaler_->Pending().isEmpty();
-  if (d.count == 0 && !framed) return;
+  FrameMove move;
+  const bool moved = objects_->Window->TakeFrameMove(&move);
+  if (d.count == 0 && !framed && !moved) return;
   lastShown_ = driver_->LastPass();
   QRect parts[kMaxDamageParts];
   QRegion region;
@@ -501,6 +504,10 @@ void TSaverWin::ShowDamage() {
     stats_.pixelsShown += AreaOf(region - pictureWin_->geometry());
   }
   if (pictureWin_) {
+    // The move first: the parts taken with it are drawn over the moved frame.
+    if (moved)
+      pictureWin_->Move(QRect(move.area.x, move.area.y, move.area.width, move.area.height), move.dx,
+                        move.dy);
     if (framed) {
       // What the server stretches from the frame is not put from the picture first.
       pictureWin_->Present(region - scaler_->Pending());
@@ -525,7 +532,14 @@ void TSaverWin::showEvent(QShowEvent* event) {
     QRect area = PictureRect();
     if (!FullScreenMode()) area.setHeight(std::min(area.height(), kPictureHeight));
     pictureWin_ = QtPictureWindow::Create(this, area, objects_->Window->Picture(), *shm_);
-    if (pictureWin_) pictureWin_->show();
+    if (pictureWin_) {
+      // The server moves the frame while nothing covers the window (a scrolling background).
+      pictureWin_->OnUnobscured = [this](bool unobscured) {
+        objects_->Window->AllowFrameMoves(unobscured && !scaler_);
+      };
+      pictureWin_->OnExposing = [this] { objects_->Window->RestorePicture(); };
+      pictureWin_->show();
+    }
     if (pictureWin_ && (mode_ == kDisplayStretched || mode_ == kDisplayDoubled) &&
         QtFrameScaler::PaysOff())
       UseFrameScaler();

@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "app/ChangedParts.h"
 #include "app/WindowSurface.h"
 #include "render/PixelOps.h"
 
@@ -304,5 +305,108 @@ TEST(WindowSurface, ServerScaledFramesShowWhatTheStretchShows) {
     }
     ASSERT_EQ(Shown(scaled, &scaler).pixels, Shown(plain, nullptr).pixels)
         << "seed 4242 step " << step << " op " << op;
+  }
+}
+
+namespace {
+
+// The pixels of `area` of `screen` moved by (dx, dy) within it, as the display server copies.
+void MoveArea(Bitmap32& screen, const RectXYWH& area, int dx, int dy) {
+  Bitmap32 part;
+  part.Create(area.width, area.height);
+  CopyRect(part, 0, 0, screen, area.x, area.y, area.width, area.height);
+  MovePixels(part, dx, dy);
+  CopyRect(screen, area.x, area.y, part, 0, 0, area.width, area.height);
+}
+
+}  // namespace
+
+// A random run of frames that move by a few pixels with changes of their own (as a scrolling
+// background under sprites), fills and direct drawing, shown with moves of the frame where they
+// are allowed and without: a screen that makes the moves and takes only the damaged parts shows
+// the same pixels after every refresh, and so does the picture once it is restored. Across x2
+// with down x2 (moves both ways) and x2.13 (a move down is refused).
+TEST(WindowSurface, MovedFramesShowWhatTheWholeStretchShows) {
+  for (const int height : {544, 580}) {
+    const std::uint32_t start = 2121u + static_cast<std::uint32_t>(height);
+    std::uint32_t seed = start;
+    auto below = [&](int n) {
+      return static_cast<int>(((seed = seed * 1103515245u + 12345u) >> 8) %
+                              static_cast<unsigned>(n));
+    };
+    WindowSurface moving, plain;
+    ASSERT_TRUE(moving.Resize(1300, 640));
+    ASSERT_TRUE(plain.Resize(1300, 640));
+    moving.AllowFrameMoves(true);
+    const RectXYWH dst{10, 40, 1280, height}, src{0, 0, kStageWidth, kStageHeight};
+    StageBitmap stage, shownMoving, shownPlain;
+    stage.Create(kStageWidth, kStageHeight);
+    for (std::uint32_t& p : stage.pixels) p = static_cast<std::uint32_t>(below(1 << 24));
+    Bitmap32 screenMoving, screenPlain;
+    screenMoving.Create(1300, 640, 0xABCDEF);
+    screenPlain.Create(1300, 640, 0xABCDEF);
+    int moves = 0, refused = 0;
+    for (int step = 0; step < 300; ++step) {
+      const int op = below(12);
+      const std::string where = "seed " + std::to_string(start) + " step " + std::to_string(step);
+      if (op <= 6) {
+        // The next frame: the last one moved (or not), with a rectangle of its own.
+        const int dx = below(9) - 4, dy = below(3) == 0 ? below(5) - 2 : 0;
+        MovePixels(stage, dx, dy);
+        const int x = below(kStageWidth), y = below(kStageHeight);
+        FillRect(stage, x, y, 1 + below(100), 1 + below(60),
+                 static_cast<std::uint32_t>(below(1 << 24)));
+        for (WindowSurface* w : {&moving, &plain}) {
+          StageBitmap& shown = w == &moving ? shownMoving : shownPlain;
+          if (op == 0 || !w->FrameKept(dst)) {
+            shown = stage;
+            w->StretchFrame(stage, dst, src, kStretchDrop);
+            continue;
+          }
+          if (w == &moving) {
+            if (w->MoveFrame(shown, dst, dx, dy)) {
+              MovePixels(shown, dx, dy);
+              ++moves;
+            } else {
+              refused += dx != 0 || dy != 0;
+            }
+          }
+          RectXYWH parts[kMaxChangedParts];
+          const int n = CopyChangedParts(shown, 0, 0, stage, parts, 455);
+          for (int i = 0; i < n; ++i) w->StretchFrame(shown, dst, src, kStretchDrop, parts[i]);
+        }
+      } else if (op == 7) {
+        const int x = below(1300), y = below(640), w = 1 + below(200), h = 1 + below(100);
+        const auto colour = static_cast<std::uint32_t>(below(1 << 24));
+        for (WindowSurface* s : {&moving, &plain}) s->Fill(x, y, w, h, colour);
+      } else if (op == 8) {
+        // Drawn into the picture directly (as captions are), then reported.
+        const int x = below(1250), y = below(600);
+        for (WindowSurface* w : {&moving, &plain}) {
+          FillRect(w->Picture(), x, y, 50, 30, 0x123456);
+          w->AddDamage(x, y, 50, 30);
+        }
+      } else {
+        for (WindowSurface* w : {&moving, &plain}) {
+          Bitmap32& screen = w == &moving ? screenMoving : screenPlain;
+          FrameMove m;
+          if (w->TakeFrameMove(&m)) MoveArea(screen, m.area, m.dx, m.dy);
+          const DamageParts d = w->TakeDamageParts();
+          for (int i = 0; i < d.count; ++i) {
+            const RectXYWH& r = d.part[i];
+            CopyRect(screen, r.x, r.y, w->Picture(), r.x, r.y, r.width, r.height);
+          }
+        }
+        ASSERT_EQ(screenMoving.pixels, screenPlain.pixels) << "screen: " << where;
+        if (op == 11) {
+          moving.RestorePicture();  // as before an uncovered area is put again
+          ASSERT_EQ(moving.Picture().pixels, plain.Picture().pixels) << "picture: " << where;
+        }
+      }
+    }
+    EXPECT_GT(moves, 10) << start;
+    if (height == 580) {
+      EXPECT_GT(refused, 5) << start;
+    }
   }
 }

@@ -767,3 +767,21 @@ TEST(ScaleExact, MatchesTheFormulaForEveryKindOfGain) {
     GTEST_SKIP() << "the wider vector paths this processor lacks were not run";
   }
 }
+
+// A move within a bitmap: every pixel whose source lies inside takes it, every other keeps its
+// value (rows overlap both ways, so the order of the copies matters), for every move on a small
+// bitmap including those that leave nothing.
+TEST(MoveExact, MatchesThePlainRuleForEveryMove) {
+  const Bitmap32 start = Numbered(7, 5);
+  for (int dy = -6; dy <= 6; ++dy)
+    for (int dx = -8; dx <= 8; ++dx) {
+      Bitmap32 moved = start;
+      MovePixels(moved, dx, dy);
+      for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 7; ++x) {
+          const bool inside = x - dx >= 0 && x - dx < 7 && y - dy >= 0 && y - dy < 5;
+          const std::uint32_t want = inside ? start.Row(y - dy)[x - dx] : start.Row(y)[x];
+          ASSERT_EQ(moved.Row(y)[x], want) << dx << " " << dy << " at " << x << " " << y;
+        }
+    }
+}
