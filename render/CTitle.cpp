@@ -165,21 +165,19 @@ void ReducedRow(const std::uint8_t* ink, const std::uint8_t* sil, const ReducedC
   }
 }
 
-// Where the stage columns of a row come from, in blocks of kBlock (16, or 64 for a permute across
-// a whole AVX-512 register) that each read at most kBlock source bytes (so the scale is above
-// about 1/7): per block its first byte, counted from the row's first read byte, and per column
-// the byte within the block and the bit in that byte.
-template <int kBlockColumns>
-struct PickedColumnsOf {
-  static constexpr int kBlock = kBlockColumns;
+// Where the stage columns of a row come from, in blocks of sixteen that each read at most sixteen
+// source bytes (so the scale is above about 1/7): per block its first byte, counted from the
+// row's first read byte, and per column the byte within the block and the bit in that byte.
+struct PickedColumns {
+  static constexpr int kBlock = 16;
   static constexpr int kMaxBytes = kMaxTitleWidth / 8;
-  alignas(64) std::uint8_t within[kStageWidth + kBlock];
-  alignas(64) std::uint8_t bit[kStageWidth + kBlock];
+  std::uint8_t within[kStageWidth + kBlock];
+  std::uint8_t bit[kStageWidth + kBlock];
   std::uint16_t from[kStageWidth / kBlock + 1];
   int firstByte = 0;
   int bytes = 0;  // read from the row, firstByte on
   bool fits = true;
-  PickedColumnsOf(const int* cols, int dw) {
+  PickedColumns(const int* cols, int dw) {
     if (dw <= 0) return;
     firstByte = cols[0] >> 3;
     bytes = (cols[dw - 1] >> 3) - firstByte + 1;
@@ -194,8 +192,6 @@ struct PickedColumnsOf {
     }
   }
 };
-using PickedColumns = PickedColumnsOf<16>;
-using WidePickedColumns = PickedColumnsOf<64>;
 
 #if defined(OX_TITLE_WIDE_SIMD)
 // The set bits of sixteen stage columns as 0xFF bytes: each column's source byte picked by a
@@ -229,45 +225,6 @@ __attribute__((target("ssse3"))) void PickedRow(const std::uint8_t* ink, const s
     std::memcpy(out + i, last, static_cast<std::size_t>(dw - i));
   }
 }
-
-// The set bits of 64 stage columns as a mask: each column's source byte picked by a permute, then
-// tested for its bit.
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline __mmask64 PickBits64(
-    const std::uint8_t* row, int from, __m512i within, __m512i bit) {
-  const __m512i bytes = _mm512_loadu_si512(row + from);
-  // The zero-masked form: the plain one trips a false warning of GCC 12.
-  return _mm512_test_epi8_mask(_mm512_maskz_permutexvar_epi8(~std::uint64_t{0}, within, bytes),
-                               bit);
-}
-
-// One row into out[0, dw), 64 columns at a time, the last block through a masked store. The rows
-// are copies of the read bytes with 64 bytes to spare.
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void WidePickedRow(
-    const std::uint8_t* ink, const std::uint8_t* sil, const WidePickedColumns& c, int dw,
-    std::uint8_t* out) {
-  const __m512i silhouette = _mm512_set1_epi8(static_cast<char>(kTitleSilhouette));
-  const __m512i full = _mm512_set1_epi8(kTitleInk);
-  for (int b = 0, i = 0; i < dw; ++b, i += WidePickedColumns::kBlock) {
-    const __m512i within = _mm512_loadu_si512(c.within + i);
-    const __m512i bit = _mm512_loadu_si512(c.bit + i);
-    __m512i level = _mm512_maskz_mov_epi8(PickBits64(sil, c.from[b], within, bit), silhouette);
-    if (ink != nullptr)
-      level = _mm512_mask_mov_epi8(level, PickBits64(ink, c.from[b], within, bit), full);
-    const int left = dw - i;
-    if (left >= WidePickedColumns::kBlock) {
-      _mm512_storeu_si512(out + i, level);
-    } else {
-      _mm512_mask_storeu_epi8(out + i, (std::uint64_t{1} << left) - 1, level);
-    }
-  }
-}
-
-// Whether this processor permutes bytes across a whole AVX-512 register.
-bool HasByteShuffle512() {
-  static const bool has =
-      __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
-  return has;
-}
 #endif
 
 }  // namespace
@@ -282,15 +239,8 @@ void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy
 #else
   const bool shuffle = (static_cast<void>(simd), false);
 #endif
-#if defined(OX_TITLE_WIDE_SIMD)
-  const bool wideShuffle = simd == TitleSimd::kAvx512 && HasByteShuffle512();
-#else
-  const bool wideShuffle = false;
-#endif
-  const WidePickedColumns wide(cols, wideShuffle ? dw : 0);
-  const bool wideShuffled = wideShuffle && wide.fits;
-  const PickedColumns picked(cols, shuffle && !wideShuffled ? dw : 0);
-  const bool shuffled = shuffle && (wideShuffled || picked.fits);
+  const PickedColumns picked(cols, shuffle ? dw : 0);
+  const bool shuffled = shuffle && picked.fits;
   const bool same = dw == sw;  // one source column per stage column: the row as it is
   const bool reduced = dw < sw;
   const ScaledColumns columns(cols, shuffled || same || reduced ? 0 : dw);
@@ -298,8 +248,8 @@ void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy
   alignas(16) std::uint8_t levels[kMaxTitleWidth + 24];
   std::uint8_t* lev = levels + 8;
   // The read bytes of the rows, with room for the last block's whole load.
-  alignas(16) std::uint8_t inkBytes[PickedColumns::kMaxBytes + WidePickedColumns::kBlock] = {};
-  alignas(16) std::uint8_t silBytes[PickedColumns::kMaxBytes + WidePickedColumns::kBlock] = {};
+  alignas(16) std::uint8_t inkBytes[PickedColumns::kMaxBytes + 32] = {};
+  alignas(16) std::uint8_t silBytes[PickedColumns::kMaxBytes + 32] = {};
   for (int j = 0; j < dh; ++j) {
     std::uint8_t* d = buf.Row(dy + j) + dx;
     if (j > 0 && rowsOf[j] == rowsOf[j - 1]) {
@@ -309,16 +259,10 @@ void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy
     const std::uint8_t* inkRow = ink != nullptr ? ink->Row(rowsOf[j]) : nullptr;
 #if defined(OX_TITLE_WIDE_SIMD)
     if (shuffled) {
-      const int firstByte = wideShuffled ? wide.firstByte : picked.firstByte;
-      const auto n = static_cast<std::size_t>(wideShuffled ? wide.bytes : picked.bytes);
-      std::memcpy(silBytes, sil.Row(rowsOf[j]) + firstByte, n);
-      if (inkRow != nullptr) std::memcpy(inkBytes, inkRow + firstByte, n);
-      const std::uint8_t* inkCopy = inkRow != nullptr ? inkBytes : nullptr;
-      if (wideShuffled) {
-        WidePickedRow(inkCopy, silBytes, wide, dw, d);
-      } else {
-        PickedRow(inkCopy, silBytes, picked, dw, d);
-      }
+      const auto n = static_cast<std::size_t>(picked.bytes);
+      std::memcpy(silBytes, sil.Row(rowsOf[j]) + picked.firstByte, n);
+      if (inkRow != nullptr) std::memcpy(inkBytes, inkRow + picked.firstByte, n);
+      PickedRow(inkRow != nullptr ? inkBytes : nullptr, silBytes, picked, dw, d);
       continue;
     }
 #endif
