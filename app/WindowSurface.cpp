@@ -266,6 +266,9 @@ void WindowSurface::TakeFrameBack(const RectXYWH& drawn) {
 }
 
 void WindowSurface::AllowFrameMoves(bool allowed) {
+  // A window that came to cover this one just before a move was made hid pixels the server
+  // then could not copy: the next frame is drawn and sent whole.
+  if (!allowed && movesAllowed_) frameTouched_ = true;
   movesAllowed_ = allowed;
   if (!allowed) RestorePicture();
 }

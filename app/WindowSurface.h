@@ -118,7 +118,7 @@ class WindowSurface {
 
   // Moves of the frame shown are allowed (set by a shell that can have the display server move
   // what its window shows, and only while nothing covers the window). Disallowing them puts
-  // the frame back into the picture.
+  // the frame back into the picture, and the next frame is drawn whole.
   void AllowFrameMoves(bool allowed);
   // The window shows the whole-number stretch of `shown` onto `dst` (source: all of `shown`),
   // kept as it is since; that frame moves by (dx, dy) frame pixels on the screen. The caller

@@ -405,6 +405,11 @@ TEST(WindowSurface, MovedFramesShowWhatTheWholeStretchShows) {
       }
     }
     EXPECT_GT(moves, 10) << start;
+    // Covered: no more moves, and the next frame goes whole (a move made as the window was
+    // being covered may have missed pixels).
+    moving.AllowFrameMoves(false);
+    EXPECT_FALSE(moving.FrameKept(dst));
+    EXPECT_FALSE(moving.MoveFrame(shownMoving, dst, 1, 0));
     if (height == 580) {
       EXPECT_GT(refused, 5) << start;
     }
