@@ -165,11 +165,13 @@ void ReducedRow(const std::uint8_t* ink, const std::uint8_t* sil, const ReducedC
   }
 }
 
-// Where the stage columns of a row come from, in blocks of sixteen that each read at most sixteen
-// source bytes (so the scale is above about 1/7): per block its first byte, counted from the
-// row's first read byte, and per column the byte within the block and the bit in that byte.
-struct PickedColumns {
-  static constexpr int kBlock = 16;
+// Where the stage columns of a row come from, in blocks of kBlockColumns that each read at most as
+// many source bytes (so the scale is above about 1/7 with sixteen, 1/8 with 64): per block its
+// first byte, counted from the row's first read byte, and per column the byte within the block and
+// the bit in that byte.
+template <int kBlockColumns>
+struct PickedColumnsOf {
+  static constexpr int kBlock = kBlockColumns;
   static constexpr int kMaxBytes = kMaxTitleWidth / 8;
   std::uint8_t within[kStageWidth + kBlock];
   std::uint8_t bit[kStageWidth + kBlock];
@@ -177,7 +179,7 @@ struct PickedColumns {
   int firstByte = 0;
   int bytes = 0;  // read from the row, firstByte on
   bool fits = true;
-  PickedColumns(const int* cols, int dw) {
+  PickedColumnsOf(const int* cols, int dw) {
     if (dw <= 0) return;
     firstByte = cols[0] >> 3;
     bytes = (cols[dw - 1] >> 3) - firstByte + 1;
@@ -192,6 +194,9 @@ struct PickedColumns {
     }
   }
 };
+// Sixteen columns a block for the shuffles, 64 for the byte permutes of AVX-512.
+using PickedColumns = PickedColumnsOf<16>;
+using PickedColumns64 = PickedColumnsOf<64>;
 
 #if defined(OX_TITLE_WIDE_SIMD)
 // The set bits of sixteen stage columns as 0xFF bytes: each column's source byte picked by a
@@ -225,55 +230,158 @@ __attribute__((target("ssse3"))) void PickedRow(const std::uint8_t* ink, const s
     std::memcpy(out + i, last, static_cast<std::size_t>(dw - i));
   }
 }
+
+// Whether this processor permutes bytes across a whole AVX-512 register.
+bool BytePermutes() {
+  static const bool has =
+      __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
+  return has;
+}
+
+// The set bits of 64 stage columns as a mask: each column's source byte picked by a permute, then
+// tested for its bit.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline __mmask64 PickBits64(
+    const std::uint8_t* row, int from, __m512i within, __m512i bit) {
+  const __m512i bytes = _mm512_maskz_permutexvar_epi8(
+      ~__mmask64{0}, within, _mm512_loadu_si512(row + from));  // not the plain form (GCC 12)
+  return _mm512_test_epi8_mask(bytes, bit);
+}
+
+// One row into out[0, dw), 64 columns at a time, the last block masked. The rows are copies of the
+// read bytes with 64 bytes to spare.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void PickedRow64(const std::uint8_t* ink,
+                                                                        const std::uint8_t* sil,
+                                                                        const PickedColumns64& c,
+                                                                        int dw, std::uint8_t* out) {
+  const __m512i silhouette = _mm512_set1_epi8(static_cast<char>(kTitleSilhouette));
+  const __m512i full = _mm512_set1_epi8(kTitleInk);
+  for (int b = 0, i = 0; i < dw; ++b, i += PickedColumns64::kBlock) {
+    const __m512i within = _mm512_loadu_si512(c.within + i);
+    const __m512i bit = _mm512_loadu_si512(c.bit + i);
+    __m512i level = _mm512_maskz_mov_epi8(PickBits64(sil, c.from[b], within, bit), silhouette);
+    if (ink != nullptr)
+      level = _mm512_mask_mov_epi8(level, PickBits64(ink, c.from[b], within, bit), full);
+    if (dw - i >= PickedColumns64::kBlock) {
+      _mm512_storeu_si512(out + i, level);
+      continue;
+    }
+    _mm512_mask_storeu_epi8(out + i, (__mmask64{1} << (dw - i)) - 1, level);
+  }
+}
 #endif
+
+}  // namespace
+
+namespace {
+
+// Nearest-pixel rows of a title picture and its silhouette onto a stage rectangle (see
+// NearestCopy), one stage row at a time.
+class NearestRows {
+ public:
+  NearestRows(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy0, int sh, int dx,
+              int dw, int dy, int dh, Bitmap8& buf, TitleSimd simd)
+      : ink_(ink),
+        sil_(sil),
+        sx0_(sx0),
+        sw_(sw),
+        dx_(dx),
+        dw_(dw),
+        dy_(dy),
+        buf_(buf),
+        maps_(sx0, sw, dw, sy0, sh, dh),
+        shuffle_(Shuffles(simd)),
+        permute_(Permutes(simd)),
+        picked_(maps_.cols, shuffle_ ? dw : 0),
+        picked64_(maps_.cols, permute_ ? dw : 0),
+        shuffled_(shuffle_ && picked_.fits),
+        permuted_(shuffled_ && permute_ && picked64_.fits),
+        columns_(maps_.cols, shuffled_ || dw == sw || dw < sw ? 0 : dw),
+        reducedColumns_(maps_.cols, !shuffled_ && dw < sw ? dw : 0) {}
+
+  // Whether stage row j reads the source row that row j - 1 read.
+  bool SameAsAbove(int j) const { return j > 0 && maps_.rowsOf[j] == maps_.rowsOf[j - 1]; }
+
+  // Stage row dy + j, j in [0, dh).
+  void Row(int j) {
+    std::uint8_t* d = buf_.Row(dy_ + j) + dx_;
+    const int sy = maps_.rowsOf[j];
+    const std::uint8_t* inkRow = ink_ != nullptr ? ink_->Row(sy) : nullptr;
+#if defined(OX_TITLE_WIDE_SIMD)
+    if (shuffled_) {
+      const auto n = static_cast<std::size_t>(picked_.bytes);
+      std::memcpy(silBytes_, sil_.Row(sy) + picked_.firstByte, n);
+      if (inkRow != nullptr) std::memcpy(inkBytes_, inkRow + picked_.firstByte, n);
+      if (permuted_) {
+        PickedRow64(inkRow != nullptr ? inkBytes_ : nullptr, silBytes_, picked64_, dw_, d);
+      } else {
+        PickedRow(inkRow != nullptr ? inkBytes_ : nullptr, silBytes_, picked_, dw_, d);
+      }
+      return;
+    }
+#endif
+    std::uint8_t* lev = levels_ + 8;
+    if (dw_ == sw_) {
+      RowLevels(inkRow, sil_.Row(sy), sx0_, sw_, lev);
+    } else if (dw_ < sw_) {
+      ReducedRow(inkRow, sil_.Row(sy), reducedColumns_, lev);
+    } else {
+      ScaledRow(inkRow, sil_.Row(sy), columns_, dw_, lev);
+    }
+    std::memcpy(d, lev, static_cast<std::size_t>(dw_));
+  }
+
+ private:
+  struct Maps {
+    int cols[kStageWidth];
+    int rowsOf[kStageHeight];
+    Maps(int sx0, int sw, int dw, int sy0, int sh, int dh) {
+      NearestMap(sx0, sw, dw, cols);
+      NearestMap(sy0, sh, dh, rowsOf);
+    }
+  };
+  static bool Shuffles(TitleSimd simd) {
+#if defined(OX_TITLE_WIDE_SIMD)
+    return simd != TitleSimd::kBase;
+#else
+    return (static_cast<void>(simd), false);
+#endif
+  }
+  static bool Permutes(TitleSimd simd) {
+#if defined(OX_TITLE_WIDE_SIMD)
+    return simd == TitleSimd::kAvx512 && BytePermutes();
+#else
+    return (static_cast<void>(simd), false);
+#endif
+  }
+
+  const Bitmap1* ink_;
+  const Bitmap1& sil_;
+  int sx0_, sw_, dx_, dw_, dy_;
+  Bitmap8& buf_;
+  Maps maps_;
+  bool shuffle_, permute_;
+  PickedColumns picked_;
+  PickedColumns64 picked64_;
+  bool shuffled_, permuted_;
+  ScaledColumns columns_;
+  ReducedColumns reducedColumns_;
+  alignas(16) std::uint8_t levels_[kMaxTitleWidth + 24];
+  // The read bytes of the rows, with room for the last block's whole load.
+  alignas(64) std::uint8_t inkBytes_[PickedColumns::kMaxBytes + 64] = {};
+  alignas(64) std::uint8_t silBytes_[PickedColumns::kMaxBytes + 64] = {};
+};
 
 }  // namespace
 
 void NearestCopy(const Bitmap1* ink, const Bitmap1& sil, int sx0, int sw, int sy0, int sh, int dx,
                  int dw, int dy, int dh, Bitmap8& buf, TitleSimd simd) {
-  int cols[kStageWidth], rowsOf[kStageHeight];
-  NearestMap(sx0, sw, dw, cols);
-  NearestMap(sy0, sh, dh, rowsOf);
-#if defined(OX_TITLE_WIDE_SIMD)
-  const bool shuffle = simd != TitleSimd::kBase;
-#else
-  const bool shuffle = (static_cast<void>(simd), false);
-#endif
-  const PickedColumns picked(cols, shuffle ? dw : 0);
-  const bool shuffled = shuffle && picked.fits;
-  const bool same = dw == sw;  // one source column per stage column: the row as it is
-  const bool reduced = dw < sw;
-  const ScaledColumns columns(cols, shuffled || same || reduced ? 0 : dw);
-  const ReducedColumns reducedColumns(cols, !shuffled && reduced ? dw : 0);
-  alignas(16) std::uint8_t levels[kMaxTitleWidth + 24];
-  std::uint8_t* lev = levels + 8;
-  // The read bytes of the rows, with room for the last block's whole load.
-  alignas(16) std::uint8_t inkBytes[PickedColumns::kMaxBytes + 32] = {};
-  alignas(16) std::uint8_t silBytes[PickedColumns::kMaxBytes + 32] = {};
+  NearestRows rows(ink, sil, sx0, sw, sy0, sh, dx, dw, dy, dh, buf, simd);
   for (int j = 0; j < dh; ++j) {
-    std::uint8_t* d = buf.Row(dy + j) + dx;
-    if (j > 0 && rowsOf[j] == rowsOf[j - 1]) {
-      std::memcpy(d, buf.Row(dy + j - 1) + dx, static_cast<std::size_t>(dw));
+    if (rows.SameAsAbove(j)) {
+      std::memcpy(buf.Row(dy + j) + dx, buf.Row(dy + j - 1) + dx, static_cast<std::size_t>(dw));
       continue;
     }
-    const std::uint8_t* inkRow = ink != nullptr ? ink->Row(rowsOf[j]) : nullptr;
-#if defined(OX_TITLE_WIDE_SIMD)
-    if (shuffled) {
-      const auto n = static_cast<std::size_t>(picked.bytes);
-      std::memcpy(silBytes, sil.Row(rowsOf[j]) + picked.firstByte, n);
-      if (inkRow != nullptr) std::memcpy(inkBytes, inkRow + picked.firstByte, n);
-      PickedRow(inkRow != nullptr ? inkBytes : nullptr, silBytes, picked, dw, d);
-      continue;
-    }
-#endif
-    if (same) {
-      RowLevels(inkRow, sil.Row(rowsOf[j]), sx0, sw, lev);
-    } else if (reduced) {
-      ReducedRow(inkRow, sil.Row(rowsOf[j]), reducedColumns, lev);
-    } else {
-      ScaledRow(inkRow, sil.Row(rowsOf[j]), columns, dw, lev);
-    }
-    std::memcpy(d, lev, static_cast<std::size_t>(dw));
+    rows.Row(j);
   }
 }
 
@@ -638,6 +746,12 @@ struct TitleTaps {
   // Virtual picture columns ax units wide, stage columns bx units wide (bx <= 4 ax, ax < 2^15);
   // column v's units lie on a 64-byte boundary where v + phase is a multiple of 32.
   void Make(std::int64_t ax, std::int64_t bx, int first, int count, int phase) {
+    // The taps depend on nothing else: a title that keeps its size keeps them.
+    if (ax == made_.ax && bx == made_.bx && first == made_.first && count == made_.count &&
+        phase == made_.phase) {
+      return;
+    }
+    made_ = Key{ax, bx, first, count, phase};
     pairs = static_cast<int>(((bx + ax - 1) / ax + 2) / 2);  // the taps, rounded up to pairs
     // Column j starts at unit j x bx, in picture column q = j x bx / ax, which starts at unit
     // q x ax: both kept as j goes on, without a division per column.
@@ -665,6 +779,11 @@ struct TitleTaps {
   }
 
  private:
+  struct Key {
+    std::int64_t ax = 0, bx = 0;
+    int first = 0, count = -1, phase = 0;
+  };
+  Key made_;  // what the tables were last made for
   // The base of the block whose first column j lies in picture column q, with `left` columns from
   // j on to be stored.
   std::int64_t Base(std::int64_t ax, std::int64_t bx, int j, std::int64_t q, int left,
@@ -724,19 +843,31 @@ constexpr int kMaxRowShares = 8;
 
 // The units of ink per picture column of one stage row, summed down its n picture rows, into
 // units[0, 16 x words) (words even; every sum below 2^15).
+// With kRows picture rows (0: any number up to kMaxRowShares), each row's units broadcast once.
+template <int kRows>
 __attribute__((target("avx512f,avx512bw"))) void SumRowLanesAvx512(const RowShare* rows, int n,
                                                                    int words,
                                                                    std::uint16_t* units) {
+  if constexpr (kRows != 0) n = kRows;
+  __m512i weight[kMaxRowShares];
+  for (int r = 0; r < n; ++r) {
+    weight[r] = _mm512_set1_epi16(static_cast<std::int16_t>(rows[r].units));
+  }
   for (int k = 0; k < words; k += 2) {
     __m512i sum = _mm512_setzero_si512();
     for (int r = 0; r < n; ++r) {
       std::uint32_t lanes;
       std::memcpy(&lanes, rows[r].lanes + k, sizeof lanes);
-      sum = _mm512_mask_add_epi16(sum, lanes, sum,
-                                  _mm512_set1_epi16(static_cast<std::int16_t>(rows[r].units)));
+      sum = _mm512_mask_add_epi16(sum, lanes, sum, weight[r]);
     }
     _mm512_storeu_si512(units + 16 * k, sum);
   }
+}
+
+void SumRowLanes(const RowShare* rows, int n, int words, std::uint16_t* units) {
+  if (n == 1) return SumRowLanesAvx512<1>(rows, n, words, units);
+  if (n == 2) return SumRowLanesAvx512<2>(rows, n, words, units);
+  SumRowLanesAvx512<0>(rows, n, words, units);
 }
 
 // A stage row summed across from its picture columns' units by kPairs pairs of taps (products
@@ -1026,9 +1157,6 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
   const bool inside =
       was.left >= r.left && was.top >= r.top && was.right <= r.right && was.bottom <= r.bottom;
   if (!silhouette || !inside) ClearRect(st.buffer, was);
-  if (silhouette) {
-    NearestCopy(nullptr, st.silhouette, sx0, sws, sy0, shs, dx, dw, dy, dh, st.buffer, simd);
-  }
 
   // Ink: exact area averaging. Horizontal units: each virtual source column covers ax units,
   // each stage column bx; vertically ay and by. A stage pixel fully covered by ink receives
@@ -1055,8 +1183,16 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
   const int phase = static_cast<int>((32 - ox % 32) % 32);
   const bool byRows = RowsPay(st, laneWords, ax, bx, ay, by, c) &&
                       PrepareRows(st, srcW, sw, ax, bx, col0, colCount, phase);
+  if (silhouette && !byRows) {
+    NearestCopy(nullptr, st.silhouette, sx0, sws, sy0, shs, dx, dw, dy, dh, st.buffer, simd);
+  }
 #if defined(OX_TITLE_WIDE_SIMD)
   if (byRows) {
+    // The silhouette's rows are made just before the levels are stored over them, while they are
+    // still in the first-level cache (no silhouette: none).
+    NearestRows silhouetteRows(nullptr, st.silhouette, sx0, sws, sy0, shs, dx, dw, dy, dh,
+                               st.buffer, simd);
+    int silhouetteRow = silhouette ? dy : dy + dh;  // the next stage row it makes
     // Each visible stage row the picture touches: its units per picture column summed down, then
     // across by the taps a stage row later, so the sums are stored long before they are read.
     const int firstRow = static_cast<int>(std::max<std::int64_t>(oy * ay / by, -y));
@@ -1077,12 +1213,15 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
           share[n++] =
               RowShare{st.inkLanes.data() + py * laneWords, static_cast<std::uint32_t>(to - from)};
         }
-        SumRowLanesAvx512(share, n, laneWords, units[row & 1] + ox);
+        SumRowLanes(share, n, laneWords, units[row & 1] + ox);
       }
       if (row > firstRow) {
+        for (; silhouetteRow <= y + row - 1; ++silhouetteRow)
+          silhouetteRows.Row(silhouetteRow - dy);
         FlushTaps(units[(row - 1) & 1], *taps, colCount, c, st.buffer.Row(y + row - 1) + stageX0);
       }
     }
+    for (; silhouetteRow < dy + dh; ++silhouetteRow) silhouetteRows.Row(silhouetteRow - dy);
     for (std::uint16_t* u : units) std::fill_n(u + ox, written, 0);
     return r.Empty() ? TitleRect() : r;
   }
