@@ -291,10 +291,10 @@ class NearestRows {
         maps_(sx0, sw, dw, sy0, sh, dh),
         shuffle_(Shuffles(simd)),
         permute_(Permutes(simd)),
+        picked_(maps_.cols, shuffle_ ? dw : 0),
         picked64_(maps_.cols, permute_ ? dw : 0),
-        permuted_(permute_ && picked64_.fits),
-        picked_(maps_.cols, shuffle_ && !permuted_ ? dw : 0),
-        shuffled_(permuted_ || (shuffle_ && picked_.fits)),
+        shuffled_(shuffle_ && picked_.fits),
+        permuted_(shuffled_ && permute_ && picked64_.fits),
         columns_(maps_.cols, shuffled_ || dw == sw || dw < sw ? 0 : dw),
         reducedColumns_(maps_.cols, !shuffled_ && dw < sw ? dw : 0) {}
 
@@ -308,10 +308,9 @@ class NearestRows {
     const std::uint8_t* inkRow = ink_ != nullptr ? ink_->Row(sy) : nullptr;
 #if defined(OX_TITLE_WIDE_SIMD)
     if (shuffled_) {
-      const int first = permuted_ ? picked64_.firstByte : picked_.firstByte;
-      const auto n = static_cast<std::size_t>(permuted_ ? picked64_.bytes : picked_.bytes);
-      std::memcpy(silBytes_, sil_.Row(sy) + first, n);
-      if (inkRow != nullptr) std::memcpy(inkBytes_, inkRow + first, n);
+      const auto n = static_cast<std::size_t>(picked_.bytes);
+      std::memcpy(silBytes_, sil_.Row(sy) + picked_.firstByte, n);
+      if (inkRow != nullptr) std::memcpy(inkBytes_, inkRow + picked_.firstByte, n);
       if (permuted_) {
         PickedRow64(inkRow != nullptr ? inkBytes_ : nullptr, silBytes_, picked64_, dw_, d);
       } else {
@@ -361,11 +360,9 @@ class NearestRows {
   Bitmap8& buf_;
   Maps maps_;
   bool shuffle_, permute_;
-  // Only the table that is used is made: the 64-column one where it serves.
-  PickedColumns64 picked64_;
-  bool permuted_;
   PickedColumns picked_;
-  bool shuffled_;
+  PickedColumns64 picked64_;
+  bool shuffled_, permuted_;
   ScaledColumns columns_;
   ReducedColumns reducedColumns_;
   alignas(16) std::uint8_t levels_[kMaxTitleWidth + 24];
