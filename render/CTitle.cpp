@@ -306,6 +306,11 @@ class NearestRows {
     std::uint8_t* d = buf_.Row(dy_ + j) + dx_;
     const int sy = maps_.rowsOf[j];
     const std::uint8_t* inkRow = ink_ != nullptr ? ink_->Row(sy) : nullptr;
+    // A row with nothing in the bytes it reads (above and below the words of a title) is all 0.
+    if (Blank(sil_.Row(sy)) && (inkRow == nullptr || Blank(inkRow))) {
+      std::memset(d, 0, static_cast<std::size_t>(dw_));
+      return;
+    }
 #if defined(OX_TITLE_WIDE_SIMD)
     if (shuffled_) {
       const auto n = static_cast<std::size_t>(picked_.bytes);
@@ -339,6 +344,21 @@ class NearestRows {
       NearestMap(sy0, sh, dh, rowsOf);
     }
   };
+  // Whether the bytes of a source row that hold columns [sx0, sx0 + sw) are all 0.
+  bool Blank(const std::uint8_t* row) const {
+    const int first = sx0_ >> 3, end = (sx0_ + sw_ + 7) >> 3;
+    int i = first;
+#if defined(__SSE2__)
+    __m128i any = _mm_setzero_si128();
+    for (; i + 16 <= end; i += 16) {
+      any = _mm_or_si128(any, _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i)));
+    }
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) != 0xFFFF) return false;
+#endif
+    std::uint8_t rest = 0;
+    for (; i < end; ++i) rest |= row[i];
+    return rest == 0;
+  }
   static bool Shuffles(TitleSimd simd) {
 #if defined(OX_TITLE_WIDE_SIMD)
     return simd != TitleSimd::kBase;
@@ -921,6 +941,30 @@ void FlushTaps(const std::uint16_t* units, const TitleTaps& t, int count, std::u
 }
 #endif
 
+// Per picture column px of the shrinking path (virtual column px + ox, ax units wide, in stage
+// columns bx wide): starting[px], the stage column of its first unit and c times the units from
+// there to that column's end; ending[px + 1], the stage column of its last unit and c times the
+// units from that column's start through it. The column a unit falls in is kept as px goes on
+// (a picture column is narrower than a stage column when shrinking), so only the first takes a
+// division: a title that changes size every frame makes these anew each time.
+void MakeRunEdges(int srcW, std::int64_t ox, std::int64_t ax, std::int64_t bx, std::uint32_t c,
+                  TitleRunEdge* starting, TitleRunEdge* ending) {
+  const auto cbx = c * static_cast<std::uint32_t>(bx);
+  const std::int64_t u0 = ox * ax;
+  std::int64_t column = u0 / bx, into = u0 - column * bx;  // where column px's first unit falls
+  ending[0] = TitleRunEdge{0, 0};
+  for (int px = 0; px < srcW; ++px) {
+    starting[px] =
+        TitleRunEdge{static_cast<std::int32_t>(column), c * static_cast<std::uint32_t>(bx - into)};
+    for (into += ax; into >= bx; into -= bx) ++column;
+    // The last unit lies in the column the next picture column starts in, or the one before
+    // when that one starts on a stage column's first unit.
+    ending[px + 1] = into != 0 ? TitleRunEdge{static_cast<std::int32_t>(column),
+                                              c * static_cast<std::uint32_t>(into)}
+                               : TitleRunEdge{static_cast<std::int32_t>(column - 1), cbx};
+  }
+}
+
 void ClearRect(Bitmap8& buf, const TitleRect& r) {
   for (int y = r.top; y < r.bottom; ++y) {
     std::memset(buf.Row(y) + r.left, 0, static_cast<std::size_t>(r.right - r.left));
@@ -1229,14 +1273,7 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
   runEdges.resize(static_cast<std::size_t>(srcW) * 2 + 1);
   TitleRunEdge* starting = runEdges.data();
   TitleRunEdge* ending = starting + srcW;
-  ending[0] = TitleRunEdge{0, 0};
-  for (int px = 0; px < srcW; ++px) {
-    const std::int64_t u = (px + ox) * ax;
-    const auto first = static_cast<std::int32_t>(u / bx);
-    const auto last = static_cast<std::int32_t>((u + ax - 1) / bx);
-    starting[px] = TitleRunEdge{first, c * static_cast<std::uint32_t>((first + 1) * bx - u)};
-    ending[px + 1] = TitleRunEdge{last, c * static_cast<std::uint32_t>(u + ax - last * bx)};
-  }
+  MakeRunEdges(srcW, ox, ax, bx, c, starting, ending);
 
   // Marking the blocks pays on wide rows of few runs (a solid shape), where many blocks between a
   // run's ends are passed over; a mark costs about as much as passing over a block when there are

@@ -541,6 +541,14 @@ TEST(TitleNearestCopy, MatchesTheBitByBitCopy) {
     };
     for (std::uint8_t& b : ink.bits) b = bits(static_cast<std::uint8_t>(rng() & rng()));
     for (std::uint8_t& b : sil.bits) b = bits(static_cast<std::uint8_t>(rng()));
+    // Blank rows, as above and below the words of a title: the silhouette's, the ink's or both.
+    for (int y = 0; blocky && y < h; ++y) {
+      const int blank = below(6);
+      for (int x = 0; blank < 3 && x < w; ++x) {
+        if (blank != 1) sil.Set(x, y, false);
+        if (blank != 0) ink.Set(x, y, false);
+      }
+    }
     // The wide rounds may reduce up to the whole picture, as the shrinking path's silhouette does.
     const int sw = 1 + below(round % 10 == 0 ? w : std::min(w, kStageWidth));
     const int sx0 = below(w - sw + 1);
