@@ -324,7 +324,7 @@ void CPlayback::RunScriptTick() {
   // the next compose draw; the images are told by what they would draw. The screen level is
   // checked when composing.
   if (p_.scrolls && p_.scrolls->AnimateScrolls() != 0) StageStale();
-  if (p_.background && p_.background->AnimateBackground() != 0) StageStale();
+  if (p_.background && p_.background->AnimateBackground() != 0) BackgroundStale();
   if (p_.titles) {
     // A title that ends leaves AnimateTitles reporting none.
     const bool before = TitlePlays(*p_.titles);
@@ -348,9 +348,11 @@ void CPlayback::Dispatch(CTimeDat& ev) {
         PlayState = kScriptEnded;
       },
       [&](CTimeBgMake& r) {
+        BackgroundStale();
         if (p_.background) p_.background->MakeBackground(r);
       },
       [&](CTimeBgScroll& r) {
+        BackgroundStale();
         if (p_.background) p_.background->ScrollBackground(r);
       },
       [&](CTimeBgm& r) {
@@ -361,9 +363,11 @@ void CPlayback::Dispatch(CTimeDat& ev) {
         if (p_.images) p_.images->AddImage(r);
       },
       [&](CTimeSolid& r) {
+        BackgroundStale();
         if (p_.background) p_.background->SetBackgroundFill(0, r.Color);
       },
       [&](CTimeClear&) {
+        BackgroundStale();
         if (p_.background) p_.background->SetBackgroundFill(1, 0);
       },
       [&](CTimeTitle& r) {
@@ -423,11 +427,102 @@ void CPlayback::ClearStage() {
   p_.stage->Fill(0);
   stageCurrent_ = false;
   stageShown_ = false;
+  backgroundKept_ = false;
+  unshownArea_ = {0, 0, p_.stage->width, p_.stage->height};
 }
 
+namespace {
+
+// A compose of layers over a still background draws only where they drew and draw, while that
+// is at most this share of the stage (in percent); beyond it the whole frame is drawn.
+constexpr int kAreaComposePercent = 75;
+
+bool Empty(const RectLTRB& r) {
+  return r.right <= r.left || r.bottom <= r.top;
+}
+
+RectLTRB Union(const RectLTRB& a, const RectLTRB& b) {
+  if (Empty(a)) return b;
+  if (Empty(b)) return a;
+  return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+          std::max(a.bottom, b.bottom)};
+}
+
+std::int64_t Pixels(const RectLTRB& r) {
+  return Empty(r) ? 0 : std::int64_t{r.right - r.left} * (r.bottom - r.top);
+}
+
+// What DrawImages draws into: every quadrant it draws (an object at contrast 0 draws none).
+RectLTRB ImageBox(const COthBmp& images) {
+  RectLTRB box;
+  if (images.count == 0) return box;
+  for (const auto& slot : images.slots) {
+    if (!slot || slot->contrast == 0) continue;
+    for (const QuadRect& d : slot->stage) {
+      if (d.width == 0 || d.height == 0) continue;
+      // Quadrants are cut to the stage; one that is not, or is turned inside out, is not bounded.
+      if (d.width < 0 || d.height < 0) return {0, 0, kStageWidth, kStageHeight};
+      box = Union(box, {d.x, d.y, d.x + d.width, d.y + d.height});
+    }
+  }
+  return box;
+}
+
+// What DrawTitles draws into: each title's rectangle.
+RectLTRB TitleBox(const CTitle& titles) {
+  RectLTRB box;
+  for (const auto& st : titles.state) {
+    if (!st || st->contrast == 0 || st->rect.Empty()) continue;
+    box = Union(box, {st->rect.left, st->rect.top, st->rect.right, st->rect.bottom});
+  }
+  return box;
+}
+
+// What DrawScrolls draws into: the stage rows of the plane whose window of text rows holds ink
+// (the others have no coverage to draw), each as wide as the plane is there.
+RectLTRB ScrollBox(const CScroll& scrolls) {
+  RectLTRB box;
+  if (scrolls.activeCount == 0) return box;
+  for (int i = 0; i < scrolls.count && i < kMaxMonoEntries; ++i) {
+    const CPtDataS* st = scrolls.state[i].get();
+    const CMonoGraph* g = scrolls.entries[i].get();
+    if (!st || !g || g->contrast == 0 || (st->inkTotal == 0 && !scrolls.FromScratch)) continue;
+    for (int k = 0; k < kScrollRows; ++k) {
+      if (st->rowInk[k] == 0 && !scrolls.FromScratch) continue;
+      const int y = kStageHeight - 1 - k;
+      box = Union(box, {k, y, k + scrolls.rows[k].width, y + 1});
+    }
+  }
+  return box;
+}
+
+}  // namespace
+
+RectLTRB CPlayback::LayerBox() const {
+  RectLTRB box;
+  if (p_.images) box = Union(box, ImageBox(*p_.images));
+  if (p_.titles) box = Union(box, TitleBox(*p_.titles));
+  if (p_.scrolls) box = Union(box, ScrollBox(*p_.scrolls));
+  return box;
+}
+
+// When the background is the one the stage was composed on, at the same screen level, the stage
+// differs from the new frame only where the layers drew into it last time and draw now: that
+// area alone is drawn again, from the background up (a layer is drawn over the background, never
+// over its own last pixels), and compared with the window.
 void CPlayback::Compose() {
   if (!Reference && stageCurrent_ && composedLevel_ == ScreenLevel) return;
   StageBitmap& stage = *p_.stage;
+  const RectLTRB box = LayerBox();
+  if (!Reference && backgroundKept_ && composedLevel_ == ScreenLevel &&
+      stage.width == kStageWidth && stage.height == kStageHeight) {
+    const RectLTRB area = Union(layerBox_, box);
+    if (Pixels(area) * 100 <= std::int64_t{kAreaComposePercent} * kStageWidth * kStageHeight) {
+      layerBox_ = box;
+      ComposeArea(area);
+      return;
+    }
+  }
   if (p_.background) {
     p_.background->DrawBackground(stage);
   } else {
@@ -440,6 +535,26 @@ void CPlayback::Compose() {
   stageCurrent_ = true;
   composedLevel_ = ScreenLevel;
   stageShown_ = false;
+  backgroundKept_ = p_.background != nullptr;
+  layerBox_ = box;
+  unshownArea_ = {0, 0, stage.width, stage.height};
+}
+
+void CPlayback::ComposeArea(const RectLTRB& area) {
+  StageBitmap& stage = *p_.stage;
+  stageCurrent_ = true;
+  stageShown_ = false;
+  if (Empty(area)) return;
+  p_.background->DrawBackground(stage, BgRect{area.left, area.top, area.right, area.bottom});
+  // Every pixel the layers write lies in the area.
+  if (p_.images) p_.images->DrawImages(stage);
+  if (p_.titles) p_.titles->DrawTitles(stage);
+  if (p_.scrolls) p_.scrolls->DrawScrolls(stage);
+  if (ScreenLevel != kLevelNone && ScreenLevel != kLevelUnchanged) {
+    ScaleColours(stage, area.left, area.top, area.right - area.left, area.bottom - area.top,
+                 ScreenLevel);
+  }
+  unshownArea_ = Union(unshownArea_, area);
 }
 
 void CPlayback::ApplyScreenLevel(StageBitmap& stage, std::int32_t level) {
@@ -469,6 +584,11 @@ void CPlayback::Present(bool whateverLevel) {
   const bool kept = !Reference && p_.window->FrameKept(area);
   if (kept && stageShown_) return;  // the window shows this very stage: nothing would differ
   stageShown_ = true;
+  // Outside this the stage holds the frame presented last.
+  const RectXYWH unshown{unshownArea_.left, unshownArea_.top,
+                         unshownArea_.right - unshownArea_.left,
+                         unshownArea_.bottom - unshownArea_.top};
+  unshownArea_ = {};
   if (kept && (inPicture || (shown_.width == stage.width && shown_.height == stage.height))) {
     // The compare copies each changed row as it goes (into the picture, or into shown_).
     // A part costs a request whatever its size: worth it where it spares that many pixels of
@@ -480,9 +600,9 @@ void CPlayback::Present(bool whateverLevel) {
     if (!inPicture && stretched) MoveShown(area, source);
     shownCamera_ = Camera();
     RectXYWH parts[kMaxChangedParts];
-    const int n =
-        inPicture ? CopyChangedParts(p_.window->Picture(), area.x, area.y, stage, parts, joinPixels)
-                  : CopyChangedParts(shown_, 0, 0, stage, parts, joinPixels);
+    const int n = inPicture ? CopyChangedParts(p_.window->Picture(), area.x, area.y, stage, unshown,
+                                               parts, joinPixels)
+                            : CopyChangedParts(shown_, 0, 0, stage, unshown, parts, joinPixels);
     for (int i = 0; i < n; ++i) {
       const RectXYWH& part = parts[i];
       if (inPicture) {
@@ -577,7 +697,7 @@ void CPlayback::StepScriptEnded() {
 }
 
 void CPlayback::ClearForNextItem() {
-  StageStale();
+  BackgroundStale();
   if (p_.window) p_.window->FillAll(0);
   if (p_.background) p_.background->ClearBackground();
   if (p_.titles) p_.titles->ClearTitles();

@@ -162,9 +162,9 @@ class CPlayback {
   // (SaverObjects::SwitchShortcutsOff). Tests compare the window of the real player with it.
   bool Reference = false;
 
-  // Composes the frame again on the next pass that composes, as if every layer had changed
-  // (benchmarks measure the compose of a moving show so).
-  void ComposeAgain() { stageCurrent_ = false; }
+  // Composes the whole frame again on the next pass that composes, as if every layer and the
+  // background had changed (benchmarks measure the compose of a moving show so).
+  void ComposeAgain() { BackgroundStale(); }
 
   // Pixels of the frame times `level` (16.16), each channel saturating at 255.
   static void ApplyScreenLevel(StageBitmap& stage, std::int32_t level);
@@ -217,8 +217,18 @@ class CPlayback {
   void DrawCaptions();
   // Composes the layers into the stage, unless it already holds them as they stand now.
   void Compose();
+  // Composes only `area` of the stage, which holds the last composed frame outside it (see
+  // Compose).
+  void ComposeArea(const RectLTRB& area);
+  // Where the layers would draw now: a bound of every pixel they may write.
+  RectLTRB LayerBox() const;
   // The stage no longer holds what the layers would draw (a layer changed, another item began).
   void StageStale() { stageCurrent_ = false; }
+  // Nor the background the last frame was composed on (its camera, fill or picture changed).
+  void BackgroundStale() {
+    stageCurrent_ = false;
+    backgroundKept_ = false;
+  }
   void ComposeHeldFrame();
   // When a change held back for its tick is composed without waiting any longer.
   std::int32_t HeldFrameDue() const;
@@ -244,5 +254,12 @@ class CPlayback {
   bool stageCurrent_ = false;
   std::int32_t composedLevel_ = 0;
   bool stageShown_ = false;
+  // Layers moving over a still background: the stage holds the last composed frame, whose
+  // background has not changed since, and the layers drew into layerBox_ only. A compose then
+  // draws again only where the layers drew last and draw now, and the window is given only what
+  // changed there: unshownArea_ bounds where the stage may differ from the frame last presented.
+  bool backgroundKept_ = false;
+  RectLTRB layerBox_;
+  RectLTRB unshownArea_;
   ImageDrawRecord drawnImages_;
 };

@@ -21,7 +21,9 @@ static_assert(kChangeBlock == 16, "a block's changed pixels are kept in 16 bits"
 // row that changes everywhere then costs its two end blocks, not a test of every block.
 class BandScan {
  public:
-  BandScan(int width, int top, int rows) : width_(width), top_(top), rows_(rows) {
+  // The band's columns begin at column `left` of the frame.
+  BandScan(int width, int left, int top, int rows)
+      : width_(width), left_(left), top_(top), rows_(rows) {
     split_ = width <= kMaxChangeColumns;
   }
 
@@ -99,33 +101,36 @@ class BandScan {
       l = std::min(l, std::max(first_[i], x0));
       r = std::max(r, std::min(end_[i], x1));
     }
-    if (top >= 0) parts.Add({l, top_ + top, r - l, bottom - top});
+    if (top >= 0) parts.Add({left_ + l, top_ + top, r - l, bottom - top});
   }
 
-  int width_, top_, rows_;
+  int width_, left_, top_, rows_;
   bool split_;
   int first_[kChangeBandRows] = {}, end_[kChangeBandRows] = {};
   std::uint64_t dirty_[kMaskWords] = {};
   std::uint16_t pixels_[kMaxBlocks] = {};
 };
 
-// The parts of `now` against `before`'s part at (x, y), with kCopy copying each changed row's
-// span into `before` once it is compared.
+// The parts of `now` within `area` (cut to now) against `before`'s part at (x, y), with kCopy
+// copying each changed row's span into `before` once it is compared.
 template <bool kCopy, typename Frame>
-int Compare(Frame& before, int x, int y, const Bitmap32& now, RectXYWH* out,
+int Compare(Frame& before, int x, int y, const Bitmap32& now, RectXYWH area, RectXYWH* out,
             std::int64_t joinPixels) {
   if (now.Empty() || x < 0 || y < 0 || x > before.width - now.width ||
       y > before.height - now.height)
     return 0;
+  const int left = std::max(area.x, 0), right = std::min(area.x + area.width, now.width);
+  const int first = std::max(area.y, 0), last = std::min(area.y + area.height, now.height);
+  if (right <= left || last <= first) return 0;
   PartList parts(kMaxChangedParts, joinPixels);
-  const int width = now.width;
-  for (int top = 0; top < now.height; top += kChangeBandRows) {
-    const int rows = std::min(kChangeBandRows, now.height - top);
-    BandScan band(width, top, rows);
+  const int width = right - left;
+  for (int top = first; top < last; top += kChangeBandRows) {
+    const int rows = std::min(kChangeBandRows, last - top);
+    BandScan band(width, left, top, rows);
     bool changed = false;
     for (int i = 0; i < rows; ++i) {
-      auto* p = before.Row(y + top + i) + x;
-      const std::uint32_t* q = now.Row(top + i);
+      auto* p = before.Row(y + top + i) + x + left;
+      const std::uint32_t* q = now.Row(top + i) + left;
       if (std::memcmp(p, q, static_cast<std::size_t>(width) * sizeof *q) == 0) {
         band.Unchanged(i);
         continue;
@@ -152,10 +157,15 @@ int ChangedParts(const Bitmap32& before, const Bitmap32& now, RectXYWH* parts,
 
 int ChangedParts(const Bitmap32& before, int x, int y, const Bitmap32& now, RectXYWH* parts,
                  std::int64_t joinPixels) {
-  return Compare<false>(before, x, y, now, parts, joinPixels);
+  return Compare<false>(before, x, y, now, {0, 0, now.width, now.height}, parts, joinPixels);
 }
 
 int CopyChangedParts(Bitmap32& before, int x, int y, const Bitmap32& now, RectXYWH* parts,
                      std::int64_t joinPixels) {
-  return Compare<true>(before, x, y, now, parts, joinPixels);
+  return Compare<true>(before, x, y, now, {0, 0, now.width, now.height}, parts, joinPixels);
+}
+
+int CopyChangedParts(Bitmap32& before, int x, int y, const Bitmap32& now, const RectXYWH& area,
+                     RectXYWH* parts, std::int64_t joinPixels) {
+  return Compare<true>(before, x, y, now, area, parts, joinPixels);
 }

@@ -1,6 +1,7 @@
 // The background layer: tiled base picture with placed pictures, camera motion, fill colour.
 #include "render/CBgCtl.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -268,6 +269,22 @@ void CBgCtl::DrawBackground(StageBitmap& stage) {
   } else {
     FillRect(stage, 0, 0, kStageWidth, kStageHeight, ToStageColour(fillColour));
   }
+}
+
+void CBgCtl::DrawBackground(StageBitmap& stage, const BgRect& area) {
+  const int left = std::max(area.left, 0), top = std::max(area.top, 0);
+  const int right = std::min({area.right, kStageWidth, stage.width});
+  const int bottom = std::min({area.bottom, kStageHeight, stage.height});
+  if (right <= left || bottom <= top) return;
+  if (fillMode != 1) {
+    FillRect(stage, left, top, right - left, bottom - top, ToStageColour(fillColour));
+    return;
+  }
+  if (stillDraws_ < kStillDrawsToKeep) stillDraws_ += 1;
+  // A camera that moved before the last draw stands still since: `composed` made once at this
+  // camera holds the pixels the whole draw composes into the frame.
+  if (composedStale_ || (FromScratch && hasBase == 1)) ComposeBackground();
+  CopyRect(stage, left, top, composed, left, top, right - left, bottom - top);
 }
 
 void CBgCtl::SetBackgroundFill(int mode, std::int32_t colour) {

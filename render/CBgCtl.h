@@ -5,9 +5,9 @@
 #include <cstdint>
 
 #include "render/Bitmap.h"
+#include "render/LayerEvents.h"
 #include "render/Motion.h"
 #include "render/PictureBudget.h"
-#include "render/LayerEvents.h"
 
 class LayerSettings;
 
@@ -47,6 +47,9 @@ class CBgCtl {
   void ScrollBackground(const CTimeBgScroll& rec);
   int AnimateBackground();  // 1 when x or y changed this frame
   void DrawBackground(StageBitmap& stage);
+  // The same pixels, in `area` of the stage only (cut to the stage), for a frame whose camera and
+  // fill are those of the frame drawn last.
+  void DrawBackground(StageBitmap& stage, const BgRect& area);
   // SOLID: mode 0 and its packed colour; CLEAR: mode 1 and 0.
   void SetBackgroundFill(int mode, std::int32_t colour);
   Point3 GetCamera() const { return Camera; }

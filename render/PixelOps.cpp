@@ -812,11 +812,22 @@ PixelSimd BestPixelSimd() {
 }
 
 void ScaleColours(Bitmap32& bmp, std::int32_t gain, PixelSimd simd) {
+  ScaleColourSpan(bmp.pixels.data(), bmp.pixels.size(), gain, simd);
+}
+
+void ScaleColours(Bitmap32& bmp, int x, int y, int w, int h, std::int32_t gain, PixelSimd simd) {
+  const int left = std::max(x, 0), top = std::max(y, 0);
+  const int right = std::min(x + w, bmp.width), bottom = std::min(y + h, bmp.height);
+  if (right <= left) return;
+  for (int r = top; r < bottom; ++r) {
+    ScaleColourSpan(bmp.Row(r) + left, static_cast<std::size_t>(right - left), gain, simd);
+  }
+}
+
+void ScaleColourSpan(std::uint32_t* p, std::size_t n, std::int32_t gain, PixelSimd simd) {
   // From 0x1000000 up every channel above 0 passes 255, so larger gains act as that one; the
   // product then fits 16 bits: v x (g >> 16) + ((v x (g & 0xFFFF)) >> 16) <= 65534.
   const std::uint32_t g = gain < 0 ? 0 : std::min<std::uint32_t>(gain, 0x1000000);
-  std::uint32_t* p = bmp.pixels.data();
-  std::size_t n = bmp.pixels.size();
 #if defined(OX_PIXEL_WIDE_SIMD)
   std::size_t done = 0;
   if (simd == PixelSimd::kAvx512) done = ScaleColoursAvx512(p, n, g);

@@ -97,6 +97,12 @@ PixelSimd BestPixelSimd();
 // Every colour channel v becomes min((v x gain) >> 16, 255) (16.16 fixed point, 0x10000 keeps
 // it; a negative gain is 0); the fourth byte stays. `simd` at most BestPixelSimd().
 void ScaleColours(Bitmap32& bmp, std::int32_t gain, PixelSimd simd = BestPixelSimd());
+// The same for the part (x, y, w, h) of `bmp` (cut to it).
+void ScaleColours(Bitmap32& bmp, int x, int y, int w, int h, std::int32_t gain,
+                  PixelSimd simd = BestPixelSimd());
+// The same for n pixels from p.
+void ScaleColourSpan(std::uint32_t* p, std::size_t n, std::int32_t gain,
+                     PixelSimd simd = BestPixelSimd());
 // Transparent copy: src pixels equal to `transparent` (0x00RRGGBB, fourth byte ignored) leave
 // dst as it is; all others replace it.
 void MaskBlit(Bitmap32& dst, int dx, int dy, const Bitmap32& src, int sx, int sy, int w, int h,
