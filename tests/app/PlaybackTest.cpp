@@ -227,7 +227,8 @@ TEST(ChangedParts, HoldEveryChangeAndLeaveDistantSpritesApart) {
 // The compare that copies as it goes against the plain compare followed by a copy of each part:
 // the same parts and the same pixels, for frames inside a larger picture at any offset, with
 // sprites, scattered dots, whole changed rows and changes at the rows' ends. A part that misses a
-// changed pixel leaves the compared frame different from the copied one.
+// changed pixel leaves the compared frame different from the copied one. Comparing only within an
+// area that holds every change copies the same pixels.
 TEST(ChangedParts, CopyingWhileComparingMatchesComparingThenCopying) {
   std::mt19937 rng(2106);
   auto below = [&rng](int n) { return static_cast<int>(rng() % static_cast<std::uint32_t>(n)); };
@@ -251,9 +252,24 @@ TEST(ChangedParts, CopyingWhileComparingMatchesComparingThenCopying) {
     RectXYWH want[kMaxChangedParts], got[kMaxChangedParts];
     Bitmap32 plain = before;
     const int n = ChangedParts(before, x, y, now, want);
-    for (int i = 0; i < n; ++i)
+    // An area holding every change, reaching past them (and past the frame) by a few pixels.
+    int l = now.width, t = now.height, r = 0, b = 0;
+    for (int i = 0; i < n; ++i) {
       CopyRect(plain, x + want[i].x, y + want[i].y, now, want[i].x, want[i].y, want[i].width,
                want[i].height);
+      l = std::min(l, want[i].x), t = std::min(t, want[i].y);
+      r = std::max(r, want[i].x + want[i].width), b = std::max(b, want[i].y + want[i].height);
+    }
+    const RectXYWH area{l - below(20), t - below(20), r - l + 40, b - t + 40};
+    Bitmap32 within = before;
+    const int m = CopyChangedParts(within, x, y, now, area, got);
+    for (int i = 0; i < m; ++i) {
+      ASSERT_TRUE(got[i].x >= area.x && got[i].y >= area.y &&
+                  got[i].x + got[i].width <= area.x + area.width &&
+                  got[i].y + got[i].height <= area.y + area.height)
+          << "seed 2106 round " << round;
+    }
+    ASSERT_EQ(within.pixels, plain.pixels) << "within an area, seed 2106 round " << round;
     ASSERT_EQ(CopyChangedParts(before, x, y, now, got), n) << "seed 2106 round " << round;
     for (int i = 0; i < n; ++i) ASSERT_EQ(got[i], want[i]) << "seed 2106 round " << round;
     ASSERT_EQ(before.pixels, plain.pixels) << "seed 2106 round " << round;
