@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "app/CCaption.h"
 #include "app/CMPlayer.h"
@@ -468,12 +469,54 @@ RectLTRB ImageBox(const COthBmp& images) {
   return box;
 }
 
-// What DrawTitles draws into: each title's rectangle.
+// The first of bytes [from, to) of p that is not 0, else `to`.
+int FirstSet(const std::uint8_t* p, int from, int to) {
+  int i = from;
+  for (; i + 8 <= to; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i, sizeof w);
+    if (w != 0) break;
+  }
+  while (i < to && p[i] == 0) ++i;
+  return i;
+}
+
+// One past the last of bytes [from, to) of p that is not 0, else `from`.
+int LastSetEnd(const std::uint8_t* p, int from, int to) {
+  int i = to;
+  for (; i - 8 >= from; i -= 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i - 8, sizeof w);
+    if (w != 0) break;
+  }
+  while (i > from && p[i - 1] == 0) --i;
+  return i;
+}
+
+// The part of a title's rectangle whose buffer levels are not 0: DrawTitles draws nothing for a
+// level 0, and a title picture is mostly empty around its word.
+RectLTRB TitleInk(const Bitmap8& buffer, const TitleRect& r) {
+  if (r.left < 0 || r.top < 0 || r.right > buffer.width || r.bottom > buffer.height) {
+    return {r.left, r.top, r.right, r.bottom};
+  }
+  const auto row = [&](int y) { return buffer.pixels.data() + std::size_t{1} * y * buffer.width; };
+  int top = r.top, bottom = r.bottom;
+  while (top < bottom && FirstSet(row(top), r.left, r.right) == r.right) ++top;
+  while (bottom > top && FirstSet(row(bottom - 1), r.left, r.right) == r.right) --bottom;
+  int left = r.right, right = r.left;
+  for (int y = top; y < bottom; ++y) {
+    left = FirstSet(row(y), r.left, left);
+    right = LastSetEnd(row(y), right, r.right);
+  }
+  return {left, top, right, bottom};
+}
+
+// What DrawTitles draws into: within each title's rectangle, where its levels are not 0.
 RectLTRB TitleBox(const CTitle& titles) {
   RectLTRB box;
   for (const auto& st : titles.state) {
     if (!st || st->contrast == 0 || st->rect.Empty()) continue;
-    box = Union(box, {st->rect.left, st->rect.top, st->rect.right, st->rect.bottom});
+    box = Union(box, TitleInk(st->buffer, st->rect));
   }
   return box;
 }
