@@ -21,11 +21,10 @@ static_assert(kChangeBlock == 16, "a block's changed pixels are kept in 16 bits"
 // row that changes everywhere then costs its two end blocks, not a test of every block.
 class BandScan {
  public:
-  // The band's columns begin at column `left` of the frame.
-  BandScan(int width, int left, int top, int rows)
-      : width_(width), left_(left), top_(top), rows_(rows) {
-    split_ = width <= kMaxChangeColumns;
-  }
+  // The band's columns begin at column `left` of the frame (a block's first); `split` when the
+  // frame is narrow enough to be split across columns.
+  BandScan(int width, int left, int top, int rows, bool split)
+      : width_(width), left_(left), top_(top), rows_(rows), split_(split) {}
 
   // Row `r` of the band: `before` and `now` differ between first and end (first < end).
   void Row(int r, const std::uint32_t* before, const std::uint32_t* now, int first, int end) {
@@ -112,21 +111,25 @@ class BandScan {
 };
 
 // The parts of `now` within `area` (cut to now) against `before`'s part at (x, y), with kCopy
-// copying each changed row's span into `before` once it is compared.
+// copying each changed row's span into `before` once it is compared. The area is widened to
+// whole bands and blocks, so that where nothing changed outside it the parts are those of the
+// whole frame.
 template <bool kCopy, typename Frame>
 int Compare(Frame& before, int x, int y, const Bitmap32& now, RectXYWH area, RectXYWH* out,
             std::int64_t joinPixels) {
   if (now.Empty() || x < 0 || y < 0 || x > before.width - now.width ||
       y > before.height - now.height)
     return 0;
-  const int left = std::max(area.x, 0), right = std::min(area.x + area.width, now.width);
-  const int first = std::max(area.y, 0), last = std::min(area.y + area.height, now.height);
+  const int left = std::max(area.x, 0) / kChangeBlock * kChangeBlock;
+  const int right = std::min(area.x + area.width, now.width);
+  const int first = std::max(area.y, 0) / kChangeBandRows * kChangeBandRows;
+  const int last = std::min(area.y + area.height, now.height);
   if (right <= left || last <= first) return 0;
   PartList parts(kMaxChangedParts, joinPixels);
   const int width = right - left;
   for (int top = first; top < last; top += kChangeBandRows) {
     const int rows = std::min(kChangeBandRows, last - top);
-    BandScan band(width, left, top, rows);
+    BandScan band(width, left, top, rows, now.width <= kMaxChangeColumns);
     bool changed = false;
     for (int i = 0; i < rows; ++i) {
       auto* p = before.Row(y + top + i) + x + left;
