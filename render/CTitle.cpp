@@ -291,10 +291,11 @@ class NearestRows {
         maps_(sx0, sw, dw, sy0, sh, dh),
         shuffle_(Shuffles(simd)),
         permute_(Permutes(simd)),
-        picked_(maps_.cols, shuffle_ ? dw : 0),
+        // The sixteen-column table only where the byte permutes do not serve.
+        picked_(maps_.cols, shuffle_ && !permute_ ? dw : 0),
         picked64_(maps_.cols, permute_ ? dw : 0),
-        shuffled_(shuffle_ && picked_.fits),
-        permuted_(shuffled_ && permute_ && picked64_.fits),
+        shuffled_(shuffle_ && (permute_ ? picked64_.fits : picked_.fits)),
+        permuted_(shuffled_ && permute_),
         columns_(maps_.cols, shuffled_ || dw == sw || dw < sw ? 0 : dw),
         reducedColumns_(maps_.cols, !shuffled_ && dw < sw ? dw : 0) {}
 
@@ -313,9 +314,10 @@ class NearestRows {
     }
 #if defined(OX_TITLE_WIDE_SIMD)
     if (shuffled_) {
-      const auto n = static_cast<std::size_t>(picked_.bytes);
-      std::memcpy(silBytes_, sil_.Row(sy) + picked_.firstByte, n);
-      if (inkRow != nullptr) std::memcpy(inkBytes_, inkRow + picked_.firstByte, n);
+      const int first = permuted_ ? picked64_.firstByte : picked_.firstByte;
+      const auto n = static_cast<std::size_t>(permuted_ ? picked64_.bytes : picked_.bytes);
+      std::memcpy(silBytes_, sil_.Row(sy) + first, n);
+      if (inkRow != nullptr) std::memcpy(inkBytes_, inkRow + first, n);
       if (permuted_) {
         PickedRow64(inkRow != nullptr ? inkBytes_ : nullptr, silBytes_, picked64_, dw_, d);
       } else {
