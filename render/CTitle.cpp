@@ -247,8 +247,8 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline __mmask64 PickBits
   return _mm512_test_epi8_mask(bytes, bit);
 }
 
-// One row into out[0, dw), 64 columns at a time, the last block masked. The rows are copies of the
-// read bytes with 64 bytes to spare.
+// One row into out[0, dw), 64 columns at a time, the last block masked. The rows hold the read
+// bytes with 64 more readable after them.
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void PickedRow64(const std::uint8_t* ink,
                                                                         const std::uint8_t* sil,
                                                                         const PickedColumns64& c,
@@ -316,13 +316,14 @@ class NearestRows {
     if (shuffled_) {
       const int first = permuted_ ? picked64_.firstByte : picked_.firstByte;
       const auto n = static_cast<std::size_t>(permuted_ ? picked64_.bytes : picked_.bytes);
+      if (permuted_) {
+        PickedRow64(inkRow != nullptr ? Readable(*ink_, inkRow + first, n, inkBytes_) : nullptr,
+                    Readable(sil_, sil_.Row(sy) + first, n, silBytes_), picked64_, dw_, d);
+        return;
+      }
       std::memcpy(silBytes_, sil_.Row(sy) + first, n);
       if (inkRow != nullptr) std::memcpy(inkBytes_, inkRow + first, n);
-      if (permuted_) {
-        PickedRow64(inkRow != nullptr ? inkBytes_ : nullptr, silBytes_, picked64_, dw_, d);
-      } else {
-        PickedRow(inkRow != nullptr ? inkBytes_ : nullptr, silBytes_, picked_, dw_, d);
-      }
+      PickedRow(inkRow != nullptr ? inkBytes_ : nullptr, silBytes_, picked_, dw_, d);
       return;
     }
 #endif
@@ -346,6 +347,15 @@ class NearestRows {
       NearestMap(sy0, sh, dh, rowsOf);
     }
   };
+  // The n bytes from `from` in the picture with 64 more readable after them: in the picture
+  // itself, or (near its end) copied into `spare`.
+  static const std::uint8_t* Readable(const Bitmap1& pic, const std::uint8_t* from, std::size_t n,
+                                      std::uint8_t* spare) {
+    const std::uint8_t* end = pic.bits.data() + pic.bits.size();
+    if (static_cast<std::size_t>(end - from) >= n + 64) return from;
+    std::memcpy(spare, from, n);
+    return spare;
+  }
   // Whether the bytes of a source row that hold columns [sx0, sx0 + sw) are all 0.
   bool Blank(const std::uint8_t* row) const {
     const int first = sx0_ >> 3, end = (sx0_ + sw_ + 7) >> 3;
