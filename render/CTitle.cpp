@@ -359,17 +359,20 @@ class NearestRows {
   // Whether the bytes of a source row that hold columns [sx0, sx0 + sw) are all 0.
   bool Blank(const std::uint8_t* row) const {
     const int first = sx0_ >> 3, end = (sx0_ + sw_ + 7) >> 3;
-    int i = first;
 #if defined(__SSE2__)
-    __m128i any = _mm_setzero_si128();
-    for (; i + 16 <= end; i += 16) {
-      any = _mm_or_si128(any, _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i)));
+    // Sixteen bytes at a time, the last sixteen of the row's last (they may overlap the others).
+    if (end - first >= 16) {
+      const auto at = [row](int i) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+      };
+      __m128i any = at(end - 16);
+      for (int i = first; i + 16 < end; i += 16) any = _mm_or_si128(any, at(i));
+      return _mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xFFFF;
     }
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) != 0xFFFF) return false;
 #endif
-    std::uint8_t rest = 0;
-    for (; i < end; ++i) rest |= row[i];
-    return rest == 0;
+    std::uint8_t any = 0;
+    for (int i = first; i < end; ++i) any |= row[i];
+    return any == 0;
   }
   static bool Shuffles(TitleSimd simd) {
 #if defined(OX_TITLE_WIDE_SIMD)
@@ -1327,9 +1330,14 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
 
   const std::uint32_t* runs = st.inkRuns.data();
   int curRow = static_cast<int>((oy * ay) / by);
+  // The stage row picture row py starts in and how many of its units lie above that start, kept
+  // as py goes on (a picture row is shorter than a stage row when shrinking).
+  int row = curRow;
+  std::int64_t into = oy * ay - row * by;
   for (int py = 0; py < srcH; ++py) {
-    const std::int64_t v0 = (py + oy) * ay;
-    const int row = static_cast<int>(v0 / by);
+    if (py > 0) {
+      for (into += ay; into >= by; into -= by) ++row;
+    }
     if (row != curRow) {
       flush(curRow, k);
       inked[k] = false;
@@ -1341,8 +1349,7 @@ TitleRect CTitle::Shrink(const CMonoGraph& g, CPtDataT& st, double ws, double hs
     const std::uint32_t* runEnd = runs + st.inkRowStart[static_cast<std::size_t>(py) + 1];
     if (run == runEnd || y + row + 1 < 0 || c == 0) continue;
     // Vertical weights: A units to this stage row, B to the next.
-    const std::int64_t rowEnd = (row + 1) * by;
-    const std::uint32_t wa = static_cast<std::uint32_t>(std::min(ay, rowEnd - v0));
+    const std::uint32_t wa = static_cast<std::uint32_t>(std::min(ay, by - into));
     const std::uint32_t wb = static_cast<std::uint32_t>(ay) - wa;
     const std::uint32_t fullA = wa * c * static_cast<std::uint32_t>(bx);
     const std::uint32_t fullB = wb * c * static_cast<std::uint32_t>(bx);
