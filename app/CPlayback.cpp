@@ -522,7 +522,8 @@ RectLTRB TitleBox(const CTitle& titles) {
 }
 
 // What DrawScrolls draws into: the stage rows of the plane whose window of text rows holds ink
-// (the others have no coverage to draw), each as wide as the plane is there.
+// (the others have no coverage to draw). Plane row k is drawn on stage row 271 - k from column k,
+// and narrows as k grows: the nearest such row is the widest.
 RectLTRB ScrollBox(const CScroll& scrolls) {
   RectLTRB box;
   if (scrolls.activeCount == 0) return box;
@@ -530,11 +531,13 @@ RectLTRB ScrollBox(const CScroll& scrolls) {
     const CPtDataS* st = scrolls.state[i].get();
     const CMonoGraph* g = scrolls.entries[i].get();
     if (!st || !g || g->contrast == 0 || (st->inkTotal == 0 && !scrolls.FromScratch)) continue;
-    for (int k = 0; k < kScrollRows; ++k) {
-      if (st->rowInk[k] == 0 && !scrolls.FromScratch) continue;
-      const int y = kStageHeight - 1 - k;
-      box = Union(box, {k, y, k + scrolls.rows[k].width, y + 1});
+    int near = 0, far = kScrollRows - 1;
+    if (!scrolls.FromScratch) {
+      while (near < far && st->rowInk[near] == 0) ++near;
+      while (far > near && st->rowInk[far] == 0) --far;
     }
+    box = Union(
+        box, {near, kStageHeight - 1 - far, near + scrolls.rows[near].width, kStageHeight - near});
   }
   return box;
 }
