@@ -14,6 +14,12 @@
 #
 # --show NAME measures that show alone (script_NAME.txt), --mode N one mode instead of both.
 #
+# --whole-show measures each show from its start to its next start (one whole play, the pause
+# after it and the reload of the next), instead of a stretch of wall time after a warm-up: which
+# stretch of a show a fixed time lands on depends on how fast the saver started, so the same show
+# could read a quiet part in one run and a busy one in the next; a whole play is the same pictures
+# every time. Implies --per-show; --seconds is then the longest a play may last.
+#
 # --pin runs the X server and the saver on one processor. On a virtual machine a frame that wakes
 # the other processor costs much more than one that does not, and where the scheduler puts the
 # two decides it: unpinned, the same build reads up to half again as much from run to run; pinned,
@@ -26,12 +32,13 @@
 #
 # usage: tools/measure-cpu.sh [--build DIR] [--data DIR] [--seconds N] [--screen WxH]
 #                             [--per-show | --show NAME | --floor] [--mode N] [--pin]
+#                             [--whole-show]
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=""
 data=""
-seconds=20
+seconds=""
 screen=1280x1024
 warmup=4
 per_show=0
@@ -39,6 +46,7 @@ only_show=""
 modes="4 2"
 floor=0
 pin=0
+whole=0
 args=("$@")
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -51,9 +59,13 @@ while [ $# -gt 0 ]; do
     --mode) modes=$2; shift 2 ;;
     --floor) floor=1; shift ;;
     --pin) pin=1; shift ;;
-    *) echo "usage: $0 [--build DIR] [--data DIR] [--seconds N] [--screen WxH] [--per-show | --show NAME | --floor] [--mode N] [--pin]" >&2; exit 2 ;;
+    --whole-show) whole=1; per_show=1; shift ;;
+    *) echo "usage: $0 [--build DIR] [--data DIR] [--seconds N] [--screen WxH] [--per-show | --show NAME | --floor] [--mode N] [--pin] [--whole-show]" >&2; exit 2 ;;
   esac
 done
+if [ -z "$seconds" ]; then
+  if [ "$whole" = 1 ]; then seconds=300; else seconds=20; fi
+fi
 # Pinned: the script runs again on the first processor it may use, and all it starts stays there.
 if [ "$pin" = 1 ] && [ -z "${MEASURE_CPU_PINNED:-}" ]; then
   first=$(taskset -cp $$ | sed 's/.*: //; s/[-,].*//')
@@ -124,6 +136,23 @@ cpu_of() {
   cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ ns += $1 } END { printf "%d\n", ns }'
 }
 
+# Waits until the pass record counts `count` shows started (the saver writes it at each start),
+# for at most `limit` seconds; false when they did not come. Reads with the shell's own `read`,
+# so that the wait costs next to nothing beside the processes measured.
+wait_shows() {  # stats count limit
+  local stats=$1 count=$2 tries=$((${3%.*} * 20)) key value
+  while [ "$tries" -gt 0 ]; do
+    if [ -f "$stats" ]; then
+      while read -r key value; do
+        [ "$key" = shows ] && [ "$value" -ge "$count" ] && return 0
+      done <"$stats"
+    fi
+    sleep 0.05
+    tries=$((tries - 1))
+  done
+  return 1
+}
+
 measure() {  # mode label [data folder]
   local mode=$1 label=$2 folder=${3:-$data} stats="$records/stats-$1" try saver
   rm -f "$stats"
@@ -138,7 +167,7 @@ measure() {  # mode label [data folder]
     fi
     saver=$!
     pids+=("$saver")
-    sleep "$warmup"
+    if [ "$whole" = 1 ]; then sleep 0.5; else sleep "$warmup"; fi
     kill -0 "$saver" 2>/dev/null && break
     wait "$saver" 2>/dev/null || true
     stop_xvfb
@@ -149,13 +178,22 @@ measure() {  # mode label [data folder]
     fi
   done
   local s0 x0 t0 s1 x1 t1
+  if [ "$whole" = 1 ] && ! wait_shows "$stats" 1 30; then
+    echo "measure-cpu: $label: no show started within 30 s" >&2
+    exit 1
+  fi
   s0=$(cpu_of "$saver"); x0=$(cpu_of "$xvfb"); t0=$(date +%s.%N)
   # The pass record is written once a second with the saver's clock beside the count: the
   # pass rate between two records gives the passes of the stretch measured.
   local r0
   r0=$(awk '/^passes/ {p = $2} /^time_ms/ {t = $2} /^pixels_shown/ {n = $2}
             END {print p + 0, t + 0, n + 0}' "$stats" 2>/dev/null || echo "0 0 0")
-  sleep "$seconds"
+  if [ "$whole" = 0 ]; then
+    sleep "$seconds"
+  elif ! wait_shows "$stats" 2 "$seconds"; then
+    echo "measure-cpu: $label: the show did not start again within $seconds s" >&2
+    exit 1
+  fi
   s1=$(cpu_of "$saver"); x1=$(cpu_of "$xvfb"); t1=$(date +%s.%N)
   sleep 1.1  # one more summary of the pass record
   kill "$saver" 2>/dev/null || true
@@ -184,7 +222,9 @@ if [ "$floor" = 1 ]; then
   for m in $modes; do measure "$m" "floor ($m)"; done
   exit 0
 fi
-echo "measure-cpu: $program, data $data, screen $screen, ${seconds} s each${MEASURE_CPU_PINNED:+, all on processor $MEASURE_CPU_PINNED}"
+stretch="${seconds} s each"
+[ "$whole" = 1 ] && stretch="each show played once, start to next start"
+echo "measure-cpu: $program, data $data, screen $screen, $stretch${MEASURE_CPU_PINNED:+, all on processor $MEASURE_CPU_PINNED}"
 if [ "$per_show" = 0 ]; then
   for m in $modes; do measure "$m" "mode $m"; done
   exit 0

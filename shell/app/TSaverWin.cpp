@@ -410,9 +410,11 @@ void TSaverWin::RecordPass(std::int32_t now) {
     if (late > Playback().FrameInterval) ++stats_.overOneTick;
   }
   const bool playingShow = Playback().PlayState == kScriptPlaying;
-  if (playingShow && !stats_.wasPlayingShow) ++stats_.shows;
+  const bool showStarts = playingShow && !stats_.wasPlayingShow;
+  if (showStarts) ++stats_.shows;
   stats_.wasPlayingShow = playingShow;
-  if (now < stats_.nextWrite) return;
+  // A show's start is written at once, so that a measurement can begin and end on it.
+  if (now < stats_.nextWrite && !showStarts) return;
   stats_.nextWrite = now + 1000;
   // Written beside and renamed over the old summary, so a reader never sees half of one. Not
   // synced to the disk: a summary lost in a crash costs nothing, and a sync every second would
