@@ -429,7 +429,7 @@ void CPlayback::ClearStage() {
   stageCurrent_ = false;
   stageShown_ = false;
   backgroundKept_ = false;
-  unshownArea_ = {0, 0, p_.stage->width, p_.stage->height};
+  unshown_ = BoxList({0, 0, p_.stage->width, p_.stage->height});
 }
 
 namespace {
@@ -438,35 +438,21 @@ namespace {
 // is at most this share of the stage (in percent); beyond it the whole frame is drawn.
 constexpr int kAreaComposePercent = 75;
 
-bool Empty(const RectLTRB& r) {
-  return r.right <= r.left || r.bottom <= r.top;
-}
-
-RectLTRB Union(const RectLTRB& a, const RectLTRB& b) {
-  if (Empty(a)) return b;
-  if (Empty(b)) return a;
-  return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
-          std::max(a.bottom, b.bottom)};
-}
-
-std::int64_t Pixels(const RectLTRB& r) {
-  return Empty(r) ? 0 : std::int64_t{r.right - r.left} * (r.bottom - r.top);
-}
-
 // What DrawImages draws into: every quadrant it draws (an object at contrast 0 draws none).
-RectLTRB ImageBox(const COthBmp& images) {
-  RectLTRB box;
-  if (images.count == 0) return box;
+void AddImageBoxes(const COthBmp& images, BoxList& boxes) {
+  if (images.count == 0) return;
   for (const auto& slot : images.slots) {
     if (!slot || slot->contrast == 0) continue;
     for (const QuadRect& d : slot->stage) {
       if (d.width == 0 || d.height == 0) continue;
       // Quadrants are cut to the stage; one that is not, or is turned inside out, is not bounded.
-      if (d.width < 0 || d.height < 0) return {0, 0, kStageWidth, kStageHeight};
-      box = Union(box, {d.x, d.y, d.x + d.width, d.y + d.height});
+      if (d.width < 0 || d.height < 0) {
+        boxes.Add({0, 0, kStageWidth, kStageHeight});
+        return;
+      }
+      boxes.Add({d.x, d.y, d.x + d.width, d.y + d.height});
     }
   }
-  return box;
 }
 
 // The first of bytes [from, to) of p that is not 0, else `to`.
@@ -512,21 +498,18 @@ RectLTRB TitleInk(const Bitmap8& buffer, const TitleRect& r) {
 }
 
 // What DrawTitles draws into: within each title's rectangle, where its levels are not 0.
-RectLTRB TitleBox(const CTitle& titles) {
-  RectLTRB box;
+void AddTitleBoxes(const CTitle& titles, BoxList& boxes) {
   for (const auto& st : titles.state) {
     if (!st || st->contrast == 0 || st->rect.Empty()) continue;
-    box = Union(box, TitleInk(st->buffer, st->rect));
+    boxes.Add(TitleInk(st->buffer, st->rect));
   }
-  return box;
 }
 
 // What DrawScrolls draws into: the stage rows of the plane whose window of text rows holds ink
 // (the others have no coverage to draw). Plane row k is drawn on stage row 271 - k from column k,
 // and narrows as k grows: the nearest such row is the widest.
-RectLTRB ScrollBox(const CScroll& scrolls) {
-  RectLTRB box;
-  if (scrolls.activeCount == 0) return box;
+void AddScrollBoxes(const CScroll& scrolls, BoxList& boxes) {
+  if (scrolls.activeCount == 0) return;
   for (int i = 0; i < scrolls.count && i < kMaxMonoEntries; ++i) {
     const CPtDataS* st = scrolls.state[i].get();
     const CMonoGraph* g = scrolls.entries[i].get();
@@ -536,35 +519,34 @@ RectLTRB ScrollBox(const CScroll& scrolls) {
       while (near < far && st->rowInk[near] == 0) ++near;
       while (far > near && st->rowInk[far] == 0) --far;
     }
-    box = Union(
-        box, {near, kStageHeight - 1 - far, near + scrolls.rows[near].width, kStageHeight - near});
+    boxes.Add({near, kStageHeight - 1 - far, near + scrolls.rows[near].width, kStageHeight - near});
   }
-  return box;
 }
 
 }  // namespace
 
-RectLTRB CPlayback::LayerBox() const {
-  RectLTRB box;
-  if (p_.images) box = Union(box, ImageBox(*p_.images));
-  if (p_.titles) box = Union(box, TitleBox(*p_.titles));
-  if (p_.scrolls) box = Union(box, ScrollBox(*p_.scrolls));
-  return box;
+BoxList CPlayback::LayerBoxes() const {
+  BoxList boxes;
+  if (p_.images) AddImageBoxes(*p_.images, boxes);
+  if (p_.titles) AddTitleBoxes(*p_.titles, boxes);
+  if (p_.scrolls) AddScrollBoxes(*p_.scrolls, boxes);
+  return boxes;
 }
 
 // When the background is the one the stage was composed on, at the same screen level, the stage
-// differs from the new frame only where the layers drew into it last time and draw now: that
-// area alone is drawn again, from the background up (a layer is drawn over the background, never
+// differs from the new frame only where the layers drew into it last time and draw now: those
+// boxes alone are drawn again, from the background up (a layer is drawn over the background, never
 // over its own last pixels), and compared with the window.
 void CPlayback::Compose() {
   if (!Reference && stageCurrent_ && composedLevel_ == ScreenLevel) return;
   StageBitmap& stage = *p_.stage;
-  const RectLTRB box = LayerBox();
+  const BoxList boxes = LayerBoxes();
   if (!Reference && backgroundKept_ && composedLevel_ == ScreenLevel &&
       stage.width == kStageWidth && stage.height == kStageHeight) {
-    const RectLTRB area = Union(layerBox_, box);
-    if (Pixels(area) * 100 <= std::int64_t{kAreaComposePercent} * kStageWidth * kStageHeight) {
-      layerBox_ = box;
+    BoxList area = layerBoxes_;
+    area.Add(boxes);
+    if (area.Pixels() * 100 <= std::int64_t{kAreaComposePercent} * kStageWidth * kStageHeight) {
+      layerBoxes_ = boxes;
       ComposeArea(area);
       return;
     }
@@ -582,25 +564,29 @@ void CPlayback::Compose() {
   composedLevel_ = ScreenLevel;
   stageShown_ = false;
   backgroundKept_ = p_.background != nullptr;
-  layerBox_ = box;
-  unshownArea_ = {0, 0, stage.width, stage.height};
+  layerBoxes_ = boxes;
+  unshown_ = BoxList({0, 0, stage.width, stage.height});
 }
 
-void CPlayback::ComposeArea(const RectLTRB& area) {
+void CPlayback::ComposeArea(const BoxList& area) {
   StageBitmap& stage = *p_.stage;
   stageCurrent_ = true;
   stageShown_ = false;
-  if (Empty(area)) return;
-  p_.background->DrawBackground(stage, BgRect{area.left, area.top, area.right, area.bottom});
-  // Every pixel the layers write lies in the area.
+  if (area.Empty()) return;
+  for (const RectLTRB& r : area) {
+    p_.background->DrawBackground(stage, BgRect{r.left, r.top, r.right, r.bottom});
+  }
+  // Every pixel the layers write lies in a box.
   if (p_.images) p_.images->DrawImages(stage);
   if (p_.titles) p_.titles->DrawTitles(stage);
   if (p_.scrolls) p_.scrolls->DrawScrolls(stage);
   if (ScreenLevel != kLevelNone && ScreenLevel != kLevelUnchanged) {
-    ScaleColours(stage, area.left, area.top, area.right - area.left, area.bottom - area.top,
-                 ScreenLevel);
+    // The boxes do not overlap: each pixel is scaled once.
+    for (const RectLTRB& r : area) {
+      ScaleColours(stage, r.left, r.top, r.right - r.left, r.bottom - r.top, ScreenLevel);
+    }
   }
-  unshownArea_ = Union(unshownArea_, area);
+  unshown_.Add(area);
 }
 
 void CPlayback::ApplyScreenLevel(StageBitmap& stage, std::int32_t level) {
@@ -630,11 +616,9 @@ void CPlayback::Present(bool whateverLevel) {
   const bool kept = !Reference && p_.window->FrameKept(area);
   if (kept && stageShown_) return;  // the window shows this very stage: nothing would differ
   stageShown_ = true;
-  // Outside this the stage holds the frame presented last.
-  const RectXYWH unshown{unshownArea_.left, unshownArea_.top,
-                         unshownArea_.right - unshownArea_.left,
-                         unshownArea_.bottom - unshownArea_.top};
-  unshownArea_ = {};
+  // Outside these boxes the stage holds the frame presented last.
+  const BoxList unshown = unshown_;
+  unshown_.Clear();
   if (kept && (inPicture || (shown_.width == stage.width && shown_.height == stage.height))) {
     // The compare copies each changed row as it goes (into the picture, or into shown_).
     // A part costs a request whatever its size: worth it where it spares that many pixels of

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/BoxList.h"
 #include "app/ChangedParts.h"
 #include "app/DisplayGeometry.h"
 #include "render/Bitmap.h"
@@ -217,11 +218,11 @@ class CPlayback {
   void DrawCaptions();
   // Composes the layers into the stage, unless it already holds them as they stand now.
   void Compose();
-  // Composes only `area` of the stage, which holds the last composed frame outside it (see
-  // Compose).
-  void ComposeArea(const RectLTRB& area);
-  // Where the layers would draw now: a bound of every pixel they may write.
-  RectLTRB LayerBox() const;
+  // Composes only the boxes of `area` of the stage, which holds the last composed frame outside
+  // them (see Compose).
+  void ComposeArea(const BoxList& area);
+  // Where the layers would draw now: boxes holding every pixel they may write.
+  BoxList LayerBoxes() const;
   // The stage no longer holds what the layers would draw (a layer changed, another item began).
   void StageStale() { stageCurrent_ = false; }
   // Nor the background the last frame was composed on (its camera, fill or picture changed).
@@ -255,11 +256,12 @@ class CPlayback {
   std::int32_t composedLevel_ = 0;
   bool stageShown_ = false;
   // Layers moving over a still background: the stage holds the last composed frame, whose
-  // background has not changed since, and the layers drew into layerBox_ only. A compose then
+  // background has not changed since, and the layers drew into layerBoxes_ only. A compose then
   // draws again only where the layers drew last and draw now, and the window is given only what
-  // changed there: unshownArea_ bounds where the stage may differ from the frame last presented.
+  // changed there: unshown_ holds every pixel where the stage may differ from the frame last
+  // presented.
   bool backgroundKept_ = false;
-  RectLTRB layerBox_;
-  RectLTRB unshownArea_;
+  BoxList layerBoxes_;
+  BoxList unshown_;
   ImageDrawRecord drawnImages_;
 };

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <climits>
 #include <cstring>
 
 #include "app/PartList.h"
@@ -26,13 +27,18 @@ class BandScan {
   BandScan(int width, int left, int top, int rows, bool split)
       : width_(width), left_(left), top_(top), rows_(rows), split_(split) {}
 
-  // Row `r` of the band: `before` and `now` differ between first and end (first < end).
-  void Row(int r, const std::uint32_t* before, const std::uint32_t* now, int first, int end) {
+  // Row `r` of the band: `before` and `now` differ between first and end (first < end), and
+  // nowhere else.
+  void Row(int r, int first, int end) {
     first_[r] = first;
     end_[r] = end;
-    if (split_) TestBlocks(before, now, first, end);
   }
   void Unchanged(int r) { first_[r] = end_[r] = 0; }
+  // The blocks of columns first..end-1 of a row of the band (a row's changes may be tested in
+  // several spans, left to right).
+  void TestBlocks(const std::uint32_t* before, const std::uint32_t* now, int first, int end) {
+    if (split_) TestSpan(before, now, first, end);
+  }
 
   // The band's changed pieces, handed to `parts`.
   void AddPieces(PartList& parts) const {
@@ -56,7 +62,7 @@ class BandScan {
   }
 
  private:
-  void TestBlocks(const std::uint32_t* before, const std::uint32_t* now, int first, int end) {
+  void TestSpan(const std::uint32_t* before, const std::uint32_t* now, int first, int end) {
     const int b0 = first / kChangeBlock, b1 = (end - 1) / kChangeBlock;
     for (int w = b0 / 64; w <= b1 / 64; ++w) {
       const std::uint64_t d = dirty_[w];
@@ -110,44 +116,94 @@ class BandScan {
   std::uint16_t pixels_[kMaxBlocks] = {};
 };
 
-// The parts of `now` within `area` (cut to now) against `before`'s part at (x, y), with kCopy
-// copying each changed row's span into `before` once it is compared. The area is widened to
-// whole bands and blocks, so that where nothing changed outside it the parts are those of the
-// whole frame.
+// The columns of a row that lie in the areas, left to right, with no column twice.
+class RowSpans {
+ public:
+  // The areas are cut to `now`. Their rows are compared in the bands of the whole frame, and
+  // their blocks whole, so that where nothing changed outside them the parts are those of the
+  // whole frame.
+  RowSpans(const BoxList& areas, const Bitmap32& now) {
+    for (const RectLTRB& a : areas) {
+      const RectLTRB r{std::max(a.left, 0), std::max(a.top, 0), std::min(a.right, now.width),
+                       std::min(a.bottom, now.height)};
+      if (EmptyRect(r)) continue;
+      area_[count_++] = r;
+      top_ = std::min(top_, r.top / kChangeBandRows * kChangeBandRows);
+      bottom_ = std::max(bottom_, r.bottom);
+    }
+    // The boxes do not overlap: those in one row are in the order of their right edges.
+    std::sort(area_, area_ + count_,
+              [](const RectLTRB& a, const RectLTRB& b) { return a.right < b.right; });
+  }
+
+  int Top() const { return top_; }
+  int Bottom() const { return bottom_; }
+  // Whether some area reaches into rows y0..y1-1.
+  bool Any(int y0, int y1) const {
+    for (int k = 0; k < count_; ++k) {
+      if (area_[k].top < y1 && area_[k].bottom > y0) return true;
+    }
+    return false;
+  }
+  // Calls f(first, end) for each span of row y, left to right.
+  template <typename F>
+  void ForEach(int y, F&& f) const {
+    for (int k = 0; k < count_; ++k) {
+      const RectLTRB& a = area_[k];
+      if (y >= a.top && y < a.bottom) f(a.left, a.right);
+    }
+  }
+
+ private:
+  RectLTRB area_[kMaxBoxes];
+  int count_ = 0;
+  int top_ = INT_MAX, bottom_ = 0;
+};
+
+// The parts of `now` within `areas` against `before`'s part at (x, y), with kCopy copying each
+// changed span of a row into `before` once it is compared.
 template <bool kCopy, typename Frame>
-int Compare(Frame& before, int x, int y, const Bitmap32& now, RectXYWH area, RectXYWH* out,
+int Compare(Frame& before, int x, int y, const Bitmap32& now, const BoxList& areas, RectXYWH* out,
             std::int64_t joinPixels) {
   if (now.Empty() || x < 0 || y < 0 || x > before.width - now.width ||
       y > before.height - now.height)
     return 0;
-  const int left = std::max(area.x, 0) / kChangeBlock * kChangeBlock;
-  const int right = std::min(area.x + area.width, now.width);
-  const int first = std::max(area.y, 0) / kChangeBandRows * kChangeBandRows;
-  const int last = std::min(area.y + area.height, now.height);
-  if (right <= left || last <= first) return 0;
+  const RowSpans spans(areas, now);
   PartList parts(kMaxChangedParts, joinPixels);
-  const int width = right - left;
-  for (int top = first; top < last; top += kChangeBandRows) {
-    const int rows = std::min(kChangeBandRows, last - top);
-    BandScan band(width, left, top, rows, now.width <= kMaxChangeColumns);
+  for (int top = spans.Top(); top < spans.Bottom(); top += kChangeBandRows) {
+    const int rows = std::min(kChangeBandRows, now.height - top);
+    if (!spans.Any(top, top + rows)) continue;
+    BandScan band(now.width, 0, top, rows, now.width <= kMaxChangeColumns);
     bool changed = false;
     for (int i = 0; i < rows; ++i) {
-      auto* p = before.Row(y + top + i) + x + left;
-      const std::uint32_t* q = now.Row(top + i) + left;
-      if (std::memcmp(p, q, static_cast<std::size_t>(width) * sizeof *q) == 0) {
+      auto* p = before.Row(y + top + i) + x;
+      const std::uint32_t* q = now.Row(top + i);
+      int rowFirst = -1, rowEnd = 0;
+      spans.ForEach(top + i, [&](int l, int r) {
+        const std::size_t bytes = static_cast<std::size_t>(r - l) * sizeof *q;
+        if (std::memcmp(p + l, q + l, bytes) == 0) return;
+        const int first = FirstDifference(p, q, l, r);
+        const int end = LastDifferenceEnd(p, q, first, r);
+        band.TestBlocks(p, q, first, end);
+        if constexpr (kCopy) std::copy(q + first, q + end, p + first);
+        if (rowFirst < 0) rowFirst = first;
+        rowEnd = end;
+      });
+      if (rowFirst < 0) {
         band.Unchanged(i);
         continue;
       }
-      const int first = FirstDifference(p, q, 0, width);
-      const int end = LastDifferenceEnd(p, q, first, width);
-      band.Row(i, p, q, first, end);
-      if constexpr (kCopy) std::copy(q + first, q + end, p + first);
+      band.Row(i, rowFirst, rowEnd);
       changed = true;
     }
     if (changed) band.AddPieces(parts);
   }
   for (int i = 0; i < parts.Count(); ++i) out[i] = parts[i];
   return parts.Count();
+}
+
+BoxList Whole(const Bitmap32& now) {
+  return BoxList({0, 0, now.width, now.height});
 }
 
 }  // namespace
@@ -160,15 +216,15 @@ int ChangedParts(const Bitmap32& before, const Bitmap32& now, RectXYWH* parts,
 
 int ChangedParts(const Bitmap32& before, int x, int y, const Bitmap32& now, RectXYWH* parts,
                  std::int64_t joinPixels) {
-  return Compare<false>(before, x, y, now, {0, 0, now.width, now.height}, parts, joinPixels);
+  return Compare<false>(before, x, y, now, Whole(now), parts, joinPixels);
 }
 
 int CopyChangedParts(Bitmap32& before, int x, int y, const Bitmap32& now, RectXYWH* parts,
                      std::int64_t joinPixels) {
-  return Compare<true>(before, x, y, now, {0, 0, now.width, now.height}, parts, joinPixels);
+  return Compare<true>(before, x, y, now, Whole(now), parts, joinPixels);
 }
 
-int CopyChangedParts(Bitmap32& before, int x, int y, const Bitmap32& now, const RectXYWH& area,
+int CopyChangedParts(Bitmap32& before, int x, int y, const Bitmap32& now, const BoxList& areas,
                      RectXYWH* parts, std::int64_t joinPixels) {
-  return Compare<true>(before, x, y, now, area, parts, joinPixels);
+  return Compare<true>(before, x, y, now, areas, parts, joinPixels);
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "app/BoxList.h"
 #include "app/DisplayGeometry.h"
 #include "app/PartList.h"
 #include "render/Bitmap.h"
@@ -31,7 +32,7 @@ int ChangedParts(const Bitmap32& before, int x, int y, const Bitmap32& now, Rect
 // holds now's pixels there.
 int CopyChangedParts(Bitmap32& before, int x, int y, const Bitmap32& now, RectXYWH* parts,
                      std::int64_t joinPixels = kPartCostPixels);
-// The same within `area` of `now` only (cut to now): the rest of `before` is known to hold now's
+// The same within `areas` of `now` only (cut to now): the rest of `before` is known to hold now's
 // pixels already.
-int CopyChangedParts(Bitmap32& before, int x, int y, const Bitmap32& now, const RectXYWH& area,
+int CopyChangedParts(Bitmap32& before, int x, int y, const Bitmap32& now, const BoxList& areas,
                      RectXYWH* parts, std::int64_t joinPixels = kPartCostPixels);

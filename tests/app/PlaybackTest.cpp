@@ -163,6 +163,52 @@ struct PlaybackFixture : ::testing::Test {
   std::vector<std::pair<std::int32_t, int>> trace;
 };
 
+// Boxes added one by one, some empty, overlapping or past the capacity: the list never holds
+// more than it may, its boxes never overlap (a level applied in each box reaches each pixel
+// once), every pixel of every box added lies in one, and boxes far apart stay apart.
+TEST(BoxList, HoldsEveryBoxAddedInBoxesThatDoNotOverlap) {
+  std::mt19937 rng(2107);
+  auto below = [&rng](int n) { return static_cast<int>(rng() % static_cast<std::uint32_t>(n)); };
+  constexpr int kW = kStageWidth, kH = kStageHeight;
+  for (int round = 0; round < 100; ++round) {
+    BoxList list;
+    std::vector<int> added(kW * kH, 0);
+    for (int k = below(3 * kMaxBoxes); k >= 0; --k) {
+      const int l = below(kW), t = below(kH);
+      const int w = below(std::min(round % 2 ? 24 : 90, kW - l + 1));
+      const RectLTRB r{l, t, l + w, t + below(std::min(round % 2 ? 16 : 60, kH - t + 1))};
+      list.Add(r);
+      for (int y = r.top; y < r.bottom; ++y)
+        for (int x = r.left; x < r.right; ++x) added[y * kW + x] = 1;
+    }
+    ASSERT_LE(list.Count(), kMaxBoxes) << "seed 2107 round " << round;
+    std::vector<int> covered(kW * kH, 0);
+    for (const RectLTRB& b : list) {
+      ASSERT_FALSE(EmptyRect(b)) << "seed 2107 round " << round;
+      for (int y = b.top; y < b.bottom; ++y)
+        for (int x = b.left; x < b.right; ++x) covered[y * kW + x] += 1;
+    }
+    std::int64_t pixels = 0;
+    for (int i = 0; i < kW * kH; ++i) {
+      ASSERT_LE(covered[i], 1) << "boxes overlap at " << i % kW << "," << i / kW
+                               << ", seed 2107 round " << round;
+      ASSERT_GE(covered[i], added[i]) << "a pixel added is in no box at " << i % kW << "," << i / kW
+                                      << ", seed 2107 round " << round;
+      pixels += covered[i];
+    }
+    ASSERT_EQ(list.Pixels(), pixels) << "seed 2107 round " << round;
+  }
+  // Sprites far apart keep boxes of their own; close ones, and overlapping ones, are joined.
+  BoxList far;
+  far.Add({0, 0, 30, 20});
+  far.Add({600, 250, 630, 270});
+  far.Add({5, 5, 40, 30});
+  EXPECT_EQ(far.Count(), 2);
+  far.Add({40, 0, 45, 30});  // touches the joined box: adds nothing
+  EXPECT_EQ(far.Count(), 2);
+  EXPECT_EQ(far.Pixels(), 45 * 30 + 30 * 20);
+}
+
 // The parts of a changed frame hold every changed pixel; sprites in bands far apart get parts
 // of their own, and a frame that changed everywhere is one part.
 TEST(ChangedParts, HoldEveryChangeAndLeaveDistantSpritesApart) {
@@ -227,8 +273,8 @@ TEST(ChangedParts, HoldEveryChangeAndLeaveDistantSpritesApart) {
 // The compare that copies as it goes against the plain compare followed by a copy of each part:
 // the same parts and the same pixels, for frames inside a larger picture at any offset, with
 // sprites, scattered dots, whole changed rows and changes at the rows' ends. A part that misses a
-// changed pixel leaves the compared frame different from the copied one. Comparing only within an
-// area that holds every change finds the same parts and copies the same pixels.
+// changed pixel leaves the compared frame different from the copied one. Comparing only within
+// boxes that hold every change finds the same parts and copies the same pixels.
 TEST(ChangedParts, CopyingWhileComparingMatchesComparingThenCopying) {
   std::mt19937 rng(2106);
   auto below = [&rng](int n) { return static_cast<int>(rng() % static_cast<std::uint32_t>(n)); };
@@ -252,17 +298,25 @@ TEST(ChangedParts, CopyingWhileComparingMatchesComparingThenCopying) {
     RectXYWH want[kMaxChangedParts], got[kMaxChangedParts];
     Bitmap32 plain = before;
     const int n = ChangedParts(before, x, y, now, want);
-    // An area holding every change, reaching past them (and past the frame) by a few pixels.
-    int l = now.width, t = now.height, r = 0, b = 0;
+    // Boxes holding every change, each reaching past its part (and past the frame) by a few
+    // pixels, among small boxes anywhere and just below parts (boxes side by side, beginning
+    // within a band another box spans).
+    BoxList areas;
+    for (int k = below(12); k > 0; --k) {
+      const RectXYWH& w = want[below(std::max(n, 1))];
+      const int l = n > 0 && k % 2 ? w.x + below(w.width) : below(now.width);
+      const int t = n > 0 && k % 2 ? w.y + w.height + below(8) : below(now.height);
+      areas.Add({l, t, l + 1 + below(12), t + 1 + below(12)});
+    }
     for (int i = 0; i < n; ++i) {
       CopyRect(plain, x + want[i].x, y + want[i].y, now, want[i].x, want[i].y, want[i].width,
                want[i].height);
-      l = std::min(l, want[i].x), t = std::min(t, want[i].y);
-      r = std::max(r, want[i].x + want[i].width), b = std::max(b, want[i].y + want[i].height);
+      const RectXYWH& w = want[i];
+      areas.Add({w.x - below(20), w.y - below(20), w.x + w.width + below(20),
+                 w.y + w.height + below(20)});
     }
-    const RectXYWH area{l - below(20), t - below(20), r - l + 40, b - t + 40};
     Bitmap32 within = before;
-    ASSERT_EQ(CopyChangedParts(within, x, y, now, area, got), n) << "seed 2106 round " << round;
+    ASSERT_EQ(CopyChangedParts(within, x, y, now, areas, got), n) << "seed 2106 round " << round;
     for (int i = 0; i < n; ++i) ASSERT_EQ(got[i], want[i]) << "seed 2106 round " << round;
     ASSERT_EQ(within.pixels, plain.pixels) << "within an area, seed 2106 round " << round;
     ASSERT_EQ(CopyChangedParts(before, x, y, now, got), n) << "seed 2106 round " << round;
