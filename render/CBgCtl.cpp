@@ -94,6 +94,7 @@ void CBgCtl::MakeBackground(const CTimeBgMake& rec) {
   // again): a moving one that was composed only into the frames is composed now, before its
   // picture and placed pictures are replaced.
   if (composedStale_) ComposeBackground();
+  version_ += 1;
   if (rec.FileName[0] == '\0') {
     hasBase = 0;
     fillMode = 0;
@@ -130,50 +131,147 @@ const Bitmap32& CBgCtl::Composed() {
 }
 
 void CBgCtl::ComposeInto(Bitmap32& out) {
+  ComposeInto(out, BgRect{0, 0, kStageWidth, kStageHeight});
+}
+
+namespace {
+
+BgRect Cut(const BgRect& r, const BgRect& to) {
+  return {std::max(r.left, to.left), std::max(r.top, to.top), std::min(r.right, to.right),
+          std::min(r.bottom, to.bottom)};
+}
+
+BgRect Union(const BgRect& a, const BgRect& b) {
+  if (a.Empty()) return b;
+  if (b.Empty()) return a;
+  return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+          std::max(a.bottom, b.bottom)};
+}
+
+// Cameras within this distance of the origin are tiled with whole-pixel arithmetic that is exact
+// in a double, so a frame moved by whole pixels is the frame composed there.
+constexpr double kShiftableCamera = 1.0e9;
+
+bool Shiftable(const Point3& c) {
+  return std::fabs(c.x) < kShiftableCamera && std::fabs(c.y) < kShiftableCamera;
+}
+
+bool Fractional(const Point3& c) {
+  return c.x != std::trunc(c.x) || c.y != std::trunc(c.y);
+}
+
+}  // namespace
+
+void CBgCtl::ComposeInto(Bitmap32& out, const BgRect& clip) {
+  const BgRect a =
+      Cut(clip, {0, 0, std::min(kStageWidth, out.width), std::min(kStageHeight, out.height)});
+  if (a.Empty()) return;
   const int w = basePicture.width, h = basePicture.height;
   if (w <= 0 || h <= 0) {
-    FillRect(out, 0, 0, kStageWidth, kStageHeight, 0);
+    FillRect(out, a.left, a.top, a.right - a.left, a.bottom - a.top, 0);
     return;
   }
-  const std::int64_t cx = Whole(Camera.x), cy = Whole(Camera.y);
-  const int ox = Mod(cx, w), oy = Mod(cy, h);
+  const int ox = Mod(Whole(Camera.x), w), oy = Mod(Whole(Camera.y), h);
 
   // Tiling: the first period of each row comes from the base picture, the rest of the row
   // repeats what is already written, doubling the copied length each time.
-  const int firstRun = w - ox < kStageWidth ? w - ox : kStageWidth;
-  const int period = w < kStageWidth ? w : kStageWidth;
-  for (int sy = 0; sy < kStageHeight; ++sy) {
-    std::uint32_t* d = out.Row(sy);
+  const int span = a.right - a.left;
+  const int col = (ox + a.left) % w;
+  const int firstRun = std::min(w - col, span);
+  const int period = std::min(w, span);
+  for (int sy = a.top; sy < a.bottom; ++sy) {
+    std::uint32_t* d = out.Row(sy) + a.left;
     const std::uint32_t* s = basePicture.Row((oy + sy) % h);
-    std::memcpy(d, s + ox, sizeof(std::uint32_t) * firstRun);
+    std::memcpy(d, s + col, sizeof(std::uint32_t) * firstRun);
     if (firstRun < period)
       std::memcpy(d + firstRun, s, sizeof(std::uint32_t) * (period - firstRun));
-    for (int done = period; done < kStageWidth;) {
-      const int n = done < kStageWidth - done ? done : kStageWidth - done;
+    for (int done = period; done < span;) {
+      const int n = std::min(done, span - done);
       std::memcpy(d + done, d, sizeof(std::uint32_t) * n);
       done += n;
     }
   }
 
-  const std::int64_t vx0 = cx, vy0 = cy;
-  const std::int64_t vx1 = Whole(kStageWidth + Camera.x), vy1 = Whole(kStageHeight + Camera.y);
   for (int n = 0; n < kMaxPlaced && placedUsed[n]; ++n) {
-    const BgRect& r = placedRect[n];
-    if (!(vx1 >= r.left && r.right >= vx0 && vy1 >= r.top && r.bottom >= vy0)) continue;
-    const std::int64_t left = r.left > vx0 ? r.left : vx0;
-    const std::int64_t top = r.top > vy0 ? r.top : vy0;
-    const std::int64_t right = r.right < vx1 ? r.right : vx1;
-    const std::int64_t bottom = r.bottom < vy1 ? r.bottom : vy1;
-    const int dx = static_cast<int>(Whole(static_cast<double>(left) - Camera.x));
-    const int dy = static_cast<int>(Whole(static_cast<double>(top) - Camera.y));
-    const int sx = static_cast<int>(left - r.left), sy = static_cast<int>(top - r.top);
-    const int cw = static_cast<int>(right - left), ch = static_cast<int>(bottom - top);
+    BgRect d;
+    int sx = 0, sy = 0;
+    if (!PlacedOnStage(n, Camera, &d, &sx, &sy)) continue;
+    const BgRect c = Cut(d, a);
+    if (c.Empty()) continue;
+    sx += c.left - d.left;
+    sy += c.top - d.top;
+    const int cw = c.right - c.left, ch = c.bottom - c.top;
     if (placedTransparent[n] == kTransOff) {
-      CopyRect(out, dx, dy, placed[n], sx, sy, cw, ch);
+      CopyRect(out, c.left, c.top, placed[n], sx, sy, cw, ch);
     } else {
-      MaskBlit(out, dx, dy, placed[n], sx, sy, cw, ch, ToStageColour(placedTransparent[n]));
+      MaskBlit(out, c.left, c.top, placed[n], sx, sy, cw, ch, ToStageColour(placedTransparent[n]));
     }
   }
+}
+
+bool CBgCtl::PlacedOnStage(int n, const Point3& cam, BgRect* dst, int* sx, int* sy) const {
+  const std::int64_t vx0 = Whole(cam.x), vy0 = Whole(cam.y);
+  const std::int64_t vx1 = Whole(kStageWidth + cam.x), vy1 = Whole(kStageHeight + cam.y);
+  const BgRect& r = placedRect[n];
+  if (!(vx1 >= r.left && r.right >= vx0 && vy1 >= r.top && r.bottom >= vy0)) return false;
+  const std::int64_t left = std::max<std::int64_t>(r.left, vx0);
+  const std::int64_t top = std::max<std::int64_t>(r.top, vy0);
+  const std::int64_t right = std::min<std::int64_t>(r.right, vx1);
+  const std::int64_t bottom = std::min<std::int64_t>(r.bottom, vy1);
+  const std::int64_t dx = Whole(static_cast<double>(left) - cam.x);
+  const std::int64_t dy = Whole(static_cast<double>(top) - cam.y);
+  // Cut to the stage here, in wide integers (a far camera puts the picture far off).
+  const std::int64_t l = std::max<std::int64_t>(dx, 0), t = std::max<std::int64_t>(dy, 0);
+  const std::int64_t rr = std::min<std::int64_t>(dx + (right - left), kStageWidth);
+  const std::int64_t b = std::min<std::int64_t>(dy + (bottom - top), kStageHeight);
+  if (rr <= l || b <= t) return false;
+  *dst = {static_cast<int>(l), static_cast<int>(t), static_cast<int>(rr), static_cast<int>(b)};
+  *sx = static_cast<int>(left - r.left + (l - dx));
+  *sy = static_cast<int>(top - r.top + (t - dy));
+  return true;
+}
+
+bool CBgCtl::PlanShift(const Point3& from, BgShift* shift) const {
+  if (fillMode != 1 || !hasBase || basePicture.Empty()) return false;
+  if (!Shiftable(from) || !Shiftable(Camera)) return false;
+  const std::int64_t mx = Whole(from.x) - Whole(Camera.x);
+  const std::int64_t my = Whole(from.y) - Whole(Camera.y);
+  if ((mx == 0 && my == 0) || std::abs(mx) >= kStageWidth || std::abs(my) >= kStageHeight)
+    return false;
+  BgShift s;
+  s.dx = static_cast<int>(mx);
+  s.dy = static_cast<int>(my);
+  constexpr int W = kStageWidth, H = kStageHeight;
+  s.moved = {std::max(0, s.dx), std::max(0, s.dy), std::min(W, W + s.dx), std::min(H, H + s.dy)};
+  if (s.dy > 0) s.fresh[s.freshCount++] = {0, 0, W, s.dy};
+  if (s.dy < 0) s.fresh[s.freshCount++] = {0, H + s.dy, W, H};
+  if (s.dx > 0) s.fresh[s.freshCount++] = {0, s.moved.top, s.dx, s.moved.bottom};
+  if (s.dx < 0) s.fresh[s.freshCount++] = {W + s.dx, s.moved.top, W, s.moved.bottom};
+  // At whole-pixel cameras a placed picture lies where the tile's own pixels put it; a camera
+  // between pixels rounds its place apart from the tile's by up to a pixel.
+  if (Fractional(from) || Fractional(Camera)) {
+    for (int n = 0; n < kMaxPlaced && placedUsed[n]; ++n) {
+      BgRect d;
+      int sx = 0, sy = 0;
+      if (PlacedOnStage(n, from, &d, &sx, &sy)) {
+        s.placed = Union(s.placed, {d.left + s.dx, d.top + s.dy, d.right + s.dx, d.bottom + s.dy});
+      }
+      if (PlacedOnStage(n, Camera, &d, &sx, &sy)) s.placed = Union(s.placed, d);
+    }
+    s.placed = Cut(s.placed, s.moved);
+    if (s.placed.Empty()) s.placed = BgRect();
+  }
+  *shift = s;
+  return true;
+}
+
+void CBgCtl::ShiftBackground(StageBitmap& stage, const BgShift& shift, const BgRect* more,
+                             int moreCount) {
+  if (stillDraws_ < kStillDrawsToKeep) stillDraws_ += 1;
+  MovePixels(stage, shift.dx, shift.dy);
+  for (int i = 0; i < shift.freshCount && i < 2; ++i) ComposeInto(stage, shift.fresh[i]);
+  ComposeInto(stage, shift.placed);
+  for (int i = 0; i < moreCount; ++i) ComposeInto(stage, more[i]);
 }
 
 // ---- set ----
@@ -281,13 +379,18 @@ void CBgCtl::DrawBackground(StageBitmap& stage, const BgRect& area) {
     return;
   }
   if (stillDraws_ < kStillDrawsToKeep) stillDraws_ += 1;
-  // A camera that moved before the last draw stands still since: `composed` made once at this
-  // camera holds the pixels the whole draw composes into the frame.
-  if (composedStale_ || (FromScratch && hasBase == 1)) ComposeBackground();
-  CopyRect(stage, left, top, composed, left, top, right - left, bottom - top);
+  // As in the whole draw: a camera standing still for a few draws has `composed` made once and
+  // copied; one that moves now and then (a slow scroll) is composed into the area directly.
+  if (composedStale_ && stillDraws_ == kStillDrawsToKeep) ComposeBackground();
+  if (composedStale_ || (FromScratch && hasBase == 1)) {
+    ComposeInto(stage, BgRect{left, top, right, bottom});
+  } else {
+    CopyRect(stage, left, top, composed, left, top, right - left, bottom - top);
+  }
 }
 
 void CBgCtl::SetBackgroundFill(int mode, std::int32_t colour) {
+  version_ += 1;
   fillMode = mode;
   fillColour = colour;
 }
@@ -295,6 +398,7 @@ void CBgCtl::SetBackgroundFill(int mode, std::int32_t colour) {
 // ---- clear ----
 
 void CBgCtl::ClearBackground() {
+  version_ += 1;
   composed.Fill(0);
   composedStale_ = false;
   // The next show starts without a background: its camera moves and CLEARs must not bring this

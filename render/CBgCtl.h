@@ -37,6 +37,20 @@ struct BgRect {
   int top = 0;
   int right = 0;   // left + width
   int bottom = 0;  // top + height
+  bool Empty() const { return right <= left || bottom <= top; }
+};
+
+// A background frame turned into the next one by moving its pixels: the tiled picture seen from
+// a camera moved by whole pixels is the last frame moved the other way, but for what came into
+// view and where a placed picture rounds against the camera differently from the tile.
+struct BgShift {
+  int dx = 0;  // how far the stage's pixels move
+  int dy = 0;
+  BgRect moved;     // where the moved pixels land
+  BgRect fresh[2];  // what came into view, outside `moved` and apart from each other
+  int freshCount = 0;
+  BgRect placed;  // within `moved`: placed pictures' old (moved) and new places, when
+                  // they round differently from the tile there; else empty
 };
 
 class CBgCtl {
@@ -50,6 +64,19 @@ class CBgCtl {
   // The same pixels, in `area` of the stage only (cut to the stage), for a frame whose camera and
   // fill are those of the frame drawn last.
   void DrawBackground(StageBitmap& stage, const BgRect& area);
+  // How a frame drawn with the camera at `from`, with the picture, placed pictures and fill as
+  // they are now, becomes the frame at the current camera by a move (see BgShift). False when it
+  // cannot exactly: a fill instead of a picture, no move or a move of a whole stage or more, a
+  // camera too far out for whole-pixel arithmetic.
+  bool PlanShift(const Point3& from, BgShift* shift) const;
+  // Moves the stage's pixels as planned and draws the background where they do not hold it (what
+  // came into view, the placed pictures' places in `shift.placed`), and in `more` (where the
+  // caller draws over the background), all as the whole draw of this frame would.
+  void ShiftBackground(StageBitmap& stage, const BgShift& shift, const BgRect* more = nullptr,
+                       int moreCount = 0);
+  // Counts every change of what the background draws other than its camera: picture, placed
+  // pictures, fill.
+  int Version() const { return version_; }
   // SOLID: mode 0 and its packed colour; CLEAR: mode 1 and 0.
   void SetBackgroundFill(int mode, std::int32_t colour);
   Point3 GetCamera() const { return Camera; }
@@ -88,9 +115,15 @@ class CBgCtl {
   void StartPositionMove(const CTimeBgScroll& rec);
   void StartRateMove(const CTimeBgScroll& rec);
   double& Coord(int i);
-  // The base picture tiled from the camera, with the placed pictures, into a 640 x 272 bitmap.
+  // The base picture tiled from the camera, with the placed pictures, into a 640 x 272 bitmap,
+  // within `clip` only (cut to the stage).
   void ComposeInto(Bitmap32& out);
+  void ComposeInto(Bitmap32& out, const BgRect& clip);
+  // Where placed picture n lands on the stage with the camera at `cam` (before any cut to the
+  // stage), and the part of the picture it shows; false when it is out of view.
+  bool PlacedOnStage(int n, const Point3& cam, BgRect* dst, int* sx, int* sy) const;
 
+  int version_ = 0;
   bool composedStale_ = false;  // the camera moved since `composed` was made
   // Draws since the camera last moved, counted up to kStillDrawsToKeep.
   static constexpr int kStillDrawsToKeep = 3;

@@ -272,6 +272,87 @@ TEST_F(BgCtlTest, DrawsWhatTheFromScratchLayerDrawsWhereverTheCameraStops) {
   }
 }
 
+// A frame moved by the camera's whole-pixel step, drawn again only where the plan says, is the
+// frame composed whole, seeded: drifts at fractional rates both ways on both axes, glides that
+// stop between pixels, jumps, over masked and plain placed pictures that overlap.
+TEST_F(BgCtlTest, AShiftedFrameIsTheFrameComposedWhole) {
+  WriteBmp("tile.bmp", MarkedPicture(90, 70, 1));
+  Bitmap32 obj = MarkedPicture(60, 40, 9);
+  obj.Row(3)[4] = 0x00FF00;
+  WriteBmp("obj.bmp", obj);
+  CTimeBgMake rec = Make("tile.bmp");
+  for (int n = 0; n < 8; ++n)
+    AddObject(&rec, n, "obj.bmp", n * 95 - 100, n * 35 - 20, n % 3 ? -1 : kTransLeftTop);
+  CBgCtl bg(&settings_), ref(&settings_);
+  ref.FromScratch = true;
+  for (CBgCtl* layer : {&bg, &ref}) {
+    layer->MakeBackground(rec);
+    layer->SetBackgroundFill(1, 0);
+  }
+  StageBitmap a, b;
+  a.Create(kStageWidth, kStageHeight);
+  b.Create(kStageWidth, kStageHeight);
+  const std::uint32_t seed = 2114;
+  std::uint32_t r = seed;
+  auto next = [&r](int n) {
+    r = r * 1103515245u + 12345u;
+    return static_cast<int>((r >> 16) % static_cast<std::uint32_t>(n));
+  };
+  bg.DrawBackground(a);
+  Point3 drawn = bg.GetCamera();
+  int shifts = 0, placedRedrawn = 0;
+  for (int f = 0; f < 400; ++f) {
+    if (next(8) == 0) {
+      const int what = next(4);
+      CTimeBgScroll ev = Set(next(1200) - 300 + next(4) * 0.25, next(800) - 300 + next(4) * 0.25,
+                             what == 0 ? 0 : 33 * (2 + next(30)));
+      if (what == 1) {
+        ev = Move((next(200) - 100) / 40.0, 33 * next(40));
+        ev.YMode = 2;
+        ev.YValue = (next(120) - 60) / 40.0;
+      }
+      bg.ScrollBackground(ev);
+      ref.ScrollBackground(ev);
+    }
+    bg.AnimateBackground();
+    ref.AnimateBackground();
+    BgShift plan;
+    if (bg.PlanShift(drawn, &plan)) {
+      shifts += 1;
+      placedRedrawn += !plan.placed.Empty();
+      bg.ShiftBackground(a, plan);
+    } else {
+      bg.DrawBackground(a);
+    }
+    drawn = bg.GetCamera();
+    ref.DrawBackground(b);
+    ASSERT_EQ(a.pixels, b.pixels) << "seed " << seed << ", frame " << f << ", camera " << drawn.x
+                                  << " " << drawn.y;
+  }
+  EXPECT_GT(shifts, 200);
+  EXPECT_GT(placedRedrawn, 3);
+}
+
+// Anything but the camera drawn differently, or a move that leaves nothing to keep, is no shift.
+TEST_F(BgCtlTest, OnlyAPictureMovedByWholePixelsShifts) {
+  WriteBmp("tile.bmp", MarkedPicture(90, 70, 1));
+  CBgCtl bg(&settings_);
+  BgShift plan;
+  bg.SetBackgroundFill(0, 0x123456);
+  EXPECT_FALSE(bg.PlanShift(Point3{5, 0, 0}, &plan));  // a fill looks the same from anywhere
+  bg.MakeBackground(Make("tile.bmp"));
+  const int version = bg.Version();
+  EXPECT_TRUE(bg.PlanShift(Point3{5, -3, 0}, &plan));
+  EXPECT_EQ(plan.dx, 5);
+  EXPECT_EQ(plan.dy, -3);
+  EXPECT_EQ(plan.freshCount, 2);
+  EXPECT_FALSE(bg.PlanShift(Point3{0.75, 0.5, 0}, &plan));  // the same whole pixels
+  EXPECT_FALSE(bg.PlanShift(Point3{kStageWidth, 0, 0}, &plan));
+  EXPECT_FALSE(bg.PlanShift(Point3{3e9, 0, 0}, &plan));
+  bg.SetBackgroundFill(1, 0);
+  EXPECT_NE(bg.Version(), version);
+}
+
 TEST_F(BgCtlTest, MoveScrollsForEverAndAJumpDoesNotStopIt) {
   WriteBmp("tile.bmp", MarkedPicture(100, 100, 1));
   CBgCtl bg(&settings_);
