@@ -426,6 +426,8 @@ void CPlayback::DrawCaptions() {
 
 void CPlayback::ClearStage() {
   p_.stage->Fill(0);
+  frameKept_ = false;
+  movePending_ = false;
   stageCurrent_ = false;
   stageShown_ = false;
   backgroundKept_ = false;
@@ -551,6 +553,8 @@ void CPlayback::Compose() {
       return;
     }
   }
+  if (!Reference && ComposeShifted(boxes)) return;
+  movePending_ = false;
   if (p_.background) {
     p_.background->DrawBackground(stage);
   } else {
@@ -566,10 +570,80 @@ void CPlayback::Compose() {
   backgroundKept_ = p_.background != nullptr;
   layerBoxes_ = boxes;
   unshown_ = BoxList({0, 0, stage.width, stage.height});
+  frameKept_ = p_.background != nullptr;
+  composedCamera_ = Camera();
+  composedBgVersion_ = p_.background ? p_.background->Version() : 0;
+}
+
+namespace {
+
+RectLTRB FromBg(const BgRect& r) {
+  return {r.left, r.top, r.right, r.bottom};
+}
+
+// `r` moved by (dx, dy) and cut to `to`.
+RectLTRB MovedInto(const RectLTRB& r, int dx, int dy, const RectLTRB& to) {
+  return {std::max(r.left + dx, to.left), std::max(r.top + dy, to.top),
+          std::min(r.right + dx, to.right), std::min(r.bottom + dy, to.bottom)};
+}
+
+}  // namespace
+
+// A scrolling sky under the layers: while the window shows the stage exactly, the stage's pixels
+// are moved with the background (and the window's frame with them, see Present). The background
+// is drawn again only in what came into view, in the layers' old boxes (moved) and new boxes and
+// where placed pictures round apart from the tile, and the layers over it; every other pixel is
+// the last frame's, moved, at the same screen level.
+bool CPlayback::ComposeShifted(const BoxList& boxes) {
+  StageBitmap& stage = *p_.stage;
+  if (!p_.background || !frameKept_ || !stageShown_ || !unshown_.Empty() ||
+      composedLevel_ != ScreenLevel || stage.width != kStageWidth || stage.height != kStageHeight ||
+      p_.background->Version() != composedBgVersion_)
+    return false;
+  BgShift plan;
+  if (!p_.background->PlanShift(composedCamera_, &plan)) return false;
+  const RectLTRB moved = FromBg(plan.moved);
+  // The list keeps its boxes apart (joined where they meet), so every pixel drawn again takes the
+  // level once.
+  BoxList areas;
+  for (const RectLTRB& r : layerBoxes_) areas.Add(MovedInto(r, plan.dx, plan.dy, moved));
+  for (const RectLTRB& r : boxes) areas.Add(MovedInto(r, 0, 0, moved));
+  areas.Add(FromBg(plan.placed));
+  for (int i = 0; i < plan.freshCount; ++i) areas.Add(FromBg(plan.fresh[i]));
+  if (areas.Pixels() * 100 > std::int64_t{kAreaComposePercent} * kStageWidth * kStageHeight)
+    return false;
+
+  BgRect more[kMaxBoxes];
+  int moreCount = 0;
+  for (const RectLTRB& r : areas) more[moreCount++] = {r.left, r.top, r.right, r.bottom};
+  p_.background->ShiftBackground(stage, plan, more, moreCount);
+  // Every pixel the layers write lies in a new box: in the areas drawn again.
+  if (p_.images) p_.images->DrawImages(stage);
+  if (p_.titles) p_.titles->DrawTitles(stage);
+  if (p_.scrolls) p_.scrolls->DrawScrolls(stage);
+  if (ScreenLevel != kLevelNone && ScreenLevel != kLevelUnchanged) {
+    for (const RectLTRB& r : areas) {
+      ScaleColours(stage, r.left, r.top, r.right - r.left, r.bottom - r.top, ScreenLevel);
+    }
+  }
+  stageCurrent_ = true;
+  stageShown_ = false;
+  backgroundKept_ = true;
+  layerBoxes_ = boxes;
+  composedCamera_ = Camera();
+  movePending_ = true;
+  moveDx_ = plan.dx;
+  moveDy_ = plan.dy;
+  movedUnshown_ = areas;
+  // Unmoved, the window may differ from the stage anywhere.
+  unshown_ = BoxList({0, 0, stage.width, stage.height});
+  ShiftedFrames += 1;
+  return true;
 }
 
 void CPlayback::ComposeArea(const BoxList& area) {
   StageBitmap& stage = *p_.stage;
+  movePending_ = false;
   stageCurrent_ = true;
   stageShown_ = false;
   if (area.Empty()) return;
@@ -627,12 +701,26 @@ void CPlayback::Present(bool whateverLevel) {
     const std::int64_t windowPixels = std::int64_t{area.width} * area.height;
     const std::int64_t joinPixels =
         windowPixels > 0 ? kPartCostPixels * framePixels / windowPixels : kPartCostPixels;
-    if (!inPicture && stretched) MoveShown(area, source);
+    // A stage whose pixels were moved differs from the window moved as much only where it was
+    // drawn again; moved by the display server, the window is exactly that (whole-number scale).
+    bool moved = false;
+    if (movePending_) {
+      moved = !inPicture && stretched && source == RectXYWH{0, 0, stage.width, stage.height} &&
+              p_.window->MoveFrame(shown_, area, moveDx_, moveDy_);
+      if (moved) {
+        MovePixels(shown_, moveDx_, moveDy_);
+        MovedFrames += 1;
+      }
+    } else if (!inPicture && stretched) {
+      MoveShown(area, source);
+    }
+    movePending_ = false;
     shownCamera_ = Camera();
+    const BoxList& compared = moved ? movedUnshown_ : unshown;
     RectXYWH parts[kMaxChangedParts];
-    const int n = inPicture ? CopyChangedParts(p_.window->Picture(), area.x, area.y, stage, unshown,
-                                               parts, joinPixels)
-                            : CopyChangedParts(shown_, 0, 0, stage, unshown, parts, joinPixels);
+    const int n = inPicture ? CopyChangedParts(p_.window->Picture(), area.x, area.y, stage,
+                                               compared, parts, joinPixels)
+                            : CopyChangedParts(shown_, 0, 0, stage, compared, parts, joinPixels);
     for (int i = 0; i < n; ++i) {
       const RectXYWH& part = parts[i];
       if (inPicture) {
@@ -648,6 +736,7 @@ void CPlayback::Present(bool whateverLevel) {
     }
     return;
   }
+  movePending_ = false;
   if (!inPicture) shown_ = stage;
   shownCamera_ = Camera();
   if (stretched) {

@@ -188,6 +188,10 @@ class CPlayback {
   int SlackPasses = 0;
   bool NoLogo = false;
   bool Counter = false;
+  // Frames made by moving the last one's pixels with the background (ComposeShifted), and of
+  // them those the window showed by moving its frame too; counted for tests and tools.
+  int ShiftedFrames = 0;
+  int MovedFrames = 0;
 
  private:
   void Step();
@@ -221,6 +225,10 @@ class CPlayback {
   // Composes only the boxes of `area` of the stage, which holds the last composed frame outside
   // them (see Compose).
   void ComposeArea(const BoxList& area);
+  // Makes the frame of a background moved by whole pixels (nothing else of it changed) from the
+  // frame the window shows, moved; false, with nothing done, when that is not exact or not worth
+  // it.
+  bool ComposeShifted(const BoxList& boxes);
   // Where the layers would draw now: boxes holding every pixel they may write.
   BoxList LayerBoxes() const;
   // The stage no longer holds what the layers would draw (a layer changed, another item began).
@@ -263,5 +271,15 @@ class CPlayback {
   bool backgroundKept_ = false;
   BoxList layerBoxes_;
   BoxList unshown_;
+  // The stage holds the frame composed last, made with the background's camera and version here.
+  bool frameKept_ = false;
+  Point3 composedCamera_;
+  int composedBgVersion_ = 0;
+  // A compose that moved the stage's pixels (ComposeShifted): the window, moved as much, then
+  // differs from the stage only in movedUnshown_ (unmoved, wherever unshown_ says).
+  bool movePending_ = false;
+  int moveDx_ = 0;
+  int moveDy_ = 0;
+  BoxList movedUnshown_;
   ImageDrawRecord drawnImages_;
 };

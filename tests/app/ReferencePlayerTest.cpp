@@ -23,6 +23,7 @@
 #include "app/MediaDevice.h"
 #include "app/SaverObjects.h"
 #include "app/WindowSurface.h"
+#include "render/PixelOps.h"
 #include "script/CTimeLine.h"
 #include "tests/app/ShowGenerator.h"
 #include "tests/support/TempFolder.h"
@@ -46,6 +47,11 @@ constexpr int kDemoTicks = INT_MAX;
 constexpr bool kAllDemoModes = true;
 #endif
 constexpr int kBatches = 4;
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kGeneratedSkies = 6;
+#else
+constexpr int kGeneratedSkies = 24;
+#endif
 constexpr long long kMaxPasses = 5000000;
 
 // A screen for each display mode on which the frame is copied, stretched by odd factors or
@@ -53,6 +59,31 @@ constexpr long long kMaxPasses = 5000000;
 void ScreenFor(int mode, int* w, int* h) {
   *w = mode == kDisplayDoubled ? 1152 : mode == kDisplayStretched ? 912 : 800;
   *h = mode == kDisplayDoubled ? 864 : mode == kDisplayStretched ? 570 : 600;
+}
+
+// Where the window's frame may be moved, screens on which the stretch is x2 both ways, or x3
+// across and x2.25 down.
+void ScreenForMoves(int moves, int* w, int* h) {
+  *w = moves == 1 ? 1280 : 1920;
+  *h = moves == 1 ? 960 : 1080;
+}
+
+// What a display server shows of `window`: its moves of the frame and the parts drawn since
+// the last look, made on `screen` (the picture's size).
+void Refresh(WindowSurface& window, Bitmap32& screen) {
+  FrameMove m;
+  if (window.TakeFrameMove(&m)) {
+    Bitmap32 part;
+    part.Create(m.area.width, m.area.height);
+    CopyRect(part, 0, 0, screen, m.area.x, m.area.y, m.area.width, m.area.height);
+    MovePixels(part, m.dx, m.dy);
+    CopyRect(screen, m.area.x, m.area.y, part, 0, 0, m.area.width, m.area.height);
+  }
+  const DamageParts d = window.TakeDamageParts();
+  for (int i = 0; i < d.count; ++i) {
+    const RectXYWH& r = d.part[i];
+    CopyRect(screen, r.x, r.y, window.Picture(), r.x, r.y, r.width, r.height);
+  }
 }
 
 // "" when the pictures are equal, else where they first differ.
@@ -76,6 +107,8 @@ std::string Difference(const Bitmap32& real, const Bitmap32& ref) {
 struct Outcome {
   std::string error;  // empty when the two players agreed throughout
   int ticks = 0;
+  int shifted = 0;  // frames the real player made by moving the last one
+  int moved = 0;    // and of them, those whose window moved its frame
 };
 
 // Plays script `script` of `file` in the real player as `plan` says and in the reference player
@@ -87,6 +120,7 @@ Outcome PlayBoth(const std::string& file, int script, const PlayPlan& plan,
   HeadlessOptions o;
   o.mode = plan.mode;
   ScreenFor(plan.mode, &o.screenWidth, &o.screenHeight);
+  if (plan.moves != 0) ScreenForMoves(plan.moves, &o.screenWidth, &o.screenHeight);
   o.deferToTicks = plan.keeping == 1;
   o.paceForDisplay = plan.keeping == 2;
   HeadlessShow real;
@@ -98,16 +132,28 @@ Outcome PlayBoth(const std::string& file, int script, const PlayPlan& plan,
   if (!out.error.empty()) return out;
   real.Playback().SetFrameInterval(plan.frameInterval);
   ref.Playback().SetFrameInterval(plan.frameInterval);
+  // With moves the window's picture lags behind what it shows: the screen made from it is
+  // compared.
+  WindowSurface& window = *real.Objects().Window;
+  Bitmap32 screen = window.Picture();
+  window.AllowFrameMoves(plan.moves != 0);
+  const Bitmap32& shown = plan.moves != 0 ? screen : window.Picture();
+  const auto counted = [&] {
+    out.shifted = real.Playback().ShiftedFrames;
+    out.moved = real.Playback().MovedFrames;
+    return out;
+  };
 
   std::int32_t now = 0;
   bool paused = false, pauseDone = plan.pauseTick < 0;
   std::int32_t resumeAt = 0;
   for (long long passes = 0; passes < kMaxPasses; ++passes) {
-    if ((ref.Over() && real.Over()) || out.ticks > lastTick) return out;
+    if ((ref.Over() && real.Over()) || out.ticks > lastTick) return counted();
     const int tick = ref.Playback().TickNo;
     const std::int32_t redraw = ref.Playback().NextTickTime;
     real.Pass(now);
     ref.Pass(now);
+    if (plan.moves != 0) Refresh(window, screen);
     const CPlayback& a = real.Playback();
     const CPlayback& b = ref.Playback();
     if (a.PlayState != b.PlayState || a.TickNo != b.TickNo) {
@@ -118,7 +164,7 @@ Outcome PlayBoth(const std::string& file, int script, const PlayPlan& plan,
     if (ticked) out.ticks += 1;
     const bool redrawn = paused && b.NextTickTime != redraw;
     if (plan.keeping == 0 || ticked || redrawn) {
-      const std::string d = Difference(real.Window().Picture(), ref.Window().Picture());
+      const std::string d = Difference(shown, ref.Window().Picture());
       if (!d.empty()) {
         out.error = "after tick " + std::to_string(b.TickNo - 1) + (paused ? " (paused)" : "") +
                     " at " + std::to_string(now) + " ms the window differs " + d;
@@ -185,17 +231,21 @@ int EnvNumber(const char* name, int fallback) {
   return v && *v ? std::atoi(v) : fallback;
 }
 
+// The display mode, plus this for a window whose frame the display server moves (x2 both ways).
+constexpr int kMovesParam = 10;
+
 class DemoShows : public ::testing::TestWithParam<int> {};
 
 // Every show of the demo folder, whole, in each display mode that presents the frame its own way.
 TEST_P(DemoShows, LookTheSameAsInTheReferencePlayer) {
   PlayPlan plan;
-  plan.mode = GetParam();
+  plan.mode = GetParam() % kMovesParam;
+  plan.moves = GetParam() / kMovesParam;
   if (!kAllDemoModes && plan.mode != kDisplayWindow && plan.mode != kDisplayStretched) {
     GTEST_SKIP() << "the sanitizer build plays the demo shows in two display modes only";
   }
   plan.keeping = plan.mode == kDisplayWindow ? 2 : 0;
-  int shows = 0;
+  int shows = 0, shifted = 0, moved = 0;
   for (const auto& e : fs::recursive_directory_iterator(kExamples)) {
     const std::string name = e.path().filename().string();
     if (!e.is_regular_file() || name.rfind("script_", 0) != 0) continue;
@@ -205,14 +255,23 @@ TEST_P(DemoShows, LookTheSameAsInTheReferencePlayer) {
       EXPECT_EQ(o.error, "") << name << ", script " << script;
       EXPECT_GT(o.ticks, 300) << name << ", script " << script;
       shows += 1;
+      shifted += o.shifted;
+      moved += o.moved;
     }
   }
   EXPECT_GE(shows, 6);
+  // The scrolling skies are made by moving the frame, and so shown where the window can.
+  if (plan.keeping == 0) {
+    EXPECT_GT(shifted, 100);
+  }
+  if (plan.moves != 0) {
+    EXPECT_GT(moved, 100);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, DemoShows,
                          ::testing::Values(kDisplayWindow, kDisplayCentred, kDisplayStretched,
-                                           kDisplayDoubled));
+                                           kDisplayDoubled, kMovesParam + kDisplayStretched));
 
 // Every generated show that ever failed, kept as a file with the plan it failed with.
 TEST(KeptShows, LookTheSameAsInTheReferencePlayer) {
@@ -303,5 +362,25 @@ TEST_P(GeneratedShows, LookTheSameAsInTheReferencePlayer) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Batches, GeneratedShows, ::testing::Range(0, kBatches));
+
+// Generated shows whose sky scrolls, in a window the display server moves: the frames made by
+// moving the last one, and shown by moving the window's, are those the reference player draws.
+TEST(GeneratedSkies, LookTheSameAsInTheReferencePlayer) {
+  constexpr std::uint32_t kFirstSeed = 7000;
+  int shifted = 0, moved = 0;
+  for (std::uint32_t seed = kFirstSeed; seed < kFirstSeed + kGeneratedSkies; ++seed) {
+    const std::string text = ShowGenerator(seed).SkyScript();
+    const Outcome o = PlayScript(text, "sky");
+    shifted += o.shifted;
+    moved += o.moved;
+    if (!o.error.empty()) {
+      ADD_FAILURE() << "generated sky " << seed << ": " << o.error << "\nKept as "
+                    << KeepFailure(text, seed) << "; add it to tests/data/shows.\n"
+                    << text;
+    }
+  }
+  EXPECT_GT(shifted, kGeneratedSkies * 20);
+  EXPECT_GT(moved, kGeneratedSkies * 10);
+}
 
 }  // namespace

@@ -48,8 +48,8 @@ std::uint32_t Bars(int x, int y, int, int) {
 
 std::string PlanLine(const PlayPlan& p) {
   char line[128];
-  std::snprintf(line, sizeof line, "# plan: mode=%d interval=%d keeping=%d pause=%d,%d\n", p.mode,
-                p.frameInterval, p.keeping, p.pauseTick, p.pauseMs);
+  std::snprintf(line, sizeof line, "# plan: mode=%d interval=%d keeping=%d pause=%d,%d moves=%d\n",
+                p.mode, p.frameInterval, p.keeping, p.pauseTick, p.pauseMs, p.moves);
   return line;
 }
 
@@ -57,8 +57,8 @@ PlayPlan ReadPlan(const std::string& script) {
   PlayPlan p;
   const size_t at = script.find("# plan:");
   if (at == std::string::npos) return p;
-  std::sscanf(script.c_str() + at, "# plan: mode=%d interval=%d keeping=%d pause=%d,%d", &p.mode,
-              &p.frameInterval, &p.keeping, &p.pauseTick, &p.pauseMs);
+  std::sscanf(script.c_str() + at, "# plan: mode=%d interval=%d keeping=%d pause=%d,%d moves=%d",
+              &p.mode, &p.frameInterval, &p.keeping, &p.pauseTick, &p.pauseMs, &p.moves);
   return p;
 }
 
@@ -273,6 +273,7 @@ std::string ShowGenerator::Script() {
     plan.pauseTick = Int(0, 60);
     plan.pauseMs = Int(1, 700);
   }
+  if (plan.mode == 2) plan.moves = Int(0, 2);
   std::string s = PlanLine(plan);
   s += "<DATA TITLE=\"generated\" VERSION=1.10>\n";
   if (Chance(60)) Background(s);
@@ -312,5 +313,53 @@ std::string ShowGenerator::Script() {
     }
   }
   s += "</DATA>\n";
+  return s;
+}
+
+std::string ShowGenerator::SkyScript() {
+  PlayPlan plan;
+  plan.mode = 2;
+  plan.moves = Int(1, 2);
+  plan.keeping = Chance(50) ? 0 : 2;
+  std::string s = PlanLine(plan);
+  s += "<DATA TITLE=\"sky\" VERSION=1.10>\n";
+  s += std::string("<BGMAKE BGFILE=") + (Chance(70) ? "tile.bmp" : "big.bmp") + ">\n";
+  for (int n = Int(1, 4); n > 0; --n) {
+    s += "<OBJECT FILE=sprite.bmp XPOS=" + std::to_string(Int(-100, 700)) +
+         " YPOS=" + std::to_string(Int(-50, 300));
+    if (Chance(60)) s += " TRANS=" + Trans();
+    s += ">\n";
+  }
+  s += "</BGMAKE>\n";
+  int ms = 0;
+  for (int n = Int(4, 8); n > 0; --n) {
+    switch (Int(0, 5)) {
+      case 0:
+      case 1:
+        s += "<BGMOVE XMOVE=" + Real(-90, 90);
+        if (Chance(60)) s += " YMOVE=" + Real(-60, 60);
+        s += " TIME=" + Secs(3000) + ">\n";
+        break;
+      case 2:
+        s += "<BGSCROLL XMOVE=" + Real(-200, 200) + " YMOVE=" + Real(-100, 100) +
+             " TIME=" + Secs(3000);
+        if (Chance(50)) s += " ACC=30 DEC=30";
+        s += ">\n";
+        break;
+      case 3:
+        Image(s);
+        break;
+      case 4:
+        Title(s);
+        break;
+      default:
+        Screen(s);
+        break;
+    }
+    ms += Int(300, 1500);
+    s += "<CLOCK SET=" + std::to_string(ms / 1000) + "." +
+         std::to_string(ms % 1000 + 1000).substr(1) + ">\n";
+  }
+  s += "<CLOCK MOVE=2.000>\n<END>\n</DATA>\n";
   return s;
 }

@@ -16,6 +16,9 @@ struct PlayPlan {
   int keeping = 0;     // 0 a frame on every change, 1 held for the tick (rendering), 2 paced
   int pauseTick = -1;  // the tick after which the show pauses, -1 for none
   int pauseMs = 0;     // for how long
+  // The window lets the display server move its frame, on a screen the stretch covers by whole
+  // pixels both ways (1), or across only (2, 1920 x 1080); 0 for none.
+  int moves = 0;
 };
 
 // "# plan: ..." and back; a script without the line plays with the default plan.
@@ -30,6 +33,11 @@ class ShowGenerator {
   explicit ShowGenerator(std::uint32_t seed) : rng_(seed) {}
   // One show: the plan line, then <DATA ...> to </DATA>.
   std::string Script();
+  // A show whose sky scrolls most of the time, on a window whose frame the display server moves:
+  // a tiled picture with placed pictures, drifts at rates between whole pixels a tick either way
+  // on both axes, glides that start and stop between pixels, with pictures and titles moving and
+  // fades over it.
+  std::string SkyScript();
 
  private:
   int Int(int lo, int hi);  // lo..hi
