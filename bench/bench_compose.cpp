@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -58,7 +59,9 @@ const std::string& DataFolder() {
 // A show that never ends: everything starts at tick 0.
 class ReferenceShow : public ShowEngine {
  public:
-  ReferenceShow(bool background, bool images, bool scroll, std::int32_t level, bool still = false) {
+  // `spread` images (when not 0) instead of a grid of kMaxImages, far apart and standing still.
+  ReferenceShow(bool background, bool images, bool scroll, std::int32_t level, bool still = false,
+                int spread = 0) {
     auto add = [&](std::unique_ptr<CTimeDat> e, int kind) {
       e->Kind = static_cast<std::uint8_t>(kind);
       events_.push_back(std::move(e));
@@ -83,7 +86,21 @@ class ReferenceShow : public ShowEngine {
       move->YMode = 2;
       add(std::move(move), kTagBgMove);
     }
-    if (images) {
+    if (images && spread > 0) {
+      for (int i = 0; i < std::min(spread, kMaxImages); ++i) {
+        auto rec = std::make_unique<CTimeImage>();
+        std::snprintf(rec->FileName, sizeof rec->FileName, "sprite.bmp");
+        rec->BmpNo = i;
+        rec->Time = 1 << 30;
+        rec->Point = {-260.0 + (i % 4) * 173, -95.0 + (i / 4 % 2) * 190, kFocalDistance};
+        rec->Contrast = kFullContrast;
+        rec->Operation = 1;
+        rec->Trans = kTransLeftTop;
+        rec->Quality = 3;
+        add(std::move(rec), kTagImage);
+      }
+    }
+    if (images && spread == 0) {
       for (int i = 0; i < kMaxImages; ++i) {
         auto rec = std::make_unique<CTimeImage>();
         std::snprintf(rec->FileName, sizeof rec->FileName, "sprite.bmp");
@@ -136,8 +153,8 @@ class ReferenceShow : public ShowEngine {
 
 struct Rig {
   Rig(int mode, int screenW, int screenH, bool bg, bool img, bool scroll, std::int32_t level,
-      bool still = false)
-      : show(bg, img, scroll, level, still), objects(&device, [&](CMainCtl& s) {
+      bool still = false, int spread = 0)
+      : show(bg, img, scroll, level, still, spread), objects(&device, [&](CMainCtl& s) {
           s.SetStorePath("/dev/null/no-store.reg");
           s.Load();
           s.SetDspMode(mode);
@@ -199,6 +216,29 @@ void BM_StillShowTick(benchmark::State& state) {
 BENCHMARK(BM_StillShowTick)
     ->Arg(kDisplayWindow)
     ->Arg(kDisplayDoubled)
+    ->Unit(benchmark::kMicrosecond);
+
+// A tick of a show whose few sprites lie far apart, each stepping back and forth, over a still
+// background: only around each sprite is the frame composed and compared.
+void BM_SpreadSpritesTick(benchmark::State& state) {
+  const int mode = static_cast<int>(state.range(0));
+  const int sw = mode == kDisplayStretched ? 1920 : 1024;
+  const int sh = mode == kDisplayStretched ? 1080 : 768;
+  Rig rig(mode, sw, sh, true, true, false, kLevelUnchanged, /*still=*/true,
+          static_cast<int>(state.range(1)));
+  double step = 3;
+  for (auto _ : state) {
+    for (auto& s : rig.objects.ImageLayer->slots)
+      if (s) s->position.x += step;
+    step = -step;
+    rig.Tick();
+    benchmark::DoNotOptimize(rig.objects.Window->Picture().pixels.data());
+  }
+}
+BENCHMARK(BM_SpreadSpritesTick)
+    ->Args({kDisplayWindow, 2})
+    ->Args({kDisplayWindow, 8})
+    ->Args({kDisplayStretched, 8})
     ->Unit(benchmark::kMicrosecond);
 
 // Compose and present only (the paused redraw): the layers' drawing, the level and the copy.
