@@ -60,8 +60,9 @@ const std::string& DataFolder() {
 class ReferenceShow : public ShowEngine {
  public:
   // `spread` images (when not 0) instead of a grid of kMaxImages, far apart and standing still.
+  // `across`: the background drifts across only (else diagonally).
   ReferenceShow(bool background, bool images, bool scroll, std::int32_t level, bool still = false,
-                int spread = 0) {
+                int spread = 0, bool across = false) {
     auto add = [&](std::unique_ptr<CTimeDat> e, int kind) {
       e->Kind = static_cast<std::uint8_t>(kind);
       events_.push_back(std::move(e));
@@ -83,7 +84,7 @@ class ReferenceShow : public ShowEngine {
       move->XValue = 66;
       move->XMode = 2;
       move->YValue = 33;
-      move->YMode = 2;
+      move->YMode = across ? 0 : 2;
       add(std::move(move), kTagBgMove);
     }
     if (images && spread > 0) {
@@ -153,8 +154,8 @@ class ReferenceShow : public ShowEngine {
 
 struct Rig {
   Rig(int mode, int screenW, int screenH, bool bg, bool img, bool scroll, std::int32_t level,
-      bool still = false, int spread = 0)
-      : show(bg, img, scroll, level, still, spread), objects(&device, [&](CMainCtl& s) {
+      bool still = false, int spread = 0, bool across = false)
+      : show(bg, img, scroll, level, still, spread, across), objects(&device, [&](CMainCtl& s) {
           s.SetStorePath("/dev/null/no-store.reg");
           s.Load();
           s.SetDspMode(mode);
@@ -202,6 +203,24 @@ void BM_HeavierShowTick(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_HeavierShowTick)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// A tick of a scrolling sky in the stretched mode on 1920 x 1080 (x3 across, x2.25 down): a large
+// tiled background with 64 placed pictures drifting across (0) or diagonally (1), whose frame the
+// display server may move; after each tick the window's moves and damage are taken as the shell
+// takes them when it paints.
+void BM_ScrollingSkyTick(benchmark::State& state) {
+  Rig rig(kDisplayStretched, 1920, 1080, true, false, false, kLevelUnchanged, false, 0,
+          state.range(0) == 0);
+  WindowSurface& window = *rig.objects.Window;
+  window.AllowFrameMoves(true);
+  for (auto _ : state) {
+    rig.Tick();
+    FrameMove move;
+    window.TakeFrameMove(&move);
+    benchmark::DoNotOptimize(window.TakeDamageParts().count);
+  }
+}
+BENCHMARK(BM_ScrollingSkyTick)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 // A tick of a show in which nothing moves: a background with 64 placed pictures standing still.
 // No layer changes, so the tick neither composes nor compares, and nothing is drawn.
