@@ -481,10 +481,15 @@ void TSaverWin::AfterInput() {
 }
 
 void TSaverWin::ShowDamage() {
-  const DamageParts d = objects_->Window->TakeDamageParts();
-  const bool framed = scaler_ && !scaler_->Pending().isEmpty();
   FrameMove move;
   const bool moved = objects_->Window->TakeFrameMove(&move);
+  // A put of an earlier frame that the server has not read yet would read the pixels drawn below
+  // for this one, and the move would carry them off where no part of this frame puts them right
+  // (trails of a scrolling sky): the server reads every earlier put before they are drawn (the
+  // frame a move brings is drawn into the picture only here).
+  if (moved && pictureWin_) pictureWin_->Settle();
+  const DamageParts d = objects_->Window->TakeDamageParts();
+  const bool framed = scaler_ && !scaler_->Pending().isEmpty();
   if (d.count == 0 && !framed && !moved) return;
   lastShown_ = driver_->LastPass();
   QRect parts[kMaxDamageParts];
