@@ -416,6 +416,49 @@ TEST_F(XvfbChild, AScrollingBackgroundIsMovedOnTheServerExactly) {
   }
 }
 
+// A put from shared memory that the server reads late (here: held back by another client's grab
+// of the server while two passes run) must not read the pixels drawn for a frame the server is
+// then asked to move: the screen is still exactly the frame.
+TEST_F(XvfbChild, APutReadLateLeavesNoTrailWhenTheFrameMoves) {
+  data.Write("script_demo.txt", ScrollingSky(data.path(), 2124u));
+  auto w = MakeStretched(kDisplayStretched, false);
+  w->show();
+  ASSERT_TRUE(shelltest::SpinUntil([&] { return w->isVisible(); }, 3000));
+  ASSERT_NE(w->PictureWindow(), nullptr);
+  ASSERT_TRUE(shelltest::SpinUntil([&] { return w->PictureWindow()->Unobscured(); }, 3000));
+  for (int pass = 0; pass < 400 && w->Playback().PlayState != kScriptPlaying; ++pass) {
+    w->RunPass();
+    now = w->Playback().NextDeadline(now);
+  }
+  ASSERT_EQ(w->Playback().PlayState, kScriptPlaying);
+  xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+  ASSERT_EQ(xcb_connection_has_error(other), 0);
+  const RectXYWH f = w->Objects().Geometry.FrameRect;
+  const QRect area(f.x, f.y, f.width, f.height);
+  const int movesBefore = w->PictureWindow()->MoveCount();
+  int checked = 0;
+  for (int round = 0; round < 20; ++round) {
+    xcb_grab_server(other);
+    std::free(xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr));
+    std::thread release([other] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+      xcb_ungrab_server(other);
+      xcb_flush(other);
+    });
+    for (int k = 0; k < 2; ++k) {
+      now = w->Playback().NextDeadline(now);
+      w->RunPass();
+    }
+    release.join();
+    if (w->Objects().Window->HasDamage()) continue;  // shown with the next pass
+    ASSERT_EQ(WrongOnScreen(*w, area), 0) << "round " << round;
+    ++checked;
+  }
+  xcb_disconnect(other);
+  EXPECT_GT(checked, 10);
+  EXPECT_GT(w->PictureWindow()->MoveCount() - movesBefore, 10);
+}
+
 // The pass record counts the window pixels sent to the X server: after its first frame a still
 // show sends none, and two small sprites far apart in the same rows send about their own areas,
 // not the frame between them.
