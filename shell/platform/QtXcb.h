@@ -54,8 +54,10 @@ inline constexpr int kXcbFencePeriod = 4;
 // once it has read the pixels): before that memory is freed or reused for something else.
 // Drawing the next frame into the memory a put reads from needs no Wait: should the server read
 // a part after it changed again, it shows the newer pixels a little early, and the next put
-// sends that part anyway, so the screen ends up the same. An answer from the server wakes the
-// client (and costs the server a write) on every frame, so Mark asks for one only every
+// sends that part anyway, so the screen ends up the same. Not so when the server is asked to
+// move what the window shows before that next put: the early pixels would be carried off where
+// no put sets them right, so a moved frame is drawn only after a Wait. An answer from the server
+// wakes the client (and costs the server a write) on every frame, so Mark asks for one only every
 // kXcbFencePeriod marks, and waits for the one before: a client drawing faster than the server
 // shows stays at most two periods ahead instead of filling the connection with frames.
 class XcbFence {

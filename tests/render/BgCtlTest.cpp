@@ -20,6 +20,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Numbers 0..n-1 from a seed, the same on every run (the seed is in each failure message).
+class SeededInts {
+ public:
+  explicit SeededInts(std::uint32_t seed) : r_(seed) {}
+  int operator()(int n) {
+    r_ = r_ * 1103515245u + 12345u;
+    return static_cast<int>((r_ >> 16) % static_cast<std::uint32_t>(n));
+  }
+
+ private:
+  std::uint32_t r_;
+};
+
 class BgCtlTest : public ::testing::Test {
  protected:
   void SetUp() override { settings_.SetCurPath(dir_.string()); }
@@ -245,11 +258,7 @@ TEST_F(BgCtlTest, DrawsWhatTheFromScratchLayerDrawsWhereverTheCameraStops) {
   a.Create(kStageWidth, kStageHeight);
   b.Create(kStageWidth, kStageHeight);
   const std::uint32_t seed = 2108;
-  std::uint32_t r = seed;
-  auto next = [&r](int n) {
-    r = r * 1103515245u + 12345u;
-    return static_cast<int>((r >> 16) % static_cast<std::uint32_t>(n));
-  };
+  SeededInts next(seed);
   for (CBgCtl* layer : {&bg, &ref}) {
     layer->MakeBackground(rec);
     layer->SetBackgroundFill(1, 0);
@@ -293,11 +302,7 @@ TEST_F(BgCtlTest, AShiftedFrameIsTheFrameComposedWhole) {
   a.Create(kStageWidth, kStageHeight);
   b.Create(kStageWidth, kStageHeight);
   const std::uint32_t seed = 2114;
-  std::uint32_t r = seed;
-  auto next = [&r](int n) {
-    r = r * 1103515245u + 12345u;
-    return static_cast<int>((r >> 16) % static_cast<std::uint32_t>(n));
-  };
+  SeededInts next(seed);
   bg.DrawBackground(a);
   Point3 drawn = bg.GetCamera();
   int shifts = 0, placedRedrawn = 0;

@@ -97,6 +97,20 @@ class XvfbChild : public ::testing::Test {
     shelltest::Spin(500);  // let the server show it
   }
 
+  // Shows the window, waits until nothing covers its picture window (moves are made only then),
+  // and runs passes until the show plays.
+  void ShowUncoveredUntilPlaying(TSaverWin& w) {
+    w.show();
+    ASSERT_TRUE(shelltest::SpinUntil([&] { return w.isVisible(); }, 3000));
+    ASSERT_NE(w.PictureWindow(), nullptr);
+    ASSERT_TRUE(shelltest::SpinUntil([&] { return w.PictureWindow()->Unobscured(); }, 3000));
+    for (int pass = 0; pass < 400 && w.Playback().PlayState != kScriptPlaying; ++pass) {
+      w.RunPass();
+      now = w.Playback().NextDeadline(now);
+    }
+    ASSERT_EQ(w.Playback().PlayState, kScriptPlaying);
+  }
+
   // What the window shows: its picture, and over it the frame the X server stretches, where it
   // does.
   static Bitmap32 Shown(TSaverWin& w) {
@@ -379,15 +393,8 @@ TEST_F(XvfbChild, AScrollingBackgroundIsMovedOnTheServerExactly) {
     qputenv("ONDRELIX_PASS_STATS", QByteArray::fromStdString(record));
     auto w = MakeStretched(mode, false);
     qunsetenv("ONDRELIX_PASS_STATS");
-    w->show();
-    ASSERT_TRUE(shelltest::SpinUntil([&] { return w->isVisible(); }, 3000));
-    ASSERT_NE(w->PictureWindow(), nullptr);
-    ASSERT_TRUE(shelltest::SpinUntil([&] { return w->PictureWindow()->Unobscured(); }, 3000));
-    for (int pass = 0; pass < 400 && w->Playback().PlayState != kScriptPlaying; ++pass) {
-      w->RunPass();
-      now = w->Playback().NextDeadline(now);
-    }
-    ASSERT_EQ(w->Playback().PlayState, kScriptPlaying);
+    ShowUncoveredUntilPlaying(*w);
+    if (HasFatalFailure()) return;
     const RectXYWH f = w->Objects().Geometry.FrameRect;
     const QRect area(f.x, f.y, f.width, f.height);
     int checked = 0;
@@ -422,15 +429,8 @@ TEST_F(XvfbChild, AScrollingBackgroundIsMovedOnTheServerExactly) {
 TEST_F(XvfbChild, APutReadLateLeavesNoTrailWhenTheFrameMoves) {
   data.Write("script_demo.txt", ScrollingSky(data.path(), 2124u));
   auto w = MakeStretched(kDisplayStretched, false);
-  w->show();
-  ASSERT_TRUE(shelltest::SpinUntil([&] { return w->isVisible(); }, 3000));
-  ASSERT_NE(w->PictureWindow(), nullptr);
-  ASSERT_TRUE(shelltest::SpinUntil([&] { return w->PictureWindow()->Unobscured(); }, 3000));
-  for (int pass = 0; pass < 400 && w->Playback().PlayState != kScriptPlaying; ++pass) {
-    w->RunPass();
-    now = w->Playback().NextDeadline(now);
-  }
-  ASSERT_EQ(w->Playback().PlayState, kScriptPlaying);
+  ShowUncoveredUntilPlaying(*w);
+  if (HasFatalFailure()) return;
   xcb_connection_t* other = xcb_connect(nullptr, nullptr);
   ASSERT_EQ(xcb_connection_has_error(other), 0);
   const RectXYWH f = w->Objects().Geometry.FrameRect;
