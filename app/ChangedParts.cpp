@@ -9,6 +9,13 @@
 
 #include "app/PartList.h"
 #include "render/PixelOps.h"
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#define OX_COMPARE_WIDE_SIMD 1
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -160,11 +167,81 @@ class RowSpans {
   int top_ = INT_MAX, bottom_ = 0;
 };
 
-// The parts of `now` within `areas` against `before`'s part at (x, y), with kCopy copying each
-// changed span of a row into `before` once it is compared.
+#if defined(OX_COMPARE_WIDE_SIMD)
+// FirstDifference and LastDifferenceEnd sixteen pixels a step, the step at the far end cut to
+// the columns by a mask.
+__attribute__((target("avx512f"))) __mmask16 Differ16(const std::uint32_t* p,
+                                                      const std::uint32_t* q, int n) {
+  const __mmask16 in = n >= 16 ? 0xFFFF : static_cast<__mmask16>((1u << n) - 1);
+  return _mm512_mask_cmpneq_epi32_mask(in, _mm512_maskz_loadu_epi32(in, p),
+                                       _mm512_maskz_loadu_epi32(in, q));
+}
+
+// Whether 64 pixels from p and q all agree, one test for four vectors.
+__attribute__((target("avx512f"))) bool Same64(const std::uint32_t* p, const std::uint32_t* q) {
+  __m512i any = _mm512_setzero_si512();
+  for (int i = 0; i < 64; i += 16) {
+    any = _mm512_or_si512(any,
+                          _mm512_xor_si512(_mm512_loadu_si512(p + i), _mm512_loadu_si512(q + i)));
+  }
+  return _mm512_test_epi32_mask(any, any) == 0;
+}
+
+__attribute__((target("avx512f"))) int FirstDifferenceAvx512(const std::uint32_t* p,
+                                                             const std::uint32_t* q, int from,
+                                                             int to) {
+  int i = from;
+  while (i + 64 <= to && Same64(p + i, q + i)) i += 64;
+  for (; i < to; i += 16) {
+    const unsigned m = Differ16(p + i, q + i, to - i);
+    if (m != 0) return i + std::countr_zero(m);
+  }
+  return to;
+}
+
+__attribute__((target("avx512f"))) int LastDifferenceEndAvx512(const std::uint32_t* p,
+                                                               const std::uint32_t* q, int from,
+                                                               int to) {
+  int j = to;
+  while (j - 64 >= from && Same64(p + j - 64, q + j - 64)) j -= 64;
+  for (; j > from; j -= 16) {
+    const int n = std::min(16, j - from);
+    const unsigned m = Differ16(p + j - n, q + j - n, n);
+    if (m != 0) return j - n + std::bit_width(m);
+  }
+  return from;
+}
+#endif
+
+// Where columns l..r-1 of a row of `before` (p) and `now` (q) differ, into *first and *end
+// (false when nowhere), each a single scan: from the left to the first difference, from the right
+// to the last. The blocks of columns between go to `band`, and the pixels between to p.
+bool CopySpan(PixelSimd simd, std::uint32_t* p, const std::uint32_t* q, int l, int r,
+              BandScan& band, int* first, int* end) {
+#if defined(OX_COMPARE_WIDE_SIMD)
+  if (simd == PixelSimd::kAvx512) {
+    *first = FirstDifferenceAvx512(p, q, l, r);
+    if (*first == r) return false;
+    *end = LastDifferenceEndAvx512(p, q, *first, r);
+  } else
+#endif
+  {
+    (void)simd;
+    *first = FirstDifference(p, q, l, r);
+    if (*first == r) return false;
+    *end = LastDifferenceEnd(p, q, *first, r);
+  }
+  band.TestBlocks(p, q, *first, *end);
+  std::memcpy(p + *first, q + *first, static_cast<std::size_t>(*end - *first) * sizeof *q);
+  return true;
+}
+
+// The parts of `now` within `areas` against `before`'s part at (x, y). With kCopy each changed
+// span of a row is copied into `before` once it is found; without, each row is first compared
+// whole with the library's compare (the plain compare the copying one is tested against).
 template <bool kCopy, typename Frame>
 int Compare(Frame& before, int x, int y, const Bitmap32& now, const BoxList& areas, RectXYWH* out,
-            std::int64_t joinPixels) {
+            std::int64_t joinPixels, PixelSimd simd) {
   if (now.Empty() || x < 0 || y < 0 || x > before.width - now.width ||
       y > before.height - now.height)
     return 0;
@@ -180,12 +257,16 @@ int Compare(Frame& before, int x, int y, const Bitmap32& now, const BoxList& are
       const std::uint32_t* q = now.Row(top + i);
       int rowFirst = -1, rowEnd = 0;
       spans.ForEach(top + i, [&](int l, int r) {
-        const std::size_t bytes = static_cast<std::size_t>(r - l) * sizeof *q;
-        if (std::memcmp(p + l, q + l, bytes) == 0) return;
-        const int first = FirstDifference(p, q, l, r);
-        const int end = LastDifferenceEnd(p, q, first, r);
-        band.TestBlocks(p, q, first, end);
-        if constexpr (kCopy) std::copy(q + first, q + end, p + first);
+        int first, end;
+        if constexpr (kCopy) {
+          if (!CopySpan(simd, p, q, l, r, band, &first, &end)) return;
+        } else {
+          const std::size_t bytes = static_cast<std::size_t>(r - l) * sizeof *q;
+          if (std::memcmp(p + l, q + l, bytes) == 0) return;
+          first = FirstDifference(p, q, l, r);
+          end = LastDifferenceEnd(p, q, first, r);
+          band.TestBlocks(p, q, first, end);
+        }
         if (rowFirst < 0) rowFirst = first;
         rowEnd = end;
       });
@@ -216,15 +297,15 @@ int ChangedParts(const Bitmap32& before, const Bitmap32& now, RectXYWH* parts,
 
 int ChangedParts(const Bitmap32& before, int x, int y, const Bitmap32& now, RectXYWH* parts,
                  std::int64_t joinPixels) {
-  return Compare<false>(before, x, y, now, Whole(now), parts, joinPixels);
+  return Compare<false>(before, x, y, now, Whole(now), parts, joinPixels, PixelSimd::kBase);
 }
 
 int CopyChangedParts(Bitmap32& before, int x, int y, const Bitmap32& now, RectXYWH* parts,
-                     std::int64_t joinPixels) {
-  return Compare<true>(before, x, y, now, Whole(now), parts, joinPixels);
+                     std::int64_t joinPixels, PixelSimd simd) {
+  return Compare<true>(before, x, y, now, Whole(now), parts, joinPixels, simd);
 }
 
 int CopyChangedParts(Bitmap32& before, int x, int y, const Bitmap32& now, const BoxList& areas,
-                     RectXYWH* parts, std::int64_t joinPixels) {
-  return Compare<true>(before, x, y, now, areas, parts, joinPixels);
+                     RectXYWH* parts, std::int64_t joinPixels, PixelSimd simd) {
+  return Compare<true>(before, x, y, now, areas, parts, joinPixels, simd);
 }

@@ -9,6 +9,7 @@
 #include "app/DisplayGeometry.h"
 #include "app/PartList.h"
 #include "render/Bitmap.h"
+#include "render/PixelOps.h"
 
 // Frames are compared in bands of this many rows. A band's changes are split where at least
 // kChangeGapBlocks blocks of kChangeBlock columns lie unchanged in every row of the band; the
@@ -28,11 +29,13 @@ int ChangedParts(const Bitmap32& before, const Bitmap32& now, RectXYWH* parts,
 // The same against the part of `before` of now's size at (x, y), which `before` must hold.
 int ChangedParts(const Bitmap32& before, int x, int y, const Bitmap32& now, RectXYWH* parts,
                  std::int64_t joinPixels = kPartCostPixels);
-// The same, copying each changed row of `now` into `before` as it is compared: `before` then
-// holds now's pixels there.
+// The same, copying each changed pixel of `now` into `before` as it is compared: `before` then
+// holds now's pixels there. `simd` at most BestPixelSimd().
 int CopyChangedParts(Bitmap32& before, int x, int y, const Bitmap32& now, RectXYWH* parts,
-                     std::int64_t joinPixels = kPartCostPixels);
+                     std::int64_t joinPixels = kPartCostPixels,
+                     PixelSimd simd = BestPixelSimd());
 // The same within `areas` of `now` only (cut to now): the rest of `before` is known to hold now's
 // pixels already.
 int CopyChangedParts(Bitmap32& before, int x, int y, const Bitmap32& now, const BoxList& areas,
-                     RectXYWH* parts, std::int64_t joinPixels = kPartCostPixels);
+                     RectXYWH* parts, std::int64_t joinPixels = kPartCostPixels,
+                     PixelSimd simd = BestPixelSimd());

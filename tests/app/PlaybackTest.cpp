@@ -243,6 +243,13 @@ TEST(ChangedParts, HoldEveryChangeAndLeaveDistantSpritesApart) {
   wider.Row(1)[2] = wider.Row(2)[kMaxChangeColumns + 5] = 1;
   ASSERT_EQ(ChangedParts(wide, wider, parts), 1);
   EXPECT_EQ(parts[0], (RectXYWH{2, 1, kMaxChangeColumns + 4, 2}));
+  // There the rows' first and last changes bound the part alone, not blocks of columns.
+  for (PixelSimd simd : {PixelSimd::kBase, BestPixelSimd()}) {
+    Bitmap32 copied = wide;
+    ASSERT_EQ(CopyChangedParts(copied, 0, 0, wider, parts, kPartCostPixels, simd), 1);
+    EXPECT_EQ(parts[0], (RectXYWH{2, 1, kMaxChangeColumns + 4, 2}));
+    EXPECT_EQ(copied.pixels, wider.pixels);
+  }
 
   // Scattered dots, more bands than parts: every dot lies in a part.
   std::uint32_t seed = 5;
@@ -315,13 +322,19 @@ TEST(ChangedParts, CopyingWhileComparingMatchesComparingThenCopying) {
       areas.Add({w.x - below(20), w.y - below(20), w.x + w.width + below(20),
                  w.y + w.height + below(20)});
     }
-    Bitmap32 within = before;
-    ASSERT_EQ(CopyChangedParts(within, x, y, now, areas, got), n) << "seed 2106 round " << round;
-    for (int i = 0; i < n; ++i) ASSERT_EQ(got[i], want[i]) << "seed 2106 round " << round;
-    ASSERT_EQ(within.pixels, plain.pixels) << "within an area, seed 2106 round " << round;
-    ASSERT_EQ(CopyChangedParts(before, x, y, now, got), n) << "seed 2106 round " << round;
-    for (int i = 0; i < n; ++i) ASSERT_EQ(got[i], want[i]) << "seed 2106 round " << round;
-    ASSERT_EQ(before.pixels, plain.pixels) << "seed 2106 round " << round;
+    // Every vector path this processor runs.
+    for (PixelSimd simd : {PixelSimd::kBase, BestPixelSimd()}) {
+      const std::string at = "seed 2106 round " + std::to_string(round) + " simd " +
+                             std::to_string(static_cast<int>(simd));
+      Bitmap32 within = before;
+      ASSERT_EQ(CopyChangedParts(within, x, y, now, areas, got, kPartCostPixels, simd), n) << at;
+      for (int i = 0; i < n; ++i) ASSERT_EQ(got[i], want[i]) << at;
+      ASSERT_EQ(within.pixels, plain.pixels) << "within an area, " << at;
+      Bitmap32 whole = before;
+      ASSERT_EQ(CopyChangedParts(whole, x, y, now, got, kPartCostPixels, simd), n) << at;
+      for (int i = 0; i < n; ++i) ASSERT_EQ(got[i], want[i]) << at;
+      ASSERT_EQ(whole.pixels, plain.pixels) << at;
+    }
   }
 }
 
