@@ -186,54 +186,40 @@ int ClipLast(int d, int n, int size, int c, int cn) {
   return static_cast<int>(std::clamp<std::int64_t>(end - d, std::numeric_limits<int>::min(), n));
 }
 
-// An enlargement repeats source rows: the pixels of a source row are written to every
-// destination row that shows it at once, at most this many, rather than made once and copied.
-constexpr int kRowsAtOnce = 4;
-
-// The destination rows d[0..rows-1] of one source row.
-struct RowTargets {
-  std::uint32_t* d[kRowsAtOnce];
-  int rows;
-
-  void Put(int i, std::uint32_t v) const {
-    for (int r = 0; r < rows; ++r) d[r][i] = v;
-  }
-};
-
 // Whole-number enlargements by 2 and 3 (the full-screen modes on common screens) are made four
 // source pixels at a time where SSE2 is there; the table of columns serves all others.
 #if defined(__SSE2__)
 constexpr bool kRepeatColumns = true;
 
 // Destination pixels first..first+w-1 of a run in which pixel j shows source pixel j / k, for
-// k = 2 or 3, into each of the rows of `to` from its column 0.
-void RepeatColumns(const std::uint32_t* s, int first, int w, int k, const RowTargets& to) {
+// k = 2 or 3.
+void RepeatColumns(const std::uint32_t* s, int first, int w, int k, std::uint32_t* d) {
   int j = first;
   const int end = first + w;
-  for (; j < end && j % k != 0; ++j) to.Put(j - first, s[j / k]);
-  auto store = [&to](int at, __m128i v) {
-    for (int r = 0; r < to.rows; ++r) _mm_storeu_si128(reinterpret_cast<__m128i*>(to.d[r] + at), v);
+  for (; j < end && j % k != 0; ++j) *d++ = s[j / k];
+  auto store = [](std::uint32_t* at, __m128i v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at), v);
   };
   if (k == 2) {  // four source pixels give eight
-    for (; j + 8 <= end; j += 8) {
+    for (; j + 8 <= end; j += 8, d += 8) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + j / 2));
-      store(j - first, _mm_unpacklo_epi32(v, v));
-      store(j - first + 4, _mm_unpackhi_epi32(v, v));
+      store(d, _mm_unpacklo_epi32(v, v));
+      store(d + 4, _mm_unpackhi_epi32(v, v));
     }
   } else {  // and twelve
-    for (; j + 12 <= end; j += 12) {
+    for (; j + 12 <= end; j += 12, d += 12) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + j / 3));
-      store(j - first, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 0, 0)));
-      store(j - first + 4, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 2, 1, 1)));
-      store(j - first + 8, _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 3, 3, 2)));
+      store(d, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 0, 0)));
+      store(d + 4, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 2, 1, 1)));
+      store(d + 8, _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 3, 3, 2)));
     }
   }
-  for (; j < end; ++j) to.Put(j - first, s[j / k]);
+  for (; j < end; ++j) *d++ = s[j / k];
 }
 #else
 constexpr bool kRepeatColumns = false;
 
-void RepeatColumns(const std::uint32_t*, int, int, int, const RowTargets&) {}
+void RepeatColumns(const std::uint32_t*, int, int, int, std::uint32_t*) {}
 #endif
 
 void StretchDrop(Bitmap32& dst, const Bitmap32& src, const Axis& ax, const Axis& ay, int dx,
@@ -248,25 +234,23 @@ void StretchDrop(Bitmap32& dst, const Bitmap32& src, const Axis& ax, const Axis&
   DropTable(ay, sc.rows);
   const int* cols = sc.cols.data();
   const int w = ax.last - ax.first;
-  const int count = ay.last - ay.first;
-  // When the source and the destination are one bitmap, a row written may be a source row of the
-  // next: each destination row then reads its source row after the rows above are written.
-  const int most = &src != &dst ? kRowsAtOnce : 1;
-  for (int j = 0; j < count;) {
-    RowTargets to{{}, 0};
-    do {
-      to.d[to.rows] = dst.Row(dy + ay.first + j + to.rows) + dx + ax.first;
-      ++to.rows;
-    } while (to.rows < most && j + to.rows < count && sc.rows[j + to.rows] == sc.rows[j]);
-    const std::uint32_t* s = src.Row(sc.rows[j]);
-    if (repeat) {
-      RepeatColumns(s + ax.origin, ax.first, w, k, to);
+  const std::uint32_t* previous = nullptr;
+  for (int j = 0; j < ay.last - ay.first; ++j) {
+    std::uint32_t* d = dst.Row(dy + ay.first + j) + dx + ax.first;
+    // An enlarged picture repeats source rows: the row made just before is copied whole. (When
+    // the source and the destination are one bitmap the row may have been written over since,
+    // so the repeat is only taken between different bitmaps.)
+    if (previous && sc.rows[j] == sc.rows[j - 1]) {
+      std::copy_n(previous, w, d);
     } else {
-      // A gather: made once, then copied.
-      for (int i = 0; i < w; ++i) to.d[0][i] = s[cols[i]];
-      for (int r = 1; r < to.rows; ++r) std::copy_n(to.d[0], w, to.d[r]);
+      const std::uint32_t* s = src.Row(sc.rows[j]);
+      if (repeat) {
+        RepeatColumns(s + ax.origin, ax.first, w, k, d);
+      } else {
+        for (int i = 0; i < w; ++i) d[i] = s[cols[i]];
+      }
+      if (&src != &dst) previous = d;
     }
-    j += to.rows;
   }
 }
 
