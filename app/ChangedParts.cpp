@@ -168,45 +168,47 @@ class RowSpans {
 };
 
 #if defined(OX_COMPARE_WIDE_SIMD)
-// FirstDifference and LastDifferenceEnd sixteen pixels a step, the step at the far end cut to
-// the columns by a mask.
-__attribute__((target("avx512f"))) __mmask16 Differ16(const std::uint32_t* p,
-                                                      const std::uint32_t* q, int n) {
-  const __mmask16 in = n >= 16 ? 0xFFFF : static_cast<__mmask16>((1u << n) - 1);
-  return _mm512_mask_cmpneq_epi32_mask(in, _mm512_maskz_loadu_epi32(in, p),
-                                       _mm512_maskz_loadu_epi32(in, q));
+// FirstDifference and LastDifferenceEnd eight pixels a step (256-bit vectors: short spans pay no
+// wide-unit warm-up), the step at the far end cut to the columns by a mask, and 32 pixels a test
+// over long unchanged runs.
+__attribute__((target("avx512f,avx512vl"))) unsigned Differ8(const std::uint32_t* p,
+                                                             const std::uint32_t* q, int n) {
+  const __mmask8 in = n >= 8 ? 0xFF : static_cast<__mmask8>((1u << n) - 1);
+  return _mm256_mask_cmpneq_epi32_mask(in, _mm256_maskz_loadu_epi32(in, p),
+                                       _mm256_maskz_loadu_epi32(in, q));
 }
 
-// Whether 64 pixels from p and q all agree, one test for four vectors.
-__attribute__((target("avx512f"))) bool Same64(const std::uint32_t* p, const std::uint32_t* q) {
-  __m512i any = _mm512_setzero_si512();
-  for (int i = 0; i < 64; i += 16) {
-    any = _mm512_or_si512(any,
-                          _mm512_xor_si512(_mm512_loadu_si512(p + i), _mm512_loadu_si512(q + i)));
+__attribute__((target("avx512f,avx512vl"))) bool Same32(const std::uint32_t* p,
+                                                        const std::uint32_t* q) {
+  __m256i any = _mm256_setzero_si256();
+  for (int i = 0; i < 32; i += 8) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + i));
+    any = _mm256_or_si256(any, _mm256_xor_si256(a, b));
   }
-  return _mm512_test_epi32_mask(any, any) == 0;
+  return _mm256_testz_si256(any, any) != 0;
 }
 
-__attribute__((target("avx512f"))) int FirstDifferenceAvx512(const std::uint32_t* p,
-                                                             const std::uint32_t* q, int from,
-                                                             int to) {
+__attribute__((target("avx512f,avx512vl"))) int FirstDifferenceAvx512(const std::uint32_t* p,
+                                                                      const std::uint32_t* q,
+                                                                      int from, int to) {
   int i = from;
-  while (i + 64 <= to && Same64(p + i, q + i)) i += 64;
-  for (; i < to; i += 16) {
-    const unsigned m = Differ16(p + i, q + i, to - i);
+  while (i + 32 <= to && Same32(p + i, q + i)) i += 32;
+  for (; i < to; i += 8) {
+    const unsigned m = Differ8(p + i, q + i, to - i);
     if (m != 0) return i + std::countr_zero(m);
   }
   return to;
 }
 
-__attribute__((target("avx512f"))) int LastDifferenceEndAvx512(const std::uint32_t* p,
-                                                               const std::uint32_t* q, int from,
-                                                               int to) {
+__attribute__((target("avx512f,avx512vl"))) int LastDifferenceEndAvx512(const std::uint32_t* p,
+                                                                        const std::uint32_t* q,
+                                                                        int from, int to) {
   int j = to;
-  while (j - 64 >= from && Same64(p + j - 64, q + j - 64)) j -= 64;
-  for (; j > from; j -= 16) {
-    const int n = std::min(16, j - from);
-    const unsigned m = Differ16(p + j - n, q + j - n, n);
+  while (j - 32 >= from && Same32(p + j - 32, q + j - 32)) j -= 32;
+  for (; j > from; j -= 8) {
+    const int n = std::min(8, j - from);
+    const unsigned m = Differ8(p + j - n, q + j - n, n);
     if (m != 0) return j - n + std::bit_width(m);
   }
   return from;
