@@ -1,0 +1,142 @@
+// The engine's processor time over whole plays of the demo shows, headless on a virtual clock:
+// every pass a live window makes (changes paced to the display, as the saver's window paces
+// them), with the frame's moves and changed parts taken after each pass as the shell takes them,
+// in the window mode and stretched on 1920 x 1080. Nothing waits and no display server draws, so
+// the figures are the engine's own work and barely move from run to run; tools/measure-cpu.sh
+// gives the whole cost on a real X server (the server's copies and each pass's wake-up added).
+//
+// A live saver sleeps between passes while the X server and the kernel run, and finds its data
+// out of the nearer caches when it wakes: the "cold" runs write over a buffer twice the size of
+// the second-level cache before each pass (outside the time measured), which reads two to three
+// times the "warm" figures, as the live saver does.
+//
+// The time is the processor time of the passes alone (the opening of the show excluded). Counters:
+// engine_pct, that time as a percentage of the show's own play time (one core); us_pass, per
+// pass; passes_s, passes per second of show; load_ms, the longest pass (loading the show's
+// pictures); play_s, the show's length.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/CPlayback.h"
+#include "app/HeadlessShow.h"
+#include "app/SaverObjects.h"
+#include "app/WindowSurface.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Play {
+  double seconds = 0;  // of the show's clock
+  double cpu = 0;      // processor seconds of the passes
+  long long passes = 0;
+  double longestMs = 0;
+};
+
+double ThreadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Pushes the engine's data out of the first- and second-level caches.
+void Evict() {
+  constexpr std::size_t kBytes = 2 << 20;
+  static std::vector<unsigned char> junk(kBytes);
+  static unsigned char value = 0;
+  std::memset(junk.data(), ++value, junk.size());
+  benchmark::DoNotOptimize(junk.data());
+}
+
+// One whole play of `file` in display mode `mode`; false when it could not be opened.
+bool PlayOnce(const std::string& file, int mode, bool cold, benchmark::State& state, Play* play) {
+  HeadlessOptions o;
+  o.mode = mode;
+  o.screenWidth = 1920;
+  o.screenHeight = 1080;
+  o.deferToTicks = false;
+  o.paceForDisplay = true;
+  HeadlessShow show;
+  const std::string error = show.Open(file, 1, o);
+  if (!error.empty()) {
+    state.SkipWithError(("cannot open " + file + ": " + error).c_str());
+    return false;
+  }
+  WindowSurface& window = *show.Objects().Window;
+  window.AllowFrameMoves(mode == kDisplayStretched);
+
+  constexpr long long kMaxPasses = 5000000;
+  std::int32_t now = 0;
+  for (; play->passes < kMaxPasses && !show.Over(); ++play->passes) {
+    if (cold) Evict();
+    const double start = ThreadSeconds();
+    show.Pass(now);
+    FrameMove move;
+    window.TakeFrameMove(&move);
+    benchmark::DoNotOptimize(window.TakeDamageParts().count);
+    const double spent = ThreadSeconds() - start;
+    play->cpu += spent;
+    play->longestMs = std::max(play->longestMs, 1e3 * spent);
+    now = show.NextDeadline(now);
+  }
+  play->seconds = now / 1000.0;
+  return true;
+}
+
+void BM_DemoShow(benchmark::State& state, const std::string& file, int mode, bool cold) {
+  Play total;
+  double longest = 0;
+  for (auto _ : state) {
+    Play play;
+    if (!PlayOnce(file, mode, cold, state, &play)) return;
+    state.SetIterationTime(play.cpu);
+    total.seconds += play.seconds;
+    total.cpu += play.cpu;
+    total.passes += play.passes;
+    longest = std::max(longest, play.longestMs);
+  }
+  state.counters["engine_pct"] = 100.0 * total.cpu / total.seconds;
+  state.counters["us_pass"] = 1e6 * total.cpu / static_cast<double>(total.passes);
+  state.counters["passes_s"] = static_cast<double>(total.passes) / total.seconds;
+  state.counters["load_ms"] = longest;
+  state.counters["play_s"] = total.seconds / static_cast<double>(state.iterations());
+}
+
+// The demo shows, in name order (the name of script_NAME.txt).
+std::vector<std::pair<std::string, std::string>> DemoShows() {
+  std::vector<std::pair<std::string, std::string>> shows;
+  const fs::path root = fs::path(ONDRELIX_SOURCE_DIR) / "examples";
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    const std::string name = e.path().filename().string();
+    if (!e.is_regular_file() || !name.starts_with("script_") || !name.ends_with(".txt")) continue;
+    shows.emplace_back(name.substr(7, name.size() - 11), e.path().string());
+  }
+  std::sort(shows.begin(), shows.end());
+  return shows;
+}
+
+const bool kRegistered = [] {
+  for (const auto& [name, file] : DemoShows()) {
+    for (const bool cold : {false, true}) {
+      for (const int mode : {kDisplayWindow, kDisplayStretched}) {
+        const std::string label = "BM_DemoShow/" + name +
+                                  (mode == kDisplayWindow ? "/window" : "/stretched") +
+                                  (cold ? "/cold" : "/warm");
+        benchmark::RegisterBenchmark(label.c_str(), BM_DemoShow, file, mode, cold)
+            ->Unit(benchmark::kMillisecond)
+            ->UseManualTime()
+            ->Iterations(2);
+      }
+    }
+  }
+  return true;
+}();
+
+}  // namespace
