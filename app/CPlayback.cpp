@@ -53,6 +53,17 @@ void TimeLineShowEngine::StartBuiltIn(const std::string& item) {
   demo_->Start(item);
 }
 
+namespace {
+
+// The clock `hold` ms after `since`, INT32_MAX past the clock's end.
+std::int32_t HoldFrom(std::int32_t since, std::int32_t hold) {
+  if (hold <= 0) return since;
+  if (since > INT32_MAX - hold) return INT32_MAX;
+  return since + hold;
+}
+
+}  // namespace
+
 CPlayback::CPlayback(const PlaybackParts& parts) : p_(parts) {}
 
 void CPlayback::Begin(bool noLogo, bool counter) {
@@ -88,6 +99,7 @@ void CPlayback::ReturnTop() {
 }
 
 void CPlayback::Pass(std::int32_t now) {
+  lastPass_ = Now;
   Now = now;
   const int state = PlayState;
   try {
@@ -150,8 +162,14 @@ std::int32_t CPlayback::NextDeadline(std::int32_t now) const {
       break;
     case kScriptPlaying:
       t = NextTickTime;
-      if (!Paused && p_.scrolls) t = std::min(t, p_.scrolls->NextStepDue());
-      if (!Paused && framePending_) t = std::min(t, HeldFrameDue());
+      if (Paused) break;
+      if (framePending_) t = std::min(t, HeldFrameDue());
+      // A step that would only wait for the frame is made by the pass that shows it; one
+      // overdue when the show was paused is made at once, as it always was.
+      if (p_.scrolls && !(StepsWait() && framePending_)) {
+        const std::int32_t due = p_.scrolls->NextStepDue();
+        t = std::min(t, StepsWait() && !lastPassPaused_ ? HoldFrom(due, MaxFrameHoldMs) : due);
+      }
       break;
     case kMoviePlaying:
       t = now + kMoviePollMs;
@@ -247,6 +265,9 @@ void CPlayback::StepScriptPlaying() {
   Busy = true;
   bool tick = false;
   bool stepped = false;
+  // The steps due since the last pass, unless the show was paused then (a pause counts from it).
+  if (p_.scrolls && StepsWait() && !lastPassPaused_) CatchUpSteps();
+  lastPassPaused_ = Paused != 0;
   if (Paused == 0) {
     tick = NextTickTime <= Now;
     if (tick && framePending_) ComposeHeldFrame();
@@ -269,10 +290,7 @@ void CPlayback::StepScriptPlaying() {
   if (Reference) {
     compose = TickNo > 0;
   } else if (DeferFramesToTicks && !tick) {
-    if (stepped && !framePending_) {
-      framePending_ = true;
-      pendingSince_ = Now;
-    }
+    if (stepped) Pending(Now);
     compose = framePending_ && Now >= HeldFrameDue();
   }
   if (compose) {
@@ -286,9 +304,37 @@ void CPlayback::StepScriptPlaying() {
 }
 
 std::int32_t CPlayback::HeldFrameDue() const {
-  if (MaxFrameHoldMs <= 0) return pendingSince_;
-  if (pendingSince_ > INT32_MAX - MaxFrameHoldMs) return INT32_MAX;
-  return pendingSince_ + MaxFrameHoldMs;
+  return HoldFrom(pendingSince_, MaxFrameHoldMs);
+}
+
+bool CPlayback::StepsWait() const {
+  return DeferFramesToTicks && !Reference;
+}
+
+void CPlayback::Pending(std::int32_t since) {
+  if (framePending_) return;
+  framePending_ = true;
+  pendingSince_ = since;
+}
+
+// The scroll steps that fell due after the last pass and before this one, each made as of the
+// pass it would have had (its due time, at least a millisecond after the pass before): the text
+// stands exactly where a pass at every step would have left it. Each counts as the idle pass it
+// stands for. Far behind (the machine was stopped), the rest is dropped as a late pass drops it.
+void CPlayback::CatchUpSteps() {
+  std::int32_t last = lastPass_;
+  for (int i = 0; i < kMaxStepsCaughtUp; ++i) {
+    const std::int32_t due = p_.scrolls->NextStepDue();
+    if (due == INT32_MAX || last == INT32_MAX) return;
+    const std::int32_t at = std::max(due, last + 1);
+    if (at >= Now) return;
+    if (p_.scrolls->StepScroll(at) != 0) {
+      StageStale();
+      Pending(at);
+    }
+    SlackPasses += 1;
+    last = at;
+  }
 }
 
 void CPlayback::ComposeHeldFrame() {

@@ -91,6 +91,8 @@ inline constexpr int kMaxFrameInterval = 1000;
 // A tick pass at most this late still counts as slack: the previous tick's work ended before this
 // tick was due, and the timer that woke us only rounded to the millisecond.
 inline constexpr int kSlackToleranceMs = 2;
+// The most scroll steps one pass makes for the passes it stands for (CatchUpSteps).
+inline constexpr int kMaxStepsCaughtUp = 64;
 
 // Everything a pass works on. Layers, player, intervals and the warning bitmap may be null: a
 // null layer takes no events and draws nothing.
@@ -124,7 +126,11 @@ class CPlayback {
   std::int32_t NextDeadline(std::int32_t now) const;
 
   // Input forwarded by the window.
-  void TogglePaused() { Paused = Paused ? 0 : 1; }
+  // A pause counts from the last pass: the steps a waiting window would make up are not made.
+  void TogglePaused() {
+    Paused = Paused ? 0 : 1;
+    if (Paused) lastPassPaused_ = true;
+  }
   void ReturnTop();
   void SetFrameInterval(int ms);
   void SetNoLogo(bool on) { NoLogo = on; }
@@ -151,7 +157,10 @@ class CPlayback {
   std::int32_t MaxFrameHoldMs = INT32_MAX;
   // Pacing for a window on a screen: changes between ticks are shown with the next tick, or a
   // frame time after they were made when ticks come slower. A scrolling text stepping every
-  // 40 ms then costs one picture per tick instead of one per step as well.
+  // 40 ms then costs one picture per tick instead of one per step as well. While changes wait
+  // so, a scroll step due between two passes needs no pass of its own: the next pass makes it
+  // first, as of its own time (StepsCaughtUp), and the saver wakes once per frame instead of
+  // once per step as well.
   void PaceForDisplay() {
     DeferFramesToTicks = true;
     MaxFrameHoldMs = kDefaultFrameInterval;
@@ -196,6 +205,9 @@ class CPlayback {
  private:
   void Step();
   void Recover(int failedState);
+  bool StepsWait() const;
+  void CatchUpSteps();
+  void Pending(std::int32_t since);
   void Wait(int ms, int next);
   bool LogoOn() const;
   void ChooseAfterScript();
@@ -257,6 +269,8 @@ class CPlayback {
   Point3 shownCamera_;             // the background's camera when shown_ was made
   bool framePending_ = false;      // a change not yet composed (DeferFramesToTicks)
   std::int32_t pendingSince_ = 0;  // the clock when that change was made
+  std::int32_t lastPass_ = 0;      // the clock of the pass before this one
+  bool lastPassPaused_ = false;    // whether the show was paused at the last script pass
   // The stage holds the layers' frame as they stand, at screen level composedLevel_; and the
   // window was last given exactly this stage (while the window keeps its frame, presenting it
   // again would draw nothing). Ticks in which nothing changed then neither compose nor compare.

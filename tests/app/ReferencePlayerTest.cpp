@@ -113,7 +113,9 @@ struct Outcome {
 
 // Plays script `script` of `file` in the real player as `plan` says and in the reference player
 // side by side on one clock, with the same input, comparing their windows after every tick (and
-// after every pass when the real player holds nothing back), up to tick `lastTick`.
+// after every pass when the real player holds nothing back), up to tick `lastTick`. A player
+// that holds changes for the tick passes only when its own deadlines say, as in a live window,
+// so it has to make up the scroll steps that fell between its passes.
 Outcome PlayBoth(const std::string& file, int script, const PlayPlan& plan,
                  int lastTick = INT_MAX) {
   Outcome out;
@@ -144,14 +146,15 @@ Outcome PlayBoth(const std::string& file, int script, const PlayPlan& plan,
     return out;
   };
 
-  std::int32_t now = 0;
+  std::int32_t now = 0, realDue = 0;
   bool paused = false, pauseDone = plan.pauseTick < 0;
   std::int32_t resumeAt = 0;
   for (long long passes = 0; passes < kMaxPasses; ++passes) {
     if ((ref.Over() && real.Over()) || out.ticks > lastTick) return counted();
     const int tick = ref.Playback().TickNo;
     const std::int32_t redraw = ref.Playback().NextTickTime;
-    real.Pass(now);
+    const bool realPasses = plan.keeping == 0 || now >= realDue;
+    if (realPasses) real.Pass(now);
     ref.Pass(now);
     if (plan.moves != 0) Refresh(window, screen);
     const CPlayback& a = real.Playback();
@@ -171,19 +174,24 @@ Outcome PlayBoth(const std::string& file, int script, const PlayPlan& plan,
         return out;
       }
     }
-    // The same pause for both, after the planned tick.
+    // The same pause for both, after the planned tick; the real player's window then passes at
+    // once, as the shell's does after input.
+    bool toggled = true;
     if (!pauseDone && !paused && ticked && b.TickNo > plan.pauseTick) {
-      real.Playback().TogglePaused();
-      ref.Playback().TogglePaused();
       paused = true;
       resumeAt = now + plan.pauseMs;
     } else if (paused && now >= resumeAt) {
-      real.Playback().TogglePaused();
-      ref.Playback().TogglePaused();
       paused = false;
       pauseDone = true;
+    } else {
+      toggled = false;
     }
-    std::int32_t next = std::min(real.NextDeadline(now), ref.NextDeadline(now));
+    if (toggled) {
+      real.Playback().TogglePaused();
+      ref.Playback().TogglePaused();
+    }
+    if (realPasses || toggled) realDue = real.NextDeadline(now);
+    std::int32_t next = std::min(realDue, ref.NextDeadline(now));
     if (paused) next = std::min(next, std::max(resumeAt, now + 1));
     now = next;
   }
