@@ -14,7 +14,7 @@
 #
 # --show NAME measures that show alone (script_NAME.txt), --mode N one mode instead of both.
 #
-# --whole-show measures each show from its start to its next start (one whole play, the pause
+# --whole-show measures each show from its start to its end (one whole play, without the pause
 # after it and the reload of the next), instead of a stretch of wall time after a warm-up: which
 # stretch of a show a fixed time lands on depends on how fast the saver started, so the same show
 # could read a quiet part in one run and a busy one in the next; a whole play is the same pictures
@@ -136,15 +136,16 @@ cpu_of() {
   cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ ns += $1 } END { printf "%d\n", ns }'
 }
 
-# Waits until the pass record counts `count` shows started (the saver writes it at each start),
-# for at most `limit` seconds; false when they did not come. Reads with the shell's own `read`,
-# so that the wait costs next to nothing beside the processes measured.
-wait_shows() {  # stats count limit
-  local stats=$1 count=$2 tries=$((${3%.*} * 20)) key value
+# Waits until the pass record counts `count` shows started (`what` shows) or ended
+# (shows_ended; the saver writes the record at each start and end), for at most `limit` seconds;
+# false when they did not come. Reads with the shell's own `read`, so that the wait costs next to
+# nothing beside the processes measured.
+wait_shows() {  # stats what count limit
+  local stats=$1 what=$2 count=$3 tries=$((${4%.*} * 20)) key value
   while [ "$tries" -gt 0 ]; do
     if [ -f "$stats" ]; then
       while read -r key value; do
-        [ "$key" = shows ] && [ "$value" -ge "$count" ] && return 0
+        [ "$key" = "$what" ] && [ "$value" -ge "$count" ] && return 0
       done <"$stats"
     fi
     sleep 0.05
@@ -178,7 +179,7 @@ measure() {  # mode label [data folder]
     fi
   done
   local s0 x0 t0 s1 x1 t1
-  if [ "$whole" = 1 ] && ! wait_shows "$stats" 1 30; then
+  if [ "$whole" = 1 ] && ! wait_shows "$stats" shows 1 30; then
     echo "measure-cpu: $label: no show started within 30 s" >&2
     exit 1
   fi
@@ -190,8 +191,8 @@ measure() {  # mode label [data folder]
             END {print p + 0, t + 0, n + 0}' "$stats" 2>/dev/null || echo "0 0 0")
   if [ "$whole" = 0 ]; then
     sleep "$seconds"
-  elif ! wait_shows "$stats" 2 "$seconds"; then
-    echo "measure-cpu: $label: the show did not start again within $seconds s" >&2
+  elif ! wait_shows "$stats" shows_ended 1 "$seconds"; then
+    echo "measure-cpu: $label: the show did not end within $seconds s" >&2
     exit 1
   fi
   s1=$(cpu_of "$saver"); x1=$(cpu_of "$xvfb"); t1=$(date +%s.%N)
@@ -223,7 +224,7 @@ if [ "$floor" = 1 ]; then
   exit 0
 fi
 stretch="${seconds} s each"
-[ "$whole" = 1 ] && stretch="each show played once, start to next start"
+[ "$whole" = 1 ] && stretch="each show played once, start to end"
 echo "measure-cpu: $program, data $data, screen $screen, $stretch${MEASURE_CPU_PINNED:+, all on processor $MEASURE_CPU_PINNED}"
 if [ "$per_show" = 0 ]; then
   for m in $modes; do measure "$m" "mode $m"; done

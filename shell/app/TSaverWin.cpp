@@ -411,10 +411,12 @@ void TSaverWin::RecordPass(std::int32_t now) {
   }
   const bool playingShow = Playback().PlayState == kScriptPlaying;
   const bool showStarts = playingShow && !stats_.wasPlayingShow;
+  const bool showEnds = !playingShow && stats_.wasPlayingShow;
   if (showStarts) ++stats_.shows;
+  if (showEnds) ++stats_.showsEnded;
   stats_.wasPlayingShow = playingShow;
-  // A show's start is written at once, so that a measurement can begin and end on it.
-  if (now < stats_.nextWrite && !showStarts) return;
+  // A show's start and end are written at once, so that a measurement can begin and end on them.
+  if (now < stats_.nextWrite && !showStarts && !showEnds) return;
   stats_.nextWrite = now + 1000;
   // Written beside and renamed over the old summary, so a reader never sees half of one. Not
   // synced to the disk: a summary lost in a crash costs nothing, and a sync every second would
@@ -423,7 +425,7 @@ void TSaverWin::RecordPass(std::int32_t now) {
   QByteArray text =
       QStringLiteral(
           "passes %1\nlate_over_one_tick %2\nworst_late_ms %3\nlongest_pass_ms %4\nshows %5\n"
-          "time_ms %6\npixels_shown %7\n")
+          "time_ms %6\npixels_shown %7\nshows_ended %8\n")
           .arg(stats_.passes)
           .arg(stats_.overOneTick)
           .arg(stats_.worstLateMs)
@@ -431,6 +433,7 @@ void TSaverWin::RecordPass(std::int32_t now) {
           .arg(stats_.shows)
           .arg(now)
           .arg(stats_.pixelsShown)
+          .arg(stats_.showsEnded)
           .toUtf8();
 #ifdef __GLIBC__
   // The allocator's own view, so that a soak can tell memory in use from free memory the heaps

@@ -172,6 +172,7 @@ class TSaverWin : public QWidget {
     std::int32_t worstLateMs = 0;
     std::int32_t longestPassMs = 0;  // the work of one pass (a show loading, music opening)
     std::int64_t shows = 0;          // shows started, so a soak run can sample once per show
+    std::int64_t showsEnded = 0;     // shows whose play ended (the pause and the next load follow)
     std::int64_t pixelsShown = 0;    // window pixels sent to the server (or stretched by it)
     bool wasPlayingShow = false;
     std::int32_t nextWrite = 0;
