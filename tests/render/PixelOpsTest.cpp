@@ -596,7 +596,9 @@ TEST(ChangedRect, BoundsEveryDifferenceAndNothingMore) {
 
 // Enlargements by a whole number (the full-screen modes double the frame's width) take the
 // shortcut that repeats columns; they must give the reference's pixels for every clip, odd or
-// even first column, and mirrored or clamped sources, which do not take it.
+// even first column, and mirrored or clamped sources, which do not take it. Rows are enlarged
+// one to five times and by 2.25 (a row made once and copied to the rows that repeat it), with
+// the clip's top above, on and below the first row.
 TEST(StretchExact, WholeNumberEnlargementsMatchTheReference) {
   Rng r{77};
   const Bitmap32 src = Noise(r, 41, 9);
@@ -608,19 +610,20 @@ TEST(StretchExact, WholeNumberEnlargementsMatchTheReference) {
       const int sy = r.Below(src.height - sh + 1);
       if (round % 7 == 0) sx -= 2;             // reaching past the bitmap's left edge
       if (round % 5 == 0) sx += sw, sw = -sw;  // mirrored
-      Bitmap32 dst = Noise(r, 180, 30);
+      Bitmap32 dst = Noise(r, 180, 48);
       Bitmap32 want = dst;
       const int dx = r.Below(9) - 4, dy = r.Below(5) - 2;
-      const int cx = r.Below(12) - 2, cw = 1 + r.Below(dst.width);
-      StretchBlt(dst, dx, dy, std::abs(sw) * k, sh * 2, src, sx, sy, sw, sh, kStretchDrop, cx, 0,
-                 cw, dst.height);
+      const int dh = round % 6 == 5 ? sh * 9 / 4 : sh * (1 + round % 6);
+      const int cx = r.Below(12) - 2, cw = 1 + r.Below(dst.width), cy = r.Below(4) - 1;
+      StretchBlt(dst, dx, dy, std::abs(sw) * k, dh, src, sx, sy, sw, sh, kStretchDrop, cx, cy, cw,
+                 dst.height);
       Bitmap32 whole = want;
-      RefStretch(whole, dx, dy, std::abs(sw) * k, sh * 2, src, sx, sy, sw, sh, kStretchDrop);
+      RefStretch(whole, dx, dy, std::abs(sw) * k, dh, src, sx, sy, sw, sh, kStretchDrop);
       for (int y = 0; y < dst.height; ++y)
         for (int x = 0; x < dst.width; ++x) {
-          const bool inside = x >= cx && x < cx + cw;
+          const bool inside = x >= cx && x < cx + cw && y >= cy;
           ASSERT_EQ(dst.Row(y)[x], (inside ? whole : want).Row(y)[x])
-              << "k " << k << " round " << round << " at " << x << "," << y;
+              << "seed 77 k " << k << " round " << round << " at " << x << "," << y;
         }
     }
   }
