@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "app/DisplayGeometry.h"
 
@@ -49,3 +50,10 @@ class BoxList {
   RectLTRB box_[kMaxBoxes + 1];  // one over, while the two to join are chosen
   int count_ = 0;
 };
+
+// The pixels of `box` that lie in some rectangle of `cover` and in none of `holes`, given to
+// `span` as rectangles apart from each other: a band of rows at a time, left to right. At most
+// kMaxSpanRects rectangles of each list are read (a hole left out only gives more pixels).
+inline constexpr int kMaxSpanRects = 48;
+void ForEachSpan(const RectLTRB& box, const RectLTRB* cover, int coverCount, const RectLTRB* holes,
+                 int holeCount, const std::function<void(const RectLTRB&)>& span);

@@ -594,8 +594,8 @@ void CPlayback::Compose() {
     BoxList area = layerBoxes_;
     area.Add(boxes);
     if (area.Pixels() * 100 <= std::int64_t{kAreaComposePercent} * kStageWidth * kStageHeight) {
+      ComposeArea(area, boxes);
       layerBoxes_ = boxes;
-      ComposeArea(area);
       return;
     }
   }
@@ -687,23 +687,55 @@ bool CPlayback::ComposeShifted(const BoxList& boxes) {
   return true;
 }
 
-void CPlayback::ComposeArea(const BoxList& area) {
+namespace {
+
+// The stage rectangles of the image quadrants drawn opaque over whatever lies under them, at
+// most `room` of them.
+int CoveredBoxes(const COthBmp& images, RectLTRB* out, int room) {
+  int n = 0;
+  for (const auto& slot : images.slots) {
+    if (!slot || slot->contrast == 0) continue;
+    for (int q = 0; q < 4 && n < room; ++q) {
+      if (!COthBmp::CoversQuadrant(*slot, q)) continue;
+      const QuadRect& d = slot->stage[q];
+      out[n++] = {d.x, d.y, d.x + d.width, d.y + d.height};
+    }
+  }
+  return n;
+}
+
+}  // namespace
+
+// The area's boxes join the layers' old and new boxes into rectangles that also hold pixels in
+// neither (beside a sprite moving diagonally): those still hold the background of the frame
+// composed last and are left alone. Under an opaque picture the background is not drawn at all.
+void CPlayback::ComposeArea(const BoxList& area, const BoxList& boxes) {
   StageBitmap& stage = *p_.stage;
   movePending_ = false;
   stageCurrent_ = true;
   stageShown_ = false;
   if (area.Empty()) return;
+  RectLTRB drawn[2 * kMaxBoxes];
+  int drawnCount = 0;
+  for (const RectLTRB& r : layerBoxes_) drawn[drawnCount++] = r;
+  for (const RectLTRB& r : boxes) drawn[drawnCount++] = r;
+  RectLTRB covered[kMaxSpanRects];
+  const int coveredCount = p_.images ? CoveredBoxes(*p_.images, covered, kMaxSpanRects) : 0;
   for (const RectLTRB& r : area) {
-    p_.background->DrawBackground(stage, BgRect{r.left, r.top, r.right, r.bottom});
+    ForEachSpan(r, drawn, drawnCount, covered, coveredCount, [&](const RectLTRB& s) {
+      p_.background->DrawBackground(stage, BgRect{s.left, s.top, s.right, s.bottom});
+    });
   }
   // Every pixel the layers write lies in a box.
   if (p_.images) p_.images->DrawImages(stage);
   if (p_.titles) p_.titles->DrawTitles(stage);
   if (p_.scrolls) p_.scrolls->DrawScrolls(stage);
   if (ScreenLevel != kLevelNone && ScreenLevel != kLevelUnchanged) {
-    // The boxes do not overlap: each pixel is scaled once.
+    // The spans do not overlap: each pixel drawn again is scaled once, and no other.
     for (const RectLTRB& r : area) {
-      ScaleColours(stage, r.left, r.top, r.right - r.left, r.bottom - r.top, ScreenLevel);
+      ForEachSpan(r, drawn, drawnCount, nullptr, 0, [&](const RectLTRB& s) {
+        ScaleColours(stage, s.left, s.top, s.right - s.left, s.bottom - s.top, ScreenLevel);
+      });
     }
   }
   unshown_.Add(area);

@@ -235,8 +235,8 @@ class CPlayback {
   // Composes the layers into the stage, unless it already holds them as they stand now.
   void Compose();
   // Composes only the boxes of `area` of the stage, which holds the last composed frame outside
-  // them (see Compose).
-  void ComposeArea(const BoxList& area);
+  // them (see Compose): where the layers drew last (layerBoxes_) and draw now (`boxes`).
+  void ComposeArea(const BoxList& area, const BoxList& boxes);
   // Makes the frame of a background moved by whole pixels (nothing else of it changed) from the
   // frame the window shows, moved; false, with nothing done, when that is not exact or not worth
   // it.

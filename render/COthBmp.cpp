@@ -396,9 +396,24 @@ bool COthBmp::RoomToKeep(std::size_t pixels) const {
   return kept <= kMaxKeptStretchPixels;
 }
 
+namespace {
+
+bool Opaque(const CPtDataI& obj) {
+  return obj.operation != 2 && obj.transparent == -1 && obj.contrast == kFullContrast;
+}
+
+}  // namespace
+
+bool COthBmp::CoversQuadrant(const CPtDataI& obj, int q) {
+  const QuadRect& s = obj.source[q];
+  const QuadRect& d = obj.stage[q];
+  return Opaque(obj) && d.width > 0 && d.height > 0 && s.width > 0 && s.height > 0 && s.x >= 0 &&
+         s.y >= 0 && s.x + s.width <= obj.turned.width && s.y + s.height <= obj.turned.height;
+}
+
 void COthBmp::DrawQuadrant(StageBitmap& stage, CPtDataI& obj, int q) {
   const QuadRect& d = obj.stage[q];
-  if (obj.operation != 2 && obj.transparent == -1 && obj.contrast == kFullContrast) {
+  if (Opaque(obj)) {
     Stretch(stage, d.x, d.y, obj, q);
     return;
   }

@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "render/Bitmap.h"
+#include "render/LayerEvents.h"
 #include "render/Motion.h"
 #include "render/PictureBudget.h"
-#include "render/LayerEvents.h"
 
 class LayerSettings;
 class CBgCtl;
@@ -47,13 +47,13 @@ struct CPtDataI {
   double angle = 0;               // radians
   double size = 1.0;
   std::int32_t contrast = 0xFF0000;
-  int lifetime = 0;   // frames
-  Bitmap32 picture;   // the source, even-sized
+  int lifetime = 0;    // frames
+  Bitmap32 picture;    // the source, even-sized
   PictureLease lease;  // what the source holds of the window's picture budget
-  Bitmap32 turned;    // `picture` turned by `angle` (a copy when 0)
-  int quality = 3;    // stretch mode
-  Point3 base;        // place in background coordinates
-  int operation = 1;  // 1 COPY, 2 PAINT
+  Bitmap32 turned;     // `picture` turned by `angle` (a copy when 0)
+  int quality = 3;     // stretch mode
+  Point3 base;         // place in background coordinates
+  int operation = 1;   // 1 COPY, 2 PAINT
   Motion motion[kMotionCount];
   std::int32_t contrastCount = 0;
   std::int32_t contrastTarget = 0;
@@ -80,6 +80,10 @@ class COthBmp {
   int AnimateImages();  // 1 when an object was removed or is visible
   void DrawImages(StageBitmap& stage);
   void ClearImages();
+  // Whether quadrant q of `obj` is drawn over every pixel of its stage rectangle with the
+  // picture's own pixels, whatever lay under them (an opaque copy at full contrast of a part
+  // inside the turned picture): nothing drawn under it there is seen.
+  static bool CoversQuadrant(const CPtDataI& obj, int q);
 
   // Stretches every quadrant afresh, without kept stretches or plain copies at natural size
   // (the reference player that tests compare with).

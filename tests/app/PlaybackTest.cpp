@@ -2,6 +2,7 @@
 // waits, tick timing, pause, Return to Top, failures, the screen level and the speed warning.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -207,6 +208,48 @@ TEST(BoxList, HoldsEveryBoxAddedInBoxesThatDoNotOverlap) {
   far.Add({40, 0, 45, 30});  // touches the joined box: adds nothing
   EXPECT_EQ(far.Count(), 2);
   EXPECT_EQ(far.Pixels(), 45 * 30 + 30 * 20);
+}
+
+// The spans of a box are exactly its pixels that lie in a covering rectangle and in no hole, each
+// given once (against a plain per-pixel count over generated rectangles).
+TEST(ForEachSpan, GivesEachPixelOfTheCoverOutsideTheHolesOnce) {
+  constexpr std::uint32_t kSeed = 2108;
+  std::mt19937 rng(kSeed);
+  auto below = [&rng](int n) { return static_cast<int>(rng() % static_cast<std::uint32_t>(n)); };
+  constexpr int kW = 96, kH = 64;
+  auto rect = [&] {
+    const int l = below(kW + 8) - 4, t = below(kH + 8) - 4;
+    return RectLTRB{l, t, l + below(40), t + below(30)};
+  };
+  for (int round = 0; round < 300; ++round) {
+    RectLTRB cover[kMaxSpanRects], holes[kMaxSpanRects];
+    const int nc = below(2 * kMaxBoxes), nh = below(round % 3 ? 8 : kMaxSpanRects);
+    for (int i = 0; i < nc; ++i) cover[i] = rect();
+    for (int i = 0; i < nh; ++i) holes[i] = rect();
+    const int bl = below(kW), bt = below(kH);
+    const RectLTRB box{bl, bt, bl + below(kW - bl + 1), bt + below(kH - bt + 1)};
+    std::vector<int> want(kW * kH, 0), got(kW * kH, 0);
+    const auto in = [](const RectLTRB& r, int x, int y) {
+      return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
+    };
+    for (int y = 0; y < kH; ++y) {
+      for (int x = 0; x < kW; ++x) {
+        if (!in(box, x, y)) continue;
+        const bool covered = std::any_of(cover, cover + nc, [&](auto& r) { return in(r, x, y); });
+        const bool hole = std::any_of(holes, holes + nh, [&](auto& r) { return in(r, x, y); });
+        want[y * kW + x] = covered && !hole;
+      }
+    }
+    bool outside = false;
+    ForEachSpan(box, cover, nc, holes, nh, [&](const RectLTRB& s) {
+      outside = outside || EmptyRect(s) || s.left < 0 || s.top < 0 || s.right > kW || s.bottom > kH;
+      for (int y = std::max(s.top, 0); y < std::min(s.bottom, kH); ++y)
+        for (int x = std::max(s.left, 0); x < std::min(s.right, kW); ++x) got[y * kW + x] += 1;
+    });
+    ASSERT_FALSE(outside) << "an empty span or one past the box, seed " << kSeed << " round "
+                          << round;
+    ASSERT_EQ(got, want) << "seed " << kSeed << " round " << round;
+  }
 }
 
 // The parts of a changed frame hold every changed pixel; sprites in bands far apart get parts
