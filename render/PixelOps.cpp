@@ -973,12 +973,79 @@ void TurnRow(const std::uint32_t* src, int w, std::int64_t u, std::int64_t v, st
   }
 }
 
+#if defined(OX_PIXEL_WIDE_SIMD)
+// The same eight (AVX2) or sixteen (AVX-512) columns a step, each pixel fetched by one gather
+// instead of its index stored and read back; the columns left over go to TurnRow. Returns the
+// first column not done.
+
+__attribute__((target("avx2"))) int TurnRowAvx2(const std::uint32_t* src, int w, std::int64_t u,
+                                                std::int64_t v, std::int64_t C, std::int64_t S,
+                                                int a, int b, std::uint32_t* d) {
+  const __m256i step = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const int c = static_cast<int>(C), s = static_cast<int>(S);
+  __m256i uv = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(u)),
+                                _mm256_mullo_epi32(step, _mm256_set1_epi32(c)));
+  __m256i vv = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(v)),
+                                _mm256_mullo_epi32(step, _mm256_set1_epi32(s)));
+  const __m256i du = _mm256_set1_epi32(8 * c), dv = _mm256_set1_epi32(8 * s);
+  const __m256i width = _mm256_set1_epi32(w);
+  const auto* base = reinterpret_cast<const int*>(src);
+  int j = a;
+  for (; j + 8 <= b; j += 8) {
+    const __m256i row = _mm256_madd_epi16(_mm256_srai_epi32(vv, 10), width);
+    const __m256i at = _mm256_add_epi32(row, _mm256_srai_epi32(uv, 10));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + j), _mm256_i32gather_epi32(base, at, 4));
+    uv = _mm256_add_epi32(uv, du);
+    vv = _mm256_add_epi32(vv, dv);
+  }
+  return j;
+}
+
+__attribute__((target("avx512f,avx512bw"))) int TurnRowAvx512(const std::uint32_t* src, int w,
+                                                              std::int64_t u, std::int64_t v,
+                                                              std::int64_t C, std::int64_t S, int a,
+                                                              int b, std::uint32_t* d) {
+  const __m512i step = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  const int c = static_cast<int>(C), s = static_cast<int>(S);
+  __m512i uv = _mm512_add_epi32(_mm512_set1_epi32(static_cast<int>(u)),
+                                _mm512_mullo_epi32(step, _mm512_set1_epi32(c)));
+  __m512i vv = _mm512_add_epi32(_mm512_set1_epi32(static_cast<int>(v)),
+                                _mm512_mullo_epi32(step, _mm512_set1_epi32(s)));
+  const __m512i du = _mm512_set1_epi32(16 * c), dv = _mm512_set1_epi32(16 * s);
+  const __m512i width = _mm512_set1_epi32(w), zero = _mm512_setzero_si512();
+  constexpr __mmask16 kAll = 0xFFFF;
+  int j = a;
+  for (; j + 16 <= b; j += 16) {
+    // The masked forms: the plain ones start from an undefined register GCC 12 warns about.
+    const __m512i row = _mm512_madd_epi16(_mm512_maskz_srai_epi32(kAll, vv, 10), width);
+    const __m512i at = _mm512_add_epi32(row, _mm512_maskz_srai_epi32(kAll, uv, 10));
+    _mm512_storeu_si512(d + j, _mm512_mask_i32gather_epi32(zero, kAll, at, src, 4));
+    uv = _mm512_add_epi32(uv, du);
+    vv = _mm512_add_epi32(vv, dv);
+  }
+  return j;
+}
+#endif
+
+// Columns a..b-1 of one turned row as TurnRow, with the widest gathers `simd` allows.
+void TurnRowWith(PixelSimd simd, const std::uint32_t* src, int w, std::int64_t u, std::int64_t v,
+                 std::int64_t C, std::int64_t S, int a, int b, std::uint32_t* d) {
+  int j = a;
+#if defined(OX_PIXEL_WIDE_SIMD)
+  if (simd == PixelSimd::kAvx512) j = TurnRowAvx512(src, w, u, v, C, S, a, b, d);
+  if (simd == PixelSimd::kAvx2) j = TurnRowAvx2(src, w, u, v, C, S, a, b, d);
+#else
+  (void)simd;
+#endif
+  TurnRow(src, w, u + (j - a) * C, v + (j - a) * S, C, S, j, b, d);
+}
+
 }  // namespace
 
 // Each row of the result crosses the source along a straight line, so the columns that sample
 // inside it form one interval, found from the fixed-point line itself; the loop over it needs no
 // bounds test, and only the columns outside it are cleared.
-int RotatePicture(const Bitmap32& p, double t, Bitmap32* out) {
+int RotatePicture(const Bitmap32& p, double t, Bitmap32* out, PixelSimd simd) {
   const int w = p.width, h = p.height;
   if (p.Empty()) {
     *out = Bitmap32();
@@ -1019,7 +1086,7 @@ int RotatePicture(const Bitmap32& p, double t, Bitmap32* out) {
     std::uint32_t* d = out->Row(i);
     std::fill(d, d + a, 0u);
     std::fill(d + b, d + w2, 0u);
-    TurnRow(p.pixels.data(), w, sx + a * C, sy + a * S, C, S, a, b, d);
+    TurnRowWith(simd, p.pixels.data(), w, sx + a * C, sy + a * S, C, S, a, b, d);
   }
   return 0;
 }

@@ -114,8 +114,9 @@ void InvertRect(Bitmap32& dst, int x, int y, int w, int h);
 // Turns `p` by `t` radians about its centre into a new, even-sized, black-cornered picture.
 Bitmap32 RotatePicture(const Bitmap32& p, double t);
 // The same into `out`, whose memory is reused when large enough (no allocation frame after
-// frame); 0, or -1 with `out` emptied when `p` is empty or the result cannot be held.
-int RotatePicture(const Bitmap32& p, double t, Bitmap32* out);
+// frame); 0, or -1 with `out` emptied when `p` is empty or the result cannot be held. `simd` at
+// most BestPixelSimd().
+int RotatePicture(const Bitmap32& p, double t, Bitmap32* out, PixelSimd simd = BestPixelSimd());
 
 // Exact area resampling of n source pixels onto m destination pixels (m <= n).
 struct AreaUnits {
