@@ -266,16 +266,26 @@ constexpr std::uint32_t kRowOne = 1024;
 // buffers of `size` values: the rows of one destination row are consecutive (or repeat at a
 // clamped edge), so the ring holds all of them, and the next destination row finds the rows it
 // shares. combine(j, h) then writes destination row j from its rows h (h has one spare slot).
-template <typename Value, typename Resample, typename Combine>
+// A destination row with the same rows at the same weights as the one before it (an enlargement
+// repeats a source row) is the same pixels: repeat(j) copies row j - 1 into it.
+template <typename Value, typename Resample, typename Combine, typename Repeat>
 void RingOfRows(const AreaTable& rows, int count, std::size_t size, std::vector<Value>& ring,
                 std::vector<int>& ringRow, std::vector<const Value*>& h, Resample resample,
-                Combine combine) {
+                Combine combine, Repeat repeat) {
   const std::size_t rk = static_cast<std::size_t>(rows.k);
   ring.resize(rk * size);
   ringRow.assign(rk, -1);
   h.resize(rk + 1);
   for (int j = 0; j < count; ++j) {
     const std::size_t base = static_cast<std::size_t>(j) * rk;
+    if (j > 0 &&
+        std::equal(rows.src.begin() + base, rows.src.begin() + base + rk,
+                   rows.src.begin() + base - rk) &&
+        std::equal(rows.weight.begin() + base, rows.weight.begin() + base + rk,
+                   rows.weight.begin() + base - rk)) {
+      repeat(j);
+      continue;
+    }
     for (std::size_t k = 0; k < rk; ++k) {
       const int y = rows.src[base + k] + rows.lo;
       const std::size_t slot = static_cast<std::size_t>(y) % rk;
@@ -288,6 +298,13 @@ void RingOfRows(const AreaTable& rows, int count, std::size_t size, std::vector<
     }
     combine(j, h.data());
   }
+}
+
+// Copies destination row j - 1 (w pixels from column dx, rows counted from `top`) into row j.
+auto RepeatRow(Bitmap32& dst, int dx, int top, std::size_t w) {
+  return [&dst, dx, top, w](int j) {
+    std::copy_n(dst.Row(top + j - 1) + dx, w, dst.Row(top + j) + dx);
+  };
 }
 
 #if defined(__SSE2__)
@@ -468,7 +485,7 @@ void AverageRows(Bitmap32& dst, const Bitmap32& src, const Axis& ay, int dx, int
     CombineRows16(h, sc.rowWeight.data(), rp, w, dst.Row(dy + ay.first + j) + dx);
   };
   RingOfRows(rows, ay.last - ay.first, stride * 4, sc.ring16, sc.ringRow, sc.pairRows, resample,
-             combine);
+             combine, RepeatRow(dst, dx, dy + ay.first, w));
 }
 
 #else
@@ -564,7 +581,8 @@ void AverageRows(Bitmap32& dst, const Bitmap32& src, const Axis& ay, int dx, int
     CombineRows(h, rows.weight.data() + static_cast<std::size_t>(j) * rk, rk, w,
                 dst.Row(dy + ay.first + j) + dx);
   };
-  RingOfRows(rows, ay.last - ay.first, w, sc.ring, sc.ringRow, sc.laneRows, resample, combine);
+  RingOfRows(rows, ay.last - ay.first, w, sc.ring, sc.ringRow, sc.laneRows, resample, combine,
+             RepeatRow(dst, dx, dy + ay.first, w));
 }
 
 #endif
