@@ -39,12 +39,85 @@ std::int32_t ClockAfter(std::int32_t now, std::int32_t interval) {
   return SaturateToInt(static_cast<long double>(now) + interval);
 }
 
-// slice[0..n) += v, in blocks of eight that the compiler turns into vector adds.
-void AddToAll(std::uint16_t* slice, int n, std::uint16_t v) {
-  for (; n >= 8; n -= 8, slice += 8) {
-    for (int i = 0; i < 8; ++i) slice[i] = static_cast<std::uint16_t>(slice[i] + v);
+// slice[0..n) += the running sums of diff[0..n), and diff[0..n) = 0.
+void AddRunningSums(std::uint16_t* diff, std::uint16_t* slice, int n) {
+  int j = 0;
+  std::uint16_t sum = 0;
+#if defined(__SSE2__)
+  __m128i carry = _mm_setzero_si128();
+  const __m128i zero = _mm_setzero_si128();
+  for (; j + 8 <= n; j += 8) {
+    auto* d = reinterpret_cast<__m128i*>(diff + j);
+    auto* c = reinterpret_cast<__m128i*>(slice + j);
+    __m128i v = _mm_loadu_si128(d);
+    v = _mm_add_epi16(v, _mm_slli_si128(v, 2));
+    v = _mm_add_epi16(v, _mm_slli_si128(v, 4));
+    v = _mm_add_epi16(v, _mm_slli_si128(v, 8));
+    v = _mm_add_epi16(v, carry);
+    carry = _mm_shufflehi_epi16(v, 0xFF);
+    carry = _mm_unpackhi_epi64(carry, carry);
+    _mm_storeu_si128(c, _mm_add_epi16(_mm_loadu_si128(c), v));
+    _mm_storeu_si128(d, zero);
   }
-  for (int i = 0; i < n; ++i) slice[i] = static_cast<std::uint16_t>(slice[i] + v);
+  sum = static_cast<std::uint16_t>(_mm_cvtsi128_si32(carry));
+#endif
+  for (; j < n; ++j) {
+    sum = static_cast<std::uint16_t>(sum + diff[j]);
+    diff[j] = 0;
+    slice[j] = static_cast<std::uint16_t>(slice[j] + sum);
+  }
+}
+
+// Adds `factor` to a row's term at `age`, or makes one.
+void AddTerm(CLineDataS& row, int age, std::uint16_t factor) {
+  for (int i = 0; i < row.termCount; ++i) {
+    if (row.terms[i].age != age) continue;
+    row.terms[i].factor = static_cast<std::uint16_t>(row.terms[i].factor + factor);
+    return;
+  }
+  row.terms[row.termCount++] = {age, factor};
+}
+
+// The runs of text row r's code as a step applies them: runs split at 254 pixels (continued
+// after a zero gap) joined, cut at the last text column, empty ones dropped.
+void DecodeRuns(const std::uint8_t* code, std::vector<std::uint16_t>& runs) {
+  int x = 0;
+  while (*code != 255 && x < kScrollColumns) {
+    x += code[0];
+    int runEnd = x + code[1];  // exclusive
+    code += 2;
+    while (code[0] == 0) {
+      runEnd += code[1];
+      code += 2;
+    }
+    if (runEnd > kScrollColumns) runEnd = kScrollColumns;
+    if (runEnd <= x) continue;
+    runs.push_back(static_cast<std::uint16_t>(x));
+    runs.push_back(static_cast<std::uint16_t>(runEnd));
+    x = runEnd;
+  }
+}
+
+// Decodes every text row of `g` into `st` once, with the count of inked rows before each row
+// and the columns the text's ink spans.
+void DecodeText(const CMonoGraph& g, CPtDataS& st) {
+  const int height = g.bitmap.height;
+  st.runs.clear();
+  st.runStart.assign(static_cast<std::size_t>(height) + 1, 0);
+  st.inkedBefore.assign(static_cast<std::size_t>(height) + 1, 0);
+  st.inkLeft = kScrollColumns;
+  st.inkRight = 0;
+  for (int r = 0; r < height; ++r) {
+    const std::size_t before = st.runs.size();
+    if (r > 0) DecodeRuns(g.RowCode(r), st.runs);
+    const bool inked = st.runs.size() > before;
+    if (inked) {
+      st.inkLeft = std::min<std::int32_t>(st.inkLeft, st.runs[before]);
+      st.inkRight = std::max<std::int32_t>(st.inkRight, st.runs.back());
+    }
+    st.runStart[r + 1] = static_cast<std::uint32_t>(st.runs.size() / 2);
+    st.inkedBefore[r + 1] = st.inkedBefore[r] + (inked ? 1 : 0);
+  }
 }
 
 }  // namespace
@@ -73,6 +146,8 @@ bool CScroll::BuildRows() {
     row.unitsB = lcm / row.width;
     row.offset = totalPixels;
     const int b = row.unitsB;
+    row.pixelOfUnit = ((std::uint64_t{1} << 32) + b - 1) / b;
+    row.termCount = 0;
     if (row.far - row.near > kBoxThreshold) {
       row.isBox = true;
       row.lo = static_cast<int>(row.near) - 1;
@@ -80,6 +155,10 @@ bool CScroll::BuildRows() {
       row.boxScale =
           static_cast<std::uint16_t>((kScrollFullCoverage - dimSum) / (b * (row.hi - row.lo)));
       row.box = AreaWeights16(kScrollColumns, row.width, row.boxScale);
+      AddTerm(row, row.hi, static_cast<std::uint16_t>(-row.boxScale));
+      AddTerm(row, row.lo, row.boxScale);
+      row.nearAge = row.lo;
+      row.farAge = row.hi - 1;
       dimSum = static_cast<std::uint16_t>(dimSum + dimStep);
       dimStep = static_cast<std::uint16_t>(dimStep + 1);
     } else {
@@ -97,13 +176,29 @@ bool CScroll::BuildRows() {
       row.weightsV = AreaWeights16(kScrollColumns, row.width, row.scaleV);
       row.weightsW = AreaWeights16(kScrollColumns, row.width, row.scaleW);
       row.weightsX = AreaWeights16(kScrollColumns, row.width, row.scaleX);
+      AddTerm(row, row.farOffset + 1, static_cast<std::uint16_t>(-row.scaleW));
+      AddTerm(row, row.farOffset, static_cast<std::uint16_t>(-row.scaleX));
+      AddTerm(row, row.nearOffset, row.scaleU);
+      AddTerm(row, row.nearOffset + 1, row.scaleV);
+      row.nearAge = row.nearOffset;
+      row.farAge = row.farOffset;
     }
+    // Terms whose scales cancel add nothing.
+    row.termCount =
+        static_cast<int>(std::remove_if(row.terms, row.terms + row.termCount,
+                                        [](const StepTerm& t) { return t.factor == 0; }) -
+                         row.terms);
     row.columnIndex.resize(kScrollColumns);
     row.lastIndex.resize(kScrollColumns);
+    bool exact = true;
     for (int x = 0; x < kScrollColumns; ++x) {
-      row.columnIndex[x] = static_cast<std::uint16_t>(x * row.unitsA / b);
-      row.lastIndex[x] = static_cast<std::uint16_t>(((x + 1) * row.unitsA - 1) / b);
+      const std::uint32_t u0 = x * row.unitsA, u1 = (x + 1) * row.unitsA - 1;
+      row.columnIndex[x] = static_cast<std::uint16_t>(u0 / b);
+      row.lastIndex[x] = static_cast<std::uint16_t>(u1 / b);
+      exact = exact && ((u0 * row.pixelOfUnit) >> 32) == row.columnIndex[x] &&
+              ((u1 * row.pixelOfUnit) >> 32) == row.lastIndex[x];
     }
+    if (!exact) return false;
     totalPixels += row.width;
   }
   return totalPixels == kScrollTotalPixels;
@@ -119,6 +214,7 @@ void CScroll::StartScroll(const CTimeScroll& rec, std::int32_t now) {
     try {
       auto st = std::make_unique<CPtDataS>();
       st->coverage.assign(static_cast<std::size_t>(totalPixels) + 1, 0);
+      DecodeText(*g, *st);
       state[i] = std::move(st);
     } catch (const std::bad_alloc&) {
       return;
@@ -187,79 +283,60 @@ std::int32_t CScroll::NextStepDue() const {
 }
 
 void CScroll::StepEntry(int index, std::int32_t now) {
-  const CMonoGraph& g = *entries[index];
   CPtDataS& st = *state[index];
   const std::int32_t p = st.position;
-  const std::int32_t last = st.textHeight - 1;
+  const std::int32_t height = st.textHeight;
   st.inkTotal = 0;
   for (int k = 0; k < kScrollRows; ++k) {
     const CLineDataS& row = rows[k];
-    std::uint16_t* slice = st.coverage.data() + row.offset;
-    // Text rows inside this stage row's window: a non-zero sum means something may show.
-    const std::int32_t first = std::max(0, row.isBox ? p - row.hi : p - row.farOffset - 1);
-    const std::int32_t end = std::min(last, row.isBox ? p - row.lo : p - row.nearOffset);
-    std::int32_t ink = 0;
-    for (std::int32_t r = first; r <= end; ++r) {
-      ink += 255 - g.RowCode(r)[0];
-      st.inkTotal += ink;
-    }
+    // Text rows in the window after this step: none inked means the coverage is all 0.
+    const std::int32_t first = std::max(0, p - row.farAge);
+    const std::int32_t end = std::min(height, p - row.nearAge + 1);
+    const std::int32_t ink = first < end ? st.inkedBefore[end] - st.inkedBefore[first] : 0;
     st.rowInk[k] = ink;
-    if (row.isBox) {
-      ApplyTextRow(g, st, row, p - row.hi, row.boxScale, -1, slice);
-      ApplyTextRow(g, st, row, p - row.lo, row.boxScale, +1, slice);
-    } else {
-      ApplyTextRow(g, st, row, p - row.farOffset - 1, row.scaleW, -1, slice);
-      ApplyTextRow(g, st, row, p - row.farOffset, row.scaleX, -1, slice);
-      ApplyTextRow(g, st, row, p - row.nearOffset, row.scaleU, +1, slice);
-      ApplyTextRow(g, st, row, p - row.nearOffset - 1, row.scaleV, +1, slice);
+    st.inkTotal += ink;
+    // The step's change of the row is gathered as differences in `diff_` and then added to the
+    // row's slice in one pass over the pixels it touched.
+    int left = kScrollColumns, right = 0;
+    for (int t = 0; t < row.termCount; ++t) {
+      const std::int32_t r = p - row.terms[t].age;
+      if (r <= 0 || r >= height || st.runStart[r] == st.runStart[r + 1]) continue;
+      ApplyTextRow(st, row, r, row.terms[t].factor, diff_.data(), &left, &right);
     }
+    if (left >= right) continue;
+    AddRunningSums(diff_.data() + left, st.coverage.data() + row.offset + left, right - left);
+    diff_[right] = 0;  // the last run's closing difference: its running sum is 0
   }
   st.position = p + 1;
   st.nextStep = ClockAfter(now, st.interval);
 }
 
-// Each text column adds scale x (its overlap with a pixel, in weight units) to that pixel, so a
-// run of ink adds scale x b to every pixel it covers whole and partial amounts at its two ends.
-// This is the sum of the per-column weights w0 and w1 of the row's table, taken a run at a time;
-// in 16-bit wrapping arithmetic the two are equal.
-void CScroll::ApplyTextRow(const CMonoGraph& g, const CPtDataS& st, const CLineDataS& row, int r,
-                           std::uint16_t scale, int sign, std::uint16_t* slice) const {
-  if (r <= 0 || r >= st.textHeight || scale == 0) return;
-  const std::uint32_t c = sign > 0 ? scale : static_cast<std::uint16_t>(0x10000 - scale);
-  const std::int32_t a = row.unitsA, b = row.unitsB;
-  const std::uint16_t full = static_cast<std::uint16_t>(c * static_cast<std::uint32_t>(b));
-  const std::uint16_t* firstPixel = row.columnIndex.data();
-  const std::uint16_t* lastPixel = row.lastIndex.data();
-  const std::uint8_t* code = g.RowCode(r);
-  int x = 0;
-  while (*code != 255 && x < kScrollColumns) {
-    x += code[0];
-    int runEnd = x + code[1];  // exclusive
-    code += 2;
-    // Runs split at 254 pixels continue after a zero gap: take them as one.
-    while (code[0] == 0) {
-      runEnd += code[1];
-      code += 2;
-    }
-    if (runEnd > kScrollColumns) runEnd = kScrollColumns;
-    if (runEnd <= x) continue;
-    const std::int32_t u0 = x * a, u1 = runEnd * a;  // units [u0, u1)
-    const int j0 = firstPixel[x], j1 = lastPixel[runEnd - 1];
-    if (j0 == j1) {
-      slice[j0] = static_cast<std::uint16_t>(slice[j0] + c * static_cast<std::uint32_t>(u1 - u0));
-    } else {
-      slice[j0] =
-          static_cast<std::uint16_t>(slice[j0] + c * static_cast<std::uint32_t>((j0 + 1) * b - u0));
-      const int span = j1 - j0 - 1;
-      if (span >= 8) {
-        AddToAll(slice + j0 + 1, span, full);
-      } else {
-        for (int j = j0 + 1; j < j1; ++j) slice[j] = static_cast<std::uint16_t>(slice[j] + full);
-      }
-      slice[j1] =
-          static_cast<std::uint16_t>(slice[j1] + c * static_cast<std::uint32_t>(u1 - j1 * b));
-    }
-    x = runEnd;
+// Each text column adds factor x (its overlap with a pixel, in weight units) to that pixel. A run
+// of ink over units [u0, u1) adds factor x b to every pixel from the one holding u0 (j0) to the
+// one holding u1 - 1 (j1), less the units before u0 in the first (factor x b - head) and those
+// from u1 on in the last (tail). This is the sum of the per-column weights w0 and w1 of the row's
+// table, taken a run at a time; in 16-bit wrapping arithmetic the two are equal. As differences
+// of neighbouring pixels a run is four entries, whatever its length.
+void CScroll::ApplyTextRow(const CPtDataS& st, const CLineDataS& row, int r, std::uint16_t factor,
+                           std::uint16_t* diff, int* left, int* right) {
+  const std::uint16_t* run = st.runs.data() + 2 * std::size_t{st.runStart[r]};
+  const std::uint16_t* const runsEnd = st.runs.data() + 2 * std::size_t{st.runStart[r + 1]};
+  const std::uint32_t a = row.unitsA, b = row.unitsB, c = factor;
+  const std::uint64_t m = row.pixelOfUnit;
+  const std::uint16_t full = static_cast<std::uint16_t>(c * b);
+  // Runs lie left to right: the first starts the pixels touched, the last ends them.
+  *left = std::min(*left, static_cast<int>((run[0] * a * m) >> 32));
+  *right = std::max(*right, static_cast<int>(((runsEnd[-1] * a - 1) * m) >> 32) + 1);
+  for (; run < runsEnd; run += 2) {
+    const std::uint32_t u0 = run[0] * a, u1 = run[1] * a;
+    const std::uint32_t j0 = static_cast<std::uint32_t>((u0 * m) >> 32);
+    const std::uint32_t j1 = static_cast<std::uint32_t>(((u1 - 1) * m) >> 32);
+    const std::uint16_t head = static_cast<std::uint16_t>(c * ((j0 + 1) * b - u0));
+    const std::uint16_t tail = static_cast<std::uint16_t>(c * ((j1 + 1) * b - u1));
+    diff[j0] = static_cast<std::uint16_t>(diff[j0] + head);
+    diff[j0 + 1] = static_cast<std::uint16_t>(diff[j0 + 1] + full - head);
+    diff[j1] = static_cast<std::uint16_t>(diff[j1] - tail);
+    diff[j1 + 1] = static_cast<std::uint16_t>(diff[j1 + 1] + tail - full);
   }
 }
 

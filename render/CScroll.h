@@ -43,6 +43,14 @@ void DrawCoverageRow(const std::uint16_t* cov, int n, const ShadeSlot* ramp,
                      const ScrollShades& shades, std::int32_t contrast, std::uint32_t* d,
                      PixelSimd simd = PixelSimd::kBase);
 
+// A text row that a step adds into a stage row: the one `age` rows behind the newest, times
+// `factor` (16-bit wrapping: a row leaving the window adds the negated scale).
+struct StepTerm {
+  int age = 0;
+  std::uint16_t factor = 0;
+};
+inline constexpr int kMaxStepTerms = 4;
+
 // One stage row of the perspective, counted from the bottom (row k is drawn on stage row 271 - k).
 struct CLineDataS {
   std::uint16_t y = 0;      // = k; also the first stage column of the row
@@ -63,6 +71,14 @@ struct CLineDataS {
   std::int32_t unitsA = 0;
   std::int32_t unitsB = 0;
   std::int32_t offset = 0;  // start of this row's slice of a coverage buffer
+  // Weight unit u lies in pixel (u * pixelOfUnit) >> 32, for every unit of the row.
+  std::uint64_t pixelOfUnit = 0;
+  // The window's changes of one step, one term per text row (the scales of a row that enters
+  // and leaves at the same age summed); the ages nearAge .. farAge hold weight after the step.
+  StepTerm terms[kMaxStepTerms];
+  int termCount = 0;
+  int nearAge = 0;
+  int farAge = 0;
   // Per text column: destination pixel and the two weights of each table (the column tables of
   // the resampling; w0 goes to columnIndex, w1 to columnIndex + 1). The step adds the same
   // weights a run of ink at a time, from the units above.
@@ -77,11 +93,20 @@ struct CPtDataS {
   // totalPixels values (row 0's slice first) plus one spare, so a zero weight one place past the
   // last row never lands outside the buffer.
   std::vector<std::uint16_t> coverage;
+  // The text's runs of ink, decoded once from its row codes: text row r's runs are the pairs
+  // (first column, column past the end) at runs[2 * runStart[r]] up to runs[2 * runStart[r + 1]];
+  // text row 0, never drawn, has none.
+  std::vector<std::uint16_t> runs;
+  std::vector<std::uint32_t> runStart;
+  std::vector<std::int32_t> inkedBefore;  // text rows with runs before row r
+  std::int32_t inkLeft = kScrollColumns;  // the text columns any run covers: [inkLeft, inkRight)
+  std::int32_t inkRight = 0;
   std::int32_t position = -1;  // P: the text row that entered last
   std::int32_t textHeight = 0;
   std::int32_t interval = 0;  // ms per one-row step
   std::int32_t nextStep = 0;  // clock value of the next step
   std::int32_t lifetime = 0;  // frames
+  // Text rows with ink in each stage row's window (0: its coverage is all 0), and their sum.
   std::int32_t rowInk[kScrollRows] = {};
   std::int32_t inkTotal = 0;  // 0: nothing to draw
 };
@@ -132,10 +157,14 @@ class CScroll : public CMonoBmp {
   bool BuildRows();
   void StepEntry(int index, std::int32_t now);
   void EndEntry(int index);
-  // Adds (sign +1) or subtracts (-1) text row r of `g`, scaled by `scale`, into the slice of row k.
-  void ApplyTextRow(const CMonoGraph& g, const CPtDataS& st, const CLineDataS& row, int r,
-                    std::uint16_t scale, int sign, std::uint16_t* slice) const;
+  // Adds text row r (which has runs), times `factor`, into `diff`: the differences of
+  // neighbouring pixels of `row` (pixel j changes by the sum of diff[0..j]). Widens
+  // [*left, *right) to the pixels it changes; diff[*right] closes the last of them.
+  static void ApplyTextRow(const CPtDataS& st, const CLineDataS& row, int r, std::uint16_t factor,
+                           std::uint16_t* diff, int* left, int* right);
 
   bool rowsReady = false;
   ScrollShades shades_;  // of the entry being drawn
+  // One step's change of a row as differences (see ApplyTextRow); all 0 between steps.
+  std::array<std::uint16_t, kScrollColumns + 1> diff_ = {};
 };
