@@ -564,8 +564,8 @@ void AddScrollBoxes(const CScroll& scrolls, BoxList& boxes) {
     if (!st || !g || g->contrast == 0 || (st->inkTotal == 0 && !scrolls.FromScratch)) continue;
     int near = 0, far = kScrollRows - 1;
     if (!scrolls.FromScratch) {
-      while (near < far && st->rowInk[near] == 0) ++near;
-      while (far > near && st->rowInk[far] == 0) --far;
+      while (near < far && st->inkFrom[near] >= st->inkTo[near]) ++near;
+      while (far > near && st->inkFrom[far] >= st->inkTo[far]) --far;
     }
     boxes.Add({near, kStageHeight - 1 - far, near + scrolls.rows[near].width, kStageHeight - near});
   }

@@ -3,6 +3,7 @@
 #include "render/CScroll.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <new>
 #include <numeric>
@@ -68,6 +69,51 @@ void AddRunningSums(std::uint16_t* diff, std::uint16_t* slice, int n) {
   }
 }
 
+#if defined(OX_SCROLL_WIDE_SIMD)
+// The same, 32 values a step: running sums within each 128-bit lane by shifts, then the lanes'
+// totals carried across the four lanes and from the block before; the end under a mask. The
+// masked forms where GCC 12 warns of uninitialised values with the plain ones.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void AddRunningSumsAvx512(std::uint16_t* diff,
+                                                                               std::uint16_t* slice,
+                                                                               int n) {
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i lastValue = _mm512_set1_epi16(31);
+  __m512i carry = zero;
+  for (int j = 0; j < n; j += 32) {
+    const __mmask32 in = n - j >= 32 ? ~__mmask32{0} : (__mmask32{1} << (n - j)) - 1;
+    __m512i v = _mm512_maskz_loadu_epi16(in, diff + j);
+    v = _mm512_add_epi16(v, _mm512_bslli_epi128(v, 2));
+    v = _mm512_add_epi16(v, _mm512_bslli_epi128(v, 4));
+    v = _mm512_add_epi16(v, _mm512_bslli_epi128(v, 8));
+    // Each lane's total in all its values, then the totals of the lanes before each lane.
+    __m512i before = _mm512_shufflehi_epi16(v, 0xFF);
+    before = _mm512_maskz_unpackhi_epi64(0xFF, before, before);
+    before = _mm512_maskz_shuffle_i32x4(0xFFF0, before, before, _MM_SHUFFLE(2, 1, 0, 0));
+    before = _mm512_add_epi16(
+        before, _mm512_maskz_shuffle_i32x4(0xFFF0, before, before, _MM_SHUFFLE(2, 1, 0, 0)));
+    before = _mm512_add_epi16(
+        before, _mm512_maskz_shuffle_i32x4(0xFF00, before, before, _MM_SHUFFLE(1, 0, 0, 0)));
+    v = _mm512_add_epi16(v, _mm512_add_epi16(before, carry));
+    carry = _mm512_permutexvar_epi16(lastValue, v);
+    _mm512_mask_storeu_epi16(slice + j, in,
+                             _mm512_add_epi16(_mm512_maskz_loadu_epi16(in, slice + j), v));
+    _mm512_mask_storeu_epi16(diff + j, in, zero);
+  }
+}
+#endif
+
+// The running sums with the widest instructions `simd` allows.
+void AddRunningSums(std::uint16_t* diff, std::uint16_t* slice, int n, PixelSimd simd) {
+#if defined(OX_SCROLL_WIDE_SIMD)
+  if (simd == PixelSimd::kAvx512) {
+    AddRunningSumsAvx512(diff, slice, n);
+    return;
+  }
+#endif
+  (void)simd;
+  AddRunningSums(diff, slice, n);
+}
+
 // Adds `factor` to a row's term at `age`, or makes one.
 void AddTerm(CLineDataS& row, int age, std::uint16_t factor) {
   for (int i = 0; i < row.termCount; ++i) {
@@ -98,25 +144,31 @@ void DecodeRuns(const std::uint8_t* code, std::vector<std::uint16_t>& runs) {
   }
 }
 
-// Decodes every text row of `g` into `st` once, with the count of inked rows before each row
-// and the columns the text's ink spans.
+// Decodes every text row of `g` into `st` once, with the columns holding ink in each run of
+// 2^l rows.
 void DecodeText(const CMonoGraph& g, CPtDataS& st) {
   const int height = g.bitmap.height;
+  const std::size_t h = static_cast<std::size_t>(height);
   st.runs.clear();
-  st.runStart.assign(static_cast<std::size_t>(height) + 1, 0);
-  st.inkedBefore.assign(static_cast<std::size_t>(height) + 1, 0);
-  st.inkLeft = kScrollColumns;
-  st.inkRight = 0;
+  st.runStart.assign(h + 1, 0);
+  st.spanLeft.assign(h * kSpanLevels, kScrollColumns);
+  st.spanRight.assign(h * kSpanLevels, 0);
   for (int r = 0; r < height; ++r) {
     const std::size_t before = st.runs.size();
     if (r > 0) DecodeRuns(g.RowCode(r), st.runs);
-    const bool inked = st.runs.size() > before;
-    if (inked) {
-      st.inkLeft = std::min<std::int32_t>(st.inkLeft, st.runs[before]);
-      st.inkRight = std::max<std::int32_t>(st.inkRight, st.runs.back());
+    if (st.runs.size() > before) {
+      st.spanLeft[r] = st.runs[before];
+      st.spanRight[r] = st.runs.back();
     }
     st.runStart[r + 1] = static_cast<std::uint32_t>(st.runs.size() / 2);
-    st.inkedBefore[r + 1] = st.inkedBefore[r] + (inked ? 1 : 0);
+  }
+  for (std::size_t l = 1; l < kSpanLevels; ++l) {
+    const std::size_t half = std::size_t{1} << (l - 1);
+    for (std::size_t r = 0; r + 2 * half <= h; ++r) {
+      const std::size_t at = l * h + r, below = at - h;
+      st.spanLeft[at] = std::min(st.spanLeft[below], st.spanLeft[below + half]);
+      st.spanRight[at] = std::max(st.spanRight[below], st.spanRight[below + half]);
+    }
   }
 }
 
@@ -198,7 +250,7 @@ bool CScroll::BuildRows() {
       exact = exact && ((u0 * row.pixelOfUnit) >> 32) == row.columnIndex[x] &&
               ((u1 * row.pixelOfUnit) >> 32) == row.lastIndex[x];
     }
-    if (!exact) return false;
+    if (!exact || row.farAge - row.nearAge + 1 >= (1 << kSpanLevels)) return false;
     totalPixels += row.width;
   }
   return totalPixels == kScrollTotalPixels;
@@ -287,14 +339,24 @@ void CScroll::StepEntry(int index, std::int32_t now) {
   const std::int32_t p = st.position;
   const std::int32_t height = st.textHeight;
   st.inkTotal = 0;
+  const std::size_t h = static_cast<std::size_t>(height);
   for (int k = 0; k < kScrollRows; ++k) {
     const CLineDataS& row = rows[k];
-    // Text rows in the window after this step: none inked means the coverage is all 0.
-    const std::int32_t first = std::max(0, p - row.farAge);
+    // Text rows in the window after this step: outside their ink the coverage is 0.
+    const std::int32_t first = std::max(1, p - row.farAge);
     const std::int32_t end = std::min(height, p - row.nearAge + 1);
-    const std::int32_t ink = first < end ? st.inkedBefore[end] - st.inkedBefore[first] : 0;
-    st.rowInk[k] = ink;
-    st.inkTotal += ink;
+    st.inkFrom[k] = st.inkTo[k] = 0;
+    if (first < end) {
+      const int l = std::bit_width(static_cast<unsigned>(end - first)) - 1;
+      const std::size_t a = l * h + first, b = l * h + end - (1 << l);
+      const int left = std::min(st.spanLeft[a], st.spanLeft[b]);
+      const int right = std::max(st.spanRight[a], st.spanRight[b]);
+      if (left < right) {
+        st.inkFrom[k] = row.columnIndex[left];
+        st.inkTo[k] = static_cast<std::uint16_t>(row.lastIndex[right - 1] + 1);
+        st.inkTotal += 1;
+      }
+    }
     // The step's change of the row is gathered as differences in `diff_` and then added to the
     // row's slice in one pass over the pixels it touched.
     int left = kScrollColumns, right = 0;
@@ -304,7 +366,7 @@ void CScroll::StepEntry(int index, std::int32_t now) {
       ApplyTextRow(st, row, r, row.terms[t].factor, diff_.data(), &left, &right);
     }
     if (left >= right) continue;
-    AddRunningSums(diff_.data() + left, st.coverage.data() + row.offset + left, right - left);
+    AddRunningSums(diff_.data() + left, st.coverage.data() + row.offset + left, right - left, simd);
     diff_[right] = 0;  // the last run's closing difference: its running sum is 0
   }
   st.position = p + 1;
@@ -529,8 +591,12 @@ void CScroll::DrawScrolls(StageBitmap& stage) {
     if (g->contrast == kFullContrast) BuildScrollShades(g->ShadeRamp, simd, &shades_);
     for (int k = 0; k < kScrollRows; ++k) {
       const CLineDataS& row = rows[k];
-      DrawCoverageRow(st->coverage.data() + row.offset, row.width, g->ShadeRamp, shades_,
-                      g->contrast, stage.Row(kStageHeight - 1 - k) + k, simd);
+      // Only the pixels whose coverage may not be 0 (a pixel below one level is left as it is).
+      const int from = FromScratch ? 0 : st->inkFrom[k];
+      const int to = FromScratch ? row.width : st->inkTo[k];
+      if (from >= to) continue;
+      DrawCoverageRow(st->coverage.data() + row.offset + from, to - from, g->ShadeRamp, shades_,
+                      g->contrast, stage.Row(kStageHeight - 1 - k) + k + from, simd);
     }
   }
 }

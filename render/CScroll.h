@@ -50,6 +50,9 @@ struct StepTerm {
   std::uint16_t factor = 0;
 };
 inline constexpr int kMaxStepTerms = 4;
+// The ink spans of a text are kept for runs of 1, 2, 4 .. 2^(kSpanLevels - 1) rows: enough for
+// any window of fewer than 2^kSpanLevels rows.
+inline constexpr int kSpanLevels = 6;
 
 // One stage row of the perspective, counted from the bottom (row k is drawn on stage row 271 - k).
 struct CLineDataS {
@@ -98,17 +101,20 @@ struct CPtDataS {
   // text row 0, never drawn, has none.
   std::vector<std::uint16_t> runs;
   std::vector<std::uint32_t> runStart;
-  std::vector<std::int32_t> inkedBefore;  // text rows with runs before row r
-  std::int32_t inkLeft = kScrollColumns;  // the text columns any run covers: [inkLeft, inkRight)
-  std::int32_t inkRight = 0;
+  // The text columns [spanLeft, spanRight) holding the ink of text rows r .. r + 2^l - 1, at
+  // [l * textHeight + r] (left 640 and right 0 where there is none).
+  std::vector<std::uint16_t> spanLeft, spanRight;
   std::int32_t position = -1;  // P: the text row that entered last
   std::int32_t textHeight = 0;
   std::int32_t interval = 0;  // ms per one-row step
   std::int32_t nextStep = 0;  // clock value of the next step
   std::int32_t lifetime = 0;  // frames
-  // Text rows with ink in each stage row's window (0: its coverage is all 0), and their sum.
-  std::int32_t rowInk[kScrollRows] = {};
-  std::int32_t inkTotal = 0;  // 0: nothing to draw
+  // The pixels of each stage row whose coverage may not be 0 after the last step, [inkFrom,
+  // inkTo) counted from the row's first pixel (empty when no text row in its window has ink);
+  // and the number of rows where that span is not empty (0: nothing to draw).
+  std::uint16_t inkFrom[kScrollRows] = {};
+  std::uint16_t inkTo[kScrollRows] = {};
+  std::int32_t inkTotal = 0;
 };
 
 // SET / MOVE progress of one scrolling text.
