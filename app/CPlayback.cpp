@@ -553,21 +553,38 @@ void AddTitleBoxes(const CTitle& titles, BoxList& boxes) {
   }
 }
 
-// What DrawScrolls draws into: the stage rows of the plane whose window of text rows holds ink
-// (the others have no coverage to draw). Plane row k is drawn on stage row 271 - k from column k,
-// and narrows as k grows: the nearest such row is the widest.
+// What DrawScrolls draws into: the pixels of the plane whose coverage may not be 0 (the others
+// it leaves as they are). Plane row k is drawn on stage row 271 - k from column k; its span of
+// such pixels changes from row to row, so the rows are taken in bands of at most
+// kScrollBandRows, each with the columns of its widest span, and a row without ink ends a band.
+constexpr int kScrollBandRows = 32;
+
 void AddScrollBoxes(const CScroll& scrolls, BoxList& boxes) {
   if (scrolls.activeCount == 0) return;
   for (int i = 0; i < scrolls.count && i < kMaxMonoEntries; ++i) {
     const CPtDataS* st = scrolls.state[i].get();
     const CMonoGraph* g = scrolls.entries[i].get();
     if (!st || !g || g->contrast == 0 || (st->inkTotal == 0 && !scrolls.FromScratch)) continue;
-    int near = 0, far = kScrollRows - 1;
-    if (!scrolls.FromScratch) {
-      while (near < far && st->inkFrom[near] >= st->inkTo[near]) ++near;
-      while (far > near && st->inkFrom[far] >= st->inkTo[far]) --far;
+    if (scrolls.FromScratch) {
+      boxes.Add({0, kStageHeight - kScrollRows, kScrollColumns, kStageHeight});
+      continue;
     }
-    boxes.Add({near, kStageHeight - 1 - far, near + scrolls.rows[near].width, kStageHeight - near});
+    int left = 0, top = 0, right = 0, bottom = 0;  // the band gathered, none while top == bottom
+    for (int k = 0; k <= kScrollRows; ++k) {
+      const bool ink = k < kScrollRows && st->inkFrom[k] < st->inkTo[k];
+      if (top < bottom && (!ink || bottom - top == kScrollBandRows)) {
+        boxes.Add({left, top, right, bottom});
+        top = bottom = 0;
+      }
+      if (!ink) continue;
+      const int y = kStageHeight - 1 - k;
+      if (top == bottom) {
+        left = kStageWidth, right = 0, bottom = y + 1;
+      }
+      top = y;
+      left = std::min(left, k + st->inkFrom[k]);
+      right = std::max(right, k + st->inkTo[k]);
+    }
   }
 }
 
