@@ -111,21 +111,28 @@ bool QtPictureWindow::nativeEventFilter(const QByteArray& eventType, void* messa
 
 void QtPictureWindow::Present(const QRect* rects, int count) {
   // Small parts (the timer's text, a caption's line) go inside their requests, so a pass that
-  // changes nothing else needs no round trip; the rest is read from shared memory after the
-  // call, and the fence says when.
+  // changes nothing else needs no round trip. Once one part is read from shared memory the pass
+  // is fenced anyway, and the others are read from there too instead of being copied through the
+  // connection twice; the fence says when the server has read them.
   bool shared = false, any = false;
   for (int i = 0; i < count; ++i) {
     const QRect r = rects[i] & rect();
     if (r.isEmpty()) continue;
     any = true;
-    if (XcbInlinePut(window_, gc_, depth_, picture_.pixels.data(), picture_.width, r.x(), r.y(),
-                     r.width(), r.height()))
-      continue;
-    shared = true;
-    XcbShmPut(window_, gc_, depth_, segment_, picture_.width, picture_.height, r.x(), r.y(),
-              r.width(), r.height());
+    if (!XcbFitsInline(r.width(), r.height())) shared = true;
   }
   if (!any && !moved_) return;
+  for (int i = 0; i < count; ++i) {
+    const QRect r = rects[i] & rect();
+    if (r.isEmpty()) continue;
+    if (shared) {
+      XcbShmPut(window_, gc_, depth_, segment_, picture_.width, picture_.height, r.x(), r.y(),
+                r.width(), r.height());
+    } else {
+      XcbInlinePut(window_, gc_, depth_, picture_.pixels.data(), picture_.width, r.x(), r.y(),
+                   r.width(), r.height());
+    }
+  }
   moved_ = false;
   if (shared) {
     fence_.Mark();

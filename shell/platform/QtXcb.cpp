@@ -53,7 +53,7 @@ void XcbShmPut(xcb_drawable_t drawable, xcb_gcontext_t gc, std::uint8_t depth, x
 
 bool XcbInlinePut(xcb_drawable_t drawable, xcb_gcontext_t gc, std::uint8_t depth,
                   const std::uint32_t* pixels, int stride, int x, int y, int w, int h) {
-  if (w <= 0 || h <= 0 || w > kXcbInlinePutPixels / h) return false;
+  if (!XcbFitsInline(w, h)) return false;
   xcb_connection_t* c = XcbConnection();
   if (c == nullptr) return false;
   std::uint32_t rows[kXcbInlinePutPixels];

@@ -36,6 +36,10 @@ inline void XcbShmPut(xcb_drawable_t drawable, xcb_gcontext_t gc, std::uint8_t d
 // server's request limit): the server needs no shared memory for it and the caller no round
 // trip before drawing there again.
 inline constexpr int kXcbInlinePutPixels = 4096;
+// Whether a part of w x h pixels (both above 0) is small enough to travel inside its request.
+inline bool XcbFitsInline(int w, int h) {
+  return w > 0 && h > 0 && w <= kXcbInlinePutPixels / h;
+}
 // One PutImage carrying the pixels of the part (x, y, w, h) of a picture of 32-bit pixels,
 // `stride` pixels a row, to (x, y) of `drawable`; false (nothing sent) when the part is larger
 // than kXcbInlinePutPixels.
