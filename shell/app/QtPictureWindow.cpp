@@ -133,12 +133,14 @@ void QtPictureWindow::Present(const QRect* rects, int count) {
                    r.width(), r.height());
     }
   }
+  if (moved_) movingPresents_ = kXcbFenceMovingPresents;
   moved_ = false;
   if (shared) {
-    fence_.Mark();
+    fence_.Mark(movingPresents_ > 0);
   } else {
     xcb_flush(XcbConnection());
   }
+  if (movingPresents_ > 0) --movingPresents_;
   ++presents_;
 }
 

@@ -71,6 +71,7 @@ class QtPictureWindow : public QWidget, public QAbstractNativeEventFilter {
   int presents_ = 0;
   int moves_ = 0;
   bool moved_ = false;  // a move not yet flushed
+  int movingPresents_ = 0;  // presents left whose fence marks ask at once (frames move)
   bool unobscured_ = false;
   XcbFence fence_;  // after the last Present
 };

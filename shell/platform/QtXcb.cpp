@@ -107,8 +107,8 @@ void XcbFence::Collect() {
   std::free(error);
 }
 
-void XcbFence::Mark() {
-  if (++unasked_ >= kXcbFencePeriod) Ask();
+void XcbFence::Mark(bool askNow) {
+  if (askNow || ++unasked_ >= kXcbFencePeriod) Ask();
   xcb_flush(XcbConnection());
 }
 

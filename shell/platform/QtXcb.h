@@ -52,6 +52,9 @@ bool XcbReadPixels(xcb_drawable_t drawable, int x, int y, int w, int h, std::uin
 
 // How many marks may pass before the server must have answered for the oldest unanswered one.
 inline constexpr int kXcbFencePeriod = 4;
+// For this many presents after a moved frame each present asks the server at once (a scrolling
+// sky moves the frame on most passes, and the next move needs the answer).
+inline constexpr int kXcbFenceMovingPresents = 8;
 
 // Follows how far the server has got with the requests sent. Mark sends the requests so far;
 // Wait returns once the server has handled everything marked (for a put from shared memory,
@@ -63,10 +66,13 @@ inline constexpr int kXcbFencePeriod = 4;
 // no put sets them right, so a moved frame is drawn only after a Wait. An answer from the server
 // wakes the client (and costs the server a write) on every frame, so Mark asks for one only every
 // kXcbFencePeriod marks, and waits for the one before: a client drawing faster than the server
-// shows stays at most two periods ahead instead of filling the connection with frames.
+// shows stays at most two periods ahead instead of filling the connection with frames. While
+// frames move, Mark(true) asks at once: the answer comes back while the client sleeps, and the
+// next moved frame's Wait finds it there instead of sending a question and sleeping until the
+// server has answered (two more wake-ups of each side on every moved frame).
 class XcbFence {
  public:
-  void Mark();
+  void Mark(bool askNow = false);
   void Wait();
 
  private:
