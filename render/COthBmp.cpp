@@ -350,32 +350,23 @@ int COthBmp::AnimateImages() {
 // ---- draw ----
 
 // At natural size (k x size = 1, the common case of a picture on the focal plane) both stretch
-// modes give the source pixels themselves, so a plain copy does. Otherwise a stretch that comes
-// again unchanged (same pixels, rectangle, size and mode) is kept on its second frame and copied
-// from then on.
-void COthBmp::Stretch(Bitmap32& dst, int x, int y, CPtDataI& obj, int q) {
+// modes give the source pixels themselves. Otherwise a stretch that comes again unchanged (same
+// pixels, rectangle, size and mode) is kept on its second frame and taken from then on.
+const Bitmap32* COthBmp::Stretched(CPtDataI& obj, int q, int* sx, int* sy) {
   const QuadRect& s = obj.source[q];
   const QuadRect& d = obj.stage[q];
-  if (FromScratch) {
-    StretchBlt(dst, x, y, d.width, d.height, obj.turned, s.x, s.y, s.width, s.height, obj.quality);
-    return;
-  }
+  if (FromScratch) return nullptr;
   if (s.width == d.width && s.height == d.height) {
-    CopyRect(dst, x, y, obj.turned, s.x, s.y, s.width, s.height);
-    return;
+    if (s.x < 0 || s.y < 0 || s.x + s.width > obj.turned.width ||
+        s.y + s.height > obj.turned.height)
+      return nullptr;  // the stretch takes what lies outside from the edges
+    *sx = s.x;
+    *sy = s.y;
+    return &obj.turned;
   }
   StretchedQuadrant& kept = obj.stretched[q];
   const bool again = kept.source == s && kept.width == d.width && kept.height == d.height &&
                      kept.quality == obj.quality && kept.version == obj.turnedVersion;
-  if (again && kept.pixels.Empty() && RoomToKeep(static_cast<std::size_t>(d.width) * d.height) &&
-      kept.pixels.Create(d.width, d.height)) {
-    StretchBlt(kept.pixels, 0, 0, d.width, d.height, obj.turned, s.x, s.y, s.width, s.height,
-               obj.quality);
-  }
-  if (again && !kept.pixels.Empty()) {
-    CopyRect(dst, x, y, kept.pixels, 0, 0, d.width, d.height);
-    return;
-  }
   if (!again) {
     kept = StretchedQuadrant();
     kept.source = s;
@@ -383,8 +374,18 @@ void COthBmp::Stretch(Bitmap32& dst, int x, int y, CPtDataI& obj, int q) {
     kept.height = d.height;
     kept.quality = obj.quality;
     kept.version = obj.turnedVersion;
+    return nullptr;
   }
-  StretchBlt(dst, x, y, d.width, d.height, obj.turned, s.x, s.y, s.width, s.height, obj.quality);
+  if (kept.pixels.Empty()) {
+    if (!RoomToKeep(static_cast<std::size_t>(d.width) * d.height) ||
+        !kept.pixels.Create(d.width, d.height))
+      return nullptr;
+    StretchBlt(kept.pixels, 0, 0, d.width, d.height, obj.turned, s.x, s.y, s.width, s.height,
+               obj.quality);
+  }
+  *sx = 0;
+  *sy = 0;
+  return &kept.pixels;
 }
 
 bool COthBmp::RoomToKeep(std::size_t pixels) const {
@@ -412,24 +413,38 @@ bool COthBmp::CoversQuadrant(const CPtDataI& obj, int q) {
 }
 
 void COthBmp::DrawQuadrant(StageBitmap& stage, CPtDataI& obj, int q) {
+  const QuadRect& s = obj.source[q];
   const QuadRect& d = obj.stage[q];
+  int sx = 0, sy = 0;
+  const Bitmap32* src = Stretched(obj, q, &sx, &sy);
   if (Opaque(obj)) {
-    Stretch(stage, d.x, d.y, obj, q);
+    if (src) {
+      CopyRect(stage, d.x, d.y, *src, sx, sy, d.width, d.height);
+    } else {
+      StretchBlt(stage, d.x, d.y, d.width, d.height, obj.turned, s.x, s.y, s.width, s.height,
+                 obj.quality);
+    }
     return;
   }
-  // Every destination pixel of the stretch is written, so the scratch needs no clearing.
-  Stretch(temp_, 0, 0, obj, q);
+  // A stretch made now goes to the scratch first (every pixel of it is written, so the scratch
+  // needs no clearing); pixels kept or the picture's own are read where they are.
+  if (!src) {
+    StretchBlt(temp_, 0, 0, d.width, d.height, obj.turned, s.x, s.y, s.width, s.height,
+               obj.quality);
+    src = &temp_;
+    sx = sy = 0;
+  }
   if (obj.operation != 2 && obj.contrast == kFullContrast) {
-    MaskBlit(stage, d.x, d.y, temp_, 0, 0, d.width, d.height, ToStageColour(obj.transparent));
+    MaskBlit(stage, d.x, d.y, *src, sx, sy, d.width, d.height, ToStageColour(obj.transparent));
     return;
   }
   int a = obj.contrast >> 16;
   if (a < 0) a = 0;
   if (a > 255) a = 255;
   if (obj.operation == 2) {
-    PaintRows(stage, d, a);
+    PaintRows(stage, d, *src, sx, sy, a);
   } else {
-    BlendRows(stage, d, a);
+    BlendRows(stage, d, *src, sx, sy, a);
   }
 }
 
@@ -437,12 +452,13 @@ void COthBmp::DrawQuadrant(StageBitmap& stage, CPtDataI& obj, int q) {
 // vector arithmetic on 32-bit lanes), exactly the integer formulas of BlendPixel and PaintPixel,
 // which finish the ends of the rows: they are the layer's own per-pixel work, on up to several
 // stage-fulls of pixels a frame.
-void COthBmp::BlendRows(StageBitmap& stage, const QuadRect& d, int a) {
+void COthBmp::BlendRows(StageBitmap& stage, const QuadRect& d, const Bitmap32& src, int sx, int sy,
+                        int a) {
 #if defined(__SSE2__)
   const __m128i weight = ChannelWeight(a), zero = _mm_setzero_si128();
 #endif
   for (int y = 0; y < d.height; ++y) {
-    const std::uint32_t* sp = temp_.Row(y);
+    const std::uint32_t* sp = src.Row(sy + y) + sx;
     std::uint32_t* dp = stage.Row(d.y + y) + d.x;
     int x = 0;
 #if defined(__SSE2__)
@@ -475,12 +491,13 @@ void COthBmp::BlendRows(StageBitmap& stage, const QuadRect& d, int a) {
   }
 }
 
-void COthBmp::PaintRows(StageBitmap& stage, const QuadRect& d, int a) {
+void COthBmp::PaintRows(StageBitmap& stage, const QuadRect& d, const Bitmap32& src, int sx, int sy,
+                        int a) {
 #if defined(__SSE2__)
   const __m128i weight = ChannelWeight(a), zero = _mm_setzero_si128();
 #endif
   for (int y = 0; y < d.height; ++y) {
-    const std::uint32_t* sp = temp_.Row(y);
+    const std::uint32_t* sp = src.Row(sy + y) + sx;
     std::uint32_t* dp = stage.Row(d.y + y) + d.x;
     int x = 0;
 #if defined(__SSE2__)

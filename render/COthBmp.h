@@ -98,13 +98,18 @@ class COthBmp {
   void LoadSource(const CTimeImage& rec, CPtDataI* obj);
   void Project(CPtDataI* obj, const Point3& camera);
   void DrawQuadrant(StageBitmap& stage, CPtDataI& obj, int q);
-  // Quadrant q of `obj` stretched onto `dst` with its top-left at (x, y).
-  void Stretch(Bitmap32& dst, int x, int y, CPtDataI& obj, int q);
+  // The bitmap that holds quadrant q of `obj` as stretched, with its top-left at (*sx, *sy):
+  // the turned picture itself at natural size, else the kept stretch; null when it must be
+  // stretched now.
+  const Bitmap32* Stretched(CPtDataI& obj, int q, int* sx, int* sy);
   // Whether another quadrant of `pixels` pixels may be kept (all kept ones stay under a bound).
   bool RoomToKeep(std::size_t pixels) const;
-  // BlendPixel and PaintPixel of the stretched quadrant in `temp_` onto the stage rectangle.
-  void BlendRows(StageBitmap& stage, const QuadRect& d, int a);
-  void PaintRows(StageBitmap& stage, const QuadRect& d, int a);
+  // BlendPixel and PaintPixel of the stretched quadrant, at (sx, sy) of `src`, onto the stage
+  // rectangle `d`.
+  static void BlendRows(StageBitmap& stage, const QuadRect& d, const Bitmap32& src, int sx, int sy,
+                        int a);
+  static void PaintRows(StageBitmap& stage, const QuadRect& d, const Bitmap32& src, int sx, int sy,
+                        int a);
 
   LayerSettings* settings_;
   CBgCtl* background_;

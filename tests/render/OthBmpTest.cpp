@@ -611,46 +611,62 @@ TEST_F(OthBmpTest, HighQualityAveragesWhenRenderingAtDoubleScale) {
 
 }  // namespace
 
-// A still, enlarged picture is stretched once and then copied: every frame shows what the
-// stretch itself gives, and a turn or a new size stretches afresh.
+// A still, enlarged picture is stretched once and then taken from what was kept: every frame
+// shows what the stretch itself gives, copied or painted, and a turn or a new size stretches
+// afresh.
 TEST_F(OthBmpTest, AStillPictureKeepsItsStretchUntilItChanges) {
   WriteBmp("noise.bmp", MarkedPicture(30, 22, 5));
   CTimeImage rec = Image("noise.bmp", 0);
   rec.Quality = kStretchAverage;
   rec.Size = 1.7;
   layer_.AddImage(rec);
-  const CPtDataI& obj = *layer_.slots[0];
+  CTimeImage painted = Image("noise.bmp", 1, 0, 80);
+  painted.Quality = kStretchAverage;
+  painted.Size = 1.7;
+  painted.Operation = 2;
+  painted.Contrast = 0x900000;
+  layer_.AddImage(painted);
   auto expectTheStretch = [&](const char* when) {
-    stage_.Fill(0);
+    stage_.Fill(0x203040);
     layer_.DrawImages(stage_);
-    for (int q = 0; q < 4; ++q) {
-      const QuadRect& d = obj.stage[q];
-      const QuadRect& s = obj.source[q];
-      Bitmap32 want;
-      want.Create(d.width, d.height);
-      StretchBlt(want, 0, 0, d.width, d.height, obj.turned, s.x, s.y, s.width, s.height,
-                 kStretchAverage);
-      for (int y = 0; y < d.height; ++y)
-        ASSERT_TRUE(std::equal(want.Row(y), want.Row(y) + d.width, stage_.Row(d.y + y) + d.x))
-            << when << ": quadrant " << q << " row " << y;
+    for (int i = 0; i < 2; ++i) {
+      const CPtDataI& obj = *layer_.slots[i];
+      for (int q = 0; q < 4; ++q) {
+        const QuadRect& d = obj.stage[q];
+        const QuadRect& s = obj.source[q];
+        Bitmap32 want;
+        want.Create(d.width, d.height);
+        StretchBlt(want, 0, 0, d.width, d.height, obj.turned, s.x, s.y, s.width, s.height,
+                   kStretchAverage);
+        if (i == 1)
+          for (auto& v : want.pixels) v = PaintPixel(0x203040, v, 0x90);
+        for (int y = 0; y < d.height; ++y)
+          ASSERT_TRUE(std::equal(want.Row(y), want.Row(y) + d.width, stage_.Row(d.y + y) + d.x))
+              << when << ": object " << i << " quadrant " << q << " row " << y;
+      }
     }
   };
   for (int frame = 0; frame < 4; ++frame) {
     layer_.AnimateImages();
     expectTheStretch("still");
   }
-  EXPECT_FALSE(obj.stretched[0].pixels.Empty());  // kept from the second frame on
+  EXPECT_FALSE(layer_.slots[0]->stretched[0].pixels.Empty());  // kept from the second frame on
+  EXPECT_FALSE(layer_.slots[1]->stretched[0].pixels.Empty());
 
-  CTimeSchedule turn = Schedule(0, kModeSet, 0);
-  turn.Angle = 3.141592653589793;  // a half turn: the same size, other pixels
-  layer_.SetImage(turn);
+  for (int no : {0, 1}) {
+    CTimeSchedule turn = Schedule(no, kModeSet, 0);
+    turn.Angle = 3.141592653589793;  // a half turn: the same size, other pixels
+    layer_.SetImage(turn);
+  }
   for (int frame = 0; frame < 3; ++frame) {
     layer_.AnimateImages();
     expectTheStretch("turned");
   }
-  CTimeSchedule grow = Schedule(0, kModeSet, 0);
-  grow.Size = 2.3;
-  layer_.SetImage(grow);
+  for (int no : {0, 1}) {
+    CTimeSchedule grow = Schedule(no, kModeSet, 0);
+    grow.Size = 2.3;
+    layer_.SetImage(grow);
+  }
   for (int frame = 0; frame < 3; ++frame) {
     layer_.AnimateImages();
     expectTheStretch("grown");
