@@ -40,22 +40,26 @@ int LoadBuiltinPicture(const std::string& name, Picture* out) {
   return -1;
 }
 
-int LoadPictureOrNotFound(LayerSettings& settings, const std::string& name, Picture* out) {
+int LoadPictureFile(LayerSettings& settings, const std::string& path, int type, Picture* out) {
+  // Pictures from the data folder count against the window's budget; the built-in ones
+  // (NOTFOUND among them) are small and must always be there.
   int rc = -1;
-  if (!name.empty() && name[0] == '*') {
-    rc = LoadBuiltinPicture(name.substr(1), out);
-  } else if (!name.empty()) {
-    const int type = FileTypeOf(name);
-    if (type == 2 || type == 3) {
-      const std::string path = settings.ResolvePath(name);
-      // Pictures from the data folder count against the window's budget; the built-in ones
-      // (NOTFOUND among them) are small and must always be there.
-      PictureBudget* const kept = out->budget;
-      out->budget = &settings.Pictures();
-      if (!path.empty()) rc = type == 2 ? LoadBmpFile(path, out) : LoadJpegFile(path, out);
-      out->budget = kept;
-    }
-  }
+  PictureBudget* const kept = out->budget;
+  out->budget = &settings.Pictures();
+  if (!path.empty() && (type == 2 || type == 3))
+    rc = type == 2 ? LoadBmpFile(path, out) : LoadJpegFile(path, out);
+  out->budget = kept;
   if (rc != 0) LoadBuiltinPicture("NOTFOUND", out);
   return rc;
+}
+
+int LoadPictureOrNotFound(LayerSettings& settings, const std::string& name, Picture* out) {
+  if (!name.empty() && name[0] == '*') {
+    const int rc = LoadBuiltinPicture(name.substr(1), out);
+    if (rc != 0) LoadBuiltinPicture("NOTFOUND", out);
+    return rc;
+  }
+  const int type = name.empty() ? 0 : FileTypeOf(name);
+  if (type != 2 && type != 3) return LoadPictureFile(settings, "", type, out);
+  return LoadPictureFile(settings, settings.ResolvePath(name), type, out);
 }

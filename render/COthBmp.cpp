@@ -176,7 +176,7 @@ void COthBmp::LoadSource(const CTimeImage& rec, CPtDataI* obj) {
   if (rec.FileName[0] != '\0') {
     const std::string name(rec.FileName, strnlen(rec.FileName, sizeof rec.FileName));
     if (settings_) {
-      LoadPictureOrNotFound(*settings_, name, &pic);
+      pictures.Load(*settings_, name, &pic);
     } else {
       LoadBuiltinPicture("NOTFOUND", &pic);
     }
@@ -544,4 +544,5 @@ void COthBmp::ClearImages() {
   for (auto& slot : slots) slot.reset();
   next = 0;
   count = 0;
+  pictures.Clear();
 }

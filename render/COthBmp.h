@@ -9,6 +9,7 @@
 #include "render/LayerEvents.h"
 #include "render/Motion.h"
 #include "render/PictureBudget.h"
+#include "render/PictureCache.h"
 
 class LayerSettings;
 class CBgCtl;
@@ -93,6 +94,8 @@ class COthBmp {
   std::unique_ptr<CPtDataI> slots[kMaxImages];
   int next = 0;
   int count = 0;
+  // The picture files this show loaded, for the objects that load them again.
+  PictureCache pictures;
 
  private:
   void LoadSource(const CTimeImage& rec, CPtDataI* obj);

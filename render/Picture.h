@@ -44,6 +44,8 @@ int LoadBuiltinPicture(const std::string& name, Picture* out);
 // Always yields a picture: "*NAME" a built-in one; else by FileTypeOf (2 BMP, 3 JPEG) from the
 // data folder; anything else or a failure gives NOTFOUND and returns -1.
 int LoadPictureOrNotFound(LayerSettings& settings, const std::string& name, Picture* out);
+// The same for a file already resolved to `path` (type 2 BMP, 3 JPEG; "" for none).
+int LoadPictureFile(LayerSettings& settings, const std::string& path, int type, Picture* out);
 
 // Largest picture file read whole into memory (a 16384 x 16384 BMP of 32 bits and its header).
 inline constexpr std::uint64_t kMaxPictureFileBytes = 16384ull * 16384ull * 4ull + 65536ull;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -200,6 +201,41 @@ TEST_F(OthBmpTest, ImagesAndBackgroundsShareOnePictureBudget) {
   EXPECT_EQ(budget.Held(), 2 * kOne);
   background_.ClearBackground();  // the base picture and the placed ones are all given back
   EXPECT_EQ(budget.Held(), 0u);
+}
+
+// A show that starts one picture file for many objects reads and decodes it once: the others
+// take the picture kept while the file keeps its path, size and modification time (here the
+// file is written over with other pixels and its time put back, which only a kept picture can
+// show), and each copy counts against the budget as a fresh decode does.
+TEST_F(OthBmpTest, AFileLoadedAgainIsTakenFromTheShowsPicturesWhileUnchanged) {
+  const fs::path file = dir_ / "lamp.bmp";
+  WriteBmp("lamp.bmp", MarkedPicture(30, 22, 1));
+  const auto time = fs::last_write_time(file);
+  layer_.AddImage(Image("lamp.bmp", 0));
+  WriteBmp("lamp.bmp", MarkedPicture(30, 22, 2));
+  fs::last_write_time(file, time);
+  layer_.AddImage(Image("lamp.bmp", 1));
+  EXPECT_EQ(layer_.slots[1]->picture.pixels, MarkedPicture(30, 22, 1).pixels);
+  EXPECT_EQ(settings_.Pictures().Held(), 2u * 30 * 22 * 4);
+
+  fs::last_write_time(file, time + std::chrono::seconds(1));
+  layer_.AddImage(Image("lamp.bmp", 2));
+  EXPECT_EQ(layer_.slots[2]->picture.pixels, MarkedPicture(30, 22, 2).pixels);
+  WriteBmp("lamp.bmp", MarkedPicture(32, 22, 3));  // another size at the same time
+  fs::last_write_time(file, time + std::chrono::seconds(1));
+  layer_.AddImage(Image("lamp.bmp", 3));
+  EXPECT_EQ(layer_.slots[3]->picture.pixels, MarkedPicture(32, 22, 3).pixels);
+  EXPECT_EQ(layer_.pictures.Count(), 1);  // the file's latest picture only
+
+  // A picture past the bound is not kept; the show's end frees what was.
+  ASSERT_EQ(WriteFileBytes((dir_ / "huge.bmp").c_str(), ClaimingRle8(2100, 2100)), 0);
+  layer_.AddImage(Image("huge.bmp", 4));
+  EXPECT_EQ(layer_.slots[4]->picture.width, 2100);
+  EXPECT_EQ(layer_.pictures.Count(), 1);
+  EXPECT_LE(layer_.pictures.Bytes(), kMaxKeptPictureBytes);
+  layer_.ClearImages();
+  EXPECT_EQ(layer_.pictures.Bytes(), 0u);
+  EXPECT_EQ(settings_.Pictures().Held(), 0u);
 }
 
 TEST_F(OthBmpTest, StringPictureSplitsIntoQuadrantsEightAndSevenHigh) {
