@@ -5,15 +5,20 @@
 // frame, asks the server for a reply before it asks for the next one, as the saver does. What it
 // and the server use is what showing such a frame costs here, whatever draws it.
 //
+// With --pixels N only a square of about N pixels changes and is put each frame (a show whose
+// sprites change that many window pixels a pass cannot cost less); --pixels 1 leaves the cost of
+// the frame's wake-ups and requests alone.
+//
 // It writes the saver's pass record (ONDRELIX_PASS_STATS format) once a second, so
 // tools/measure-cpu.sh --floor measures it as it measures the saver.
 //
-// usage: x_frame_floor --mode N [--rate FRAMES_PER_SECOND] [--record FILE]
+// usage: x_frame_floor --mode N [--rate FRAMES_PER_SECOND] [--pixels N] [--record FILE]
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -53,6 +58,7 @@ class SegmentResource : public std::pmr::memory_resource {
 struct Options {
   int mode = kDisplayWindow;
   int rate = 30;
+  long pixels = 0;  // 0: the whole frame
   std::string record;
 };
 
@@ -63,6 +69,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->mode = std::atoi(argv[i + 1]);
     } else if (key == "--rate") {
       o->rate = std::atoi(argv[i + 1]);
+    } else if (key == "--pixels") {
+      o->pixels = std::atol(argv[i + 1]);
     } else if (key == "--record") {
       o->record = argv[i + 1];
     } else {
@@ -70,7 +78,19 @@ bool ParseOptions(int argc, char** argv, Options* o) {
     }
   }
   return argc % 2 == 1 && o->mode >= kDisplayExclusive && o->mode <= kDisplayWindow &&
-         o->rate > 0 && o->rate <= 1000;
+         o->rate > 0 && o->rate <= 1000 && o->pixels >= 0;
+}
+
+// The part that changes: the whole frame, or a square of about `pixels` pixels (cut to the frame)
+// that steps along the frame's diagonal, as a sprite would move.
+RectXYWH ChangingPart(const RectXYWH& frame, long pixels, long frameNo) {
+  if (pixels <= 0) return {0, 0, frame.width, frame.height};
+  int side = 1;
+  while (static_cast<long>(side + 1) * (side + 1) <= pixels) ++side;
+  const int w = std::min(side, frame.width), h = std::min(side, frame.height);
+  const int x = static_cast<int>(frameNo % (frame.width - w + 1));
+  const int y = static_cast<int>(frameNo % (frame.height - h + 1));
+  return {x, y, w, h};
 }
 
 std::int64_t NowMs() {
@@ -97,7 +117,8 @@ void WriteRecord(const std::string& path, long frames, std::int64_t ms, std::int
 int main(int argc, char** argv) {
   Options o;
   if (!ParseOptions(argc, argv, &o)) {
-    std::fprintf(stderr, "usage: x_frame_floor --mode N [--rate FPS] [--record FILE]\n");
+    std::fprintf(stderr,
+                 "usage: x_frame_floor --mode N [--rate FPS] [--pixels N] [--record FILE]\n");
     return 2;
   }
   xcb_connection_t* c = xcb_connect(nullptr, nullptr);
@@ -153,12 +174,15 @@ int main(int argc, char** argv) {
     }
     clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
     ++frames;
-    FillRect(frame, 0, 0, f.width, f.height, static_cast<std::uint32_t>(frames) * 0x010305u);
-    xcb_shm_put_image(c, window, gc, static_cast<std::uint16_t>(f.width),
-                      static_cast<std::uint16_t>(f.height), 0, 0,
-                      static_cast<std::uint16_t>(f.width), static_cast<std::uint16_t>(f.height),
-                      static_cast<std::int16_t>(f.x), static_cast<std::int16_t>(f.y), 24,
-                      XCB_IMAGE_FORMAT_Z_PIXMAP, 0, segment, 0);
+    const RectXYWH part = ChangingPart(f, o.pixels, frames);
+    FillRect(frame, part.x, part.y, part.width, part.height,
+             static_cast<std::uint32_t>(frames) * 0x010305u);
+    xcb_shm_put_image(
+        c, window, gc, static_cast<std::uint16_t>(f.width), static_cast<std::uint16_t>(f.height),
+        static_cast<std::uint16_t>(part.x), static_cast<std::uint16_t>(part.y),
+        static_cast<std::uint16_t>(part.width), static_cast<std::uint16_t>(part.height),
+        static_cast<std::int16_t>(f.x + part.x), static_cast<std::int16_t>(f.y + part.y), 24,
+        XCB_IMAGE_FORMAT_Z_PIXMAP, 0, segment, 0);
     if (frames % kFencePeriod == 0) {
       if (fence.sequence != 0) std::free(xcb_get_input_focus_reply(c, fence, nullptr));
       fence = xcb_get_input_focus(c);
@@ -167,7 +191,8 @@ int main(int argc, char** argv) {
     const std::int64_t now = NowMs();
     if (now >= nextRecord) {
       WriteRecord(o.record, frames, now - start,
-                  static_cast<std::int64_t>(frames) * f.width * f.height);
+                  frames * static_cast<std::int64_t>(ChangingPart(f, o.pixels, 0).width) *
+                      ChangingPart(f, o.pixels, 0).height);
       nextRecord = now + 1000;
     }
   }

@@ -28,10 +28,13 @@
 # --floor measures, instead of the saver, what showing a frame costs at all here: x_frame_floor
 # (built beside the saver) shows a frame of the mode's size whose every pixel changes, 30 times
 # a second, through shared memory as the saver does. A show whose frame changes whole cannot
-# cost less than that; read the shows' figures against it.
+# cost less than that; read the shows' figures against it. --floor-pixels N changes and puts only a
+# square of about N window pixels a frame instead (a show's "pixels shown a pass"; 1 leaves the
+# cost of the wake-ups and requests alone).
 #
 # usage: tools/measure-cpu.sh [--build DIR] [--data DIR] [--seconds N] [--screen WxH]
-#                             [--per-show | --show NAME | --floor] [--mode N] [--pin]
+#                             [--per-show | --show NAME | --floor | --floor-pixels N]
+#                             [--mode N] [--pin]
 #                             [--whole-show]
 set -euo pipefail
 
@@ -45,6 +48,7 @@ per_show=0
 only_show=""
 modes="4 2"
 floor=0
+floor_pixels=0
 pin=0
 whole=0
 args=("$@")
@@ -58,9 +62,10 @@ while [ $# -gt 0 ]; do
     --show) per_show=1; only_show=$2; shift 2 ;;
     --mode) modes=$2; shift 2 ;;
     --floor) floor=1; shift ;;
+    --floor-pixels) floor=1; floor_pixels=$2; shift 2 ;;
     --pin) pin=1; shift ;;
     --whole-show) whole=1; per_show=1; shift ;;
-    *) echo "usage: $0 [--build DIR] [--data DIR] [--seconds N] [--screen WxH] [--per-show | --show NAME | --floor] [--mode N] [--pin] [--whole-show]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--build DIR] [--data DIR] [--seconds N] [--screen WxH] [--per-show | --show NAME | --floor | --floor-pixels N] [--mode N] [--pin] [--whole-show]" >&2; exit 2 ;;
   esac
 done
 if [ -z "$seconds" ]; then
@@ -161,7 +166,8 @@ measure() {  # mode label [data folder]
   for try in 1 2 3; do
     start_xvfb "$screen"
     if [ "$floor" = 1 ]; then
-      DISPLAY=$display "$build/x_frame_floor" --mode "$mode" --record "$stats" >"$work/out-$mode" 2>&1 &
+      DISPLAY=$display "$build/x_frame_floor" --mode "$mode" --pixels "$floor_pixels" \
+        --record "$stats" >"$work/out-$mode" 2>&1 &
     else
       DISPLAY=$display ONDRELIX_PASS_STATS=$stats "$program" /s --mode "$mode" --data "$folder" \
         >"$work/out-$mode" 2>&1 &
@@ -219,7 +225,9 @@ measure() {  # mode label [data folder]
 }
 
 if [ "$floor" = 1 ]; then
-  echo "measure-cpu: $build/x_frame_floor, a frame changing whole 30 times a second, screen $screen, ${seconds} s each${MEASURE_CPU_PINNED:+, all on processor $MEASURE_CPU_PINNED}"
+  what="a frame changing whole"
+  [ "$floor_pixels" != 0 ] && what="$floor_pixels pixels of a frame changing"
+  echo "measure-cpu: $build/x_frame_floor, $what 30 times a second, screen $screen, ${seconds} s each${MEASURE_CPU_PINNED:+, all on processor $MEASURE_CPU_PINNED}"
   for m in $modes; do measure "$m" "floor ($m)"; done
   exit 0
 fi
