@@ -802,20 +802,21 @@ void CPlayback::Present(bool whateverLevel) {
     if (movePending_) {
       moved = !inPicture && stretched && source == RectXYWH{0, 0, stage.width, stage.height} &&
               p_.window->MoveFrame(shown_, area, moveDx_, moveDy_);
-      if (moved) {
-        MovePixels(shown_, moveDx_, moveDy_);
-        MovedFrames += 1;
-      }
+      if (moved) MovedFrames += 1;
     } else if (!inPicture && stretched) {
       MoveShown(area, source);
     }
     movePending_ = false;
     shownCamera_ = Camera();
-    const BoxList& compared = moved ? movedUnshown_ : unshown;
     RectXYWH parts[kMaxChangedParts];
-    const int n = inPicture ? CopyChangedParts(p_.window->Picture(), area.x, area.y, stage,
-                                               compared, parts, joinPixels)
-                            : CopyChangedParts(shown_, 0, 0, stage, compared, parts, joinPixels);
+    int n = 0;
+    if (moved) {
+      n = CompareMovedShown(parts, joinPixels);
+    } else {
+      n = inPicture ? CopyChangedParts(p_.window->Picture(), area.x, area.y, stage, unshown, parts,
+                                       joinPixels)
+                    : CopyChangedParts(shown_, 0, 0, stage, unshown, parts, joinPixels);
+    }
     for (int i = 0; i < n; ++i) {
       const RectXYWH& part = parts[i];
       if (inPicture) {
@@ -839,6 +840,27 @@ void CPlayback::Present(bool whateverLevel) {
   } else {
     p_.window->CopyFrame(stage, g.FrameRect.x, g.FrameRect.y);
   }
+}
+
+// The frame shown, moved as the stage was, differs from the stage only in movedUnshown_ (the
+// rest of both is the frame before, moved alike). Only those pixels of the moved frame are made,
+// in a scratch bitmap, and compared; shown_ then takes the whole stage, which this pass has just
+// written, instead of being moved itself (the same pixels, from a frame still in the caches).
+int CPlayback::CompareMovedShown(RectXYWH* parts, std::int64_t joinPixels) {
+  const StageBitmap& stage = *p_.stage;
+  if (movedBefore_.width != shown_.width || movedBefore_.height != shown_.height) {
+    if (!movedBefore_.Create(shown_.width, shown_.height, 0)) {
+      MovePixels(shown_, moveDx_, moveDy_);
+      return CopyChangedParts(shown_, 0, 0, stage, movedUnshown_, parts, joinPixels);
+    }
+  }
+  for (const RectLTRB& r : movedUnshown_) {
+    MovedPixelsInto(movedBefore_, shown_, moveDx_, moveDy_, r.left, r.top, r.right - r.left,
+                    r.bottom - r.top);
+  }
+  const int n = CopyChangedParts(movedBefore_, 0, 0, stage, movedUnshown_, parts, joinPixels);
+  std::copy(stage.pixels.begin(), stage.pixels.end(), shown_.pixels.begin());
+  return n;
 }
 
 Point3 CPlayback::Camera() const {

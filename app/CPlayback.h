@@ -256,6 +256,7 @@ class CPlayback {
   // Built-in items are presented whatever the screen level is.
   void Present(bool whateverLevel = false);
   void MoveShown(const RectXYWH& area, const RectXYWH& source);
+  int CompareMovedShown(RectXYWH* parts, std::int64_t joinPixels);
   Point3 Camera() const;
   void SpeedWarning();
   void ClearStage();
@@ -295,5 +296,6 @@ class CPlayback {
   int moveDx_ = 0;
   int moveDy_ = 0;
   BoxList movedUnshown_;
+  StageBitmap movedBefore_;  // the moved frame shown, made in movedUnshown_ only (scratch)
   ImageDrawRecord drawnImages_;
 };

@@ -757,6 +757,32 @@ void MovePixels(Bitmap32& bmp, int dx, int dy) {
   }
 }
 
+void MovedPixelsInto(Bitmap32& dst, const Bitmap32& src, int dx, int dy, int x, int y, int w,
+                     int h) {
+  if (dst.width != src.width || dst.height != src.height || !ClipRect(dst, x, y, w, h)) return;
+  const bool moves =
+      !(dx <= -src.width || dx >= src.width || dy <= -src.height || dy >= src.height);
+  // Columns [to, to + n) of rows [rowFrom, rowTo) take the pixel (dx, dy) back; every other pixel
+  // is left as it was.
+  const int to = std::max(0, dx), n = moves ? src.width - std::abs(dx) : 0;
+  const int rowFrom = moves ? std::max(0, dy) : 0, rowTo = moves ? src.height + std::min(0, dy) : 0;
+  const int l = std::max(x, to), r = std::min(x + w, to + n);
+  const auto copy = [](std::uint32_t* d, const std::uint32_t* s, int count) {
+    if (count > 0) std::memcpy(d, s, static_cast<std::size_t>(count) * sizeof(std::uint32_t));
+  };
+  for (int row = y; row < y + h; ++row) {
+    std::uint32_t* d = dst.Row(row);
+    const std::uint32_t* same = src.Row(row);
+    if (row < rowFrom || row >= rowTo || l >= r) {
+      copy(d + x, same + x, w);
+      continue;
+    }
+    copy(d + x, same + x, l - x);
+    copy(d + l, src.Row(row - dy) + (l - dx), r - l);
+    copy(d + r, same + r, x + w - r);
+  }
+}
+
 namespace {
 
 // min((v x gain) >> 16, 255) of one channel, with gain at most 0x1000000.

@@ -87,6 +87,10 @@ void FillRect(Bitmap32& dst, int x, int y, int w, int h, std::uint32_t colour);
 // Moves the pixels of `bmp` by (dx, dy) within it: those that would leave it are dropped, those
 // they leave uncovered keep their values (what the display server's copy of an area does).
 void MovePixels(Bitmap32& bmp, int dx, int dy);
+// Writes into (x, y, w, h) of `dst` (cut to it; of src's size) the pixels MovePixels(src, dx, dy)
+// would leave there, without moving `src`.
+void MovedPixelsInto(Bitmap32& dst, const Bitmap32& src, int dx, int dy, int x, int y, int w,
+                     int h);
 // The vector instruction sets a row or frame pass can use, widest last. kBase is SSE2 where the
 // build has it (always on x86-64), else plain C++; the others are chosen at run time (kAvx512
 // needs the byte and word instructions and the 256-bit forms too).

@@ -807,7 +807,9 @@ TEST(ScaleExact, MatchesTheFormulaForEveryKindOfGain) {
 
 // A move within a bitmap: every pixel whose source lies inside takes it, every other keeps its
 // value (rows overlap both ways, so the order of the copies matters), for every move on a small
-// bitmap including those that leave nothing.
+// bitmap including those that leave nothing. The moved pixels of one box made into another
+// bitmap are those of the move, for every box (some reaching past the bitmap), and nothing
+// outside the box is written.
 TEST(MoveExact, MatchesThePlainRuleForEveryMove) {
   const Bitmap32 start = Numbered(7, 5);
   for (int dy = -6; dy <= 6; ++dy)
@@ -820,5 +822,20 @@ TEST(MoveExact, MatchesThePlainRuleForEveryMove) {
           const std::uint32_t want = inside ? start.Row(y - dy)[x - dx] : start.Row(y)[x];
           ASSERT_EQ(moved.Row(y)[x], want) << dx << " " << dy << " at " << x << " " << y;
         }
+      for (int bx = -1; bx < 7; ++bx)
+        for (int bw = 0; bx + bw <= 8; ++bw)
+          for (int by = -1; by < 5; by += 2)
+            for (int bh = 1; by + bh <= 6; bh += 2) {
+              Bitmap32 into;
+              into.Create(7, 5, 0xABCDEF);
+              MovedPixelsInto(into, start, dx, dy, bx, by, bw, bh);
+              for (int y = 0; y < 5; ++y)
+                for (int x = 0; x < 7; ++x) {
+                  const bool inBox = x >= bx && x < bx + bw && y >= by && y < by + bh;
+                  ASSERT_EQ(into.Row(y)[x], inBox ? moved.Row(y)[x] : 0xABCDEFu)
+                      << dx << " " << dy << " box " << bx << " " << by << " " << bw << " " << bh
+                      << " at " << x << " " << y;
+                }
+            }
     }
 }
