@@ -170,8 +170,8 @@ void BM_RotatePicture(benchmark::State& state) {
     t += 0.01;
   }
 }
-// As an image turning from frame to frame does: into the same bitmap with its spans, with each
-// instruction set (0 the base, 1 AVX2, 2 AVX-512; one the processor lacks is skipped).
+// As an image turning from frame to frame does: into the same bitmap, with each instruction set
+// (0 the base, 1 AVX2, 2 AVX-512; one the processor lacks is skipped).
 void BM_TurnPictureReused(benchmark::State& state) {
   const auto simd = static_cast<PixelSimd>(state.range(2));
   if (simd > BestPixelSimd()) {
@@ -180,10 +180,9 @@ void BM_TurnPictureReused(benchmark::State& state) {
   }
   const Bitmap32 p = Noise(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
   Bitmap32 q;
-  TurnSpans spans;
   double t = 0.3;
   for (auto _ : state) {
-    RotatePicture(p, t, &q, &spans, simd);
+    RotatePicture(p, t, &q, simd);
     benchmark::DoNotOptimize(q.pixels.data());
     t += 0.01;
   }

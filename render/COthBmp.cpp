@@ -56,12 +56,9 @@ void Turn(CPtDataI* obj) {
   obj->turnedVersion += 1;
   if (obj->angle == 0 || obj->picture.Empty()) {
     obj->turned = obj->picture;
-    obj->turnedSpans = TurnSpans();
   } else {
-    // Turned into the object's own bitmap, whose memory is reused while the angle animates; its
-    // spans let the next turn write only the pixels that may change.
-    if (RotatePicture(obj->picture, obj->angle, &obj->turned, &obj->turnedSpans) != 0)
-      obj->turned = Bitmap32();
+    // Turned into the object's own bitmap, whose memory is reused while the angle animates.
+    if (RotatePicture(obj->picture, obj->angle, &obj->turned) != 0) obj->turned = Bitmap32();
   }
 }
 

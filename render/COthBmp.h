@@ -10,7 +10,6 @@
 #include "render/Motion.h"
 #include "render/PictureBudget.h"
 #include "render/PictureCache.h"
-#include "render/PixelOps.h"
 
 class LayerSettings;
 class CBgCtl;
@@ -56,8 +55,6 @@ struct CPtDataI {
   int quality = 3;     // stretch mode
   Point3 base;         // place in background coordinates
   int operation = 1;   // 1 COPY, 2 PAINT
-  // The rows' spans of `turned` when it was turned, else empty.
-  TurnSpans turnedSpans;
   Motion motion[kMotionCount];
   std::int32_t contrastCount = 0;
   std::int32_t contrastTarget = 0;

@@ -967,66 +967,22 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
   return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
 }
 
-// floor(n / d) for a numerator that grows by `dn` at every Next(), with d > 0: one division at
-// the start and one for the growth, then an addition and a carry a step.
-class FloorDivWalk {
- public:
-  FloorDivWalk(std::int64_t n, std::int64_t dn, std::int64_t d)
-      : q_(FloorDiv(n, d)), r_(n - q_ * d), dq_(FloorDiv(dn, d)), dr_(dn - dq_ * d), d_(d) {}
-  std::int64_t Value() const { return q_; }
-  void Next() {
-    q_ += dq_;
-    r_ += dr_;
-    if (r_ >= d_) {
-      r_ -= d_;
-      q_ += 1;
-    }
+// Columns j (within 0..n) at which 0 <= v0 + j x step < limit, an interval since the value is
+// linear in j: [*lo, *hi), empty when *lo >= *hi.
+void InsideRange(std::int64_t v0, std::int64_t step, std::int64_t limit, int n, int* lo, int* hi) {
+  std::int64_t a = 0, b = n;
+  if (step == 0) {
+    if (v0 < 0 || v0 >= limit) b = 0;
+  } else if (step > 0) {
+    a = FloorDiv(-v0 + step - 1, step);         // first j with v0 + j step >= 0
+    b = FloorDiv(limit - v0 + step - 1, step);  // first j with v0 + j step >= limit
+  } else {
+    a = FloorDiv(v0 - limit, -step) + 1;  // first j with v0 + j step < limit
+    b = FloorDiv(v0, -step) + 1;          // first j with v0 + j step < 0
   }
-
- private:
-  std::int64_t q_, r_, dq_, dr_, d_;  // 0 <= r_ < d_ and 0 <= dr_ < d_
-};
-
-// Columns j (within 0..n) at which 0 <= v + j x step < limit, an interval since the value is
-// linear in j: [lo, hi), empty when lo >= hi. Row after row, v growing by `dv` a row, with no
-// division per row.
-class InsideRangeWalk {
- public:
-  InsideRangeWalk(std::int64_t v0, std::int64_t dv, std::int64_t step, std::int64_t limit, int n)
-      : v_(v0),
-        dv_(dv),
-        step_(step),
-        limit_(limit),
-        n_(n),
-        // step > 0: the first j with v + j step >= 0, and the first with v + j step >= limit;
-        // step < 0: one less than the first j with v + j step < limit, and with v + j step < 0
-        lo_(step > 0 ? FloorDivWalk(-v0 + step - 1, -dv, step)
-                     : FloorDivWalk(v0 - limit, dv, step < 0 ? -step : 1)),
-        hi_(step > 0 ? FloorDivWalk(limit - v0 + step - 1, -dv, step)
-                     : FloorDivWalk(v0, dv, step < 0 ? -step : 1)) {}
-  void Get(int* lo, int* hi) const {
-    std::int64_t a = 0, b = n_;
-    if (step_ == 0) {
-      if (v_ < 0 || v_ >= limit_) b = 0;
-    } else {
-      const std::int64_t one = step_ < 0 ? 1 : 0;
-      a = lo_.Value() + one;
-      b = hi_.Value() + one;
-    }
-    *lo = static_cast<int>(std::clamp<std::int64_t>(a, 0, n_));
-    *hi = static_cast<int>(std::clamp<std::int64_t>(b, 0, n_));
-  }
-  void Next() {
-    v_ += dv_;
-    lo_.Next();
-    hi_.Next();
-  }
-
- private:
-  std::int64_t v_, dv_, step_, limit_;
-  int n_;
-  FloorDivWalk lo_, hi_;
-};
+  *lo = static_cast<int>(std::clamp<std::int64_t>(a, 0, n));
+  *hi = static_cast<int>(std::clamp<std::int64_t>(b, 0, n));
+}
 
 // Columns a..b-1 of one turned row, whose samples (u >> 10, v >> 10) all lie inside the source.
 // With SSE2 four at a time: inside the source both are below 2^14, so the values fit 32 bits
@@ -1131,19 +1087,12 @@ void TurnRowWith(PixelSimd simd, const std::uint32_t* src, int w, std::int64_t u
 }  // namespace
 
 // Each row of the result crosses the source along a straight line, so the columns that sample
-// inside it form one interval, found from the fixed-point line itself (walked row to row); the
-// loop over it needs no bounds test. Only the columns outside it are cleared, and with `spans` of
-// the last turn into the same-sized `out`, only those that the interval left.
-int RotatePicture(const Bitmap32& p, double t, Bitmap32* out, TurnSpans* spans, PixelSimd simd) {
+// inside it form one interval, found from the fixed-point line itself; the loop over it needs no
+// bounds test, and only the columns outside it are cleared.
+int RotatePicture(const Bitmap32& p, double t, Bitmap32* out, PixelSimd simd) {
   const int w = p.width, h = p.height;
-  const bool known = spans != nullptr && spans->width == out->width &&
-                     spans->height == out->height &&
-                     spans->from.size() == static_cast<std::size_t>(out->height) &&
-                     spans->to.size() == spans->from.size() &&
-                     out->pixels.size() == static_cast<std::size_t>(out->width) * out->height;
   if (p.Empty()) {
     *out = Bitmap32();
-    if (spans != nullptr) *spans = TurnSpans();
     return -1;
   }
   const double c = std::cos(t), s = std::sin(t);
@@ -1153,20 +1102,12 @@ int RotatePicture(const Bitmap32& p, double t, Bitmap32* out, TurnSpans* spans, 
   h2 = (h2 + 1) & ~1;
   if (w2 > kMaxBitmapSide || h2 > kMaxBitmapSide) {
     *out = Bitmap32();
-    if (spans != nullptr) *spans = TurnSpans();
     return -1;
   }
-  const bool same = known && w2 == out->width && h2 == out->height;
   try {
     out->pixels.resize(static_cast<std::size_t>(w2) * static_cast<std::size_t>(h2));
-    if (spans != nullptr && !same) {
-      spans->width = spans->height = 0;  // until every row is written
-      spans->from.resize(static_cast<std::size_t>(h2));
-      spans->to.resize(static_cast<std::size_t>(h2));
-    }
   } catch (const std::bad_alloc&) {
     *out = Bitmap32();
-    if (spans != nullptr) *spans = TurnSpans();
     return -1;
   }
   out->width = w2;
@@ -1178,41 +1119,20 @@ int RotatePicture(const Bitmap32& p, double t, Bitmap32* out, TurnSpans* spans, 
   const std::int64_t Sr = static_cast<std::int64_t>(std::sin(t + kHalfPi) * 1024);
   const std::int64_t x0 = -(w2 / 2) * C + (h2 / 2) * S + (w / 2) * 1024;
   const std::int64_t y0 = -(w2 / 2) * S - (h2 / 2) * C + (h / 2) * 1024;
-  InsideRangeWalk xs(x0, Cr, C, static_cast<std::int64_t>(w) * 1024, w2);
-  InsideRangeWalk ys(y0, Sr, S, static_cast<std::int64_t>(h) * 1024, w2);
-  for (int i = 0; i < h2; ++i, xs.Next(), ys.Next()) {
+  const std::int64_t xLimit = static_cast<std::int64_t>(w) * 1024;
+  const std::int64_t yLimit = static_cast<std::int64_t>(h) * 1024;
+  for (int i = 0; i < h2; ++i) {
     const std::int64_t sx = x0 + i * Cr, sy = y0 + i * Sr;
     int xa, xb, ya, yb;
-    xs.Get(&xa, &xb);
-    ys.Get(&ya, &yb);
+    InsideRange(sx, C, xLimit, w2, &xa, &xb);
+    InsideRange(sy, S, yLimit, w2, &ya, &yb);
     const int a = std::max(xa, ya), b = std::max(a, std::min(xb, yb));
     std::uint32_t* d = out->Row(i);
-    if (same) {
-      // Cleared already outside the last span; clear what it held outside this one.
-      const int la = spans->from[i], lb = spans->to[i];
-      if (la < lb) {
-        if (la < a) std::fill(d + la, d + std::min(a, lb), 0u);
-        if (lb > b) std::fill(d + std::max(b, la), d + lb, 0u);
-      }
-    } else {
-      std::fill(d, d + a, 0u);
-      std::fill(d + b, d + w2, 0u);
-    }
-    if (spans != nullptr) {
-      spans->from[i] = a;
-      spans->to[i] = b;
-    }
+    std::fill(d, d + a, 0u);
+    std::fill(d + b, d + w2, 0u);
     TurnRowWith(simd, p.pixels.data(), w, sx + a * C, sy + a * S, C, S, a, b, d);
   }
-  if (spans != nullptr) {
-    spans->width = w2;
-    spans->height = h2;
-  }
   return 0;
-}
-
-int RotatePicture(const Bitmap32& p, double t, Bitmap32* out, PixelSimd simd) {
-  return RotatePicture(p, t, out, nullptr, simd);
 }
 
 Bitmap32 RotatePicture(const Bitmap32& p, double t) {

@@ -121,20 +121,6 @@ Bitmap32 RotatePicture(const Bitmap32& p, double t);
 // frame); 0, or -1 with `out` emptied when `p` is empty or the result cannot be held. `simd` at
 // most BestPixelSimd().
 int RotatePicture(const Bitmap32& p, double t, Bitmap32* out, PixelSimd simd = BestPixelSimd());
-// The columns [from, to) of each row of a turned picture that hold source pixels (all others
-// are 0), for the `width` x `height` bitmap they were written with.
-struct TurnSpans {
-  int width = 0;
-  int height = 0;
-  std::vector<int> from;
-  std::vector<int> to;
-};
-// The same, where `spans` describes `out` as the last turn left it (or is empty): a turn to the
-// same size writes only the columns inside its rows' spans and clears those the last spans held
-// outside them. `spans` is left describing the result; a caller that writes `out` by other means
-// empties it.
-int RotatePicture(const Bitmap32& p, double t, Bitmap32* out, TurnSpans* spans,
-                  PixelSimd simd = BestPixelSimd());
 
 // Exact area resampling of n source pixels onto m destination pixels (m <= n).
 struct AreaUnits {

@@ -526,33 +526,6 @@ TEST(RotateExact, MatchesTheReferenceAtManySizesAndAngles) {
   EXPECT_TRUE(out.Empty());
 }
 
-// An image turning from frame to frame: each turn into the same bitmap, which keeps its pixels
-// outside the new spans from the turn before, and now and then a bitmap written by other means.
-TEST(RotateExact, TurnsFrameAfterFrameIntoTheSameBitmap) {
-  constexpr std::uint32_t kSeed = 4242;
-  Rng r{kSeed};
-  for (PixelSimd simd : {PixelSimd::kBase, PixelSimd::kAvx2, PixelSimd::kAvx512}) {
-    if (simd > BestPixelSimd()) continue;
-    for (int run = 0; run < 12; ++run) {
-      const Bitmap32 p = Noise(r, 2 + 2 * r.Below(60), 2 + 2 * r.Below(50));
-      Bitmap32 out;
-      TurnSpans spans;
-      double t = (r.Below(20001) - 10000) / 1000.0;
-      const double step = (r.Below(401) - 200) / 1000.0;  // up to 0.2 radians a frame
-      for (int frame = 0; frame < 60; ++frame, t += step) {
-        if (r.Below(30) == 0) {
-          out = p;  // as the layer does at angle 0
-          spans = TurnSpans();
-        }
-        ASSERT_EQ(RotatePicture(p, t, &out, &spans, simd), 0);
-        ASSERT_EQ(out.pixels, RefRotate(p, t).pixels)
-            << "seed " << kSeed << " simd " << static_cast<int>(simd) << " run " << run << " frame "
-            << frame << " " << p.width << "x" << p.height << " t " << t;
-      }
-    }
-  }
-}
-
 // Every destination pixel must receive c x b, whatever n and m.
 template <typename Table>
 std::vector<std::uint64_t> Received(const Table& t, int m) {
