@@ -37,6 +37,7 @@ struct Play {
   double seconds = 0;  // of the show's clock
   double cpu = 0;      // processor seconds of the passes
   long long passes = 0;
+  double pixels = 0;   // window pixels of the parts taken
   double longestMs = 0;
 };
 
@@ -80,7 +81,9 @@ bool PlayOnce(const std::string& file, int mode, bool cold, benchmark::State& st
     show.Pass(now);
     FrameMove move;
     window.TakeFrameMove(&move);
-    benchmark::DoNotOptimize(window.TakeDamageParts().count);
+    const DamageParts parts = window.TakeDamageParts();
+    for (int i = 0; i < parts.count; ++i)
+      play->pixels += static_cast<double>(parts.part[i].width) * parts.part[i].height;
     const double spent = ThreadSeconds() - start;
     play->cpu += spent;
     play->longestMs = std::max(play->longestMs, 1e3 * spent);
@@ -100,11 +103,14 @@ void BM_DemoShow(benchmark::State& state, const std::string& file, int mode, boo
     total.seconds += play.seconds;
     total.cpu += play.cpu;
     total.passes += play.passes;
+    total.pixels += play.pixels;
     longest = std::max(longest, play.longestMs);
   }
   state.counters["engine_pct"] = 100.0 * total.cpu / total.seconds;
   state.counters["us_pass"] = 1e6 * total.cpu / static_cast<double>(total.passes);
   state.counters["passes_s"] = static_cast<double>(total.passes) / total.seconds;
+  // Window pixels of the parts the shell would put a pass (what the server copies).
+  state.counters["px_pass"] = total.pixels / static_cast<double>(total.passes);
   state.counters["load_ms"] = longest;
   state.counters["play_s"] = total.seconds / static_cast<double>(state.iterations());
 }
