@@ -37,7 +37,7 @@ struct Play {
   double seconds = 0;  // of the show's clock
   double cpu = 0;      // processor seconds of the passes
   long long passes = 0;
-  double pixels = 0;   // window pixels of the parts taken
+  double pixels = 0;  // window pixels of the parts taken
   double longestMs = 0;
 };
 
