@@ -854,8 +854,14 @@ int CPlayback::CompareMovedShown(RectXYWH* parts, std::int64_t joinPixels) {
       return CopyChangedParts(shown_, 0, 0, stage, movedUnshown_, parts, joinPixels);
     }
   }
+  // The compare reads whole blocks of kChangeBlock columns around the changes it finds, so the
+  // scratch holds the moved frame over the boxes widened to whole blocks: a block half outside a
+  // box must read there what the moved frame holds, or stale pixels would count as changes.
   for (const RectLTRB& r : movedUnshown_) {
-    MovedPixelsInto(movedBefore_, shown_, moveDx_, moveDy_, r.left, r.top, r.right - r.left,
+    const int left = r.left / kChangeBlock * kChangeBlock;
+    const int right =
+        std::min(shown_.width, (r.right + kChangeBlock - 1) / kChangeBlock * kChangeBlock);
+    MovedPixelsInto(movedBefore_, shown_, moveDx_, moveDy_, left, r.top, right - left,
                     r.bottom - r.top);
   }
   const int n = CopyChangedParts(movedBefore_, 0, 0, stage, movedUnshown_, parts, joinPixels);
