@@ -85,6 +85,15 @@ struct CCaption::Impl {
     BuildDash();
   }
 
+  // The entry's lines (the second at `lineY`) and its long dash, in the render font.
+  void DrawEntry(Bitmap32& to, const CaptionEntry& e, int lineY) {
+    if (e.line[0]) raster.Draw32(to, 0, 0, renderFont, *e.line[0]);
+    if (e.line[1]) raster.Draw32(to, 0, lineY, renderFont, *e.line[1]);
+    if (e.dashX != 0)
+      CopyRect(to, e.dashX, e.dashLine == 0 ? 0 : lineY, dashBitmap, 0, 0, dashBitmap.width,
+               dashBitmap.height);
+  }
+
   // Two dash glyphs with the gap between them closed: the column a quarter in is stretched over
   // the rest, so a long dash reads as one unbroken bar.
   void BuildDash() {
@@ -201,24 +210,20 @@ void CCaption::ShowEntry() {
   Impl& m = *impl_;
   const CaptionEntry& e = Entry(m.current);
   const double s = m.Scale();
-  const int lineY = static_cast<int>(kSecondLineY * s);
-  m.renderBitmap.Create(static_cast<int>(e.width * s), static_cast<int>(kCaptionHeight * s), 0);
-  if (e.line[0]) m.raster.Draw32(m.renderBitmap, 0, 0, m.renderFont, *e.line[0]);
-  if (e.line[1]) m.raster.Draw32(m.renderBitmap, 0, lineY, m.renderFont, *e.line[1]);
-  if (e.dashX != 0)
-    CopyRect(m.renderBitmap, e.dashX, e.dashLine == 0 ? 0 : lineY, m.dashBitmap, 0, 0,
-             m.dashBitmap.width, m.dashBitmap.height);
-
   const int mode = m.Mode();
   const bool unscaledModes = mode != 2 && mode != 3;
   if (unscaledModes && m.SettingsScale() == 2) {
     // Drawn at double size and halved with averaging, which smooths the glyph edges.
+    m.renderBitmap.Create(static_cast<int>(e.width * s), static_cast<int>(kCaptionHeight * s), 0);
+    m.DrawEntry(m.renderBitmap, e, static_cast<int>(kSecondLineY * s));
     m.showBitmap.Create(e.width, kCaptionHeight, 0);
     StretchBlt(m.showBitmap, 0, 0, e.width, kCaptionHeight, m.renderBitmap, 0, 0,
                m.renderBitmap.width, m.renderBitmap.height, kStretchAverage);
   } else {
+    // The render font is the show font here, so the entry is drawn where it is shown: its width
+    // was measured in that font, and ink beyond it would be cut off by a copy anyway.
     m.showBitmap.Create(e.width, static_cast<int>(kCaptionHeight * s), 0);
-    CopyRect(m.showBitmap, 0, 0, m.renderBitmap, 0, 0, m.renderBitmap.width, m.renderBitmap.height);
+    m.DrawEntry(m.showBitmap, e, static_cast<int>(kSecondLineY * s));
   }
   const int centre = mode == 0 || mode == 4 ? kWindowCentreX : m.screenWidth / 2;
   m.captionX = centre - m.showBitmap.width / 2;

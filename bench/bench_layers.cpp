@@ -1,6 +1,7 @@
 // Frame cost of the background and image layers on reference shows: a large tiled background
 // with 64 placed pictures scrolling diagonally, and 64 image objects turning, scaling and
-// blending at once; and both together, presented into a 640 x 480 window picture.
+// blending at once; and both together, presented into a 640 x 480 window picture. And the caption
+// layer putting up a two-line entry in each display mode.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -10,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "app/CCaption.h"
+#include "platform/Cp932.h"
 #include "render/CBgCtl.h"
 #include "render/COthBmp.h"
 #include "render/PixelOps.h"
@@ -170,5 +173,26 @@ void BM_HeavierShowFrame(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_HeavierShowFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// One caption entry put up (drawn and made ready to show) in display mode `range(0)` on a
+// 1920 x 1080 screen; the bitmaps are made afresh for every entry.
+void BM_CaptionEntry(benchmark::State& state) {
+  CMainCtl settings;
+  settings.SetCptFont(kDefaultCptFont);
+  settings.SetDspMode(static_cast<int>(state.range(0)));
+  CCaption caption(&settings);
+  caption.SetScreenSize(1920, 1080);
+  caption.PlaceCaptions(1.0, 0, 0);
+  for (unsigned char c : Utf8ToCp932("The lanterns rise over the river\nそして夜が明ける－－end"))
+    caption.AddCaptionChar(c);
+  caption.AddCaptionChar(27);
+  for (auto _ : state) {
+    caption.StartCaptions(0, 1, 1000);
+    while (caption.AnimateCaptions() == 0) {
+    }
+    benchmark::DoNotOptimize(caption.ShowBitmap().pixels.data());
+  }
+}
+BENCHMARK(BM_CaptionEntry)->Arg(2)->Arg(3)->Arg(4)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "platform/Cp932.h"
 #include "render/FontRaster.h"
 #include "render/Picture.h"
+#include "render/PixelOps.h"
 #include "settings/CMainCtl.h"
 
 namespace {
@@ -225,3 +226,41 @@ TEST_F(CaptionTest, ScaledModesUseTheScreen) {
 }
 
 }  // namespace
+
+// Without averaging the entry is drawn straight into the bitmap shown. It must equal the entry
+// drawn at the render scale's width and cut to the entry's width (both lines, the long dash).
+TEST(CaptionDrawnWhereShown, EqualsTheEntryDrawnWideAndCut) {
+  struct Case {
+    int mode, renderScale, width, height;
+  };
+  for (const Case c : {Case{2, 1, 1920, 1080}, Case{3, 1, 1280, 1024}, Case{1, 1, 800, 600}}) {
+    CMainCtl settings;
+    settings.SetCptFont(kDefaultCptFont);
+    settings.SetDspMode(c.mode);
+    settings.RenderScale = c.renderScale;
+    CCaption caption(&settings);
+    caption.SetScreenSize(c.width, c.height);
+    caption.PlaceCaptions(1.0, 0, 0);
+    for (unsigned char ch : Utf8ToCp932("一行目 Aj\n二行－－gy")) caption.AddCaptionChar(ch);
+    caption.AddCaptionChar(27);
+    caption.StartCaptions(0, 1, 1000);
+    while (caption.AnimateCaptions() == 0) {
+    }
+    const CaptionEntry& e = caption.Entry(0);
+    ASSERT_NE(e.dashX, 0) << c.mode;
+    ASSERT_EQ(e.dashLine, 1) << c.mode;
+    const double s = caption.RenderScale();
+    const FontSpec font{kDefaultCptFont, caption.RenderFontHeight(), true};
+    const int lineY = static_cast<int>(30 * s);
+    FontRaster raster;
+    Bitmap32 wide, want;
+    wide.Create(static_cast<int>(e.width * s), static_cast<int>(55 * s), 0);
+    raster.Draw32(wide, 0, 0, font, *e.line[0]);
+    raster.Draw32(wide, 0, lineY, font, *e.line[1]);
+    const Bitmap32& dash = caption.DashBitmap();
+    CopyRect(wide, e.dashX, lineY, dash, 0, 0, dash.width, dash.height);
+    want.Create(e.width, wide.height, 0);
+    CopyRect(want, 0, 0, wide, 0, 0, wide.width, wide.height);
+    EXPECT_TRUE(caption.ShowBitmap().pixels == want.pixels) << "mode " << c.mode;
+  }
+}
