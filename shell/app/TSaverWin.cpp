@@ -126,19 +126,28 @@ QList<int> ScreensToCover(const QList<QRect>& screens, int showScreen) {
 namespace {
 
 // The saver plays for hours while shows come and go, each with pictures of a few hundred
-// kilobytes to megabytes, music buffers and media threads. Two settings of the C library's
-// allocator, made before any thread starts, keep its resident memory near what is in use:
-// - Blocks from 256 KiB up always get pages of their own, given back when freed. By default the
+// kilobytes to megabytes, music buffers and media threads. Three settings of the C library's
+// allocator, made before any thread starts, keep its resident memory near what is in use without
+// making a frame pay for fresh pages:
+// - Blocks from 1 MiB up always get pages of their own, given back when freed. By default the
 //   threshold rises to the largest block freed so far, and from then on such blocks come from
 //   the heaps, where the small blocks allocated between them keep the freed space from going
-//   back (in a 2-hour soak, anonymous memory crept up by about 10 MB an hour that way).
+//   back (in a 2-hour soak, anonymous memory crept up by about 10 MB an hour that way). Not
+//   lower: a caption's bitmaps (up to 760 KiB full screen on 1920 x 1080) are made again for
+//   every caption, and pages of their own were faulted in page by page each time (a quarter of
+//   the page faults of the lanterns show full screen); from the heap they reuse its pages.
+// - Up to 4 MiB free at the top of the main heap stays there (by default anything over
+//   128 KiB goes back, and the next picture or caption faults it in again); the trim at each
+//   show's start still gives it all back.
 // - Two heaps instead of eight per core: each thread heap keeps its own free pages, and the
 //   media threads' allocations are few.
 void TuneAllocator() {
 #ifdef __GLIBC__
-  constexpr int kOwnPagesFromBytes = 256 * 1024;
+  constexpr int kOwnPagesFromBytes = 1024 * 1024;
+  constexpr int kKeptFreeTopBytes = 4 * 1024 * 1024;
   constexpr int kHeaps = 2;
   mallopt(M_MMAP_THRESHOLD, kOwnPagesFromBytes);
+  mallopt(M_TRIM_THRESHOLD, kKeptFreeTopBytes);
   mallopt(M_ARENA_MAX, kHeaps);
 #endif
 }
