@@ -505,38 +505,52 @@ void TSaverWin::ShowDamage() {
   if (d.count == 0 && !framed && !moved) return;
   lastShown_ = driver_->LastPass();
   QRect parts[kMaxDamageParts];
-  QRegion region;
   for (int i = 0; i < d.count; ++i) {
     const RectXYWH& p = d.part[i];
     parts[i] = QRect(p.x, p.y, p.width, p.height);
-    region += parts[i];
   }
-  if (!pictureWin_ || framed) {
-    if (!stats_.path.isEmpty())
-      stats_.pixelsShown += AreaOf(framed ? region + scaler_->Pending() : region);
-  } else if (!stats_.path.isEmpty()) {
-    // The parts go out as they are, each a request, pixels in an overlap twice.
-    for (int i = 0; i < d.count; ++i) {
-      const QRect in = parts[i] & pictureWin_->geometry();
-      stats_.pixelsShown += static_cast<std::int64_t>(in.width()) * in.height();
-    }
-    stats_.pixelsShown += AreaOf(region - pictureWin_->geometry());
+  if (pictureWin_ && !framed) {
+    PresentParts(parts, d.count, moved ? &move : nullptr);
+    return;
   }
+  QRegion region;
+  for (int i = 0; i < d.count; ++i) region += parts[i];
+  if (!stats_.path.isEmpty())
+    stats_.pixelsShown += AreaOf(framed ? region + scaler_->Pending() : region);
   if (pictureWin_) {
-    // The move first: the parts taken with it are drawn over the moved frame.
-    if (moved)
-      pictureWin_->Move(QRect(move.area.x, move.area.y, move.area.width, move.area.height), move.dx,
-                        move.dy);
-    if (framed) {
-      // What the server stretches from the frame is not put from the picture first.
-      pictureWin_->Present(region - scaler_->Pending());
-    } else {
-      pictureWin_->Present(parts, d.count);
-    }
-    if (scaler_) scaler_->Send();
+    if (moved) MoveFrame(move);
+    // What the server stretches from the frame is not put from the picture first.
+    pictureWin_->Present(region - scaler_->Pending());
+    scaler_->Send();
     region -= pictureWin_->geometry();
   }
   for (const QRect& r : region) update(SurfaceToWidget(r));
+}
+
+// The usual pass on X11: the parts go out as they are, each a request (pixels in an overlap
+// twice). Only parts that reach beyond the picture window (the panel's rows in window mode) are
+// repainted by Qt, so a pass builds no region unless one does.
+void TSaverWin::PresentParts(const QRect* parts, int count, const FrameMove* move) {
+  const QRect inWindow = pictureWin_->geometry();
+  QRegion outside;
+  for (int i = 0; i < count; ++i) {
+    if (!stats_.path.isEmpty()) {
+      const QRect in = parts[i] & inWindow;
+      stats_.pixelsShown += static_cast<std::int64_t>(in.width()) * in.height();
+    }
+    if (!inWindow.contains(parts[i])) outside += QRegion(parts[i]) - inWindow;
+  }
+  if (!stats_.path.isEmpty()) stats_.pixelsShown += AreaOf(outside);
+  // The move first: the parts taken with it are drawn over the moved frame.
+  if (move) MoveFrame(*move);
+  pictureWin_->Present(parts, count);
+  if (scaler_) scaler_->Send();
+  for (const QRect& r : outside) update(SurfaceToWidget(r));
+}
+
+void TSaverWin::MoveFrame(const FrameMove& move) {
+  pictureWin_->Move(QRect(move.area.x, move.area.y, move.area.width, move.area.height), move.dx,
+                    move.dy);
 }
 
 // ---- Window events ----

@@ -18,6 +18,7 @@
 
 class CMainCtl;
 class CPlayback;
+struct FrameMove;
 class MediaDevice;
 class PassDriver;
 class QCheckBox;
@@ -122,6 +123,8 @@ class TSaverWin : public QWidget {
   void BuildControlPanel();
   bool StartExclusiveDisplay();
   void ShowDamage();
+  void PresentParts(const QRect* parts, int count, const FrameMove* move);
+  void MoveFrame(const FrameMove& move);
   void UseFrameScaler();
   void ScheduleNextPass();
   void AfterInput();
