@@ -740,6 +740,7 @@ void CPlayback::ComposeArea(const BoxList& area, const BoxList& boxes) {
   const int coveredCount = p_.images ? CoveredBoxes(*p_.images, covered, kMaxSpanRects) : 0;
   for (const RectLTRB& r : area) {
     ForEachSpan(r, drawn, drawnCount, covered, coveredCount, [&](const RectLTRB& s) {
+      FilledPixels += RectPixels(s);
       p_.background->DrawBackground(stage, BgRect{s.left, s.top, s.right, s.bottom});
     });
   }
@@ -810,6 +811,7 @@ void CPlayback::Present(bool whateverLevel) {
     shownCamera_ = Camera();
     RectXYWH parts[kMaxChangedParts];
     int n = 0;
+    ComparedPixels += moved ? movedUnshown_.Pixels() : unshown.Pixels();
     if (moved) {
       n = CompareMovedShown(parts, joinPixels);
     } else {

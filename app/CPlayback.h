@@ -201,6 +201,10 @@ class CPlayback {
   // them those the window showed by moving its frame too; counted for tests and tools.
   int ShiftedFrames = 0;
   int MovedFrames = 0;
+  // Stage pixels whose background a compose over a still background drew again, and stage pixels
+  // compared with the frame shown; counted for benchmarks.
+  std::int64_t FilledPixels = 0;
+  std::int64_t ComparedPixels = 0;
 
  private:
   void Step();
