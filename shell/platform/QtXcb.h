@@ -51,7 +51,10 @@ bool XcbInlinePut(xcb_drawable_t drawable, xcb_gcontext_t gc, std::uint8_t depth
 bool XcbReadPixels(xcb_drawable_t drawable, int x, int y, int w, int h, std::uint32_t* out);
 
 // How many marks may pass before the server must have answered for the oldest unanswered one.
-inline constexpr int kXcbFencePeriod = 4;
+// Only moves and freed memory need an answer at once (both ask for it); the period only keeps a
+// client from running far ahead of the server, and each answer wakes the connection's reader
+// thread, so it is long: at 30 frames a second, a client stays at most about half a second ahead.
+inline constexpr int kXcbFencePeriod = 8;
 // For this many presents after a moved frame each present asks the server at once (a scrolling
 // sky moves the frame on most passes, and the next move needs the answer).
 inline constexpr int kXcbFenceMovingPresents = 8;
