@@ -190,12 +190,20 @@ void WindowSurface::DrawBitmap(const Bitmap32& bmp, int x, int y) {
   AddDamage(x, y, bmp.width, bmp.height);
 }
 
-int WindowSurface::DrawText(int x, int y, const std::string& text) {
-  if (!font_) font_ = std::make_unique<FontRaster>();
+namespace {
+
+FontSpec TimerFont() {
   FontSpec spec;
   spec.face = kTimerFontFace;
   spec.height = kTimerFontHeight;
-  const int w = font_->Draw32(picture_, x, y, spec, text, 0xFFFFFF);
+  return spec;
+}
+
+}  // namespace
+
+int WindowSurface::DrawText(int x, int y, const std::string& text) {
+  if (!font_) font_ = std::make_unique<FontRaster>();
+  const int w = font_->Draw32(picture_, x, y, TimerFont(), text, 0xFFFFFF);
   const FontRaster::Box& b = font_->LastDrawn();
   AddDamage(b.left, b.top, b.right - b.left, b.bottom - b.top);
   return w;
@@ -219,12 +227,23 @@ std::string TimerText(std::int32_t elapsedMs) {
   return text;
 }
 
+// Only the characters that changed since the last timer are drawn (the milliseconds, mostly):
+// the others still hold exactly what drawing them again would write, as long as nothing else
+// drew over them. Anything marked there since makes the next timer whole (MarkDamage), and so
+// does a frame over it, whose pixels come back without a mark.
 void WindowSurface::DrawTimer(std::int32_t elapsedMs) {
-  DrawText(kTimerX, kTimerY, TimerText(elapsedMs));
+  if (!font_) font_ = std::make_unique<FontRaster>();
+  if (Overlap(timerBand_, frameArea_)) font_->ForgetLastDrawn();
+  drawingTimer_ = true;
+  const int w = font_->Redraw32(picture_, kTimerX, kTimerY, TimerFont(), TimerText(elapsedMs));
+  timerBand_ = {kTimerX, kTimerY, std::max(w, timerBand_.width), kTimerFontHeight};
   const FontRaster::Box& b = font_->LastDrawn();
   const RectXYWH drawn{b.left, b.top, b.right - b.left, b.bottom - b.top};
-  if (drawn.width <= 0 || drawn.height <= 0) return;
-  timerBox_ = timerBox_.width > 0 ? UnionOf(timerBox_, drawn) : drawn;
+  if (drawn.width > 0 && drawn.height > 0) {
+    AddDamage(drawn.x, drawn.y, drawn.width, drawn.height);
+    timerBox_ = timerBox_.width > 0 ? UnionOf(timerBox_, drawn) : drawn;
+  }
+  drawingTimer_ = false;
 }
 
 // In the proportional face 19 spaces are narrower than the timer's text, and a glyph's ink may
@@ -335,6 +354,7 @@ void WindowSurface::MarkDamage(int x, int y, int width, int height) {
   const int bottom = std::min(y + height, picture_.height);
   if (right <= left || bottom <= top) return;
   const RectXYWH area{left, top, right - left, bottom - top};
+  if (!drawingTimer_ && font_ && Overlap(area, timerBand_)) font_->ForgetLastDrawn();
   damage_.Add(area);
   Damaged(area);
 }

@@ -168,4 +168,6 @@ class WindowSurface {
   const StageBitmap* movedFrame_ = nullptr;  // what frameArea_ shows since a move, else null
   std::unique_ptr<FontRaster> font_;         // made on the first text
   RectXYWH timerBox_;                        // what the timers drawn since the last erase covered
+  RectXYWH timerBand_;         // the cells of the timers drawn (their width at the most)
+  bool drawingTimer_ = false;  // the damage marked is the timer's own
 };

@@ -305,4 +305,16 @@ void BM_ScreenLevel(benchmark::State& state) {
 }
 BENCHMARK(BM_ScreenLevel)->Unit(benchmark::kMicrosecond);
 
+// The window mode's timer, drawn each pass of 33 ms and its damage taken.
+void BM_WindowTimer(benchmark::State& state) {
+  WindowSurface window;
+  window.Resize(640, 480);
+  std::int32_t ms = 0;
+  for (auto _ : state) {
+    window.DrawTimer(ms += 33);
+    benchmark::DoNotOptimize(window.TakeDamage());
+  }
+}
+BENCHMARK(BM_WindowTimer)->Unit(benchmark::kMicrosecond);
+
 }  // namespace

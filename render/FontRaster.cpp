@@ -203,6 +203,7 @@ struct FontRaster::Impl {
   struct Placed {
     const Glyph* glyph;
     int x;
+    char32_t cp;
   };
 
   FT_Library lib = nullptr;
@@ -415,7 +416,7 @@ struct FontRaster::Impl {
     for (char32_t cp : Decode(sjis)) {
       const Glyph* g = GetGlyph(r, cell, cp, mono);
       if (!g) continue;
-      if (placed) placed->push_back({g, pen});
+      if (placed) placed->push_back({g, pen, cp});
       pen += g->advance;
     }
     return pen;
@@ -459,12 +460,66 @@ int FontRaster::DrawMono(Bitmap1& dst, int x, int y, const FontSpec& f, std::str
 
 int FontRaster::Draw32(Bitmap32& dst, int x, int y, const FontSpec& f, std::string_view sjis,
                        std::uint32_t colour) {
+  return DrawText32(dst, x, y, f, sjis, colour, false);
+}
+
+int FontRaster::Redraw32(Bitmap32& dst, int x, int y, const FontSpec& f, std::string_view sjis,
+                         std::uint32_t colour) {
+  return DrawText32(dst, x, y, f, sjis, colour, true);
+}
+
+void FontRaster::ForgetLastDrawn() {
+  last_.dst = nullptr;
+}
+
+namespace {
+
+bool SameFont(const FontSpec& a, const FontSpec& b) {
+  return a.face == b.face && a.height == b.height && a.bold == b.bold && a.italic == b.italic;
+}
+
+}  // namespace
+
+int FontRaster::DrawText32(Bitmap32& dst, int x, int y, const FontSpec& f, std::string_view sjis,
+                           std::uint32_t colour, bool keepSame) {
   std::vector<Impl::Placed> placed;
   const Impl::Resolved* r = nullptr;
   const int width = impl_->Layout(f, sjis, false, &r, &placed);
   drawn_ = {};
-  if (!r) return width;
+  if (!r) {
+    last_.dst = nullptr;
+    return width;
+  }
   const int cell = TextHeight(f);
+  const int baseline = impl_->Baseline(*r, cell);
+  // The band (the cells, width x cell height) is cleared and takes the glyphs over black; ink
+  // outside it is blended again over what is there at every drawing. Where no glyph has ink in
+  // the band outside its own cell, the band holds each character's ink in its cell alone.
+  bool ownCells = true;
+  for (const Impl::Placed& p : placed) {
+    const Impl::Glyph& g = *p.glyph;
+    const int l = std::max(p.x + g.left, 0), rt = std::min(p.x + g.left + g.width, width);
+    const int t = std::max(baseline - g.top, 0), b = std::min(baseline - g.top + g.height, cell);
+    if (l < rt && t < b && (l < p.x || rt > p.x + g.advance)) ownCells = false;
+  }
+  // So the characters that are still those drawn last, where they were, need only their ink
+  // outside the band blended again.
+  size_t from = 0;
+  if (keepSame && ownCells && last_.ownCells && last_.dst == &dst && last_.x == x && last_.y == y &&
+      last_.colour == colour && SameFont(last_.font, f)) {
+    while (from < placed.size() && from < last_.glyphs.size() &&
+           last_.glyphs[from] == std::pair<char32_t, int>{placed[from].cp, placed[from].x})
+      ++from;
+  }
+  last_.dst = &dst;
+  last_.x = x;
+  last_.y = y;
+  last_.colour = colour;
+  last_.font = f;
+  last_.ownCells = ownCells;
+  last_.glyphs.clear();
+  for (const Impl::Placed& p : placed) last_.glyphs.emplace_back(p.cp, p.x);
+
   Box box;
   const auto grow = [&box](int l, int t, int r, int b) {
     if (l >= r || t >= b) return;
@@ -472,37 +527,44 @@ int FontRaster::Draw32(Bitmap32& dst, int x, int y, const FontSpec& f, std::stri
     box.left = empty ? l : std::min(box.left, l), box.right = empty ? r : std::max(box.right, r);
     box.top = empty ? t : std::min(box.top, t), box.bottom = empty ? b : std::max(box.bottom, b);
   };
-  grow(std::max(0, x), std::max(0, y), std::min(dst.width, x + width),
+  const int cleared = x + (from < placed.size() ? placed[from].x : width);
+  grow(std::max(0, cleared), std::max(0, y), std::min(dst.width, x + width),
        std::min(dst.height, y + cell));
   // Opaque background: the cell rectangle is black before any ink goes on.
   for (int j = std::max(0, y); j < std::min(dst.height, y + cell); ++j) {
     std::uint32_t* row = dst.Row(j);
-    for (int i = std::max(0, x); i < std::min(dst.width, x + width); ++i) row[i] = 0;
+    for (int i = std::max(0, cleared); i < std::min(dst.width, x + width); ++i) row[i] = 0;
   }
-  const int base = y + impl_->Baseline(*r, cell);
+  const int base = y + baseline;
   const int cr = (colour >> 16) & 0xFF, cg = (colour >> 8) & 0xFF, cb = colour & 0xFF;
   const std::uint32_t* overBlack = impl_->InkOverBlack(colour);
-  for (const Impl::Placed& p : placed) {
+  for (size_t k = 0; k < placed.size(); ++k) {
+    const Impl::Placed& p = placed[k];
     const Impl::Glyph& g = *p.glyph;
+    const bool kept = k < from;  // only its ink outside the band
     const int gx = x + p.x + g.left, gy = base - g.top;
     const int x0 = std::max(0, -gx), x1 = std::min(g.width, dst.width - gx);
     const int y0 = std::max(0, -gy), y1 = std::min(g.height, dst.height - gy);
-    grow(gx + x0, gy + y0, gx + x1, gy + y1);
+    if (!kept) grow(gx + x0, gy + y0, gx + x1, gy + y1);
     for (int j = y0; j < y1; ++j) {
       const std::uint8_t* cov = g.coverage.data() + static_cast<size_t>(j) * g.width;
       std::uint32_t* row = dst.Row(gy + j);
+      const bool bandRow = gy + j >= y && gy + j < y + cell;
       for (int i = x0; i < x1; ++i) {
         const int a = cov[i];
         if (a == 0) continue;
+        if (kept && bandRow && gx + i >= x && gx + i < x + width) continue;
         std::uint32_t& d = row[gx + i];
+        const std::uint32_t was = d;
         if ((d & 0xFFFFFF) == 0) {  // d + (c - d) * a / 255 with d = 0
           d |= overBlack[a];
-          continue;
+        } else {
+          const int dr = (d >> 16) & 0xFF, dg = (d >> 8) & 0xFF, db = d & 0xFF;
+          d = (d & 0xFF000000u) | static_cast<std::uint32_t>(dr + (cr - dr) * a / 255) << 16 |
+              static_cast<std::uint32_t>(dg + (cg - dg) * a / 255) << 8 |
+              static_cast<std::uint32_t>(db + (cb - db) * a / 255);
         }
-        const int dr = (d >> 16) & 0xFF, dg = (d >> 8) & 0xFF, db = d & 0xFF;
-        d = (d & 0xFF000000u) | static_cast<std::uint32_t>(dr + (cr - dr) * a / 255) << 16 |
-            static_cast<std::uint32_t>(dg + (cg - dg) * a / 255) << 8 |
-            static_cast<std::uint32_t>(db + (cb - db) * a / 255);
+        if (kept && d != was) grow(gx + i, gy + j, gx + i + 1, gy + j + 1);
       }
     }
   }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "render/Bitmap.h"
@@ -38,6 +39,16 @@ class FontRaster {
   // rectangle, advance width x cell height, is filled black first). Clipped. Returns the width.
   int Draw32(Bitmap32& dst, int x, int y, const FontSpec& f, std::string_view sjis,
              std::uint32_t colour = 0xFFFFFF);
+  // Draw32 of `sjis` where `dst` still holds, at (x, y), the last Draw32 or Redraw32 of this
+  // raster in the same font and colour, with nothing drawn over it since (the caller sees to
+  // that, or calls ForgetLastDrawn): of the characters up to the first that differs from that
+  // text (or stands elsewhere) only the ink outside the cells is drawn again. The whole text is
+  // drawn when a glyph of either text has ink in another character's cell. The pixels are those
+  // of Draw32 either way; LastDrawn() holds only those that may have changed.
+  int Redraw32(Bitmap32& dst, int x, int y, const FontSpec& f, std::string_view sjis,
+               std::uint32_t colour = 0xFFFFFF);
+  // The next Redraw32 draws its whole text.
+  void ForgetLastDrawn();
   // The pixels the last Draw32 wrote: its cell and the ink that overhangs it (a glyph may reach
   // past its advance or its cell), clipped to the bitmap; empty before the first.
   struct Box {
@@ -53,6 +64,19 @@ class FontRaster {
 
  private:
   struct Impl;
+  // What the last 32-bit drawing left in its bitmap: each character and where it stands.
+  struct LastText {
+    const Bitmap32* dst = nullptr;
+    int x = 0, y = 0;
+    FontSpec font;
+    std::uint32_t colour = 0;
+    bool ownCells = false;
+    std::vector<std::pair<char32_t, int>> glyphs;
+  };
+  int DrawText32(Bitmap32& dst, int x, int y, const FontSpec& f, std::string_view sjis,
+                 std::uint32_t colour, bool keepSame);
+
   std::unique_ptr<Impl> impl_;
   Box drawn_;
+  LastText last_;
 };

@@ -200,6 +200,50 @@ TEST(WindowSurface, TimerTextIsWhiteOnBlackAndErasedWhole) {
     for (int x = d.x; x < d.x + d.width; ++x) ASSERT_EQ(w.Picture().Row(y)[x], 0u) << x << "," << y;
 }
 
+// The timer draws only the characters that changed since the last one. Against a window whose
+// timer is drawn whole every time (a space drawn elsewhere in between makes the next one whole),
+// with fills and bitmaps over the timer, erases and a resize between timers, seeded: the pictures
+// stay the same, and the timer of the next millisecond puts less than the whole text.
+TEST(WindowSurface, TimerDrawnInPartsShowsWhatTheWholeTimerShows) {
+  WindowSurface parts, whole;
+  std::uint32_t seed = 3301;
+  const auto next = [&seed](std::uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  Bitmap32 stamp;
+  stamp.Create(9, 4, 0xFF00FF);
+  std::int32_t ms = 0;
+  int narrower = 0;
+  for (int step = 0; step < 600; ++step) {
+    const std::uint32_t event = step == 0 ? 0 : next(60);
+    const int at = static_cast<int>(next(60));
+    for (WindowSurface* w : {&parts, &whole}) {
+      if (event == 0) {
+        ASSERT_TRUE(w->Resize(640, 480));
+        w->FillAll(0x336699);
+        w->DrawText(600, 460, " ");
+      } else if (event == 1) {
+        w->Fill(20 + at, 6, 7, 3, 0x00FF00);
+      } else if (event == 2) {
+        w->DrawBitmap(stamp, 2 + at, 12);
+      } else if (event == 3) {
+        w->EraseTimer();
+      }
+    }
+    ms += next(8) == 0 ? static_cast<std::int32_t>(next(100000))
+                       : 1 + static_cast<std::int32_t>(next(40));
+    parts.TakeDamage();
+    parts.DrawTimer(ms);
+    const RectXYWH d = parts.TakeDamage();
+    whole.DrawText(600, 460, " ");
+    whole.DrawTimer(ms);
+    ASSERT_TRUE(parts.Picture().pixels == whole.Picture().pixels) << "seed 3301, step " << step;
+    narrower += d.width > 0 && d.x > kTimerX + 40;
+  }
+  EXPECT_GT(narrower, 60);
+}
+
 }  // namespace
 
 namespace {

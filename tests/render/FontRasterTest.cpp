@@ -1,6 +1,9 @@
 // Outline text: face mapping and fallback, measuring the CP932 double-byte rule and clipping.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <vector>
+
 #include "platform/Cp932.h"
 #include "render/FontRaster.h"
 #include "render/Picture.h"
@@ -172,3 +175,62 @@ TEST(FontRaster, SystemNamesTellTheListedFamilyThatDrawsThem) {
 }
 
 }  // namespace
+// Redraw32 leaves the characters that did not change: its bitmap must stay the same as one where
+// every text is drawn whole, over generated texts that share prefixes (the timer's digits, letters
+// whose ink leaves the band, kana, narrower and wider texts), in faces whose glyphs keep to their
+// cells and in one (italic) whose ink reaches into the neighbours'. Drawn over a patterned
+// background, so ink blended again outside the band counts; a foreign fill between two texts is
+// announced with ForgetLastDrawn. The redraw must also have drawn less than the whole text.
+TEST(FontRaster, Redraw32LeavesWhatDraw32WouldDrawAgain) {
+  // Mostly the timer's characters; the last ones have ink in their neighbours' cells.
+  const std::vector<std::string> pieces = {
+      "0", "1", "2", "5", "7", "9", ".", " ", "T", "i", "m", "W", "j", "f", Utf8ToCp932("あ")};
+  for (const FontSpec& f :
+       {FontSpec{kPGothic, 12}, FontSpec{kGothic, 17, true}, FontSpec{kPGothic, 15, false, true}}) {
+    std::uint32_t seed = 4711;
+    const auto next = [&seed](std::uint32_t n) {
+      seed = seed * 1103515245u + 12345u;
+      return (seed >> 16) % n;
+    };
+    FontRaster fast, whole;
+    Bitmap32 a, b;
+    a.Create(220, 40);
+    for (int y = 0; y < a.height; ++y)
+      for (int x = 0; x < a.width; ++x) a.Row(y)[x] = static_cast<std::uint32_t>(x * 977 + y * 131);
+    b = a;
+    std::string text = "Timer 0000.000 ";
+    int narrower = 0;  // redraws of less than the whole text
+    for (int step = 0; step < 400; ++step) {
+      const size_t at = next(static_cast<std::uint32_t>(text.size()));
+      if (next(4) == 0) {
+        text.resize(at);
+        const size_t length = 8 + next(12);
+        while (text.size() < length) {
+          const std::uint32_t piece = next(static_cast<std::uint32_t>(pieces.size()));
+          text += pieces[piece >= 11 && next(8) != 0 ? next(11) : piece];
+        }
+      } else if (std::isdigit(static_cast<unsigned char>(text[at]))) {
+        text[at] = static_cast<char>('0' + next(10));
+      }
+      if (next(50) == 0) {  // something else draws over the text
+        for (Bitmap32* m : {&a, &b})
+          for (int x = 30; x < 60; ++x) m->Row(8)[x] = 0x00FF00;
+        fast.ForgetLastDrawn();
+      }
+      const int x = next(30) == 0 ? 5 : 4, y = next(30) == 0 ? 9 : 8;
+      const int wa = fast.Redraw32(a, x, y, f, text, 0xFFFFFF);
+      const FontRaster::Box& d = fast.LastDrawn();
+      narrower += d.right - d.left < wa;
+      ASSERT_EQ(wa, whole.Draw32(b, x, y, f, text, 0xFFFFFF));
+      ASSERT_TRUE(a.pixels == b.pixels) << "seed 4711, face " << f.face << " " << f.height
+                                        << (f.italic ? " italic" : "") << ", step " << step;
+    }
+    if (f.italic) continue;
+    EXPECT_GT(narrower, 20) << f.face << " " << f.height;
+    // The timer's text: once the ink blended again outside the band (the T's) no longer
+    // changes, only the milliseconds are drawn.
+    for (int ms = 0; ms < 60; ++ms)
+      fast.Redraw32(a, 4, 8, f, "Timer 0001." + std::to_string(100 + ms));
+    EXPECT_GE(fast.LastDrawn().left, 4 + fast.TextWidth(f, "Timer 0001.1")) << f.face;
+  }
+}
