@@ -26,7 +26,7 @@ test-asan: deps
 	  -DONDRELIX_SANITIZE=ON -DONDRELIX_BENCH=OFF; fi
 	@cmake --build build-asan -j $(JOBS)
 	@cd build-asan && ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0 \
-	  LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 ctest --output-on-failure -j $(JOBS) --timeout 600
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 ctest --output-on-failure -j $(JOBS) --timeout 300
 
 # libFuzzer targets (clang, AddressSanitizer, UndefinedBehaviorSanitizer) in build-fuzz/, each
 # run for a fixed number of inputs from its seed corpus (FUZZ_RUNS=N overrides the defaults).

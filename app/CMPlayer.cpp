@@ -22,7 +22,7 @@ static std::string MusicPath(CMainCtl* settings, const std::string& name) {
 }
 
 int CMPlayer::Preload(const std::string& name) {
-  if (device_->Open(MusicPath(settings_, name)) != 0) {
+  if (device_->OpenMusic(MusicPath(settings_, name)) != 0) {
     Enabled = 0;
     return -1;
   }
@@ -36,7 +36,7 @@ int CMPlayer::HandleBgm(const CTimeBgm& entry) {
     case kBgmStart: {
       // A file that cannot be opened here turns music off, as a failed advance opening does.
       const std::string name(entry.FileName, strnlen(entry.FileName, sizeof entry.FileName));
-      if (device_->Open(MusicPath(settings_, name)) != 0) {
+      if (device_->OpenMusic(MusicPath(settings_, name)) != 0) {
         Enabled = 0;
         return -1;
       }

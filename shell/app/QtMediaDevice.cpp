@@ -15,6 +15,13 @@
 #include <QWidget>
 #include <cstdio>
 
+namespace {
+
+// How long one wait for music to load blocks before pending events are handled.
+constexpr int kMusicWaitSliceMs = 10;
+
+}  // namespace
+
 void SelectMediaBackend() {
   if (!qEnvironmentVariableIsSet("QT_MEDIA_BACKEND")) qputenv("QT_MEDIA_BACKEND", "gstreamer");
 }
@@ -39,9 +46,9 @@ QtMediaDevice::~QtMediaDevice() {
 // Without a sound output nobody hears the music, so it is not decoded at all (a MIDI
 // synthesiser or an MP3 decoder would otherwise keep a processor busy for nothing): a music
 // file still opens, which finds broken files, and then "plays" on a clock for its length. A
-// file that has not told its length yet (some MP3 files tell it only while playing) is played
-// by the backend as usual, so it still ends. Movies always play. A device plugged in later is
-// used from the next start on.
+// file that has not told its length yet is played into a sink that drops the sound on the
+// clock, so it still ends. Movies always play. A device plugged in later is used from the next
+// opening on.
 bool QtMediaDevice::SoundOutput() {
   if (forceAudio_ || !QMediaDevices::audioOutputs().isEmpty()) return true;
   if (!toldNoSound_) std::fputs("ondrelix: no sound output; music is not played.\n", stderr);
@@ -53,8 +60,35 @@ void QtMediaDevice::SetAudioAlways(bool on) {
   forceAudio_ = on;
 }
 
-bool QtMediaDevice::Decoding() const {
-  return !silent_ && player_->playbackState() == QMediaPlayer::PlayingState;
+bool QtMediaDevice::Decoding() {
+  if (silent_) return false;
+  if (music_.IsOpen()) return music_.Running();
+  return player_->playbackState() == QMediaPlayer::PlayingState;
+}
+
+// Music does not go through QMediaPlayer: its backend connects the sound output from a streaming
+// thread while the opening thread seeks to the start, and the two can lock each other for good
+// (seen with MP3 files opened one after another). The music player's own pipeline has no such
+// callbacks. The wait keeps events running, without user input, as Open does.
+int QtMediaDevice::OpenMusic(const std::string& path) {
+  Close();
+  musicSound_ = SoundOutput();
+  if (music_.Start(path, musicSound_) != 0) {
+    failed_ = true;
+    return -1;
+  }
+  QElapsedTimer waited;
+  waited.start();
+  int loaded = 0;
+  while ((loaded = music_.WaitLoaded(kMusicWaitSliceMs)) == 0 && waited.elapsed() < openLimitMs_)
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  if (loaded != 1) {
+    music_.Close();
+    failed_ = true;
+    return -1;
+  }
+  failed_ = false;
+  return 0;
 }
 
 // Waits, with events running, until the media is loaded or has failed. User input is held back
@@ -93,28 +127,42 @@ int QtMediaDevice::Open(const std::string& path) {
 }
 
 int QtMediaDevice::Play() {
-  if (failed_ || player_->source().isEmpty()) return -1;
-  silentLengthMs_ = player_->duration();
-  if (!player_->hasVideo() && !SoundOutput() && silentLengthMs_ > 0) {
-    silent_ = true;
-    silentClock_.start();
-    return 0;
-  }
+  if (failed_) return -1;
+  if (music_.IsOpen()) return PlayMusic();
+  if (player_->source().isEmpty()) return -1;
   silent_ = false;
   player_->play();
   return failed_ ? -1 : 0;
 }
 
+int QtMediaDevice::PlayMusic() {
+  silentLengthMs_ = music_.LengthMs();
+  if (!musicSound_ && silentLengthMs_ > 0) {
+    silent_ = true;
+    silentClock_.start();
+    return 0;
+  }
+  silent_ = false;
+  return music_.Play();
+}
+
 int QtMediaDevice::Stop() {
   silent_ = false;
+  if (music_.IsOpen()) {
+    music_.Stop();
+    return 0;
+  }
   player_->stop();
   return 0;
 }
 
 void QtMediaDevice::Close() {
   silent_ = false;
-  player_->stop();
-  player_->setSource(QUrl());
+  music_.Close();
+  if (!player_->source().isEmpty()) {
+    player_->stop();
+    player_->setSource(QUrl());
+  }
   failed_ = false;
   UpdateVideoVisibility();
 }
@@ -124,11 +172,13 @@ void QtMediaDevice::Close() {
 // its length has gone by.
 bool QtMediaDevice::Stopped() {
   if (silent_) return silentClock_.elapsed() >= silentLengthMs_;
+  if (music_.IsOpen()) return !music_.Running();
   return failed_ || player_->playbackState() == QMediaPlayer::StoppedState;
 }
 
-bool QtMediaDevice::Playing() const {
+bool QtMediaDevice::Playing() {
   if (silent_) return silentClock_.elapsed() < silentLengthMs_;
+  if (music_.IsOpen()) return music_.Running();
   return !failed_ && player_->playbackState() == QMediaPlayer::PlayingState;
 }
 

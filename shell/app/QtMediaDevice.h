@@ -1,5 +1,5 @@
-// The media device over Qt Multimedia: one player for music and movies, movies shown in a video
-// widget placed in the saver window.
+// The media device: music through a GStreamer player of its own, movies through Qt Multimedia,
+// shown in a video widget placed in the saver window. One file is open at a time.
 #pragma once
 
 #include <QElapsedTimer>
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/MediaDevice.h"
+#include "shell/platform/GstMusicPlayer.h"
 
 class QAudioOutput;
 class QMediaPlayer;
@@ -28,6 +29,7 @@ class QtMediaDevice : public QObject, public MediaDevice {
   ~QtMediaDevice() override;
 
   int Open(const std::string& path) override;
+  int OpenMusic(const std::string& path) override;
   int Play() override;
   int Stop() override;
   void Close() override;
@@ -41,21 +43,25 @@ class QtMediaDevice : public QObject, public MediaDevice {
   // How long Open waits for the media to load before it counts as a failure.
   void SetOpenTimeLimit(int ms) { openLimitMs_ = ms; }
   // True while the device is playing (music or a movie); false after the end or an error.
-  bool Playing() const;
+  bool Playing();
   QRect Destination() const { return destination_; }
   bool VideoShown() const;
   QMediaPlayer* Player() const { return player_; }
+  // The open music's length in milliseconds; 0 when none is open or it is not known yet.
+  long long MusicLengthMs() const { return music_.LengthMs(); }
   // Music is decoded only while the machine has a sound output; this decodes it even without
   // one (tests of the decoding path).
   void SetAudioAlways(bool on);
   // True while the backend itself plays (false for music playing silently on the clock).
-  bool Decoding() const;
+  bool Decoding();
 
  private:
   void UpdateVideoVisibility();
   QSize FirstFrameSize();
   bool SoundOutput();  // says once on standard error when there is none
+  int PlayMusic();
 
+  GstMusicPlayer music_;
   QMediaPlayer* player_;
   QAudioOutput* audio_;
   QVideoWidget* video_;
@@ -64,7 +70,8 @@ class QtMediaDevice : public QObject, public MediaDevice {
   bool displayOn_ = false;
   bool forceAudio_ = false;
   bool toldNoSound_ = false;
-  bool silent_ = false;  // music "playing" without a sound output: nothing decodes
+  bool musicSound_ = true;  // the open music goes to a sound output
+  bool silent_ = false;     // music "playing" without a sound output: nothing decodes
   qint64 silentLengthMs_ = 0;
   QElapsedTimer silentClock_;
   bool failed_ = false;  // the open media reported an error: nothing will play

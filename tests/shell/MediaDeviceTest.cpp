@@ -86,14 +86,14 @@ TEST_F(Media, EachMusicFormatPlaysStopsAndEnds) {
 
 // Without a sound output music is not decoded: it opens (so broken files are found), plays on
 // the clock for its length and stops. With a sound output, or forced, the backend plays it.
-// (An MP3 file may tell its length only while it plays: then the backend plays it either way.)
+// (An MP3 file may tell its length only while it plays: then it is decoded either way.)
 TEST_F(Media, WithoutASoundOutputMusicPlaysSilentlyWithoutDecoding) {
   const bool output = !QMediaDevices::audioOutputs().isEmpty();
   device.SetOpenTimeLimit(kPatientMs);
   for (const char* name : {"a.wav", "a.mid", "a.mp3"}) {
     SCOPED_TRACE(name);
-    ASSERT_EQ(device.Open(dir.File(name)), 0);
-    const bool lengthKnown = device.Player()->duration() > 0;
+    ASSERT_EQ(device.OpenMusic(dir.File(name)), 0);
+    const bool lengthKnown = device.MusicLengthMs() > 0;
     ASSERT_EQ(device.Play(), 0);
     EXPECT_TRUE(SpinUntil([&] { return device.Playing(); }, kPatientMs));
     EXPECT_FALSE(device.Stopped());
@@ -107,12 +107,30 @@ TEST_F(Media, WithoutASoundOutputMusicPlaysSilentlyWithoutDecoding) {
     EXPECT_FALSE(device.Playing());
   }
   device.SetAudioAlways(true);
-  ASSERT_EQ(device.Open(dir.File("a.wav")), 0);
+  ASSERT_EQ(device.OpenMusic(dir.File("a.wav")), 0);
   ASSERT_EQ(device.Play(), 0);
   EXPECT_TRUE(SpinUntil([&] { return device.Decoding(); }, kPatientMs));
   device.Stop();
   EXPECT_TRUE(device.Stopped());
   device.Close();
+}
+
+// Music opened, started and stopped over and over, as a show's music switches do: every opening
+// loads and nothing locks (a player that connected its output from a streaming thread while
+// seeking on this one froze here once in about a hundred MP3 openings).
+TEST_F(Media, MusicOpenedAgainAndAgainNeverLocks) {
+  device.SetOpenTimeLimit(kPatientMs);
+  for (int i = 0; i < 40; ++i) {
+    const char* name = i % 4 == 3 ? "a.wav" : "a.mp3";
+    SCOPED_TRACE(std::to_string(i) + " " + name);
+    ASSERT_EQ(device.OpenMusic(dir.File(name)), 0);
+    ASSERT_EQ(device.Play(), 0);
+    EXPECT_TRUE(device.Playing());
+    ASSERT_EQ(device.Stop(), 0);
+    EXPECT_TRUE(device.Stopped());
+  }
+  device.Close();
+  EXPECT_TRUE(device.Stopped());
 }
 
 TEST_F(Media, BgmStopStopsTheMusic) {
