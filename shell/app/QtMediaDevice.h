@@ -1,5 +1,5 @@
-// The media device: music through a GStreamer player of its own, movies through Qt Multimedia,
-// shown in a video widget placed in the saver window. One file is open at a time.
+// The media device: music and movies through a GStreamer player of its own, movies shown in a
+// video widget placed in the saver window. One file is open at a time.
 #pragma once
 
 #include <QElapsedTimer>
@@ -9,15 +9,15 @@
 #include <string>
 
 #include "app/MediaDevice.h"
-#include "shell/platform/GstMusicPlayer.h"
+#include "shell/platform/GstMediaPlayer.h"
 
-class QAudioOutput;
-class QMediaPlayer;
+class QVideoSink;
 class QVideoWidget;
 class QWidget;
 
-// Chooses the GStreamer backend of Qt Multimedia (it plays MIDI and runs without a sound
-// device). Must run before the application object exists; an explicit QT_MEDIA_BACKEND wins.
+// Chooses the GStreamer backend of Qt Multimedia, which the video widget draws through (the
+// ffmpeg backend of Qt 6.4 crashes without a sound device). Must run before the application
+// object exists; an explicit QT_MEDIA_BACKEND wins.
 void SelectMediaBackend();
 
 class QtMediaDevice : public QObject, public MediaDevice {
@@ -46,9 +46,10 @@ class QtMediaDevice : public QObject, public MediaDevice {
   bool Playing();
   QRect Destination() const { return destination_; }
   bool VideoShown() const;
-  QMediaPlayer* Player() const { return player_; }
-  // The open music's length in milliseconds; 0 when none is open or it is not known yet.
-  long long MusicLengthMs() const { return music_.LengthMs(); }
+  // Where a movie's frames go.
+  QVideoSink* VideoSink() const;
+  // The open media's length in milliseconds; 0 when nothing is open or it is not known yet.
+  long long LengthMs() const { return media_.LengthMs(); }
   // Music is decoded only while the machine has a sound output; this decodes it even without
   // one (tests of the decoding path).
   void SetAudioAlways(bool on);
@@ -56,17 +57,17 @@ class QtMediaDevice : public QObject, public MediaDevice {
   bool Decoding();
 
  private:
+  int Load(const std::string& path, GstMediaPlayer::FrameSink frames);
   void UpdateVideoVisibility();
-  QSize FirstFrameSize();
+  bool HasSoundOutput() const;
   bool SoundOutput();  // says once on standard error when there is none
-  int PlayMusic();
+  void ShowFrame(const std::uint8_t* pixels, int width, int height, int stride);
 
-  GstMusicPlayer music_;
-  QMediaPlayer* player_;
-  QAudioOutput* audio_;
+  GstMediaPlayer media_;
   QVideoWidget* video_;
   QRect destination_;
   std::function<QRect(const QRect&)> map_;
+  bool movie_ = false;  // the open file is a movie
   bool displayOn_ = false;
   bool forceAudio_ = false;
   bool toldNoSound_ = false;
