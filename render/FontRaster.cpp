@@ -229,6 +229,57 @@ struct FontRaster::Impl {
     return inkOverBlack;
   }
 
+  // True when no glyph has ink in the band (the cells, `width` x `cell` from the text's origin)
+  // outside its own cell: the band then holds each character's ink in its cell alone.
+  static bool InkInOwnCells(const std::vector<Placed>& placed, int width, int cell, int baseline) {
+    for (const Placed& p : placed) {
+      const Glyph& g = *p.glyph;
+      const int l = std::max(p.x + g.left, 0), r = std::min(p.x + g.left + g.width, width);
+      const int t = std::max(baseline - g.top, 0), b = std::min(baseline - g.top + g.height, cell);
+      if (l < r && t < b && (l < p.x || r > p.x + g.advance)) return false;
+    }
+    return true;
+  }
+
+  // The band of a drawing in the bitmap's coordinates, and the ink's colour.
+  struct InkPass {
+    int left, top, right, bottom;
+    std::uint32_t colour;
+    const std::uint32_t* overBlack;  // InkOverBlack(colour)
+  };
+
+  // Blends glyph `g`'s ink at (gx, gy), clipped to `dst`: d + (c - d) x a / 255 per channel. A
+  // kept glyph (whose ink inside the band is still there) blends only its ink outside the band
+  // and hands each pixel that changes to `grew`.
+  template <typename Grow>
+  static void BlendGlyph(Bitmap32& dst, const Glyph& g, int gx, int gy, const InkPass& ink,
+                         bool kept, Grow&& grew) {
+    const int cr = (ink.colour >> 16) & 0xFF, cg = (ink.colour >> 8) & 0xFF, cb = ink.colour & 0xFF;
+    const int x0 = std::max(0, -gx), x1 = std::min(g.width, dst.width - gx);
+    const int y0 = std::max(0, -gy), y1 = std::min(g.height, dst.height - gy);
+    for (int j = y0; j < y1; ++j) {
+      const std::uint8_t* cov = g.coverage.data() + static_cast<size_t>(j) * g.width;
+      std::uint32_t* row = dst.Row(gy + j);
+      const bool bandRow = gy + j >= ink.top && gy + j < ink.bottom;
+      for (int i = x0; i < x1; ++i) {
+        const int a = cov[i];
+        if (a == 0) continue;
+        if (kept && bandRow && gx + i >= ink.left && gx + i < ink.right) continue;
+        std::uint32_t& d = row[gx + i];
+        const std::uint32_t was = d;
+        if ((d & 0xFFFFFF) == 0) {  // d + (c - d) * a / 255 with d = 0
+          d |= ink.overBlack[a];
+        } else {
+          const int dr = (d >> 16) & 0xFF, dg = (d >> 8) & 0xFF, db = d & 0xFF;
+          d = (d & 0xFF000000u) | static_cast<std::uint32_t>(dr + (cr - dr) * a / 255) << 16 |
+              static_cast<std::uint32_t>(dg + (cg - dg) * a / 255) << 8 |
+              static_cast<std::uint32_t>(db + (cb - db) * a / 255);
+        }
+        if (kept && d != was) grew(gx + i, gy + j, gx + i + 1, gy + j + 1);
+      }
+    }
+  }
+
   Impl() {
     if (FT_Init_FreeType(&lib) != 0) lib = nullptr;
   }
@@ -493,17 +544,10 @@ int FontRaster::DrawText32(Bitmap32& dst, int x, int y, const FontSpec& f, std::
   const int cell = TextHeight(f);
   const int baseline = impl_->Baseline(*r, cell);
   // The band (the cells, width x cell height) is cleared and takes the glyphs over black; ink
-  // outside it is blended again over what is there at every drawing. Where no glyph has ink in
-  // the band outside its own cell, the band holds each character's ink in its cell alone.
-  bool ownCells = true;
-  for (const Impl::Placed& p : placed) {
-    const Impl::Glyph& g = *p.glyph;
-    const int l = std::max(p.x + g.left, 0), rt = std::min(p.x + g.left + g.width, width);
-    const int t = std::max(baseline - g.top, 0), b = std::min(baseline - g.top + g.height, cell);
-    if (l < rt && t < b && (l < p.x || rt > p.x + g.advance)) ownCells = false;
-  }
-  // So the characters that are still those drawn last, where they were, need only their ink
-  // outside the band blended again.
+  // outside it is blended again over what is there at every drawing. So where each character's
+  // ink stays in its own cell, the characters that are still those drawn last, where they were,
+  // need only their ink outside the band blended again.
+  const bool ownCells = Impl::InkInOwnCells(placed, width, cell, baseline);
   size_t from = 0;
   if (keepSame && ownCells && last_.ownCells && last_.dst == &dst && last_.x == x && last_.y == y &&
       last_.colour == colour && SameFont(last_.font, f)) {
@@ -535,38 +579,17 @@ int FontRaster::DrawText32(Bitmap32& dst, int x, int y, const FontSpec& f, std::
     std::uint32_t* row = dst.Row(j);
     for (int i = std::max(0, cleared); i < std::min(dst.width, x + width); ++i) row[i] = 0;
   }
+  const Impl::InkPass ink{x, y, x + width, y + cell, colour, impl_->InkOverBlack(colour)};
   const int base = y + baseline;
-  const int cr = (colour >> 16) & 0xFF, cg = (colour >> 8) & 0xFF, cb = colour & 0xFF;
-  const std::uint32_t* overBlack = impl_->InkOverBlack(colour);
   for (size_t k = 0; k < placed.size(); ++k) {
-    const Impl::Placed& p = placed[k];
-    const Impl::Glyph& g = *p.glyph;
-    const bool kept = k < from;  // only its ink outside the band
-    const int gx = x + p.x + g.left, gy = base - g.top;
-    const int x0 = std::max(0, -gx), x1 = std::min(g.width, dst.width - gx);
-    const int y0 = std::max(0, -gy), y1 = std::min(g.height, dst.height - gy);
-    if (!kept) grow(gx + x0, gy + y0, gx + x1, gy + y1);
-    for (int j = y0; j < y1; ++j) {
-      const std::uint8_t* cov = g.coverage.data() + static_cast<size_t>(j) * g.width;
-      std::uint32_t* row = dst.Row(gy + j);
-      const bool bandRow = gy + j >= y && gy + j < y + cell;
-      for (int i = x0; i < x1; ++i) {
-        const int a = cov[i];
-        if (a == 0) continue;
-        if (kept && bandRow && gx + i >= x && gx + i < x + width) continue;
-        std::uint32_t& d = row[gx + i];
-        const std::uint32_t was = d;
-        if ((d & 0xFFFFFF) == 0) {  // d + (c - d) * a / 255 with d = 0
-          d |= overBlack[a];
-        } else {
-          const int dr = (d >> 16) & 0xFF, dg = (d >> 8) & 0xFF, db = d & 0xFF;
-          d = (d & 0xFF000000u) | static_cast<std::uint32_t>(dr + (cr - dr) * a / 255) << 16 |
-              static_cast<std::uint32_t>(dg + (cg - dg) * a / 255) << 8 |
-              static_cast<std::uint32_t>(db + (cb - db) * a / 255);
-        }
-        if (kept && d != was) grow(gx + i, gy + j, gx + i + 1, gy + j + 1);
-      }
+    const Impl::Glyph& g = *placed[k].glyph;
+    const int gx = x + placed[k].x + g.left, gy = base - g.top;
+    const bool kept = k < from;
+    if (!kept) {
+      grow(std::max(gx, 0), std::max(gy, 0), std::min(gx + g.width, dst.width),
+           std::min(gy + g.height, dst.height));
     }
+    Impl::BlendGlyph(dst, g, gx, gy, ink, kept, grow);
   }
   drawn_ = box;
   return width;
