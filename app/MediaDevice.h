@@ -8,7 +8,8 @@ class MediaDevice {
   virtual ~MediaDevice() = default;
   // Opens a file (closing whatever was open first). 0, or -1 when the device reports an error.
   virtual int Open(const std::string& path) = 0;
-  // Opens a music file: as Open, for a device that plays music another way than movies.
+  // Opens a music file: as Open, but only its sound is wanted (a device may then play it without
+  // decoding where nobody can hear it).
   virtual int OpenMusic(const std::string& path) { return Open(path); }
   virtual int Play() = 0;
   virtual int Stop() = 0;

@@ -90,6 +90,7 @@ int GstMediaPlayer::Start(const std::string& path, bool sound, FrameSink frames)
   if (gst_element_set_state(pipeline_, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
     ReadBus();
     if (error_.empty()) error_ = "cannot open " + path;
+    Close();
     return -1;
   }
   return 0;

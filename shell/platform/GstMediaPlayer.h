@@ -24,7 +24,7 @@ class GstMediaPlayer {
 
   // Starts loading `path` (closing what was open). With `sound` off the sound goes nowhere but
   // still runs at its own pace. Without `frames` only the sound is decoded, never a picture.
-  // -1 when no pipeline can be made.
+  // -1, with nothing left open, when the file cannot even start loading.
   int Start(const std::string& path, bool sound, FrameSink frames = nullptr);
   // Waits up to `ms` for the loading to finish: 1 loaded, 0 still loading, -1 failed.
   int WaitLoaded(int ms);
