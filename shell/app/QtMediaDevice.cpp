@@ -6,7 +6,6 @@
 #include <QEventLoop>
 #include <QMediaDevices>
 #include <QMetaObject>
-#include <QPointer>
 #include <QVideoFrame>
 #include <QVideoFrameFormat>
 #include <QVideoSink>
@@ -63,14 +62,13 @@ bool QtMediaDevice::Decoding() {
   return !silent_ && media_.Running();
 }
 
-// Opens a movie. Its frames are copied on the streaming thread and shown on this one; the
-// queued call is dropped if the device is gone by then.
+// Opens a movie. Its frames are copied on the streaming thread and shown on this one; no frame
+// comes once the pipeline is closed, which the destructor does first.
 int QtMediaDevice::Open(const std::string& path) {
   Close();
-  QPointer<QtMediaDevice> self(this);
-  const int r = Load(path, [self](const std::uint8_t* p, int w, int h, int stride) {
-    if (self) self->ShowFrame(p, w, h, stride);
-  });
+  const int r =
+      Load(path, HasSoundOutput(),
+           [this](const std::uint8_t* p, int w, int h, int stride) { ShowFrame(p, w, h, stride); });
   movie_ = r == 0;
   UpdateVideoVisibility();
   return r;
@@ -82,13 +80,12 @@ int QtMediaDevice::Open(const std::string& path) {
 int QtMediaDevice::OpenMusic(const std::string& path) {
   Close();
   musicSound_ = SoundOutput();
-  return Load(path, nullptr);
+  return Load(path, musicSound_, nullptr);
 }
 
 // Waits, with events running but user input held back (no window handler runs in the middle of
 // the caller's work), until the media is loaded or has failed.
-int QtMediaDevice::Load(const std::string& path, GstMediaPlayer::FrameSink frames) {
-  const bool sound = frames ? HasSoundOutput() : musicSound_;
+int QtMediaDevice::Load(const std::string& path, bool sound, GstMediaPlayer::FrameSink frames) {
   if (media_.Start(path, sound, std::move(frames)) != 0) {
     failed_ = true;
     return -1;

@@ -57,7 +57,7 @@ class QtMediaDevice : public QObject, public MediaDevice {
   bool Decoding();
 
  private:
-  int Load(const std::string& path, GstMediaPlayer::FrameSink frames);
+  int Load(const std::string& path, bool sound, GstMediaPlayer::FrameSink frames);
   void UpdateVideoVisibility();
   bool HasSoundOutput() const;
   bool SoundOutput();  // says once on standard error when there is none
