@@ -22,6 +22,7 @@
 #include "app/EntryPoint.h"
 #include "app/XScreenSaverList.h"
 #include "platform/DisplayCheck.h"
+#include "platform/HugePageHeap.h"
 #include "platform/InstanceLock.h"
 #include "platform/Signals.h"
 #include "settings/CMainCtl.h"
@@ -176,6 +177,8 @@ int main(int argc, char** argv) {
     return AddToXScreenSaver(XScreenSaverSettingsPath(), kXScreenSaverDefaults, ThisProgramPath(),
                              stdout, stderr);
   ThisRunOptions() = cl.options;
+  // Before anything is made or locked: the start that follows takes over this process.
+  RestartWithHugePageHeap(argv);
 
   // The saver and the settings dialog share one lock; the preview has its own, so it runs beside
   // either. A second saver or dialog exits with 1, a second preview quietly with 0. Without a

@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/HugePageHeap.h"
 #include "platform/InstanceLock.h"
 #include "script/CTimeLine.h"
 #include "tests/support/TempFolder.h"
@@ -143,6 +145,52 @@ TEST_F(Program, SecondSaverOrDialogExitsWithOneAPreviewStartsBeside) {
   EXPECT_TRUE(StillRunning(saver));
   // A second preview leaves quietly.
   EXPECT_EQ(Run({"/p", "0"}), 0);
+}
+
+// The saver keeps its heap in huge pages: it starts itself again with glibc's tunable set, in the
+// same process and under its own name (hosts and users find it by name); a user's own setting of
+// the tunable stands.
+TEST_F(Program, TheSaversHeapIsInHugePagesUnlessTheUserSaysOtherwise) {
+  if (!HugePagesOffered()) GTEST_SKIP() << "this kernel offers no transparent huge pages";
+  const auto started = [&](const std::vector<std::string>& environment) {
+    const pid_t pid = Start({"/s"}, environment);
+    running.push_back(pid);
+    EXPECT_TRUE(WaitForHolder(kSaverLockName, pid)) << Stderr();
+    return pid;
+  };
+  const auto proc = [](pid_t pid, const char* file) {
+    return ReadFile("/proc/" + std::to_string(pid) + "/" + file);
+  };
+  const pid_t saver = started(env);
+  EXPECT_EQ(proc(saver, "comm"), "ondrelix\n");
+  EXPECT_NE(
+      proc(saver, "environ").find(std::string("GLIBC_TUNABLES=glibc.malloc.hugetlb=1") + '\0'),
+      std::string::npos);
+#if defined(__SANITIZE_ADDRESS__)
+  std::puts("(the sanitizer's allocator stands in for glibc's heap: its pages are not checked)");
+#else
+  // The heap's mappings (split where glibc asked for huge pages) carry the kernel's "hg" flag.
+  const std::string maps = proc(saver, "smaps");
+  bool huge = false;
+  for (std::size_t at = maps.find("[heap]"); at != std::string::npos && !huge;
+       at = maps.find("[heap]", at + 1)) {
+    const std::size_t flags = maps.find("VmFlags:", at);
+    huge = flags != std::string::npos &&
+           maps.substr(flags, maps.find('\n', flags) - flags).find(" hg") != std::string::npos;
+  }
+  EXPECT_TRUE(huge) << maps.substr(0, 4000);
+#endif
+  ::kill(saver, SIGKILL);
+  ::waitpid(saver, nullptr, 0);
+  running.clear();
+
+  std::vector<std::string> small = env;
+  small.push_back("GLIBC_TUNABLES=glibc.malloc.hugetlb=0");
+  const pid_t own = started(small);
+  const std::string ownEnvironment = proc(own, "environ");
+  EXPECT_NE(ownEnvironment.find(std::string("GLIBC_TUNABLES=glibc.malloc.hugetlb=0") + '\0'),
+            std::string::npos);
+  EXPECT_EQ(ownEnvironment.find(kHugePageRestartMark), std::string::npos);
 }
 
 TEST_F(Program, PreviewWithoutAHostNumberReportsAndExitsWithZero) {
