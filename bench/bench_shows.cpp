@@ -36,6 +36,7 @@
 #include "app/HeadlessShow.h"
 #include "app/SaverObjects.h"
 #include "app/WindowSurface.h"
+#include "app/XScreenSaverList.h"
 #include "platform/HugePageHeap.h"
 
 namespace {
@@ -178,7 +179,7 @@ const bool kRegistered = [] {
 // The saver's heap is in huge pages (it starts itself again for that); so is this one, so that a
 // pass touches memory as the saver's does.
 int main(int argc, char** argv) {
-  RestartWithHugePageHeap(argv);
+  RestartWithHugePageHeap(ThisProgramPath(), argv);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

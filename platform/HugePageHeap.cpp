@@ -3,7 +3,6 @@
 
 #include <unistd.h>
 
-#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <string_view>
@@ -44,29 +43,27 @@ bool HugePagesOffered(const char* enabledFile) {
   return line.find("[always]") != std::string::npos || line.find("[madvise]") != std::string::npos;
 }
 
-void RestartWithHugePageHeap(char** argv) {
+void RestartWithHugePageHeap(const std::string& program, char** argv) {
 #if defined(__GLIBC__) && defined(__linux__)
-  if (argv == nullptr || argv[0] == nullptr || std::getenv(kHugePageRestartMark) != nullptr) return;
+  if (program.empty() || argv == nullptr || argv[0] == nullptr ||
+      std::getenv(kHugePageRestartMark) != nullptr)
+    return;
   const char* before = std::getenv("GLIBC_TUNABLES");
   const std::string value = TunablesWithHugePageHeap(before);
   if (value.empty() || !HugePagesOffered()) return;
-  // The program's own file by its real name: started as /proc/self/exe it would be named "exe"
-  // in the process list, where screen-saver hosts and users look for it by name.
-  char self[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return;
-  self[n] = '\0';
-  const std::string kept = before != nullptr ? before : "";
+  const bool hadTunables = before != nullptr;
+  const std::string kept = hadTunables ? before : "";
   if (::setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0) return;
-  if (::setenv(kHugePageRestartMark, "1", 1) == 0) ::execv(self, argv);
+  if (::setenv(kHugePageRestartMark, "1", 1) == 0) ::execv(program.c_str(), argv);
   // Not started again (the file is gone or cannot be run): on as before.
   ::unsetenv(kHugePageRestartMark);
-  if (before != nullptr) {
+  if (hadTunables) {
     ::setenv("GLIBC_TUNABLES", kept.c_str(), 1);
   } else {
     ::unsetenv("GLIBC_TUNABLES");
   }
 #else
+  (void)program;
   (void)argv;
 #endif
 }

@@ -22,8 +22,10 @@ std::string TunablesWithHugePageHeap(const char* current);
 // "madvise" chosen in `enabledFile`).
 bool HugePagesOffered(const char* enabledFile = kThpEnabledFile);
 
-// Starts this program again in this process (the same process id, arguments and name) with the
-// tunable set, where glibc and the kernel offer huge pages and neither the tunable nor the mark is
-// set yet. Returns when there was nothing to do or the start failed; the program then runs on
-// as it is, with its environment as it was.
-void RestartWithHugePageHeap(char** argv);
+// Starts `program` (this program's own file, links resolved: started as /proc/self/exe it would
+// be named "exe" in the process list, where screen-saver hosts and users look for it by name)
+// again in this process, with the same process id and arguments and the tunable set, where glibc
+// and the kernel offer huge pages and neither the tunable nor the mark is set yet. Returns when
+// there was nothing to do or the start failed; the program then runs on as it is, with its
+// environment as it was.
+void RestartWithHugePageHeap(const std::string& program, char** argv);

@@ -178,7 +178,7 @@ int main(int argc, char** argv) {
                              stdout, stderr);
   ThisRunOptions() = cl.options;
   // Before anything is made or locked: the start that follows takes over this process.
-  RestartWithHugePageHeap(argv);
+  RestartWithHugePageHeap(ThisProgramPath(), argv);
 
   // The saver and the settings dialog share one lock; the preview has its own, so it runs beside
   // either. A second saver or dialog exits with 1, a second preview quietly with 0. Without a
