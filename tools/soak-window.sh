@@ -41,7 +41,7 @@ pids+=("$saver")
 
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$saver/status" 2>/dev/null || echo 0; }
 anon_file_kb() { awk '/^RssAnon:/ { a = $2 } /^RssFile:/ { f = $2 } END { print a + 0, f + 0 }' "/proc/$saver/status" 2>/dev/null; }
-shows_now() { awk '/^shows/ { print $2 }' "$stats" 2>/dev/null || echo 0; }
+shows_now() { awk '$1 == "shows" { print $2 }' "$stats" 2>/dev/null || echo 0; }
 # The allocator's figures from the same summary: in use, held free, taken from the system.
 heap_kb() {
   awk '/^heap_in_use_kb/ { u = $2 } /^heap_free_kb/ { f = $2 } /^heap_system_kb/ { s = $2 }
